@@ -1,0 +1,9 @@
+#include "daemon_startup.hpp"
+
+namespace trelvik {
+
+gboolean timer_callback(gpointer /*unused*/) { return TRUE; }
+
+gboolean scheduled_tasks_timer_callback(gpointer /*unused*/) { return TRUE; }
+
+}  // namespace trelvik

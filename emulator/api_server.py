@@ -1,0 +1,56 @@
+"""The device HTTP API of the emulated camera, on loopback with basic
+authentication. Routes are read from a JSON file at every request, so a test
+can change an answer while programs run:
+  {"credentials": ["user", "password"], "routes": {"/path?query": "body"}}
+Started as: api_server.py ROUTES_FILE PORT_FILE
+"""
+import base64
+import json
+import sys
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+def make_handler(routes_file):
+    class Handler(BaseHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+        def do_GET(self):
+            with open(routes_file, encoding="utf-8") as f:
+                config = json.load(f)
+            user, password = config["credentials"]
+            expected = "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()
+            if self.headers.get("Authorization") != expected:
+                self.answer(401, "401 Unauthorized\n", {"WWW-Authenticate": 'Basic realm="device"'})
+                return
+            body = config["routes"].get(self.path)
+            if body is None:
+                self.answer(404, "404 Not Found\n")
+                return
+            self.answer(200, body)
+
+        def answer(self, status, body, headers=None):
+            data = body.encode("utf-8")
+            self.send_response(status)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", str(len(data)))
+            for key, value in (headers or {}).items():
+                self.send_header(key, value)
+            self.end_headers()
+            self.wfile.write(data)
+
+    return Handler
+
+
+def main():
+    routes_file, port_file = sys.argv[1], sys.argv[2]
+    server = ThreadingHTTPServer(("127.0.0.1", 0), make_handler(routes_file))
+    with open(port_file + ".tmp", "w", encoding="utf-8") as f:
+        f.write(str(server.server_address[1]))
+    import os
+    os.rename(port_file + ".tmp", port_file)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,31 @@
+// The one atomic-replace helper for every file the system rewrites: readers
+// and a power loss see either the old or the new content, never a mix.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace trelvik {
+
+// Writes `contents` to a temporary file beside `path`, syncs it, renames it
+// over `path` and syncs the folder. False on any failure (errno tells why);
+// the temporary file is then gone and the old `path` untouched. Logs nothing:
+// the caller logs its own line.
+bool atomic_replace(const std::string& path, std::string_view contents);
+
+// An advisory flock held for the object's life. A file system that refuses
+// flock leaves the holder unlocked: callers go on all the same.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path) noexcept;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock();
+  bool locked() const noexcept { return locked_; }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+};
+
+}  // namespace trelvik

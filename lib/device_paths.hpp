@@ -1,0 +1,38 @@
+// The one owner of every absolute device path and tool path. When
+// TRELVIK_DEVICE_ROOT is set (the emulated camera), each path resolves under
+// that folder; unset, the device's real paths are used. No other source
+// spells a device path.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace trelvik::device {
+
+// The device root ("" on the device itself), read from the environment.
+std::string root();
+// `absolute` (beginning with "/") placed under the device root.
+std::string path(std::string_view absolute);
+
+// The device-local web server that serves the device HTTP API.
+inline constexpr std::string_view kApiAddress = "127.0.0.12";
+
+std::string package_dir();        // "/usr/local/packages/Trelvik/"
+std::string localdata_dir();      // package's private data folder, ends in "/"
+std::string shell_dir();          // package's scripts folder, ends in "/"
+std::string shell_script(std::string_view name);
+std::string state_file();         // localdata "current_monitoring_session.txt"
+std::string ptz_interval_file();  // localdata "automatic_PTZ_test_interval.info"
+std::string ptz_times_file();     // localdata "automatic_PTZ_test_times.info"
+std::string storage_root();       // "/var/spool/storage/"
+std::string media_conf();         // "/etc/ws/onvif/media/media.conf"
+std::string radar_dir();          // "/tmp/radar-diagnostics"
+std::string proc(std::string_view name);     // "/proc/" + name
+std::string var_log(std::string_view name);  // "/var/log/" + name
+
+// Tools the command lines call by absolute path.
+std::string curl();  // "/usr/bin/curl"
+std::string df();    // "/bin/df"
+std::string tail();  // "/usr/bin/tail"
+
+}  // namespace trelvik::device

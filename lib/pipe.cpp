@@ -1,0 +1,80 @@
+#include "lib/pipe.hpp"
+
+#include <cstdlib>
+#include <utility>
+
+namespace trelvik {
+
+bool read_whole_line(FILE* stream, std::string& line) {
+  line.clear();
+  if (stream == nullptr) return false;
+  int c;
+  while ((c = std::getc(stream)) != EOF) {
+    line += static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  return !line.empty();
+}
+
+ReadPipe::ReadPipe(const std::string& command) noexcept : stream_(popen(command.c_str(), "r")) {}
+
+ReadPipe::ReadPipe(ReadPipe&& other) noexcept
+    : stream_(std::exchange(other.stream_, nullptr)),
+      buffer_(std::exchange(other.buffer_, nullptr)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+ReadPipe& ReadPipe::operator=(ReadPipe&& other) noexcept {
+  if (this != &other) {
+    close();
+    std::free(buffer_);
+    stream_ = std::exchange(other.stream_, nullptr);
+    buffer_ = std::exchange(other.buffer_, nullptr);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+ReadPipe::~ReadPipe() {
+  close();
+  std::free(buffer_);
+}
+
+bool ReadPipe::read_line(std::string& line) {
+  line.clear();
+  if (stream_ == nullptr) return false;
+  const ssize_t length = getline(&buffer_, &capacity_, stream_);
+  if (length < 0) return false;
+  line.assign(buffer_, static_cast<std::size_t>(length));
+  return true;
+}
+
+int ReadPipe::close() noexcept {
+  if (stream_ == nullptr) return -1;
+  const int status = pclose(stream_);
+  stream_ = nullptr;
+  return status;
+}
+
+File::File(const char* path, const char* mode) noexcept : stream_(std::fopen(path, mode)) {}
+
+File::File(File&& other) noexcept : stream_(std::exchange(other.stream_, nullptr)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    stream_ = std::exchange(other.stream_, nullptr);
+  }
+  return *this;
+}
+
+File::~File() { close(); }
+
+bool File::close() noexcept {
+  if (stream_ == nullptr) return false;
+  const bool clean = std::ferror(stream_) == 0;
+  const bool closed = std::fclose(stream_) == 0;
+  stream_ = nullptr;
+  return clean && closed;
+}
+
+}  // namespace trelvik

@@ -1,0 +1,61 @@
+// A read pipe on a shell command whose output is parsed. Lines are read
+// whole, whatever their length. close() returns the wait status, because each
+// caller judges the command's exit in its own way.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace trelvik {
+
+class ReadPipe {
+ public:
+  ReadPipe() noexcept = default;
+  // Starts `command` through the shell; check is_open() for failure (errno set).
+  explicit ReadPipe(const std::string& command) noexcept;
+  ReadPipe(const ReadPipe&) = delete;
+  ReadPipe& operator=(const ReadPipe&) = delete;
+  ReadPipe(ReadPipe&& other) noexcept;
+  ReadPipe& operator=(ReadPipe&& other) noexcept;
+  ~ReadPipe();
+
+  bool is_open() const noexcept { return stream_ != nullptr; }
+  FILE* stream() const noexcept { return stream_; }
+  // Reads the next line, line feed kept; false at the end of the output.
+  bool read_line(std::string& line);
+  // Waits for the command: its wait status, or -1 when it cannot be had.
+  int close() noexcept;
+
+ private:
+  FILE* stream_ = nullptr;
+  char* buffer_ = nullptr;
+  std::size_t capacity_ = 0;
+};
+
+// Reads one whole line (line feed kept) from `stream` into `line`; false at
+// the end of the stream when nothing was read.
+bool read_whole_line(FILE* stream, std::string& line);
+
+// RAII for FILE* opened with fopen; close() reports whether every write
+// reached the file.
+class File {
+ public:
+  File() noexcept = default;
+  File(const char* path, const char* mode) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  ~File();
+
+  bool is_open() const noexcept { return stream_ != nullptr; }
+  FILE* get() const noexcept { return stream_; }
+  bool read_line(std::string& line) { return read_whole_line(stream_, line); }
+  // True when the stream had no error and fclose succeeded.
+  bool close() noexcept;
+
+ private:
+  FILE* stream_ = nullptr;
+};
+
+}  // namespace trelvik

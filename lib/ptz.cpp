@@ -1,0 +1,7 @@
+#include "lib/ptz.hpp"
+
+namespace trelvik {
+
+gpointer ptz_loop(gpointer /*unused*/) { return nullptr; }
+
+}  // namespace trelvik

@@ -1,0 +1,102 @@
+#include "lib/session_globals.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/unit/support/test_support.hpp"
+
+namespace trelvik {
+namespace {
+
+constexpr const char* kState = "/usr/local/packages/Trelvik/localdata/current_monitoring_session.txt";
+
+TEST(SessionGlobals, SaveWritesFourLinesAndLoadRoundTrips) {
+  test::DeviceRoot root;
+  monitoring_session edge;
+  edge.storage_id = "SD_DISK";
+  edge.secondary_storage_path = "/var/spool/storage/SD_DISK/Trelvik_ACCC8E000001/";
+  edge.current_activity_folder = "20261208_05_20_00";
+  edge.monitor_start_time = "Tue Dec  8 05:20:00 UTC 2026";
+  ASSERT_TRUE(monitoring_session_save(&edge));
+  EXPECT_EQ(root.read(kState),
+            "SECS:SD_DISK\nSSPA:/var/spool/storage/SD_DISK/Trelvik_ACCC8E000001/\nACTI:20261208_05_20_00\n"
+            "TIME:Tue Dec  8 05:20:00 UTC 2026\n");
+  const SessionPtr loaded = monitoring_session_load();
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(loaded->storage_id, "SD_DISK");
+  EXPECT_EQ(loaded->session_path, "/var/spool/storage/SD_DISK/Trelvik_ACCC8E000001/20261208_05_20_00");
+
+  monitoring_session internal = edge;
+  internal.storage_id.reset();
+  ASSERT_TRUE(monitoring_session_save(&internal));
+  EXPECT_EQ(root.read(kState).substr(0, 15), "SECS:localdata\n");
+  EXPECT_FALSE(monitoring_session_load()->storage_id.has_value());
+
+  ASSERT_TRUE(monitoring_session_save(nullptr));
+  EXPECT_FALSE(monitoring_session_load());
+  test::clear_log();
+  ASSERT_TRUE(monitoring_session_save(nullptr));  // nothing left to remove
+  EXPECT_TRUE(test::logged(LOG_DEBUG, "Could not remove '"));
+}
+
+TEST(SessionGlobals, LoadRules) {
+  test::DeviceRoot root;
+  struct Case {
+    const char* text;
+    bool loads;
+    const char* message;
+  } cases[] = {
+      {"SECS:SD\n", false, "Missing start time."},
+      {"SECS:SD\nSSPA:/x/\nTIME:t\n", false, "Missing secondary storage path or current activity folder."},
+      {"TIME:t\r\n\nnoise\nACTI:a\nSSPA:/x/\nSSPA:/y/", true, nullptr},
+      {"SECS:localdata-and-more\nSSPA:/x/\nACTI:a\nTIME:t\n", true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    test::clear_log();
+    root.write(kState, c.text);
+    const SessionPtr session = monitoring_session_load();
+    EXPECT_EQ(static_cast<bool>(session), c.loads);
+    if (c.message != nullptr) {
+      EXPECT_TRUE(test::logged(LOG_ERR, c.message));
+    }
+    if (session) {
+      EXPECT_FALSE(session->storage_id.has_value());
+    }
+  }
+  const SessionPtr later = monitoring_session_load();
+  ASSERT_TRUE(later);
+  root.write(kState, "TIME:t\r\nACTI:a\nSSPA:/x/\nSSPA:/y/");
+  const SessionPtr twice = monitoring_session_load();
+  EXPECT_EQ(twice->session_path, "/y/a");  // a key given twice takes the later value
+  EXPECT_EQ(twice->monitor_start_time, "t\r");
+
+  EXPECT_FALSE(monitoring_session_is_active(nullptr));
+  monitoring_session only_id;
+  only_id.storage_id = "SD";
+  EXPECT_FALSE(monitoring_session_is_active(&only_id));
+}
+
+TEST(SessionGlobals, FailedSaveKeepsTheOldFile) {
+  test::DeviceRoot root;
+  if (geteuid() == 0) {
+    // root writes through a read-only folder; use a folder that cannot exist instead
+    std::filesystem::remove_all(root.path("/usr/local/packages/Trelvik/localdata"));
+    root.write("/usr/local/packages/Trelvik/localdata", "not a folder");
+  } else {
+    root.write(kState, "SECS:old\n");
+    chmod(root.path("/usr/local/packages/Trelvik/localdata").c_str(), 0555);
+  }
+  monitoring_session session;
+  session.secondary_storage_path = "/x/";
+  session.current_activity_folder = "a";
+  session.monitor_start_time = "t";
+  test::clear_log();
+  EXPECT_FALSE(monitoring_session_save(&session));
+  EXPECT_TRUE(test::logged(LOG_ERR, "Could not open file '"));
+  chmod(root.path("/usr/local/packages/Trelvik/localdata").c_str(), 0755);
+}
+
+}  // namespace
+}  // namespace trelvik

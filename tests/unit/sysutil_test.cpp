@@ -1,0 +1,72 @@
+#include "lib/sysutil.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "lib/atomic_file.hpp"
+#include "tests/unit/support/test_support.hpp"
+
+namespace trelvik {
+namespace {
+
+TEST(Sysutil, ExitStatusesAndTheirLines) {
+  test::clear_log();
+  EXPECT_TRUE(qorm_system("true"));
+  EXPECT_TRUE(test::captured_log().empty());
+
+  EXPECT_FALSE(qorm_system("exit 3"));
+  EXPECT_TRUE(test::logged(LOG_WARNING, "Exit status '3' for command: exit 3"));
+
+  EXPECT_FALSE(qorm_system("kill -TERM $$"));
+  EXPECT_TRUE(test::logged(LOG_ERR, "Unsuccessful command: kill -TERM $$"));
+  EXPECT_EQ(errno, 0);
+
+  EXPECT_TRUE(qorm_system("false &"));  // the background job's fate is never seen
+  EXPECT_FALSE(qorm_systemf("exit %d", 127));
+  EXPECT_TRUE(test::logged(LOG_WARNING, "Exit status '127' for command: exit 127"));
+}
+
+TEST(Sysutil, PasswordNeverReachesTheLog) {
+  FILE* in = fmemopen(const_cast<char*>("Pa$$'w\"0rd\nrest"), 16, "r");
+  std::string secret;
+  ASSERT_TRUE(read_secret_line(in, secret));
+  std::fclose(in);
+  EXPECT_EQ(secret, "Pa$$'w\"0rd");
+  test::clear_log();
+  EXPECT_FALSE(qorm_systemf("exit 2 # -u \"root\":\"%s\"", "Pa\\$\\$'w\\\"0rd"));
+  EXPECT_FALSE(qorm_systemf("exit 2 # -u 'root':'%s'", "Pa$$'\\''w\"0rd"));
+  ASSERT_EQ(test::captured_log().size(), 2u);
+  EXPECT_EQ(test::captured_log()[0].text, "Exit status '2' for command: exit 2 # -u \"root\":\"***\"");
+  EXPECT_EQ(test::captured_log()[1].text, "Exit status '2' for command: exit 2 # -u 'root':***");
+}
+
+TEST(Sysutil, PasswordLineIsCutAt255Bytes) {
+  std::string line(300, 'p');
+  line += "\n";
+  FILE* in = fmemopen(line.data(), line.size(), "r");
+  std::string secret;
+  ASSERT_TRUE(read_secret_line(in, secret));
+  EXPECT_EQ(secret.size(), 255u);
+  std::fclose(in);
+  FILE* empty = fmemopen(const_cast<char*>(""), 0, "r");
+  EXPECT_FALSE(read_secret_line(empty, secret));
+  std::fclose(empty);
+}
+
+TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
+  test::DeviceRoot root;
+  const auto target = root.path("/f.txt");
+  test::write_file(target, "old");
+  ASSERT_TRUE(atomic_replace(target.string(), "new\r\n"));
+  EXPECT_EQ(test::read_file(target), "new\r\n");
+  EXPECT_FALSE(atomic_replace(root.path("/missing/f.txt").string(), "x"));
+  EXPECT_NE(errno, 0);
+  for (const auto& entry : std::filesystem::directory_iterator(root.dir())) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("f.txt."));  // no temporary left
+  }
+}
+
+}  // namespace
+}  // namespace trelvik
