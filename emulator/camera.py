@@ -322,6 +322,11 @@ class Camera:
         return subprocess.run([self.program(name), *args], input=stdin, capture_output=True,
                               timeout=timeout, env=self.env(env), cwd=cwd or self.workdir)
 
+    def run_driver(self, name, *args, stdin=None, timeout=60, env=None):
+        """Runs a test driver (build/tests/driver_*) that exposes library operations."""
+        return subprocess.run([str(build_dir() / "tests" / name), *args], input=stdin, capture_output=True,
+                              timeout=timeout, env=self.env(env), cwd=self.workdir)
+
     def spawn(self, name, *args, env=None, **kwargs):
         return subprocess.Popen([self.program(name), *args], env=self.env(env), cwd=self.workdir, **kwargs)
 
