@@ -1,0 +1,15 @@
+// CGI action: sets the automatic PTZ test's repeat interval (minutes).
+#include <cstdio>
+
+#include "lib/log.hpp"
+#include "lib/ptz_test.hpp"
+
+int main(int argc, char** argv) {
+  trelvik::open_program_log();
+  if (argc != 2) {
+    std::fprintf(stderr, "Usage: %s <interval>\n", argc > 0 ? argv[0] : "ptz_autotest_interval");
+    return 1;
+  }
+  trelvik::ptz_autotest_interval_answer(argv[1]);
+  return 0;
+}

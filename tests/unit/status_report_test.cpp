@@ -1,0 +1,67 @@
+#include "lib/status_report.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/unit/support/test_support.hpp"
+
+namespace trelvik {
+namespace {
+
+constexpr const char* kJsonOk = "Status: 200 OK\r\nContent-Type: application/json; charset=utf-8\r\n\r\n";
+
+TEST(StatusReport, CollectorLines) {
+  struct Case {
+    const char* line;
+    bool ends;
+    CollectedSession after;  // starting from empty fields
+  } cases[] = {
+      {"PATH:/a/b\n", false, {"/a/b", "", "", "", ""}},
+      {"PATH: /a/b", false, {" /a/b", "", "", "", ""}},  // the blank is part of the value
+      {"Start: Tue Dec  8\n", false, {"", "Tue Dec  8", "", "", ""}},
+      {"Start:Tue\n", false, {}},  // the prefix has its blank
+      {"start: Tue\n", false, {}},
+      {"End: Wed\r\n", false, {"", "", "Wed\r", "", ""}},
+      {"SIZE:12 MiB\n", false, {"", "", "", "12 MiB", ""}},
+      {"ZIPSIZE:3 MiB\n", false, {"", "", "", "", "3 MiB"}},
+      {" PATH:/x\n", false, {}},
+      {"=== SESSION END ===\n", true, {}},
+      {"=== SESSION END === trailing\n", true, {}},
+      {"=== SESSION END ==\n", false, {}},
+      {"PATH:\n", false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    CollectedSession fields;
+    EXPECT_EQ(status_apply_collector_line(fields, c.line), c.ends);
+    EXPECT_EQ(status_session_json(fields), status_session_json(c.after));
+  }
+  CollectedSession twice;
+  status_apply_collector_line(twice, "SIZE:1\n");
+  status_apply_collector_line(twice, "SIZE:2\n");
+  EXPECT_EQ(twice.size, "2");  // the last value counts
+}
+
+TEST(StatusReport, SessionObjectAndHeadByteForByte) {
+  EXPECT_EQ(status_session_json({"/p", "s", "e", "1 MiB", "2 MiB"}),
+            R"({"Path":"/p","StartTime":"s","EndTime":"e","size":"1 MiB","sizeZip":"2 MiB"})");
+  EXPECT_EQ(status_session_json({"a\"b\\c\td", "", "", "", ""}),
+            R"({"Path":"a\"b\\c\td","StartTime":"","EndTime":"","size":"","sizeZip":""})");
+  EXPECT_EQ(status_report_head(false, "05:20:00 2026-12-08", 0, ""),
+            std::string(kJsonOk) + R"({"active":false,"device":{"Time":"05:20:00 2026-12-08"},)" +
+                R"("miscellaneous":{"ptz_test_interval":0,"ptz_test_given_times":""})");
+  EXPECT_EQ(status_report_head(true, "", 18446744073709551615u, "08:00,20:00\\"),
+            std::string(kJsonOk) + R"({"active":true,"device":{"Time":""},)" +
+                R"("miscellaneous":{"ptz_test_interval":18446744073709551615,"ptz_test_given_times":"08:00,20:00\\"})");
+}
+
+TEST(StatusReport, CollectorCommand) {
+  test::DeviceRoot root;
+  const std::string script = root.path("/usr/local/packages/Trelvik/shell/collect_monitoring_sessions.sh");
+  EXPECT_EQ(status_collector_command("ACCC8E000001"), script + " 'ACCC8E000001'");
+  EXPECT_EQ(status_collector_command("it's"), script + " 'it'\\''s'");
+}
+
+}  // namespace
+}  // namespace trelvik
