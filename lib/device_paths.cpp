@@ -20,13 +20,13 @@ std::string path(std::string_view absolute) {
 }
 
 std::string package_dir() { return path("/usr/local/packages/Trelvik/"); }
-std::string localdata_dir() { return path("/usr/local/packages/Trelvik/localdata/"); }
+std::string localdata_dir() { return path(kLocaldataDir); }
 std::string shell_dir() { return path("/usr/local/packages/Trelvik/shell/"); }
 std::string shell_script(std::string_view name) { return shell_dir().append(name); }
 std::string state_file() { return localdata_dir() + "current_monitoring_session.txt"; }
 std::string ptz_interval_file() { return localdata_dir() + "automatic_PTZ_test_interval.info"; }
 std::string ptz_times_file() { return localdata_dir() + "automatic_PTZ_test_times.info"; }
-std::string storage_root() { return path("/var/spool/storage/"); }
+std::string storage_root() { return path(kStorageRoot); }
 std::string media_conf() { return path("/etc/ws/onvif/media/media.conf"); }
 std::string radar_dir() { return path("/tmp/radar-diagnostics"); }
 std::string proc(std::string_view name) { return path("/proc/").append(name); }

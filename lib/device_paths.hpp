@@ -14,6 +14,11 @@ std::string root();
 // `absolute` (beginning with "/") placed under the device root.
 std::string path(std::string_view absolute);
 
+// Device views (without the device root) of the two storage folders, for
+// limits that the device applies to the paths as it sees them.
+inline constexpr const char* kLocaldataDir = "/usr/local/packages/Trelvik/localdata/";
+inline constexpr const char* kStorageRoot = "/var/spool/storage/";
+
 // The device-local web server that serves the device HTTP API.
 inline constexpr std::string_view kApiAddress = "127.0.0.12";
 
