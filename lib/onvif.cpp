@@ -1,0 +1,26 @@
+#include "lib/onvif.hpp"
+
+#include <syslog.h>
+
+#include <string>
+
+#include "lib/dateutil.hpp"
+#include "lib/device_paths.hpp"
+#include "lib/fileutil.hpp"
+
+namespace trelvik {
+
+void onvif_copy_media_conf(const char* session_path) {
+  const std::string source = device::media_conf();
+  if (!is_file(source.c_str())) {
+    syslog(LOG_DEBUG, "'%s' is not a file.", source.c_str());
+    return;
+  }
+  char timestamp[20] = {};
+  date_format_now(timestamp, sizeof timestamp, "%Y%m%d_%H%M%S");
+  const std::string dest =
+      std::string(session_path) + "/system_monitoring/monitoring_onvif/" + timestamp + "_media.conf";
+  file_copy(source.c_str(), dest.c_str());
+}
+
+}  // namespace trelvik

@@ -1,0 +1,193 @@
+#include "daemon_kernel_memory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "tests/unit/support/test_support.hpp"
+
+namespace trelvik {
+namespace {
+
+constexpr const char* kKernelDir = "/s/system_monitoring/monitoring_kernel";
+const std::regex kStamp(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)");
+
+std::string masked(const std::string& text) { return std::regex_replace(text, kStamp, "T"); }
+
+BuddyInfo parse(const std::string& text) {
+  BuddyInfo info;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) parse_buddyinfo_line(in.eof() ? line : line + "\n", info);
+  return info;
+}
+
+// Two memory nodes, eleven block orders: an aarch64 board with two banks.
+constexpr const char* kTwoNodes =
+    "Node 0, zone      DMA      0      0      0      0      0      0      0      0      1      1      3 \n"
+    "Node 0, zone    DMA32      5      4      4      2      2      3      3      1      1      2    753 \n"
+    "Node 0, zone   Normal    422    310    123    135    273    545    358    243    153     88    102 \n"
+    "Node 1, zone   Normal     10     20     30     40     50     60     70     80     90    100    110 \n"
+    "Node 1, zone  Movable      7      7      7      7      7      7      7      7      7      7      7 \n";
+
+TEST(KernelMemory, BuddyinfoParsing) {
+  const BuddyInfo info = parse(kTwoNodes);
+  EXPECT_EQ(info.highestfield, 10);
+  EXPECT_EQ(info.pages[0][10], 3);
+  EXPECT_EQ(info.pages[1][0], 5);  // the "32" of DMA32 is never a count
+  EXPECT_EQ(info.pages[1][10], 753);
+  EXPECT_EQ(info.pages[2][0], 10);  // the second node replaces the first
+  EXPECT_EQ(info.pages[4][0], 0 + 5 + 422 + 10);  // Total sums every zone line, Movable left out
+  EXPECT_EQ(info.pages[4][10], 3 + 753 + 102 + 110);
+  EXPECT_EQ(info.pages[3], (std::array<std::int64_t, kBuddyOrders>{}));
+
+  struct Case {
+    const char* line;
+    int zone;
+    std::vector<std::int64_t> counts;
+    int highest;
+  } cases[] = {
+      {"Node 0, zone   HighMem 1 2 3\n", 3, {1, 2, 3}, 2},
+      // The last count is taken only when a character follows it.
+      {"Node 0, zone   Normal 1 2 3", 2, {1, 2, 0}, 1},
+      {"Node 0, zone   Normal\n", 2, {0}, 0},
+      {"Node 0, zone   Normal 12345678901234 7\n", 2, {9'999'999'999, 7}, 1},
+      {"Node 0, zone   Normal 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18\n", 2,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 15},
+      {"Node 0, zone  Movable 1 2 3\n", -1, {0}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    BuddyInfo one;
+    parse_buddyinfo_line(c.line, one);
+    EXPECT_EQ(one.highestfield, c.highest);
+    for (std::size_t k = 0; k < c.counts.size(); ++k) {
+      if (c.zone >= 0) {
+        EXPECT_EQ(one.pages[static_cast<std::size_t>(c.zone)][k], c.counts[k]) << k;
+      }
+      EXPECT_EQ(one.pages[4][k], c.counts[k]) << k;
+    }
+  }
+}
+
+TEST(KernelMemory, BuddyinfoText) {
+  EXPECT_EQ(buddyinfo_header(0), "ZONE,DATE,TIME,4 kB\n");
+  EXPECT_EQ(buddyinfo_header(10),
+            "ZONE,DATE,TIME,4 kB,8 kB,16 kB,32 kB,64 kB,128 kB,256 kB,512 kB,1024 kB,2048 kB,4096 kB\n");
+  const BuddyInfo only_dma_normal = parse("Node 0, zone DMA 1 2\nNode 0, zone Normal 30 40\n");
+  EXPECT_EQ(buddyinfo_rows(only_dma_normal, "2026-12-06,18:48:53"),
+            "DMA,2026-12-06,18:48:53,1,2\n"
+            "DMA32,2026-12-06,18:48:53,0,0\n"
+            "Normal,2026-12-06,18:48:53,30,40\n"
+            "HighMem,2026-12-06,18:48:53,0,0\n"
+            "Total,2026-12-06,18:48:53,31,42\n");
+}
+
+TEST(KernelMemory, BuddyinfoSnapshotFile) {
+  test::DeviceRoot root;
+  root.write("/proc/buddyinfo", kTwoNodes);
+  std::filesystem::create_directories(root.path(kKernelDir));
+  const std::string session = root.path("/s").string();
+  create_buddyinfo_snapshot(session.c_str());
+  create_buddyinfo_snapshot(session.c_str());
+  const std::string rows =
+      "DMA,T,0,0,0,0,0,0,0,0,1,1,3\n"
+      "DMA32,T,5,4,4,2,2,3,3,1,1,2,753\n"
+      "Normal,T,10,20,30,40,50,60,70,80,90,100,110\n"
+      "HighMem,T,0,0,0,0,0,0,0,0,0,0,0\n"
+      "Total,T,437,334,157,177,325,608,431,324,245,191,968\n";
+  EXPECT_EQ(masked(root.read(std::string(kKernelDir) + "/buddyinfo.csv")), buddyinfo_header(10) + rows + rows);
+
+  // Unreadable buddyinfo: nothing written, nothing logged.
+  std::filesystem::remove(root.path("/proc/buddyinfo"));
+  test::clear_log();
+  create_buddyinfo_snapshot(session.c_str());
+  EXPECT_TRUE(test::captured_log().empty());
+  EXPECT_EQ(masked(root.read(std::string(kKernelDir) + "/buddyinfo.csv")), buddyinfo_header(10) + rows + rows);
+}
+
+TEST(KernelMemory, BuddyinfoFromTheHost) {
+  test::DeviceRoot root;
+  std::filesystem::create_directories(root.path("/proc"));
+  std::filesystem::create_symlink("/proc/buddyinfo", root.path("/proc/buddyinfo"));
+  std::filesystem::create_directories(root.path(kKernelDir));
+  create_buddyinfo_snapshot(root.path("/s").c_str());
+  std::istringstream file(root.read(std::string(kKernelDir) + "/buddyinfo.csv"));
+  std::string header, row;
+  std::getline(file, header);
+  const auto columns = std::count(header.begin(), header.end(), ',');
+  int rows = 0;
+  for (const char* zone : {"DMA,", "DMA32,", "Normal,", "HighMem,", "Total,"}) {
+    ASSERT_TRUE(std::getline(file, row));
+    EXPECT_TRUE(row.starts_with(zone)) << row;
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), columns) << row;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 5);
+  EXPECT_FALSE(std::getline(file, row));
+}
+
+TEST(KernelMemory, VmstatLines) {
+  struct Case {
+    const char* line;
+    std::size_t max;
+    std::optional<std::string> digits;
+  } cases[] = {
+      {"pgfault 2611026\n", 19, "2611026"},
+      {"pgfault 2611026", 19, "2611026"},
+      {"pgfault 12345678901234567890123\n", 19, "1234567890123456789"},
+      {"pgfault 123\n", 2, "12"},
+      {"pgfault x1\n", 19, ""},
+      {"pgfault  7\n", 19, ""},
+      {"pgfault\n", 19, std::nullopt},
+      {"", 19, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(parse_vmstat_line(c.line, c.max), c.digits);
+  }
+}
+
+TEST(KernelMemory, PagefaultSnapshotFile) {
+  test::DeviceRoot root;
+  root.write("/proc/vmstat", "nr_free_pages 1000\npgfault 2611026\npgmajfault 1079\n");
+  std::filesystem::create_directories(root.path(kKernelDir));
+  const std::string session = root.path("/s").string();
+  const std::string file = std::string(kKernelDir) + "/pagefaults.csv";
+  create_pagefault_snapshot(session.c_str());
+  create_pagefault_snapshot(session.c_str());
+  EXPECT_EQ(masked(root.read(file)), "DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS\nT,2611026,1079\nT,2611026,1079\n");
+  EXPECT_TRUE(test::logged(LOG_DEBUG, "Getting vmstat val for pgmajfault"));
+
+  // A counter grep cannot find leaves its field empty; the row is still written.
+  root.write("/proc/vmstat", "pgfault 5\n");
+  test::clear_log();
+  create_pagefault_snapshot(session.c_str());
+  EXPECT_TRUE(masked(root.read(file)).ends_with(",1079\nT,5,\n")) << root.read(file);
+  const std::string command = "grep \"pgmajfault\" " + root.path("/proc/vmstat").string();
+  EXPECT_TRUE(test::logged(LOG_ERR, "fgets returned null reading output of " + command));
+}
+
+TEST(KernelMemory, PagefaultsOfTheHostAndFailures) {
+  test::DeviceRoot root;
+  std::filesystem::create_directories(root.path("/proc"));
+  std::filesystem::create_symlink("/proc/vmstat", root.path("/proc/vmstat"));
+  std::filesystem::create_symlink("/proc/buddyinfo", root.path("/proc/buddyinfo"));
+  EXPECT_TRUE(std::regex_match(vmstat_get_val("pgfault"), std::regex(R"(\d+)")));
+  // A field is a grep pattern in double quotes, never a command.
+  EXPECT_EQ(vmstat_get_val("$(touch pwned)`touch pwned`\"; touch pwned; \""), "");
+  EXPECT_FALSE(std::filesystem::exists("pwned"));
+
+  // No kernel folder (the session folder is gone): one error line, nothing else.
+  test::clear_log();
+  create_pagefault_snapshot(root.path("/gone").c_str());
+  create_buddyinfo_snapshot(root.path("/gone").c_str());
+  const std::string path = root.path("/gone").string() + "/system_monitoring/monitoring_kernel/";
+  EXPECT_TRUE(test::logged(LOG_ERR, "Could not open file '" + path + "pagefaults.csv'"));
+  EXPECT_TRUE(test::logged(LOG_ERR, "Could not open file '" + path + "buddyinfo.csv'"));
+  EXPECT_FALSE(test::logged(LOG_DEBUG, "Getting vmstat val"));
+}
+
+}  // namespace
+}  // namespace trelvik
