@@ -1,10 +1,25 @@
 #include "lib/filehandler.hpp"
 
-#include <charconv>
+#include <fnmatch.h>
+#include <syslog.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "lib/dateutil.hpp"
+#include "lib/device_paths.hpp"
+#include "lib/fileutil.hpp"
 #include "lib/log.hpp"
+#include "lib/nemor.hpp"
 #include "lib/pipe.hpp"
 #include "lib/shell_quote.hpp"
+#include "lib/sysutil.hpp"
 
 namespace trelvik {
 namespace {
@@ -57,6 +72,628 @@ std::string get_names_listed_from_directory(const char* path, std::size_t size) 
   }
   if (names.size() > limit) names.resize(limit);
   return names;
+}
+
+// ----- shared by the collectors ---------------------------------------------------
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+std::string collector_folder(const char* session_path, const char* name) {
+  std::string folder(session_path);
+  folder += "/system_monitoring/";
+  folder += name;
+  return folder;
+}
+
+// The Date and Time columns of a row.
+std::string csv_timestamp() {
+  char stamp[40] = {};
+  date_format_now(stamp, sizeof stamp, "%Y-%m-%d,%H:%M:%S");
+  return stamp;
+}
+
+struct CsvFile {
+  File file;
+  bool is_new = false;
+};
+
+// Opens `path` for appending and tells whether it is new, so that the caller
+// writes the header only into a new file. Not open (logged) on failure.
+CsvFile open_csv(const std::string& path) {
+  CsvFile csv;
+  // A new file is the normal case: its ENOENT must not show in a later error line.
+  const int saved = errno;
+  csv.is_new = !is_file(path.c_str());
+  errno = saved;
+  // Close-on-exec: the stream list runs its command while the file is open.
+  csv.file = File(path.c_str(), "ae");
+  if (!csv.file.is_open()) LOG_ERROR("Could not open file '%s'", path.c_str());
+  return csv;
+}
+
+void put(const File& file, std::string_view text) { std::fwrite(text.data(), 1, text.size(), file.get()); }
+
+// The whole file in one pass (files under /proc report no size, so it is read
+// to its end); false when it cannot be opened, with errno telling why.
+bool read_whole_file(const std::string& path, std::string& text) {
+  File file(path.c_str(), "re");
+  if (!file.is_open()) return false;
+  char chunk[4096];
+  std::size_t count;
+  while ((count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, count);
+  return true;
+}
+
+// The next piece of `rest` as a fixed-size line reader (fgets) returns it: up
+// to and including the next line feed, at most `max` characters.
+std::string_view next_piece(std::string_view& rest, std::size_t max) {
+  const std::size_t line_feed = rest.find('\n');
+  const std::size_t length = std::min(line_feed == npos ? rest.size() : line_feed + 1, max);
+  const std::string_view piece = rest.substr(0, length);
+  rest.remove_prefix(length);
+  return piece;
+}
+
+std::string_view without_line_feed(std::string_view text) { return text.substr(0, text.find('\n')); }
+
+// A key read from a device file names a file in the collector's folder; one
+// with a "/" would reach outside it.
+bool names_a_file(std::string_view key) { return key.find('/') == npos; }
+
+// Only an abnormal end is reported: a command that exits with any status has
+// still printed what it could.
+void report_command_close(int status, const char* command, int line, const char* function) {
+  if (status == -1) {
+    syslog(LOG_DEBUG, "[Trelvik]: error reported by pclose from command: %s [src] line %d in %s", command, line,
+           function);
+  } else if ((status & 0x7f) != 0) {
+    syslog(LOG_DEBUG, "[Trelvik]: Unsuccessful command: %s [src] line %d in %s", command, line, function);
+  }
+}
+
+}  // namespace
+
+// ----- network ------------------------------------------------------------------------
+
+namespace {
+
+// The kernel prints eight metrics per direction; ten leave room for more.
+constexpr std::size_t kMaxMetricNames = 10;
+constexpr int kMaxInterfaces = 10;
+
+struct MetricNames {
+  std::vector<std::string_view> receive, transmit;  // every name of each group, in header order
+  bool split = false;                               // the bar before the transmit names was seen
+};
+
+// Reads the metric names from the second header line, whose groups are each
+// introduced by "|". Returns 0 or a failure code; `next` is where the
+// interface lines begin.
+int parse_metric_names(std::string_view text, MetricNames& names, std::size_t& next, std::size_t& failed_at) {
+  const std::size_t first_end = text.find('\n');
+  if (first_end == npos) return 127;
+  const std::size_t line_end = text.find('\n', first_end + 1);
+  const std::size_t limit = line_end == npos ? text.size() : line_end;
+  const std::size_t bar = text.find('|', first_end + 1);
+  if (bar == npos || bar >= limit) return 139;
+  next = line_end == npos ? text.size() : line_end + 1;
+  for (std::size_t pos = bar + 1; pos < limit;) {
+    while (pos < limit && !is_alpha(text[pos]) && text[pos] != '|') ++pos;
+    if (pos == limit) return line_end == npos ? 153 : 0;
+    if (text[pos] == '|') {
+      names.split = true;
+      ++pos;
+      continue;
+    }
+    std::size_t end = text.find_first_of(" |", pos);
+    if (end == npos || end > limit) {
+      if (line_end == npos) {
+        failed_at = pos;
+        return 166;
+      }
+      end = limit;
+    }
+    (names.split ? names.transmit : names.receive).push_back(text.substr(pos, end - pos));
+    pos = end;
+  }
+  return 0;
+}
+
+// Enters counter number `index` of an interface line under its metric name;
+// a value without a known name is dropped.
+void add_counter(NetDevParse& result, const std::string& interface, const MetricNames& names, std::size_t index,
+                 std::string_view value) {
+  std::string key;
+  if (index < names.receive.size()) {
+    if (index >= kMaxMetricNames) return;
+    key = "receive_";
+    key += names.receive[index];
+  } else {
+    index -= names.receive.size();
+    if (index >= names.transmit.size() || index >= kMaxMetricNames) return;
+    key = "transmit_";
+    key += names.transmit[index];
+  }
+  result.interfaces[interface][key] = value;
+}
+
+// One interface line: blanks, the name, ":" and the counters separated by
+// blanks. A line without ":" is an interface without counters. Without a line
+// feed the line was cut short: 236 while looking for text, 245 inside a word.
+int parse_interface_line(std::string_view line, bool terminated, const MetricNames& names, NetDevParse& result) {
+  std::size_t pos = line.find_first_not_of(' ');
+  if (pos == npos) return terminated ? 0 : 236;
+  const std::size_t colon = line.find(':', pos);
+  if (colon == npos) return terminated ? 0 : 245;
+  const std::string interface(line.substr(pos, colon - pos));
+  const bool keep = names_a_file(interface);
+  std::size_t index = 0;
+  for (pos = colon + 1;;) {
+    while (pos < line.size() && !is_digit(line[pos])) ++pos;
+    if (pos == line.size()) return terminated ? 0 : 236;
+    std::size_t end = line.find(' ', pos);
+    if (end == npos) {
+      if (!terminated) return 245;
+      end = line.size();
+    }
+    if (keep) add_counter(result, interface, names, index, line.substr(pos, end - pos));
+    ++index;
+    pos = end;
+  }
+}
+
+// Counters are unsigned 64-bit; the failure totals add them as 32-bit numbers.
+std::uint32_t to_u32(std::string_view text) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < text.size() && is_digit(text[i]); ++i) {
+    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+  }
+  return value;
+}
+
+std::optional<std::int64_t> counter_value(const NetDevCounters& counters, const char* key) {
+  const auto found = counters.find(key);
+  if (found == counters.end()) return std::nullopt;
+  std::int64_t value = 0;
+  const std::string& text = found->second;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc()) return std::nullopt;
+  return value;
+}
+
+std::uint64_t as_unsigned(std::int64_t value) { return static_cast<std::uint64_t>(value); }
+
+// Bytes moved in both directions; the sum wraps instead of overflowing.
+std::int64_t bytes_between(const NetSample& previous, const NetSample& current) {
+  return static_cast<std::int64_t>(as_unsigned(current.receive) - as_unsigned(previous.receive) +
+                                   as_unsigned(current.transmit) - as_unsigned(previous.transmit));
+}
+
+void log_parse_failure(const NetDevParse& parse, std::string_view text) {
+  if (parse.code == 166) {
+    LOG_ERROR("FAILED %d\nAttempted to find word stating at: [%s]", 163,
+              std::string(text.substr(parse.failed_at)).c_str());
+  } else if (parse.code == 245) {
+    LOG_ERROR("FAILED %d\n", 244);
+  } else if (parse.code != 236) {  // a line cut while looking for text has no message of its own
+    LOG_ERROR("%s FAILED %d\n", "parse_proc_net_dev", parse.code - 1);
+  }
+  LOG_ERROR("Error on parsing: %d", parse.code);
+}
+
+// The eth0 rate since the previous call of the process, across sessions: the
+// first sample after start-up only becomes the reference.
+void store_network_bandwidth_new(const std::string& folder, const NetDevParse& parse) {
+  static NetSample last;  // time 0: no previous sample
+  const auto eth0 = parse.interfaces.find("eth0");
+  if (eth0 == parse.interfaces.end()) return;
+  const auto receive = counter_value(eth0->second, "receive_bytes");
+  const auto transmit = counter_value(eth0->second, "transmit_bytes");
+  if (!receive || !transmit) return;
+  if (last.time != 0) {
+    const NetSample now{std::time(nullptr), *receive, *transmit};
+    if (const auto rate = network_rate_text(last, now)) {
+      store_network_info_no_retention(folder.c_str(), rate->c_str());
+    }
+  }
+  last = NetSample{std::time(nullptr), *receive, *transmit};
+}
+
+void store_interface_files(const std::string& folder, const NetDevParse& parse) {
+  const std::string timestamp = csv_timestamp();
+  for (const auto& [interface, counters] : parse.interfaces) {
+    const std::string path = folder + "/" + interface + ".csv";
+    // Every counter of the interface tries the file once, so a lasting
+    // failure is logged once per counter.
+    CsvFile csv;
+    for (std::size_t tries = 0; tries < counters.size() && !csv.file.is_open(); ++tries) csv = open_csv(path);
+    if (!csv.file.is_open()) continue;
+    if (csv.is_new) put(csv.file, net_dev_header(counters));
+    put(csv.file, net_dev_row(counters, timestamp));
+    csv.file.close();
+  }
+}
+
+}  // namespace
+
+NetDevParse parse_proc_net_dev(std::string_view text) {
+  NetDevParse result;
+  text = text.substr(0, text.find('\0'));
+  MetricNames names;
+  std::size_t pos = 0;
+  result.code = parse_metric_names(text, names, pos, result.failed_at);
+  if (names.split) result.receive_metrics = static_cast<int>(std::min(names.receive.size(), kMaxMetricNames));
+  if (result.code != 0) return result;
+  for (int count = 0; count < kMaxInterfaces && pos < text.size(); ++count) {
+    const std::size_t end = text.find('\n', pos);
+    const bool terminated = end != npos;
+    const std::string_view line = text.substr(pos, (terminated ? end : text.size()) - pos);
+    result.code = parse_interface_line(line, terminated, names, result);
+    if (result.code != 0) {
+      result.interfaces.clear();
+      return result;
+    }
+    pos = terminated ? end + 1 : text.size();
+  }
+  return result;
+}
+
+std::string net_dev_header(const NetDevCounters& counters) {
+  std::string header = "Date, Time, Receive: ";
+  bool first = true;
+  bool transmit = false;
+  for (const auto& [key, value] : counters) {
+    const bool is_transmit = key.starts_with("transmit_");
+    if (is_transmit && !transmit) {
+      header += ", Transmit: ";
+      transmit = true;
+    } else if (!first) {
+      header += ", ";
+    }
+    header += std::string_view(key).substr(key.find('_') + 1);
+    first = false;
+  }
+  header += ", Failed packages total (receive), Failed packages total (transmit)\n";
+  return header;
+}
+
+std::string net_dev_row(const NetDevCounters& counters, std::string_view timestamp) {
+  std::string row(timestamp);
+  std::uint32_t receive_failed = 0;
+  std::uint32_t transmit_failed = 0;
+  for (const auto& [key, value] : counters) {
+    row += ',';
+    row += value;
+    if (key == "receive_errs" || key == "receive_drop" || key == "receive_frame") {
+      receive_failed += to_u32(value);
+    } else if (key == "transmit_errs" || key == "transmit_drop") {
+      transmit_failed += to_u32(value);
+    }
+  }
+  row += ',' + std::to_string(receive_failed) + ',' + std::to_string(transmit_failed) + '\n';
+  return row;
+}
+
+std::optional<std::string> network_rate_text(const NetSample& previous, const NetSample& current) {
+  const auto seconds = static_cast<std::int32_t>(current.time - previous.time);
+  const std::int64_t bytes = bytes_between(previous, current);
+  std::int64_t per_second = 0;
+  if (seconds == -1) {
+    per_second = static_cast<std::int64_t>(0 - as_unsigned(bytes));  // the one quotient that could overflow
+  } else if (seconds != 0) {
+    per_second = bytes / seconds;
+  }
+  // 12,500 bytes per second are 0.1 Mbit/s; the rate is cut, not rounded, to a tenth.
+  const double mbit = static_cast<double>(per_second / 12500) / 10.0;
+  if (mbit < 0.0) return std::nullopt;
+  char text[100] = {};
+  BOUNDED_FORMAT(text, sizeof text, "%.1f Mbit/s", mbit);
+  return std::string(text);
+}
+
+void store_network_info_no_retention(const char* path, const char* value) {
+  CsvFile csv = open_csv(std::string(path) + "/network.csv");
+  if (!csv.file.is_open()) return;
+  if (csv.is_new) put(csv.file, "Date,Time,Network Bandwidth (Mbit/s)\r\n");
+  put(csv.file, csv_timestamp() + "," + value + "\r\n");
+  csv.file.close();
+}
+
+void store_proc_net_dev(const char* session_path) {
+  const std::string source = device::proc("net/dev");
+  std::string text;
+  if (!read_whole_file(source, text)) {
+    LOG_ERROR("Could not open file '%s'", source.c_str());
+    return;
+  }
+  // The read went well: what fails from here on has no system cause to show.
+  errno = 0;
+  if (text.empty()) {
+    LOG_ERROR("Could not read from file %s", source.c_str());
+    return;
+  }
+  syslog(LOG_DEBUG, "Read from files %s: [%s]", source.c_str(), text.c_str());
+  const NetDevParse parse = parse_proc_net_dev(text);
+  if (parse.receive_metrics) {
+    syslog(LOG_DEBUG, "%s There are %d number of metrics\n", "parse_proc_net_dev", *parse.receive_metrics);
+  }
+  if (parse.code != 0) {
+    log_parse_failure(parse, text);
+    return;
+  }
+  const std::string folder = collector_folder(session_path, "monitoring_network");
+  store_network_bandwidth_new(folder, parse);
+  store_interface_files(folder, parse);
+}
+
+// ----- streams ---------------------------------------------------------------------------
+
+namespace {
+
+// Two blanks after "--print-reply" are the device's own command line.
+constexpr const char* kStreamsCommand =
+    "dbus-send --system --print-reply  --reply-timeout=1000 --dest=com.zurn.Streamer /com/zurn/Streamer/Cache "
+    "com.zurn.Streamer.Cache.GetStreams | grep string | sort";
+
+// The reply is read in pieces of at most 199 characters; a longer line goes
+// on as a further entry.
+constexpr std::size_t kStreamPiece = 199;
+
+// The value of a reply line: what follows "string" and one more character,
+// with the value's quotes already turned into blanks; empty when the line
+// ends before that.
+std::string_view stream_value(std::string_view line) {
+  const std::size_t at = line.find("string");
+  if (at == npos) return line;
+  const std::size_t start = at + 7;
+  return start <= line.size() ? line.substr(start) : std::string_view();
+}
+
+}  // namespace
+
+std::string stream_entries(std::string_view output) {
+  std::string cell;
+  int entries = 0;
+  for (std::string_view rest = output; !rest.empty();) {
+    const std::string_view piece = next_piece(rest, kStreamPiece);
+    if (piece.starts_with("Error ")) {
+      cell += "Error: Failed to get stream info";
+      ++entries;
+    }
+    std::string line(without_line_feed(piece));
+    std::replace(line.begin(), line.end(), '"', ' ');
+    if (entries > 0) cell += '+';
+    cell += stream_value(line);
+    ++entries;
+  }
+  if (entries == 0) cell = "No streams ";
+  return cell;
+}
+
+void store_video_stream_history_no_retention(const char* session_path) {
+  const std::string folder = collector_folder(session_path, "monitoring_streams");
+  const std::string timestamp = csv_timestamp();
+  CsvFile csv = open_csv(folder + "/stream.csv");
+  if (!csv.file.is_open()) return;
+  if (csv.is_new) put(csv.file, "Date,Time,Streams\r\n");
+  put(csv.file, timestamp + ",");
+  ReadPipe pipe(kStreamsCommand);
+  if (!pipe.is_open()) FATAL_POPEN(kStreamsCommand);
+  std::string output, line;
+  while (pipe.read_line(line)) output += line;
+  put(csv.file, stream_entries(output) + "\r\n");
+  report_command_close(pipe.close(), kStreamsCommand, __LINE__, "store_video_stream_history_no_retention");
+  csv.file.close();
+}
+
+// ----- radar -----------------------------------------------------------------------------
+
+namespace {
+
+// A radar data file is copied once per session (the folder is new for each).
+void copy_radar_data_once(const std::string& source, const std::string& destination) {
+  if (access(destination.c_str(), F_OK) == 0) return;
+  if (errno != ENOENT) {
+    syslog(LOG_WARNING, "access() failed for %s: %s", destination.c_str(), std::strerror(errno));
+    errno = 0;
+    return;
+  }
+  errno = 0;
+  file_copy(source.c_str(), destination.c_str());
+}
+
+// The statistics are refreshed at every call; the copy never overwrites, so
+// the old one goes first.
+void refresh_radar_statistics(const std::string& source, const std::string& destination) {
+  if (access(destination.c_str(), F_OK) == 0) file_remove(destination.c_str());
+  errno = 0;
+  file_copy(source.c_str(), destination.c_str());
+}
+
+}  // namespace
+
+void store_radar_data(const char* session_path) {
+  const std::string folder = collector_folder(session_path, "monitoring_radar");
+  const std::string source_dir = device::radar_dir();
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(source_dir, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    const bool data = fnmatch("radar_*.data", name.c_str(), 0) == 0;
+    if (!data && fnmatch("instqual_lt_stats_*.csv", name.c_str(), 0) != 0) continue;
+    const std::string source = source_dir + "/" + name;
+    const std::string destination = folder + "/" + name;
+    if (data) {
+      copy_radar_data_once(source, destination);
+    } else {
+      refresh_radar_statistics(source, destination);
+    }
+  }
+}
+
+// ----- memory -----------------------------------------------------------------------------
+
+namespace {
+
+// Lines are read in pieces of at most 255 characters.
+constexpr std::size_t kMeminfoPiece = 255;
+
+MeminfoLine parse_meminfo_line(std::string_view piece) {
+  const std::string_view line = without_line_feed(piece);
+  const std::size_t colon = line.find(':');
+  MeminfoLine entry;
+  if (colon == npos || !names_a_file(line.substr(0, colon))) {
+    entry.skipped = true;
+    entry.text = line;
+    return entry;
+  }
+  entry.text = line.substr(0, colon);
+  const std::size_t digit = line.find_first_of("0123456789", colon);
+  if (digit != npos) {
+    const std::size_t blank = line.find(' ', digit);
+    entry.value = line.substr(digit, blank == npos ? npos : blank - digit);
+  }
+  return entry;
+}
+
+void append_meminfo_row(const std::string& folder, const MeminfoLine& line, const std::string& timestamp) {
+  CsvFile csv = open_csv(folder + "/" + line.text + ".csv");
+  if (!csv.file.is_open()) return;
+  // Every key gets "(kB)", also those that count pages.
+  if (csv.is_new) put(csv.file, "Date,Time,Memory " + line.text + " (kB)\r\n");
+  put(csv.file, timestamp + "," + line.value + "\r\n");
+  csv.file.close();
+}
+
+}  // namespace
+
+std::vector<MeminfoLine> parse_proc_meminfo(std::string_view text) {
+  std::vector<MeminfoLine> lines;
+  for (std::string_view rest = text; !rest.empty();) {
+    lines.push_back(parse_meminfo_line(next_piece(rest, kMeminfoPiece)));
+  }
+  return lines;
+}
+
+void store_proc_meminfo(const char* session_path) {
+  const std::string folder = collector_folder(session_path, "monitoring_meminfo");
+  const std::string timestamp = csv_timestamp();
+  const std::string source = device::proc("meminfo");
+  std::string text;
+  if (!read_whole_file(source, text)) {
+    LOG_ERROR("Could not open file '%s'", source.c_str());
+    return;
+  }
+  for (const MeminfoLine& line : parse_proc_meminfo(text)) {
+    if (line.skipped) {
+      syslog(LOG_WARNING, "Skipping %s", line.text.c_str());
+    } else {
+      append_meminfo_row(folder, line, timestamp);
+    }
+  }
+}
+
+// ----- load ------------------------------------------------------------------------------
+
+namespace {
+
+// Only the first 99 characters of uptime's first line are read.
+constexpr std::size_t kUptimeLine = 99;
+
+// Each text starts after "average:" or a comma, less one blank if there is one.
+std::string_view skip_one_blank(std::string_view text) {
+  if (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  return text;
+}
+
+}  // namespace
+
+std::optional<LoadAverage> parse_load_average(std::string_view first_line) {
+  const std::string_view line = without_line_feed(first_line.substr(0, kUptimeLine));
+  const std::size_t at = line.find("average:");
+  if (at == npos) return std::nullopt;
+  const std::string_view rest = skip_one_blank(line.substr(at + 8));
+  const std::size_t first = rest.find(',');
+  if (first == npos) return LoadAverage{std::string(rest), std::string(rest), std::string(rest)};
+  LoadAverage load;
+  load.one = rest.substr(0, first);
+  const std::string_view after = skip_one_blank(rest.substr(first + 1));
+  const std::size_t second = after.find(',');
+  if (second == npos) {
+    load.five = after;
+    load.fifteen = load.one;
+  } else {
+    load.five = after.substr(0, second);
+    load.fifteen = skip_one_blank(after.substr(second + 1));
+  }
+  return load;
+}
+
+void store_load_avg_info_no_retention(const char* session_path) {
+  // Repeats of the same failure stay quiet until a good line comes again.
+  static bool error_detected_and_reported = false;
+  const std::string folder = collector_folder(session_path, "monitoring_load");
+  ReadPipe pipe("uptime");
+  if (!pipe.is_open()) FATAL_POPEN("uptime");
+  LoadAverage load;
+  if (std::string line; pipe.read_line(line)) {
+    std::optional<LoadAverage> parsed = parse_load_average(line);
+    if (!parsed) {
+      if (!error_detected_and_reported) {
+        syslog(LOG_DEBUG,
+               "[Trelvik]: Unable to read the load average using the command 'uptime'. The message returned "
+               "contained no string that read 'load average'.");
+        error_detected_and_reported = true;
+      }
+      return;
+    }
+    error_detected_and_reported = false;
+    load = std::move(*parsed);
+  }
+  CsvFile csv = open_csv(folder + "/load.csv");
+  if (!csv.file.is_open()) return;
+  if (csv.is_new) {
+    put(csv.file, "Date,Time,Load average (1 min),Load average (5 min),Load average (15 min)\r\n");
+  }
+  put(csv.file, csv_timestamp() + "," + load.one + "," + load.five + "," + load.fifteen + "\r\n");
+  csv.file.close();
+  report_command_close(pipe.close(), "uptime", __LINE__, "store_load_avg_info_no_retention");
+}
+
+// ----- snapshots ---------------------------------------------------------------------------
+
+void zeda_monitor_status_snapshot(const char* session_path) {
+  qorm_systemf("%s \"%s/%s/%s\" &", shell_word(device::shell_script("zeda_status_monitor.sh")).c_str(),
+               shell_escape_double(session_path).c_str(), "system_monitoring", "monitoring_zeda");
+}
+
+void shellscript_invoker(const char* path, const char* name, bool quiet) {
+  if (ps_grep_and_check_if_included("Trelvik", name) != 0) {
+    syslog(LOG_DEBUG, "ps_grep_and_check_if_included('%s', '%s') return false", "Trelvik", name);
+    return;
+  }
+  qorm_systemf("%s \"%s\" %s &", shell_word(device::shell_script(name)).c_str(), shell_escape_double(path).c_str(),
+               quiet ? "> /dev/null 2>&1" : "");
+}
+
+void create_serverreport_snapshot(const monitoring_session& session, const char* nemor_user, const char* nemor_pass) {
+  if (!session.session_path) return;
+  char name[100] = {};
+  date_format_now(name, sizeof name, "Server_Report_%Y-%m-%dT%H%M%S%Z.txt");
+  const std::string reports = *session.session_path + "/system_monitoring/monitoring_basic/Server_Reports";
+  nemor_download(nemor_user, nemor_pass, "/zurn-cgi/serverreport.cgi", (reports + "/" + name).c_str());
+  if (session.storage_id) return;  // an edge storage keeps one plain report per call
+  // The plain reports go only when the archive took them.
+  qorm_systemf("( cd %s && zip -J %s Server_Report_* > /dev/null 2>&1 && rm Server_Report_* ) > /dev/null 2>&1",
+               shell_word(reports).c_str(), "Server_Reports.zip");
+  char size[24] = {};
+  filesize_human_readable(size, sizeof size, (reports + "/Server_Reports.zip").c_str());
+  syslog(LOG_INFO, "System Monitoring Session Storage Consumption on Internal Storage -> %s.", size);
 }
 
 }  // namespace trelvik

@@ -1,10 +1,24 @@
-// Session-folder work: the process helpers the collectors and the archiver
-// rely on; later the CSV collectors, snapshots and information file updates.
+// Session-folder work: the CSV collectors (network, streams, radar, memory,
+// load), the snapshots started from package scripts and the server report,
+// and the process helpers the collectors and the archiver rely on.
+//
+// Every collector appends one row per call to CSV files below
+// "<session>/system_monitoring/<collector folder>": the header goes into a new
+// file only, an existing file is never truncated, and the file is opened and
+// closed within the call. Failures are logged where they happen; the
+// collectors return nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <map>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "lib/session_globals.hpp"
 
 namespace trelvik {
 
@@ -24,5 +38,97 @@ std::uint64_t parse_du_kib(const std::string& last_line);
 // characters (a name that does not fit whole is cut). A pipe that cannot be
 // started is fatal.
 std::string get_names_listed_from_directory(const char* path, std::size_t size);
+
+// ----- network (monitoring_network) -------------------------------------------
+
+// One row per interface to "<interface>.csv" and, from the second call of the
+// process on, the eth0 rate since the previous call to "network.csv".
+void store_proc_net_dev(const char* session_path);
+// Appends "<timestamp>,<value>\r\n" to "<path>/network.csv".
+void store_network_info_no_retention(const char* path, const char* value);
+
+// One interface's counters: "receive_<metric>" or "transmit_<metric>" to the
+// counter's text as the kernel prints it. Byte-wise key order is the column
+// order of the interface's file.
+using NetDevCounters = std::map<std::string, std::string>;
+
+struct NetDevParse {
+  int code = 0;                                      // 0, or the failure code of "Error on parsing: %d"
+  std::size_t failed_at = 0;                         // code 166: where the metric name without an end begins
+  std::map<std::string, NetDevCounters> interfaces;  // by name; only those with counters
+  std::optional<int> receive_metrics;  // receive names kept, once the bar before the transmit names is seen
+};
+
+// Parses the kernel's interface statistics (net/dev) read to their end: at
+// most 10 interface lines, every counter that has a metric name in the header
+// (at most 10 names per direction); further values are ignored. A line cut
+// short fails with code 236 or 245.
+NetDevParse parse_proc_net_dev(std::string_view text);
+// The header line ("Date, Time, Receive: bytes, ...\n") and one row
+// ("<timestamp>,<counters>,<rx failures>,<tx failures>\n") of an interface file.
+std::string net_dev_header(const NetDevCounters& counters);
+std::string net_dev_row(const NetDevCounters& counters, std::string_view timestamp);
+
+struct NetSample {
+  std::time_t time = 0;
+  std::int64_t receive = 0;
+  std::int64_t transmit = 0;
+};
+// "%.1f Mbit/s" for the eth0 traffic (both directions) between two samples,
+// truncated to a tenth; nothing when it comes out negative (counter reset).
+std::optional<std::string> network_rate_text(const NetSample& previous, const NetSample& current);
+
+// ----- streams (monitoring_streams) --------------------------------------------
+
+// Appends the current stream list of the streaming service to "stream.csv".
+// A dbus-send pipeline that cannot be started is fatal.
+void store_video_stream_history_no_retention(const char* session_path);
+// The Streams cell of one row from the pipeline's output: the values of the
+// "string" lines joined by "+", or "No streams ".
+std::string stream_entries(std::string_view output);
+
+// ----- radar (monitoring_radar) -----------------------------------------------
+
+// Copies "radar_*.data" once per session and refreshes "instqual_lt_stats_*.csv"
+// from the radar diagnostics folder; silent when that folder is missing.
+void store_radar_data(const char* session_path);
+
+// ----- memory (monitoring_meminfo) --------------------------------------------
+
+// One row per line of the kernel's memory counters (meminfo) to "<key>.csv".
+void store_proc_meminfo(const char* session_path);
+
+struct MeminfoLine {
+  bool skipped = false;  // no ":" (or a key that cannot name a file): `text` is the line
+  std::string text;      // the key, or the whole line when skipped
+  std::string value;     // the number without its unit; empty when there is none
+};
+// The lines of the meminfo text as the collector takes them.
+std::vector<MeminfoLine> parse_proc_meminfo(std::string_view text);
+
+// ----- load (monitoring_load) -----------------------------------------------------
+
+// Appends the three load averages that "uptime" prints to "load.csv". An
+// uptime that cannot be started is fatal.
+void store_load_avg_info_no_retention(const char* session_path);
+
+struct LoadAverage {
+  std::string one, five, fifteen;
+};
+// The three texts after "average:" in uptime's first line; nothing without
+// "average:".
+std::optional<LoadAverage> parse_load_average(std::string_view first_line);
+
+// ----- snapshots ----------------------------------------------------------------
+
+// Starts "zeda_status_monitor.sh" in the background on the session's
+// "monitoring_zeda" folder.
+void zeda_monitor_status_snapshot(const char* session_path);
+// Starts package script `name` in the background with folder `path`, unless
+// it is still running; `quiet` discards its output.
+void shellscript_invoker(const char* path, const char* name, bool quiet);
+// Downloads one server report into "monitoring_basic/Server_Reports"; a
+// session on the internal storage packs all reports into "Server_Reports.zip".
+void create_serverreport_snapshot(const monitoring_session& session, const char* nemor_user, const char* nemor_pass);
 
 }  // namespace trelvik
