@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "daemon_schedule.hpp"
 #include "daemon_state.hpp"
 #include "lib/environment.hpp"
 #include "lib/log.hpp"

@@ -16,8 +16,7 @@ bool restore_session();
 // main loop runs).
 int daemon_main(int argc, char** argv, FILE* password_in);
 
-// The two periodic callbacks of the main loop.
+// The monitoring tick of the main loop.
 gboolean timer_callback(gpointer unused);
-gboolean scheduled_tasks_timer_callback(gpointer unused);
 
 }  // namespace trelvik

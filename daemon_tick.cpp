@@ -4,6 +4,4 @@ namespace trelvik {
 
 gboolean timer_callback(gpointer /*unused*/) { return TRUE; }
 
-gboolean scheduled_tasks_timer_callback(gpointer /*unused*/) { return TRUE; }
-
 }  // namespace trelvik
