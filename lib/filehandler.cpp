@@ -1,6 +1,8 @@
 #include "lib/filehandler.hpp"
 
+#include <fcntl.h>
 #include <fnmatch.h>
+#include <glib.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "lib/atomic_file.hpp"
 #include "lib/dateutil.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/fileutil.hpp"
@@ -694,6 +697,162 @@ void create_serverreport_snapshot(const monitoring_session& session, const char*
   char size[24] = {};
   filesize_human_readable(size, sizeof size, (reports + "/Server_Reports.zip").c_str());
   syslog(LOG_INFO, "System Monitoring Session Storage Consumption on Internal Storage -> %s.", size);
+}
+
+// ---- Session information file ----
+
+namespace {
+
+constexpr std::size_t kMaxFieldName = 1000;
+
+std::string info_file_of(const char* folder) { return std::string(folder) + "/Session_Information.txt"; }
+
+// Reads, rewrites and atomically replaces the information file under the
+// session folder's lock, so that a deactivation in another process and this
+// update never overwrite each other's result.
+void read_and_update_session_info(const char* path, const char* field, const char* default_value,
+                                  value_callback cb) {
+  if (std::strlen(field) > kMaxFieldName) {
+    LOG_ERROR("Cannot read field names larger than 1000 characters, got: %s", field);
+    return;
+  }
+  const FileLock lock(path);
+  const std::string info = info_file_of(path);
+  File in(info.c_str(), "r");
+  if (!in.is_open()) {
+    syslog(LOG_DEBUG, "(errno: %s) Could not open file '%s'", errno == 0 ? "None" : std::strerror(errno),
+           info.c_str());
+    errno = 0;
+    return;
+  }
+  std::string text, line;
+  while (in.read_line(line)) text += line;
+  in.close();
+  if (!atomic_replace(info, session_info_rewrite(text, field, default_value, cb))) {
+    LOG_ERROR("Could not open file '%s'", info.c_str());
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> update_data_points(const std::string& value) {
+  // Read as strtoul reads it (blanks and a sign allowed, no digits are 0); the
+  // count is 32-bit and wraps.
+  const auto count = static_cast<std::uint32_t>(std::strtoull(value.c_str(), nullptr, 10));
+  return std::to_string(static_cast<std::uint32_t>(count + 1u));
+}
+
+std::optional<std::string> update_duration(const std::string& value) {
+  unsigned days = 0, hours = 0, minutes = 0;
+  if (std::sscanf(value.c_str(), "%u Days %u hours %u minutes", &days, &hours, &minutes) != 3) return std::nullopt;
+  const std::uint32_t total = days * 1440u + hours * 60u + minutes + 1u;
+  return std::to_string(total / 1440) + " Days " + std::to_string((total / 60) % 24) + " hours " +
+         std::to_string(total % 60) + " minutes";
+}
+
+std::string session_info_rewrite(const std::string& text, const std::string& field, const char* default_value,
+                                 value_callback cb) {
+  const std::string key = field + ": ";
+  std::string out;
+  bool replaced = false;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    const std::size_t stop = end == std::string::npos ? text.size() : end + 1;
+    const std::string_view line(text.data() + start, stop - start);
+    start = stop;
+    const std::optional<std::string> value =
+        line.starts_with(key) ? cb(std::string(line.substr(key.size()))) : std::nullopt;
+    if (value) {
+      out += key + *value + "\n";
+      replaced = true;
+    } else {
+      out += line;
+    }
+  }
+  if (!replaced) out += key + default_value + "\n";
+  return out;
+}
+
+void update_number_of_collected_data_points(const char* path) {
+  read_and_update_session_info(path, "Collected Data Points", "1", update_data_points);
+}
+
+void update_session_duration(const char* path) {
+  read_and_update_session_info(path, "Duration", "0 Days 0 hours 0 minutes", update_duration);
+}
+
+// ---- Archiving ----
+
+bool is_zipping_session(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) {
+    syslog(LOG_WARNING, "Could not get basename of path: %s", path);
+    return false;
+  }
+  return ps_grep_and_check_if_included("zip", slash + 1) == 1;
+}
+
+namespace {
+
+// Starts zip from the folder that holds the session folder, then returns to
+// the working directory the process had: a daemon must not keep an edge
+// storage busy for the rest of its life.
+void start_zip_in(const std::string& parent, const std::string& name) {
+  const int previous = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (::chdir(parent.c_str()) != 0) {
+    LOG_ERROR("Could not change directory to: %s", parent.c_str());
+    if (previous >= 0) ::close(previous);
+    return;
+  }
+  syslog(LOG_DEBUG, "zipping '%s'", name.c_str());
+  const std::string word = shell_word(name);
+  qorm_systemf("zip --recurse-paths %s.zip %s --exclude .tmp\\* > /dev/null 2>&1 &", word.c_str(), word.c_str());
+  if (previous >= 0) {
+    if (::fchdir(previous) != 0) errno = 0;
+    ::close(previous);
+  }
+}
+
+}  // namespace
+
+int zip_session(const char* path) {
+  if (is_zipping_session(path)) return 0;
+  if (!is_directory(path)) {
+    LOG_ERROR("Path to zip is not a directory: %s", path);
+    return 1;
+  }
+  if (path[0] != '/') {
+    LOG_ERROR("Path to zip must be absolute, but got: %s", path);
+    return 1;
+  }
+  gchar* parent = g_path_get_dirname(path);
+  gchar* name = g_path_get_basename(path);
+  if (std::strcmp(name, "/") == 0) {
+    LOG_ERROR("Invalid path to zip: %s", path);
+  } else {
+    start_zip_in(parent, name);
+  }
+  g_free(parent);
+  g_free(name);
+  return 1;
+}
+
+bool is_monitory_dir(const char* path) {
+  if (path == nullptr) return false;
+  const std::string_view text(path);
+  std::string localdata = device::localdata_dir();
+  localdata.pop_back();  // the prefix is the folder's name without its final "/"
+  const bool on_storage = text.starts_with(localdata) ||
+                          (text.starts_with(device::storage_root()) && text.find("Trelvik") != std::string_view::npos);
+  if (!on_storage || text.find("/..") != std::string_view::npos || !is_directory(path)) return false;
+  const std::string_view name = text.substr(text.rfind('/') + 1);
+  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (name.size() != 17 || std::sscanf(std::string(name).c_str(), "%4u%2u%2u_%2u_%2u_%2u", &year, &month, &day,
+                                       &hour, &minute, &second) != 6) {
+    return false;
+  }
+  return year >= 1000 && year <= 9999 && month <= 12 && day <= 31 && hour <= 24 && minute <= 60 && second <= 60;
 }
 
 }  // namespace trelvik

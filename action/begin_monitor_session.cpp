@@ -1,0 +1,169 @@
+// begin_monitor_session <storage> <serial_number> <short_name> <version> <nemor_user>
+// The device API password arrives as one line on standard input. Starts a
+// monitoring session on the internal storage ("localdata") or an edge storage
+// and answers one CGI reply.
+#include <syslog.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "lib/atomic_file.hpp"
+#include "lib/dateutil.hpp"
+#include "lib/device_paths.hpp"
+#include "lib/filehandler.hpp"
+#include "lib/fileutil.hpp"
+#include "lib/httputil.hpp"
+#include "lib/interrupts.hpp"
+#include "lib/log.hpp"
+#include "lib/onvif.hpp"
+#include "lib/session_globals.hpp"
+#include "lib/shell_quote.hpp"
+#include "lib/storage_investigator.hpp"
+#include "lib/sysutil.hpp"
+
+namespace {
+
+using namespace trelvik;
+
+constexpr const char* kInternal = "localdata";
+constexpr const char* kNotValid =
+    "Error: The given storage destination was not valid and the ZEDA failed to create a new monitor session.";
+constexpr const char* kCouldNotStart = "Error: Could not start monitoring session.";
+
+struct Request {
+  const char* storage;
+  const char* serial_number;
+  const char* short_name;
+  const char* version;
+  const char* nemor_user;
+  std::string nemor_pass;
+};
+
+bool edge_storage_is_valid(const char* storage) {
+  syslog(LOG_DEBUG, "Not internal: Get storages.");
+  StorageList storages = get_storages();
+  syslog(LOG_DEBUG, "Not internal: Find storage.");
+  if (storage_find(storages, storage) == nullptr) return false;
+  syslog(LOG_DEBUG, "Not internal: Find status of storage.");
+  if (!determine_if_this_storage_is_ok(storage)) return false;
+  syslog(LOG_DEBUG, "Not internal: Storage ok.");
+  return true;
+}
+
+// The serial number becomes a folder name on the edge storage.
+bool serial_number_is_a_folder_name(const char* serial) {
+  return std::strpbrk(serial, "/\n\r") == nullptr;
+}
+
+// The session's names, in device paths limited to 255 characters as the
+// device's web interface has always accepted them; the device root (an
+// emulated camera) is put in front afterwards.
+SessionPtr new_session_record(const Request& request) {
+  SessionPtr session = monitoring_session_new();
+  char start_time[256] = {};
+  date_format_now(start_time, sizeof start_time, "%a %b %e %H:%M:%S %Z %Y");
+  char folder[256] = {};
+  date_format_now(folder, sizeof folder, "%Y%m%d_%H_%M_%S");
+  session->monitor_start_time = start_time;
+  session->current_activity_folder = folder;
+  syslog(LOG_DEBUG, "New activity folder created for new session: %s", folder);
+  char storage_path[256] = {};
+  if (std::strcmp(request.storage, kInternal) == 0) {
+    BOUNDED_FORMAT(storage_path, sizeof storage_path, "%s", device::kLocaldataDir);
+  } else {
+    session->storage_id = request.storage;
+    BOUNDED_FORMAT(storage_path, sizeof storage_path, "%s%s/Trelvik_%s/", device::kStorageRoot, request.storage,
+                   request.serial_number);
+  }
+  char session_path[256] = {};
+  BOUNDED_FORMAT(session_path, sizeof session_path, "%s%s", storage_path, folder);
+  session->secondary_storage_path = device::path(storage_path);
+  session->session_path = device::path(session_path);
+  return session;
+}
+
+void write_information_file(const Request& request, const monitoring_session& session) {
+  const std::string path = *session.session_path + "/Session_Information.txt";
+  const std::string text = std::string("Model Name: ") + request.short_name + "\r\nSerial Number: " +
+                           request.serial_number + "\r\nFirmware version: " + request.version +
+                           "\r\nEdge storage location: " + session.storage_id.value_or("Internal Storage") +
+                           "\r\nStart Time of the session: " + *session.monitor_start_time +
+                           "\r\nStop Time of the session: Still active\r\nCollected Data Points: 0\r\n";
+  if (!atomic_replace(path, text)) LOG_ERROR("Could not open file '%s'", path.c_str());
+}
+
+void take_start_snapshots(const Request& request, const monitoring_session& session) {
+  const char* path = session.session_path->c_str();
+  syslog(LOG_DEBUG, "Create interrupts snapshot.");
+  create_interrupts_snapshot(path);
+  syslog(LOG_DEBUG, "Create serverreport snapshot.");
+  create_serverreport_snapshot(session, request.nemor_user, request.nemor_pass.c_str());
+  syslog(LOG_DEBUG, "Copy onvif media conf.");
+  onvif_copy_media_conf(path);
+  if (session.storage_id) {
+    syslog(LOG_INFO, "Monitoring session started (%s)", session.storage_id->c_str());
+  } else {
+    syslog(LOG_INFO, "Monitoring session started (%s)", "Internal Storage");
+  }
+}
+
+// Steps from the running-session check to the saved state file, under the
+// lock of the package's data folder: two requests at the same moment (a
+// double click) must not both pass the check. The reply text on refusal, or
+// null with the new session.
+const char* create_session(const Request& request, SessionPtr& session) {
+  const FileLock lock(device::localdata_dir());
+  syslog(LOG_DEBUG, "Loading monitoring session.");
+  if (monitoring_session_load()) {
+    LOG_ERROR("Can not start new monitoring session while another one is running.");
+    return "Can not start new activity while another is running.";
+  }
+  const bool internal = std::strcmp(request.storage, kInternal) == 0;
+  if (!internal && !edge_storage_is_valid(request.storage)) {
+    LOG_ERROR("The given storage for monitor session was not valid.");
+    return kNotValid;
+  }
+  if (!internal && !serial_number_is_a_folder_name(request.serial_number)) {
+    LOG_ERROR("Could not start monitoring session: Serial number is not a valid folder name.");
+    return kCouldNotStart;
+  }
+  syslog(LOG_DEBUG, "Start activating monitoring session.");
+  session = new_session_record(request);
+  if (!check_partition_usage(session->secondary_storage_path->c_str())) {
+    LOG_ERROR("Could not start monitoring session: Secondary storage is soon out of disk space.");
+    return kCouldNotStart;
+  }
+  qorm_systemf("%s \"%s\"", shell_word(device::shell_script("monitory_creator.sh")).c_str(),
+               shell_escape_double(*session->session_path).c_str());
+  syslog(LOG_DEBUG, "Save monitoring session information to file.");
+  // A state file that could not be written is not a started session.
+  return monitoring_session_save(session.get()) ? nullptr : kCouldNotStart;
+}
+
+int begin_monitor_session(int argc, char** argv) {
+  open_program_log();
+  if (argc != 6) {
+    std::fprintf(stderr, "Usage: %s <storage> <serial_number> <short_name> <version> <nemor_user>\n", argv[0]);
+    return 1;
+  }
+  Request request{argv[1], argv[2], argv[3], argv[4], argv[5], {}};
+  syslog(LOG_DEBUG, "Reading nemor_password from stdin.");
+  if (!read_secret_line(stdin, request.nemor_pass)) {
+    LOG_ERROR("Failed to read nemor_password from stdin.");
+    return 1;
+  }
+  SessionPtr session;
+  if (const char* refusal = create_session(request, session)) {
+    http_print_bad_request(refusal);
+    return 0;
+  }
+  take_start_snapshots(request, *session);
+  write_information_file(request, *session);
+  http_print_reply(kHttpTextOk, "Session started.");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return begin_monitor_session(argc, argv); }

@@ -1,0 +1,46 @@
+// end_monitor_session <nemor_user>
+// The device API password arrives as one line on standard input. Ends the
+// active monitoring session and answers one CGI reply; the archive may still
+// be written in the background afterwards.
+#include <syslog.h>
+
+#include <cstdio>
+#include <string>
+
+#include "lib/httputil.hpp"
+#include "lib/log.hpp"
+#include "lib/session.hpp"
+#include "lib/session_globals.hpp"
+#include "lib/sysutil.hpp"
+
+namespace {
+
+using namespace trelvik;
+
+int end_monitor_session_action(int argc, char** argv) {
+  open_program_log();
+  if (argc != 2) {
+    std::fprintf(stderr, "Usage: %s <nemor_user>\n", argv[0]);
+    return 1;
+  }
+  std::string nemor_pass;
+  if (!read_secret_line(stdin, nemor_pass)) {
+    LOG_ERROR("Failed to read nemor_password from stdin.");
+    return 1;
+  }
+  syslog(LOG_DEBUG, "action_end_monitor_session");
+  const SessionPtr session = monitoring_session_load();
+  if (monitoring_session_is_active(session.get())) {
+    end_monitor_session(session.get(), argv[1], nemor_pass.c_str());
+    http_print_reply(kHttpTextOk, "Session deactivated.");
+    syslog(LOG_DEBUG, "Session deactivation done.");
+  } else {
+    LOG_ERROR("No monitor session is activated, can not deactive.");
+    http_print_reply(kHttpTextOk, "No monitor session is activated, can not deactivate anything.");
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return end_monitor_session_action(argc, argv); }

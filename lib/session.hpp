@@ -1,0 +1,19 @@
+// Ending a monitoring session: closes its records, removes the state file,
+// takes the last server report, writes the size and starts the archive.
+#pragma once
+
+#include "lib/session_globals.hpp"
+
+namespace trelvik {
+
+// Ends the active session `session` (the caller keeps the record); used by
+// the end_monitor_session action and by the daemon when the storage fills up.
+// Logs and does nothing for an inactive record.
+void end_monitor_session(const monitoring_session* session, const char* nemor_username, const char* nemor_password);
+
+// Pure rewrite of the information file at deactivation: every line holding
+// "Stop Time of the session:" or "Session Size: " is dropped and the stop
+// time line appended.
+std::string session_info_close(const std::string& text, const std::string& stop_time);
+
+}  // namespace trelvik
