@@ -6,6 +6,7 @@
 
 #include "daemon_schedule.hpp"
 #include "daemon_state.hpp"
+#include "daemon_tick.hpp"
 #include "lib/environment.hpp"
 #include "lib/log.hpp"
 #include "lib/ptz.hpp"

@@ -16,7 +16,4 @@ bool restore_session();
 // main loop runs).
 int daemon_main(int argc, char** argv, FILE* password_in);
 
-// The monitoring tick of the main loop.
-gboolean timer_callback(gpointer unused);
-
 }  // namespace trelvik
