@@ -105,6 +105,9 @@ class Camera:
         return self
 
     def stop(self):
+        # Package scripts started in the background outlive the programs
+        # that started them; they all run on paths inside this root.
+        subprocess.run(["pkill", "-f", str(self.root)], check=False)
         for name in list(self._services):
             self.stop_service(name)
         for proc in (self._api, self._bus):
