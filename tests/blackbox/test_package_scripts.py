@@ -158,7 +158,9 @@ def test_sampling_scripts_end_on_their_own_and_show_in_ps(camera):
 
     def listed():
         ps = camera.shell('ps | grep "Trelvik"').stdout.decode()
-        return any("vmstatus_monitoring.sh" in line and "grep" not in line for line in ps.splitlines())
+        # Other cameras of a parallel test run may run the same script.
+        return any("vmstatus_monitoring.sh" in line and "grep" not in line and str(camera.workdir) in line
+                   for line in ps.splitlines())
 
     wait_until(listed, "the script in the process list", timeout=5)
     wait_until(lambda: not listed(), "the script to end", timeout=10)
