@@ -1,0 +1,11 @@
+// trelvik_eventlistener: turns the device's event text on standard input into
+// one system log line per event. It ends at the end of its input.
+#include <cstdio>
+
+#include "lib/eventlistener.hpp"
+#include "lib/log.hpp"
+
+int main() {
+  trelvik::open_program_log();
+  return trelvik::eventlistener_run(stdin);
+}
