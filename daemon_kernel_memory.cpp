@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "lib/csv_file.hpp"
 #include "lib/dateutil.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/fileutil.hpp"
@@ -54,21 +55,6 @@ std::string now_text() {
   return timestamp;
 }
 
-// Opens a CSV file for appending and writes `header` when the file is new; not
-// open (and logged) when it cannot be opened.
-File open_csv(const std::string& path, const std::string& header) {
-  const bool existed = is_file(path.c_str());
-  File file(path.c_str(), "a");
-  if (!file.is_open()) {
-    LOG_ERROR("Could not open file '%s'", path.c_str());
-    return file;
-  }
-  if (!existed) {
-    errno = 0;  // the look-up that found no file is no cause of a later error line
-    std::fputs(header.c_str(), file.get());
-  }
-  return file;
-}
 
 }  // namespace
 
@@ -148,11 +134,12 @@ std::string vmstat_get_val(const char* field) {
 
 void create_pagefault_snapshot(const char* session_path) {
   const std::string timestamp = now_text();
-  File file = open_csv(kernel_file(session_path, "pagefaults.csv"), "DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS\n");
+  CsvFile file(kernel_file(session_path, "pagefaults.csv"));
   if (!file.is_open()) return;
+  if (file.is_new()) file.put("DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS\n");
   const std::string minor = vmstat_get_val("pgfault");
   const std::string major = vmstat_get_val("pgmajfault");
-  std::fprintf(file.get(), "%s,%s,%s\n", timestamp.c_str(), minor.c_str(), major.c_str());
+  file.put(timestamp + "," + minor + "," + major + "\n");
 }
 
 void create_buddyinfo_snapshot(const char* session_path) {
@@ -164,9 +151,10 @@ void create_buddyinfo_snapshot(const char* session_path) {
   source.close();
 
   const std::string timestamp = now_text();
-  File file = open_csv(kernel_file(session_path, "buddyinfo.csv"), buddyinfo_header(info.highestfield));
+  CsvFile file(kernel_file(session_path, "buddyinfo.csv"));
   if (!file.is_open()) return;
-  std::fputs(buddyinfo_rows(info, timestamp).c_str(), file.get());
+  if (file.is_new()) file.put(buddyinfo_header(info.highestfield));
+  file.put(buddyinfo_rows(info, timestamp));
 }
 
 }  // namespace trelvik

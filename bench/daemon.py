@@ -35,7 +35,7 @@ def main():
             env.pop("LD_PRELOAD")  # measure the daemon, not the tests' log capture
             env.pop("TRELVIK_SYSLOG_CAPTURE")
             bench = str(build_dir() / "bench" / "daemon_bench")
-            runs = [["collectors", str(args.rounds)], ["tick", "EVEN", str(args.rounds)], ["tick", "FIRST", "2"]]
+            runs = [["parts", str(args.rounds)], ["collectors", str(args.rounds)], ["tick", "EVEN", str(args.rounds)], ["tick", "FIRST", "2"]]
             if args.soak:
                 runs.append(["soak", str(args.soak)])
             for run in runs:

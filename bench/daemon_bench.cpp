@@ -2,6 +2,7 @@
 // which sets up the camera and an active session):
 //   daemon_bench collectors ROUNDS  one full set of the sampling collectors
 //   daemon_bench tick FIRST|EVEN ROUNDS  the monitoring tick at tick 0 or 2
+//   daemon_bench parts ROUNDS       each sampling collector on its own
 //   daemon_bench soak TICKS         ticks in a row; memory and descriptors
 // Per round it prints its own CPU time (children excluded), the children's
 // CPU time, the wall time and the processes started on the machine (the
@@ -36,6 +37,12 @@ double cpu(int who) {
   rusage usage{};
   getrusage(who, &usage);
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double own_user() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return seconds(usage.ru_utime);
 }
 
 long forks_since_boot() {
@@ -74,23 +81,27 @@ long open_descriptors() {
 }
 
 void measure(const char* what, int rounds, const std::function<void()>& round) {
-  std::printf("%-12s %8s %12s %12s %10s %10s\n", what, "round", "own_cpu_ms", "child_cpu_ms", "wall_ms",
-              "processes");
-  double own_total = 0, child_total = 0, wall_total = 0;
+  std::printf("%-12s %8s %12s %12s %12s %10s %10s\n", what, "round", "own_cpu_ms", "own_user_ms", "child_cpu_ms",
+              "wall_ms", "processes");
+  double own_total = 0, user_total = 0, child_total = 0, wall_total = 0;
   long processes_total = 0;
   for (int i = 0; i < rounds; ++i) {
-    const double own = cpu(RUSAGE_SELF), child = cpu(RUSAGE_CHILDREN);
+    // The fork counter first: the kernel's cost of /proc/stat is not the round's.
     const long forks = forks_since_boot();
+    const double own = cpu(RUSAGE_SELF), user = own_user(), child = cpu(RUSAGE_CHILDREN);
     const auto start = std::chrono::steady_clock::now();
     round();
     const double wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     const double own_ms = (cpu(RUSAGE_SELF) - own) * 1e3, child_ms = (cpu(RUSAGE_CHILDREN) - child) * 1e3;
+    const double user_ms = (own_user() - user) * 1e3;
     const long processes = forks_since_boot() - forks;
-    own_total += own_ms, child_total += child_ms, wall_total += wall, processes_total += processes;
-    std::printf("%-12s %8d %12.2f %12.2f %10.1f %10ld\n", what, i, own_ms, child_ms, wall, processes);
+    own_total += own_ms, user_total += user_ms, child_total += child_ms, wall_total += wall;
+    processes_total += processes;
+    std::printf("%-12s %8d %12.2f %12.2f %12.2f %10.1f %10ld\n", what, i, own_ms, user_ms, child_ms, wall, processes);
   }
-  std::printf("%-12s %8s %12.2f %12.2f %10.1f %10.1f\n", what, "mean", own_total / rounds, child_total / rounds,
-              wall_total / rounds, static_cast<double>(processes_total) / rounds);
+  std::printf("%-12s %8s %12.2f %12.2f %12.2f %10.1f %10.1f\n", what, "mean", own_total / rounds,
+              user_total / rounds, child_total / rounds, wall_total / rounds,
+              static_cast<double>(processes_total) / rounds);
 }
 
 void collectors(const std::string& session_path) {
@@ -108,6 +119,32 @@ void collectors(const std::string& session_path) {
   store_self_monitoring(self.c_str());
   store_video_stream_history_no_retention(path);
   store_radar_data(path);
+}
+
+// Own CPU of each collector, averaged over `rounds`.
+void per_collector(const std::string& session_path, int rounds) {
+  const char* path = session_path.c_str();
+  const std::string environment = session_path + "/system_monitoring/monitoring_environment";
+  const std::string self = session_path + "/system_monitoring/monitoring_self";
+  const std::pair<const char*, std::function<void()>> parts[] = {
+      {"load", [&] { store_load_avg_info_no_retention(path); }},
+      {"pagefaults", [&] { create_pagefault_snapshot(path); }},
+      {"buddyinfo", [&] { create_buddyinfo_snapshot(path); }},
+      {"meminfo", [&] { store_proc_meminfo(path); }},
+      {"net_dev", [&] { store_proc_net_dev(path); }},
+      {"temperatures", [&] { store_temperatures_celsius(environment.c_str()); }},
+      {"heaters", [&] { store_heater_status(environment.c_str()); }},
+      {"fans", [&] { store_fan_status(environment.c_str()); }},
+      {"self", [&] { store_self_monitoring(self.c_str()); }},
+      {"streams", [&] { store_video_stream_history_no_retention(path); }},
+      {"radar", [&] { store_radar_data(path); }},
+  };
+  for (const auto& [name, run] : parts) {
+    const double own = cpu(RUSAGE_SELF), user = own_user();
+    for (int i = 0; i < rounds; ++i) run();
+    std::printf("%-14s own_cpu_ms %6.3f  own_user_ms %6.3f\n", name, (cpu(RUSAGE_SELF) - own) * 1e3 / rounds,
+                (own_user() - user) * 1e3 / rounds);
+  }
 }
 
 void soak(int ticks) {
@@ -145,6 +182,8 @@ int main(int argc, char** argv) {
       state.timer_count = first ? 0 : 2;
       timer_callback(nullptr);
     });
+  } else if (mode == "parts") {
+    per_collector(*session->session_path, std::atoi(argv[2]));
   } else if (mode == "soak") {
     soak(std::atoi(argv[2]));
   } else {

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <memory>
 
+#include "lib/csv_file.hpp"
 #include "lib/dateutil.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
@@ -71,24 +73,15 @@ void ensure_folder(const char* path) {
   if (mkdir(path, 0755) == 0) errno = 0;
 }
 
-// Opens a CSV file for appending, writing `header` when the file is new; not
-// open (and logged) when it cannot be opened.
-File open_csv(const std::string& path, const char* header) {
-  const bool existed = is_file(path.c_str());
-  File file(path.c_str(), "a");
-  if (!file.is_open()) {
-    LOG_ERROR("Could not open file '%s'", path.c_str());
-    return file;
-  }
-  if (!existed) {
-    errno = 0;  // the look-up that found no file is no cause of a later error line
-    std::fputs(header, file.get());
-  }
+// Opens a CSV file for appending with `header` put into a new file.
+std::unique_ptr<CsvFile> open_csv(const std::string& path, const char* header) {
+  auto file = std::make_unique<CsvFile>(path, __FILE__, __LINE__);
+  if (file->is_open() && file->is_new()) file->put(header);
   return file;
 }
 
-void append_row(File& file, const std::string& timestamp, const std::string& value) {
-  std::fprintf(file.get(), "%s,%s\n", timestamp.c_str(), value.c_str());
+void append_row(CsvFile& file, const std::string& timestamp, const std::string& value) {
+  file.put(timestamp + "," + value + "\n");
 }
 
 // Reads the count of a GetNbrOf... command into `count`, which keeps its value
@@ -274,8 +267,8 @@ namespace {
 
 void store_one_temperature(const std::string& folder, int index, const std::string& name,
                            const std::string& timestamp) {
-  File file = open_csv(folder + "/" + sensor_file_name(name) + ".csv", "Date, Time, Temperature (Celsius)\n");
-  if (!file.is_open()) return;
+  const auto file = open_csv(folder + "/" + sensor_file_name(name) + ".csv", "Date, Time, Temperature (Celsius)\n");
+  if (!file->is_open()) return;
   const ReplyResult reply = parse_temperature_reply(read_command(kTemperaturesCommand), index);
   if (reply.status == ReplyValue::kNoValueLine) {
     LOG_ERROR("Could not fgets value from %s", kTemperaturesCommand);
@@ -283,21 +276,21 @@ void store_one_temperature(const std::string& folder, int index, const std::stri
   }
   if (reply.status == ReplyValue::kNoEntry) return;
   syslog(LOG_DEBUG, "Temperature for sensor %d is : %s", index, without_line_end(reply.line).c_str());
-  if (reply.status == ReplyValue::kFound) append_row(file, timestamp, reply.value);
+  if (reply.status == ReplyValue::kFound) append_row(*file, timestamp, reply.value);
 }
 
 void store_one_heater(const std::string& folder, int index, const std::string& timestamp) {
-  File file = open_csv(folder + "/Heater_" + std::to_string(index) + ".csv", "Date, Time, Heater status\n");
-  if (!file.is_open()) return;
+  const auto file = open_csv(folder + "/Heater_" + std::to_string(index) + ".csv", "Date, Time, Heater status\n");
+  if (!file->is_open()) return;
   const ReplyResult reply = parse_heater_reply(read_command(kHeaterStatusCommand + std::to_string(index)));
   if (reply.status == ReplyValue::kNoEntry) return;
   syslog(LOG_DEBUG, "Status for heater %d is : %s", index, without_line_end(reply.line).c_str());
-  if (reply.status == ReplyValue::kFound) append_row(file, timestamp, reply.value);
+  if (reply.status == ReplyValue::kFound) append_row(*file, timestamp, reply.value);
 }
 
 void store_one_fan(const std::string& folder, int index, const std::string& timestamp) {
-  File file = open_csv(folder + "/Fan_" + std::to_string(index) + ".csv", "Date, Time, Fan status\n");
-  if (!file.is_open()) return;
+  const auto file = open_csv(folder + "/Fan_" + std::to_string(index) + ".csv", "Date, Time, Fan status\n");
+  if (!file->is_open()) return;
   const ReplyResult reply = parse_fan_reply(read_command(kFanStatesCommand), index);
   for (const std::string& line : reply.unexpected) {
     LOG_ERROR("Expected string value, got %s", without_line_end(line).c_str());
@@ -305,7 +298,7 @@ void store_one_fan(const std::string& folder, int index, const std::string& time
   if (reply.status == ReplyValue::kNoValueLine) {
     syslog(LOG_WARNING, "Could not fgets value from %s", kFanStatesCommand);
   }
-  if (reply.status == ReplyValue::kFound) append_row(file, timestamp, reply.value);
+  if (reply.status == ReplyValue::kFound) append_row(*file, timestamp, reply.value);
 }
 
 }  // namespace
@@ -359,14 +352,10 @@ void store_self_monitoring(const char* path) {
   if (!line) return;
   const auto figures = parse_top_percentages(*line);
   if (!figures) return;
-  const bool existed = is_file(file_path.c_str());
-  File file(file_path.c_str(), "a");
-  if (!file.is_open()) {
-    LOG_ERROR("Could not open file '%s'", file_path.c_str());
-    return;
-  }
-  if (!existed) std::fprintf(file.get(), "Date,Time,%%Vsz,%%Cpu\n");
-  std::fprintf(file.get(), "%s,%d,%d\n", now_text().c_str(), figures->first, figures->second);
+  CsvFile file(file_path);
+  if (!file.is_open()) return;
+  if (file.is_new()) file.put("Date,Time,%Vsz,%Cpu\n");
+  file.put(now_text() + "," + std::to_string(figures->first) + "," + std::to_string(figures->second) + "\n");
 }
 
 }  // namespace trelvik

@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "lib/atomic_file.hpp"
+#include "lib/csv_file.hpp"
 #include "lib/dateutil.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/fileutil.hpp"
@@ -99,27 +101,6 @@ std::string csv_timestamp() {
   date_format_now(stamp, sizeof stamp, "%Y-%m-%d,%H:%M:%S");
   return stamp;
 }
-
-struct CsvFile {
-  File file;
-  bool is_new = false;
-};
-
-// Opens `path` for appending and tells whether it is new, so that the caller
-// writes the header only into a new file. Not open (logged) on failure.
-CsvFile open_csv(const std::string& path) {
-  CsvFile csv;
-  // A new file is the normal case: its ENOENT must not show in a later error line.
-  const int saved = errno;
-  csv.is_new = !is_file(path.c_str());
-  errno = saved;
-  // Close-on-exec: the stream list runs its command while the file is open.
-  csv.file = File(path.c_str(), "ae");
-  if (!csv.file.is_open()) LOG_ERROR("Could not open file '%s'", path.c_str());
-  return csv;
-}
-
-void put(const File& file, std::string_view text) { std::fwrite(text.data(), 1, text.size(), file.get()); }
 
 // The whole file in one pass (files under /proc report no size, so it is read
 // to its end); false when it cannot be opened, with errno telling why.
@@ -313,12 +294,13 @@ void store_interface_files(const std::string& folder, const NetDevParse& parse) 
     const std::string path = folder + "/" + interface + ".csv";
     // Every counter of the interface tries the file once, so a lasting
     // failure is logged once per counter.
-    CsvFile csv;
-    for (std::size_t tries = 0; tries < counters.size() && !csv.file.is_open(); ++tries) csv = open_csv(path);
-    if (!csv.file.is_open()) continue;
-    if (csv.is_new) put(csv.file, net_dev_header(counters));
-    put(csv.file, net_dev_row(counters, timestamp));
-    csv.file.close();
+    auto csv = std::make_unique<CsvFile>(path, __FILE__, __LINE__);
+    for (std::size_t tries = 1; tries < counters.size() && !csv->is_open(); ++tries) {
+      csv = std::make_unique<CsvFile>(path, __FILE__, __LINE__);
+    }
+    if (!csv->is_open()) continue;
+    if (csv->is_new()) csv->put(net_dev_header(counters));
+    csv->put(net_dev_row(counters, timestamp));
   }
 }
 
@@ -400,11 +382,10 @@ std::optional<std::string> network_rate_text(const NetSample& previous, const Ne
 }
 
 void store_network_info_no_retention(const char* path, const char* value) {
-  CsvFile csv = open_csv(std::string(path) + "/network.csv");
-  if (!csv.file.is_open()) return;
-  if (csv.is_new) put(csv.file, "Date,Time,Network Bandwidth (Mbit/s)\r\n");
-  put(csv.file, csv_timestamp() + "," + value + "\r\n");
-  csv.file.close();
+  CsvFile csv(std::string(path) + "/network.csv");
+  if (!csv.is_open()) return;
+  if (csv.is_new()) csv.put("Date,Time,Network Bandwidth (Mbit/s)\r\n");
+  csv.put(csv_timestamp() + "," + value + "\r\n");
 }
 
 void store_proc_net_dev(const char* session_path) {
@@ -481,17 +462,16 @@ std::string stream_entries(std::string_view output) {
 void store_video_stream_history_no_retention(const char* session_path) {
   const std::string folder = collector_folder(session_path, "monitoring_streams");
   const std::string timestamp = csv_timestamp();
-  CsvFile csv = open_csv(folder + "/stream.csv");
-  if (!csv.file.is_open()) return;
-  if (csv.is_new) put(csv.file, "Date,Time,Streams\r\n");
-  put(csv.file, timestamp + ",");
+  CsvFile csv(folder + "/stream.csv");
+  if (!csv.is_open()) return;
+  if (csv.is_new()) csv.put("Date,Time,Streams\r\n");
+  csv.put(timestamp + ",");
   ReadPipe pipe(kStreamsCommand);
   if (!pipe.is_open()) FATAL_POPEN(kStreamsCommand);
   std::string output, line;
   while (pipe.read_line(line)) output += line;
-  put(csv.file, stream_entries(output) + "\r\n");
+  csv.put(stream_entries(output) + "\r\n");
   report_command_close(pipe.close(), kStreamsCommand, __LINE__, "store_video_stream_history_no_retention");
-  csv.file.close();
 }
 
 // ----- radar -----------------------------------------------------------------------------
@@ -565,12 +545,11 @@ MeminfoLine parse_meminfo_line(std::string_view piece) {
 }
 
 void append_meminfo_row(const std::string& folder, const MeminfoLine& line, const std::string& timestamp) {
-  CsvFile csv = open_csv(folder + "/" + line.text + ".csv");
-  if (!csv.file.is_open()) return;
+  CsvFile csv(folder + "/" + line.text + ".csv");
+  if (!csv.is_open()) return;
   // Every key gets "(kB)", also those that count pages.
-  if (csv.is_new) put(csv.file, "Date,Time,Memory " + line.text + " (kB)\r\n");
-  put(csv.file, timestamp + "," + line.value + "\r\n");
-  csv.file.close();
+  if (csv.is_new()) csv.put("Date,Time,Memory " + line.text + " (kB)\r\n");
+  csv.put(timestamp + "," + line.value + "\r\n");
 }
 
 }  // namespace
@@ -658,13 +637,12 @@ void store_load_avg_info_no_retention(const char* session_path) {
     error_detected_and_reported = false;
     load = std::move(*parsed);
   }
-  CsvFile csv = open_csv(folder + "/load.csv");
-  if (!csv.file.is_open()) return;
-  if (csv.is_new) {
-    put(csv.file, "Date,Time,Load average (1 min),Load average (5 min),Load average (15 min)\r\n");
+  CsvFile csv(folder + "/load.csv");
+  if (!csv.is_open()) return;
+  if (csv.is_new()) {
+    csv.put("Date,Time,Load average (1 min),Load average (5 min),Load average (15 min)\r\n");
   }
-  put(csv.file, csv_timestamp() + "," + load.one + "," + load.five + "," + load.fifteen + "\r\n");
-  csv.file.close();
+  csv.put(csv_timestamp() + "," + load.one + "," + load.five + "," + load.fifteen + "\r\n");
   report_command_close(pipe.close(), "uptime", __LINE__, "store_load_avg_info_no_retention");
 }
 
