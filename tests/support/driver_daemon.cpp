@@ -1,0 +1,48 @@
+// Drives the daemon's callbacks without waiting for real minutes. Commands on
+// standard input, one per line; "done" answers each:
+//   tick N        the monitoring tick with the tick counter at N
+//   check         the 30-second scheduled PTZ check
+//   consumption   the one-shot storage consumption report
+//   counters      prints timer_count, ptz_starting_tick, connection_lost_count
+// The API user is the first argument, the password the first input line.
+#include <cinttypes>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "daemon_schedule.hpp"
+#include "daemon_state.hpp"
+#include "daemon_tick.hpp"
+#include "lib/log.hpp"
+#include "lib/sysutil.hpp"
+
+int main(int argc, char** argv) {
+  using namespace trelvik;
+  open_program_log();
+  DaemonState& state = daemon_state();
+  state.nemor_user = argc > 1 ? argv[1] : "root";
+  if (!read_secret_line(stdin, state.nemor_pass)) return 1;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::istringstream words(line);
+    std::string command;
+    words >> command;
+    if (command == "tick") {
+      std::uint64_t n = 0;
+      words >> n;
+      state.timer_count = n;
+      timer_callback(nullptr);
+    } else if (command == "check") {
+      scheduled_tasks_timer_callback(nullptr);
+    } else if (command == "consumption") {
+      storage_consumption_log_message(nullptr);
+    } else if (command == "counters") {
+      std::printf("%" PRIu64 " %" PRIu64 " %" PRIu64 "\n", static_cast<std::uint64_t>(state.timer_count),
+                  state.ptz_starting_tick, state.connection_lost_count);
+    }
+    std::printf("done\n");
+    std::fflush(stdout);
+  }
+  return 0;
+}
