@@ -24,6 +24,7 @@
 #include "lib/nemor.hpp"
 #include "lib/pipe.hpp"
 #include "lib/shell_quote.hpp"
+#include "lib/strutil.hpp"
 #include "lib/sysutil.hpp"
 
 namespace trelvik {
@@ -100,17 +101,6 @@ std::string csv_timestamp() {
   char stamp[40] = {};
   date_format_now(stamp, sizeof stamp, "%Y-%m-%d,%H:%M:%S");
   return stamp;
-}
-
-// The whole file in one pass (files under /proc report no size, so it is read
-// to its end); false when it cannot be opened, with errno telling why.
-bool read_whole_file(const std::string& path, std::string& text) {
-  File file(path.c_str(), "re");
-  if (!file.is_open()) return false;
-  char chunk[4096];
-  std::size_t count;
-  while ((count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, count);
-  return true;
 }
 
 // The next piece of `rest` as a fixed-size line reader (fgets) returns it: up
@@ -391,7 +381,7 @@ void store_network_info_no_retention(const char* path, const char* value) {
 void store_proc_net_dev(const char* session_path) {
   const std::string source = device::proc("net/dev");
   std::string text;
-  if (!read_whole_file(source, text)) {
+  if (!read_text_file(source, text)) {
     LOG_ERROR("Could not open file '%s'", source.c_str());
     return;
   }
@@ -567,7 +557,7 @@ void store_proc_meminfo(const char* session_path) {
   const std::string timestamp = csv_timestamp();
   const std::string source = device::proc("meminfo");
   std::string text;
-  if (!read_whole_file(source, text)) {
+  if (!read_text_file(source, text)) {
     LOG_ERROR("Could not open file '%s'", source.c_str());
     return;
   }
@@ -696,16 +686,13 @@ void read_and_update_session_info(const char* path, const char* field, const cha
   }
   const FileLock lock(path);
   const std::string info = info_file_of(path);
-  File in(info.c_str(), "r");
-  if (!in.is_open()) {
+  std::string text;
+  if (!read_text_file(info, text)) {
     syslog(LOG_DEBUG, "(errno: %s) Could not open file '%s'", errno == 0 ? "None" : std::strerror(errno),
            info.c_str());
     errno = 0;
     return;
   }
-  std::string text, line;
-  while (in.read_line(line)) text += line;
-  in.close();
   if (!atomic_replace(info, session_info_rewrite(text, field, default_value, cb))) {
     LOG_ERROR("Could not open file '%s'", info.c_str());
   }
@@ -733,12 +720,7 @@ std::string session_info_rewrite(const std::string& text, const std::string& fie
   const std::string key = field + ": ";
   std::string out;
   bool replaced = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::size_t stop = end == std::string::npos ? text.size() : end + 1;
-    const std::string_view line(text.data() + start, stop - start);
-    start = stop;
+  for (const std::string_view line : split_lines(text)) {
     const std::optional<std::string> value =
         line.starts_with(key) ? cb(std::string(line.substr(key.size()))) : std::nullopt;
     if (value) {

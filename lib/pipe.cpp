@@ -16,6 +16,15 @@ bool read_whole_line(FILE* stream, std::string& line) {
   return !line.empty();
 }
 
+bool read_text_file(const std::string& path, std::string& text) {
+  File file(path.c_str(), "re");
+  if (!file.is_open()) return false;
+  char chunk[4096];
+  std::size_t count;
+  while ((count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, count);
+  return true;
+}
+
 ReadPipe::ReadPipe(const std::string& command) noexcept : stream_(popen(command.c_str(), "r")) {}
 
 ReadPipe::ReadPipe(ReadPipe&& other) noexcept

@@ -36,6 +36,10 @@ class ReadPipe {
 // the end of the stream when nothing was read.
 bool read_whole_line(FILE* stream, std::string& line);
 
+// Reads the whole file into `text` (files under /proc report no size, so it
+// is read to its end); false when it cannot be opened, errno telling why.
+bool read_text_file(const std::string& path, std::string& text);
+
 // RAII for FILE* opened with fopen; close() reports whether every write
 // reached the file.
 class File {

@@ -12,6 +12,7 @@
 #include "lib/onvif.hpp"
 #include "lib/pipe.hpp"
 #include "lib/shell_quote.hpp"
+#include "lib/strutil.hpp"
 #include "lib/sysutil.hpp"
 
 namespace trelvik {
@@ -37,14 +38,11 @@ void write_stop_time(const std::string& session_path) {
   date_format_now(stop_time, sizeof stop_time, "%a %b %e %H:%M:%S %Z %Y");
   const std::string info = session_path + "/Session_Information.txt";
   const FileLock lock(session_path);
-  File in(info.c_str(), "r");
-  if (!in.is_open()) {
+  std::string text;
+  if (!read_text_file(info, text)) {
     errno = 0;  // no information file: no stop time line, the size line still comes
     return;
   }
-  std::string text, line;
-  while (in.read_line(line)) text += line;
-  in.close();
   if (!atomic_replace(info, session_info_close(text, stop_time))) LOG_ERROR("Could not open file '%s'", info.c_str());
 }
 
@@ -66,12 +64,7 @@ void write_session_size(const std::string& session_path) {
 
 std::string session_info_close(const std::string& text, const std::string& stop_time) {
   std::string out;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::size_t stop = end == std::string::npos ? text.size() : end + 1;
-    const std::string_view line(text.data() + start, stop - start);
-    start = stop;
+  for (const std::string_view line : split_lines(text)) {
     if (line.find("Stop Time of the session:") == std::string_view::npos &&
         line.find("Session Size: ") == std::string_view::npos) {
       out += line;

@@ -8,6 +8,7 @@
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/pipe.hpp"
+#include "lib/strutil.hpp"
 
 namespace trelvik {
 
@@ -44,13 +45,7 @@ void apply_line(monitoring_session& session, std::string_view line) {
 
 monitoring_session monitoring_session_parse(const std::string& text) {
   monitoring_session session;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::size_t stop = end == std::string::npos ? text.size() : end;
-    apply_line(session, std::string_view(text).substr(start, stop - start));
-    start = stop + 1;
-  }
+  for (const std::string_view line : split_lines(text)) apply_line(session, line);
   return session;
 }
 
@@ -77,15 +72,11 @@ bool monitoring_session_save(const monitoring_session* session) {
 }
 
 SessionPtr monitoring_session_load() {
-  File file(device::state_file().c_str(), "r");
-  if (!file.is_open()) {
+  std::string text;
+  if (!read_text_file(device::state_file(), text)) {
     errno = 0;  // no session is the normal case, not an error
     return nullptr;
   }
-  std::string text;
-  std::string line;
-  while (file.read_line(line)) text += line;
-  file.close();
 
   auto session = std::make_unique<monitoring_session>(monitoring_session_parse(text));
   if (!session->monitor_start_time) {

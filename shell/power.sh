@@ -11,16 +11,7 @@
 # TRELVIK_SCRIPT_SAMPLES (default 11) samples, TRELVIK_SCRIPT_INTERVAL
 # (default 10) seconds apart: about 100 seconds per run.
 
-out=$1
-if [ -z "$out" ]; then
-  echo "Usage: $0 <output folder>" >&2
-  exit 2
-fi
-root=${TRELVIK_DEVICE_ROOT%/}
-samples=${TRELVIK_SCRIPT_SAMPLES:-11}
-interval=${TRELVIK_SCRIPT_INTERVAL:-10}
-case $samples in ''|*[!0-9]*) samples=11 ;; esac
-case $interval in ''|*[!0-9]*) interval=10 ;; esac
+. "$(dirname "$0")/sampling.sh"
 
 csv="$out/power.csv"
 
@@ -64,15 +55,12 @@ readings() {
   done
 }
 
-n=0
-while [ "$n" -lt "$samples" ]; do
+sample() {
   now=$(date '+%Y-%m-%d,%H:%M:%S')
   rows=$(readings)
-  if [ -n "$rows" ]; then
-    [ -f "$csv" ] || echo "Date,Time,Source,Reading,Value,Unit" > "$csv" || exit 1
-    echo "$rows" | while IFS= read -r row; do echo "$now,$row"; done >> "$csv"
-  fi
-  n=$((n + 1))
-  [ "$n" -lt "$samples" ] && sleep "$interval"
-done
-exit 0
+  [ -n "$rows" ] || return 0
+  [ -f "$csv" ] || echo "Date,Time,Source,Reading,Value,Unit" > "$csv" || return 1
+  echo "$rows" | while IFS= read -r row; do echo "$now,$row"; done >> "$csv"
+}
+
+run_samples sample

@@ -12,16 +12,7 @@
 # minutes later starts the script again. A figure the kernel does not offer
 # stays an empty field.
 
-out=$1
-if [ -z "$out" ]; then
-  echo "Usage: $0 <output folder>" >&2
-  exit 2
-fi
-root=${TRELVIK_DEVICE_ROOT%/}
-samples=${TRELVIK_SCRIPT_SAMPLES:-11}
-interval=${TRELVIK_SCRIPT_INTERVAL:-10}
-case $samples in ''|*[!0-9]*) samples=11 ;; esac
-case $interval in ''|*[!0-9]*) interval=10 ;; esac
+. "$(dirname "$0")/sampling.sh"
 
 csv="$out/vmstat.csv"
 header="Date,Time,procs_running,procs_blocked,MemFree_kB,Buffers_kB,Cached_kB,SwapFree_kB"
@@ -52,10 +43,4 @@ sample() {
     }' >> "$csv"
 }
 
-n=0
-while [ "$n" -lt "$samples" ]; do
-  sample
-  n=$((n + 1))
-  [ "$n" -lt "$samples" ] && sleep "$interval"
-done
-exit 0
+run_samples sample

@@ -12,16 +12,7 @@
 # TRELVIK_SCRIPT_SAMPLES (default 11) samples, TRELVIK_SCRIPT_INTERVAL
 # (default 10) seconds apart: about 100 seconds per run.
 
-out=$1
-if [ -z "$out" ]; then
-  echo "Usage: $0 <output folder>" >&2
-  exit 2
-fi
-root=${TRELVIK_DEVICE_ROOT%/}
-samples=${TRELVIK_SCRIPT_SAMPLES:-11}
-interval=${TRELVIK_SCRIPT_INTERVAL:-10}
-case $samples in ''|*[!0-9]*) samples=11 ;; esac
-case $interval in ''|*[!0-9]*) interval=10 ;; esac
+. "$(dirname "$0")/sampling.sh"
 
 processes="$out/zeda_processes.csv"
 memory="$out/zeda_memory.csv"
@@ -67,10 +58,4 @@ sample() {
     }'
 }
 
-n=0
-while [ "$n" -lt "$samples" ]; do
-  sample
-  n=$((n + 1))
-  [ "$n" -lt "$samples" ] && sleep "$interval"
-done
-exit 0
+run_samples sample
