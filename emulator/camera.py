@@ -111,13 +111,8 @@ class Camera:
         for name in list(self._services):
             self.stop_service(name)
         for proc in (self._api, self._bus):
-            if proc is not None and proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+            if proc is not None:
+                _terminate(proc)
         self._api = self._bus = None
 
     def __enter__(self):
@@ -248,13 +243,7 @@ class Camera:
         return log
 
     def stop_service(self, name):
-        proc = self._services.pop(name)[0]
-        proc.terminate()
-        try:
-            proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        _terminate(self._services.pop(name)[0])
 
     def service_object(self, name):
         _, bus_name, path, _ = self._services[name]
@@ -349,6 +338,16 @@ class Camera:
 
     def clear_logs(self):
         self.syslog.unlink(missing_ok=True)
+
+
+def _terminate(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
 
 
 def _wait_for(predicate, what, timeout=15.0):
