@@ -31,12 +31,6 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 // A partition this full ends a running session and refuses a new one.
 constexpr int kFullPercent = 90;
 
-// Linking GIO (for the file copy) runs its library constructors before main,
-// and they leave errno at ENOENT; every program's first error line would then
-// name that stale cause instead of "None". Shared-library constructors run
-// before the program's own initializers, so this one comes after them.
-[[maybe_unused]] const int kCleanErrnoAtStart = (errno = 0);
-
 }  // namespace
 
 bool is_directory(const char* path) {

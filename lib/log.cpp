@@ -10,6 +10,12 @@
 namespace trelvik {
 namespace {
 
+// Shared libraries (GIO among them) run constructors before main that leave
+// errno at ENOENT; every program's first error line would then name that
+// stale cause instead of "None". Shared-library constructors run before the
+// program's own initializers, so this one comes after them.
+[[maybe_unused]] const int kCleanErrnoAtStart = (errno = 0);
+
 std::string vformat(const char* fmt, va_list args) {
   va_list copy;
   va_copy(copy, args);
