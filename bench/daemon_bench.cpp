@@ -59,14 +59,17 @@ long forks_since_boot() {
   return 0;
 }
 
-long resident_kib() {
+// A "Key:   123 kB" figure of /proc/self/status.
+long status_kib(const char* key) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    if (line.rfind(key, 0) == 0) return std::strtol(line.c_str() + std::strlen(key), nullptr, 10);
   }
   return 0;
 }
+
+long resident_kib() { return status_kib("VmRSS:"); }
 
 long peak_resident_kib() {
   rusage usage{};
@@ -152,9 +155,10 @@ void soak(int ticks) {
   timer_callback(nullptr);  // warm up: first-time allocations are not growth
   const long rss_before = resident_kib(), fds_before = open_descriptors();
   for (int i = 0; i < ticks; ++i) timer_callback(nullptr);
-  std::printf("soak: %d ticks (counter now %llu): resident %ld -> %ld KiB (peak %ld KiB), descriptors %ld -> %ld\n",
+  std::printf("soak: %d ticks (counter now %llu): resident %ld -> %ld KiB (peak %ld KiB; anonymous %ld KiB), "
+              "descriptors %ld -> %ld\n",
               ticks, static_cast<unsigned long long>(state.timer_count), rss_before, resident_kib(),
-              peak_resident_kib(), fds_before, open_descriptors());
+              peak_resident_kib(), status_kib("RssAnon:"), fds_before, open_descriptors());
 }
 
 }  // namespace
