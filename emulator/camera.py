@@ -223,9 +223,9 @@ class Camera:
     def start_service(self, name, parameters=None):
         """Starts the mock of emulator/services/<name>.py; returns its call log path."""
         template = SERVICES / f"{name}.py"
-        spec = {}
+        names = {}
         exec(compile("\n".join(l for l in template.read_text().splitlines()
-                               if l.startswith(("BUS_NAME", "MAIN_OBJ"))), str(template), "exec"), spec)
+                               if l.startswith(("BUS_NAME", "MAIN_OBJ"))), str(template), "exec"), names)
         log = self.workdir / f"{name}.calls.log"
         env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.bus_address)
         proc = subprocess.Popen([PYTHON, "-m", "dbusmock", "--system", "--template", str(template),
@@ -233,13 +233,13 @@ class Camera:
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         conn = self.bus()
         try:
-            _wait_for(lambda: conn.name_has_owner(spec["BUS_NAME"]) or proc.poll() is not None,
+            _wait_for(lambda: conn.name_has_owner(names["BUS_NAME"]) or proc.poll() is not None,
                       f"the {name} service")
         finally:
             conn.close()
         if proc.poll() is not None:
             raise RuntimeError(f"mock {name} failed: {proc.stderr.read().decode()}")
-        self._services[name] = (proc, spec["BUS_NAME"], spec["MAIN_OBJ"], log)
+        self._services[name] = (proc, names["BUS_NAME"], names["MAIN_OBJ"], log)
         return log
 
     def stop_service(self, name):

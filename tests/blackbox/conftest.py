@@ -9,8 +9,7 @@ from pathlib import Path
 
 import pytest
 
-SOURCE_DIR = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(SOURCE_DIR))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
 
 from emulator.camera import Camera  # noqa: E402
 
@@ -34,12 +33,3 @@ def camera(tmp_path_factory, request):
 @pytest.fixture
 def update_golden(request):
     return request.config.getoption("--update-golden")
-
-
-SD_CARD = {"disk_id": "SD_DISK", "friendly_name": "SD card", "mount_point": "/var/spool/storage/SD_DISK",
-           "status": "OK", "disk_type": 1, "available": True}
-
-
-@pytest.fixture
-def sd_card():
-    return dict(SD_CARD)

@@ -55,14 +55,12 @@ def entries(camera):
     return [(e["level"], e["text"]) for e in camera.logs()]
 
 
-def test_ping(camera, nettools):
+def test_ping_and_traceroute(camera, nettools):
     hostile = '$(touch pwned)"; touch pwned2; "`touch pwned3`'
-    cases = [
-        ("127.0.0.1", "127.0.0.1 is alive!\n\n", "successful", 0),
-        ("192.0.2.1", "No response from 192.0.2.1\n\n", "failed", 256),  # no route out of the namespace
-        (hostile, f"No response from {hostile}\n\n", "failed", 256),
-    ]
-    for address, out, outcome, status in cases:
+    for address, out, outcome, status in (
+            ("127.0.0.1", "127.0.0.1 is alive!\n\n", "successful", 0),
+            ("192.0.2.1", "No response from 192.0.2.1\n\n", "failed", 256),  # no route out of the namespace
+            (hostile, f"No response from {hostile}\n\n", "failed", 256)):
         camera.clear_logs()
         result = nettools("ping", address)
         assert result.stdout.decode() == out, address
@@ -70,24 +68,9 @@ def test_ping(camera, nettools):
         assert entries(camera) == [("info", f"Network Tools: Ping {address} {outcome}")]
     assert not any((camera.workdir / name).exists() for name in ("pwned", "pwned2", "pwned3"))
 
-
-def test_traceroute(camera, nettools):
-    script = ("printf 'traceroute to 10.0.0.9 (10.0.0.9), 30 hops max\\n 1  10.0.0.1  0.3 ms\\n"
-              " 2  * * *\\n 3  * * *\\n 4  * * *\\n 5  10.0.0.9  1.2 ms\\n'")
-    result = nettools("traceroute", script)
-    assert result.stdout.decode() == ("traceroute to 10.0.0.9 (10.0.0.9), 30 hops max\n\n 1  10.0.0.1  0.3 ms\n\n"
-                                      " 2  * * *\n\n 3  * * *\n\n 4  * * *\n\n 5  10.0.0.9  1.2 ms\n\n")
-    assert result.stderr.decode() == "status 0\n"
-    assert entries(camera) == [
-        ("info", "Traceroute: traceroute to 10.0.0.9 (10.0.0.9), 30 hops max\n"),
-        ("info", "Traceroute:  1  10.0.0.1  0.3 ms\n"),
-        ("info", "Traceroute:  2  * * *\n"),
-        ("info", "Traceroute:  5  10.0.0.9  1.2 ms\n"),
-    ]
-
+    # The output's handling line by line is a unit test; this is the real tool.
     camera.clear_logs()
-    result = nettools("traceroute", "busybox traceroute -n -m 2 -w 1 127.0.0.1 2>&1")
-    assert result.stderr.decode() == "status 0\n"
+    assert nettools("traceroute", "busybox traceroute -n -m 2 -w 1 127.0.0.1 2>&1").stderr == b"status 0\n"
     lines = [text for _, text in entries(camera)]
     assert lines[0].startswith("Traceroute: traceroute to 127.0.0.1 (127.0.0.1)")
     assert lines[1].startswith("Traceroute:  1  127.0.0.1  ")
@@ -95,23 +78,18 @@ def test_traceroute(camera, nettools):
 
 def test_name_lookups(camera, nettools):
     long_label = "x" * 70 + ".example"  # no resolver sends a query for a label over 63 bytes
-    cases = [
-        (("host", "localhost"), "IPv4 address: 127.0.0.1\n", "successful"),
-        (("host", "::1"), "IPv6 address: ::1\n", "successful"),  # IPv6 only: no IPv4 lines
-        (("host", long_label), "DNS Lookup failed for both IPv4 and IPv6", "failed"),
-        (("ipv4", "127.0.0.1"), "Hostname: localhost", "successful"),
-        (("ipv6", "::1"), "Reverse IPv6 DNS Lookup failed", "failed"),  # not in the hosts file
-        (("ipv4", "0.0.0.0"), "Reverse IPv4 DNS Lookup failed", "failed"),
-    ]
-    for (kind, url), out, outcome in cases:
+    for kind, url, out, outcome in (
+            ("host", "localhost", "IPv4 address: 127.0.0.1\n", "successful"),
+            ("host", "::1", "IPv6 address: ::1\n", "successful"),  # IPv6 only: no IPv4 lines
+            ("host", long_label, "DNS Lookup failed for both IPv4 and IPv6", "failed"),
+            ("ipv4", "127.0.0.1", "Hostname: localhost", "successful"),
+            ("ipv6", "::1", "Reverse IPv6 DNS Lookup failed", "failed"),  # not in the hosts file
+            ("ipv4", "0.0.0.0", "Reverse IPv4 DNS Lookup failed", "failed")):
         camera.clear_logs()
         result = nettools("dns", kind, url)
-        assert result.returncode == 0
-        assert result.stdout.decode() == out, (kind, url)
+        assert (result.returncode, result.stdout.decode()) == (0, out), (kind, url)
         assert entries(camera) == [("debug", f"Network Tools: DNS Lookup {url}"),
                                    ("debug", f"Network Tools: DNS Lookup {url} {outcome}")]
-
     camera.clear_logs()
-    result = nettools("dns", "other", "localhost")
-    assert result.stdout == b""
+    assert nettools("dns", "other", "localhost").stdout == b""
     assert entries(camera) == [("debug", "Network Tools: DNS Lookup localhost")]

@@ -11,11 +11,9 @@ from emulator.camera import wait_until
 
 SCRIPTS = ("monitory_creator.sh", "zeda_status_monitor.sh", "vmstatus_monitoring.sh",
            "topstatus_monitoring.sh", "power.sh", "collect_monitoring_sessions.sh")
-COLLECTOR_FOLDERS = sorted([
-    "monitoring_network", "monitoring_streams", "monitoring_radar", "monitoring_meminfo", "monitoring_load",
-    "monitoring_environment", "monitoring_self", "monitoring_zeda", "monitoring_basic",
-    "monitoring_interrupts", "monitoring_onvif", "monitoring_kernel", "monitoring_vmstatus",
-    "monitoring_topstatus"])
+COLLECTOR_FOLDERS = sorted(f"monitoring_{name}" for name in (
+    "network", "streams", "radar", "meminfo", "load", "environment", "self", "zeda", "basic", "interrupts",
+    "onvif", "kernel", "vmstatus", "topstatus"))
 DATE = r"[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \w+ \d{4}"
 STAMP = re.compile(rb"^\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d,", re.M)
 HOSTILE = 'a b "$(touch pwned)" `touch pwned` $HOME \\ \'q\''
@@ -26,24 +24,26 @@ def script(camera, name):
     return str(camera.package / "shell" / name)
 
 
-def run(camera, name, *args, env=None, timeout=30):
+def run(camera, name, *args, env=None):
     return subprocess.run(["busybox", "sh", script(camera, name), *args], capture_output=True,
-                          timeout=timeout, env=camera.env(env), cwd=camera.workdir)
+                          timeout=30, env=camera.env(env), cwd=camera.workdir)
 
 
-def masked(data):
-    return STAMP.sub(b"T,", data)
+def sample_into(camera, name, folder):
+    """Two samples of a sampling script, without pause, into `folder`; its files, dates masked."""
+    folder.mkdir(exist_ok=True)
+    result = run(camera, name, str(folder), env=FAST)
+    assert result.returncode == 0, result.stderr
+    return {p.name: STAMP.sub(b"T,", p.read_bytes()) for p in folder.iterdir()}
 
 
 def test_scripts_are_executable_posix_sh(camera):
     for name in SCRIPTS:
         path = camera.package / "shell" / name
-        assert os.access(path, os.X_OK), name
-        assert path.read_text().startswith("#!/bin/sh\n"), name
+        assert os.access(path, os.X_OK) and path.read_text().startswith("#!/bin/sh\n"), name
         result = subprocess.run(["busybox", "sh", "-n", str(path)], capture_output=True)
         assert result.returncode == 0, (name, result.stderr)
-        # Without its argument every script refuses to run.
-        result = run(camera, name)
+        result = run(camera, name)  # without its argument every script refuses to run
         assert result.returncode == 2 and result.stderr.startswith(b"Usage: "), name
 
 
@@ -57,10 +57,8 @@ def test_monitory_creator_lays_out_the_session(camera):
         assert (session / "system_monitoring" / "monitoring_basic" / "Server_Reports").is_dir()
         assert re.fullmatch(f"Start: {DATE}\n", (session / ".signature").read_text())
     assert not list(camera.workdir.rglob("pwned"))
-
-    blocker = camera.workdir / "file"
-    blocker.write_text("")
-    assert run(camera, "monitory_creator.sh", str(blocker / "20261206_18_48_53")).returncode == 1
+    (camera.workdir / "file").write_text("")
+    assert run(camera, "monitory_creator.sh", str(camera.workdir / "file" / "20261206_18_48_53")).returncode == 1
 
 
 def test_vmstatus_records_crafted_and_real_counters(camera):
@@ -70,14 +68,11 @@ def test_vmstatus_records_crafted_and_real_counters(camera):
                                  "SwapFree: 0 kB\n")
     camera.write_proc("vmstat", "pgpgin 11\npgpgout 12\npswpin 13\npswpout 14\npgfault 15\npgmajfault 16\n")
     out = camera.workdir / "vm"
-    out.mkdir()
-    result = run(camera, "vmstatus_monitoring.sh", str(out), env=FAST)
-    assert result.returncode == 0, result.stderr
-    header = (b"Date,Time,procs_running,procs_blocked,MemFree_kB,Buffers_kB,Cached_kB,SwapFree_kB,"
-              b"pswpin,pswpout,pgpgin,pgpgout,pgfault,pgmajfault,intr,ctxt,"
-              b"cpu_user,cpu_nice,cpu_system,cpu_idle,cpu_iowait\n")
     row = b"T,2,1,500,20,30,0,13,14,11,12,15,16,5000,7000,10,1,20,300,4\n"
-    assert masked((out / "vmstat.csv").read_bytes()) == header + row + row
+    assert sample_into(camera, "vmstatus_monitoring.sh", out) == {"vmstat.csv": (
+        b"Date,Time,procs_running,procs_blocked,MemFree_kB,Buffers_kB,Cached_kB,SwapFree_kB,"
+        b"pswpin,pswpout,pgpgin,pgpgout,pgfault,pgmajfault,intr,ctxt,"
+        b"cpu_user,cpu_nice,cpu_system,cpu_idle,cpu_iowait\n" + row + row)}
 
     # The host's real files; a kernel file that is missing leaves its fields empty.
     (camera.path("/proc") / "stat").unlink()
@@ -87,63 +82,41 @@ def test_vmstatus_records_crafted_and_real_counters(camera):
     assert re.fullmatch(r"\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d,," + r",\d+" * 10 + ",,,,,,,", last), last
 
 
-def test_topstatus_appends_dated_snapshots(camera):
-    out = camera.workdir / "top"
-    out.mkdir()
-    assert run(camera, "topstatus_monitoring.sh", str(out), env=FAST).returncode == 0
-    text = (out / "topstatus.txt").read_text()
-    marks = re.findall(r"^=== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ===$", text, re.M)
-    assert len(marks) == 2
-    assert text.count("  PID  PPID USER") == 2  # busybox top's process table
-    assert len(text.splitlines()) <= 2 * 31
-
-
 def test_zeda_status_lists_package_processes_and_memory(camera):
-    other = camera.path("/usr/local/packages/OtherApp/bin")
-    other.mkdir(parents=True)
-    worker = other / "worker.sh"
+    worker = camera.path("/usr/local/packages/OtherApp/bin/worker.sh")
+    worker.parent.mkdir(parents=True)
     # A loop, so that the shell stays the process (a last command may be exec'd).
     worker.write_text("#!/bin/sh\nwhile :; do sleep 1; done\n")
-    worker.chmod(0o755)
     proc = subprocess.Popen(["busybox", "sh", str(worker)], env=camera.env(), start_new_session=True)
     try:
-        out = camera.workdir / "zeda"
-        out.mkdir()
-        assert run(camera, "zeda_status_monitor.sh", str(out), env=FAST).returncode == 0
+        files = sample_into(camera, "zeda_status_monitor.sh", camera.workdir / "zeda")
     finally:
         os.killpg(proc.pid, signal.SIGTERM)
         proc.wait()
-    memory = masked((out / "zeda_memory.csv").read_bytes()).decode().splitlines()
-    assert memory[0] == "Date,Time,Package,Processes,VSZ_kB,RSS_kB"
-    rows = [line.split(",") for line in memory[1:]]
-    assert sorted(r[1] for r in rows) == ["OtherApp", "OtherApp", "Trelvik", "Trelvik"]
-    assert all(r[2] == "1" and int(r[3]) > 0 for r in rows if r[1] == "OtherApp")
-    # The script itself runs from the package's folder.
-    assert all(int(r[2]) >= 1 for r in rows if r[1] == "Trelvik")
-    processes = (out / "zeda_processes.csv").read_text().splitlines()
+    memory = [line.split(",") for line in files["zeda_memory.csv"].decode().splitlines()]
+    assert memory[0] == "Date,Time,Package,Processes,VSZ_kB,RSS_kB".split(",")
+    assert sorted(r[1] for r in memory[1:]) == ["OtherApp", "OtherApp", "Trelvik", "Trelvik"]
+    assert all(r[2] == "1" and int(r[3]) > 0 for r in memory[1:] if r[1] == "OtherApp")
+    assert all(int(r[2]) >= 1 for r in memory[1:] if r[1] == "Trelvik")  # the script itself
+    processes = files["zeda_processes.csv"].decode().splitlines()
     assert processes[0] == "Date,Time,Package,PID,VSZ_kB,RSS_kB,Command"
     mine = [line.split(",") for line in processes[1:] if ",OtherApp," in line]
-    assert len(mine) == 2 and all(r[3] == str(proc.pid) and r[6].endswith("worker.sh") for r in mine)
+    assert len(mine) == 2 and all(r[2] == str(proc.pid) and r[5].endswith("worker.sh") for r in mine)
 
 
 def test_power_records_exposed_readings_only(camera):
     out = camera.workdir / "env"
-    out.mkdir()
-    assert run(camera, "power.sh", str(out), env=FAST).returncode == 0
-    assert list(out.iterdir()) == []  # nothing exposed, nothing written
-
+    assert sample_into(camera, "power.sh", out) == {}  # nothing exposed, nothing written
     hwmon = camera.path("/sys/class/hwmon/hwmon0")
     hwmon.mkdir(parents=True)
     for name, text in (("name", "ina219\n"), ("in1_input", "12010\n"), ("in1_label", "PoE, input\n"),
                        ("curr1_input", "350\n"), ("power1_input", "4200000\n")):
         (hwmon / name).write_text(text)
-    supply = camera.path("/sys/class/power_supply/battery")
-    supply.mkdir(parents=True)
-    (supply / "voltage_now").write_text("3700000\n")
-    assert run(camera, "power.sh", str(out), env=FAST).returncode == 0
+    camera.path("/sys/class/power_supply/battery").mkdir(parents=True)
+    camera.path("/sys/class/power_supply/battery/voltage_now").write_text("3700000\n")
     rows = (b"T,hwmon0:ina219,PoE; input,12010,mV\nT,hwmon0:ina219,curr1,350,mA\n"
             b"T,hwmon0:ina219,power1,4200000,uW\nT,battery,voltage_now,3700000,uV\n")
-    assert masked((out / "power.csv").read_bytes()) == b"Date,Time,Source,Reading,Value,Unit\n" + rows + rows
+    assert sample_into(camera, "power.sh", out) == {"power.csv": b"Date,Time,Source,Reading,Value,Unit\n" + rows * 2}
 
 
 def test_sampling_scripts_end_on_their_own_and_show_in_ps(camera):
@@ -152,9 +125,8 @@ def test_sampling_scripts_end_on_their_own_and_show_in_ps(camera):
     out = camera.workdir / HOSTILE
     out.mkdir()
     quoted = re.sub(r'([\\"$`])', r"\\\1", str(out))  # as the daemon quotes it
-    proc = subprocess.Popen(f'{script(camera, "vmstatus_monitoring.sh")} "{quoted}"  &', shell=True,
-                            env=camera.env({"TRELVIK_SCRIPT_SAMPLES": "2", "TRELVIK_SCRIPT_INTERVAL": "2"}))
-    proc.wait()
+    subprocess.run(f'{script(camera, "vmstatus_monitoring.sh")} "{quoted}"  &', shell=True, check=True,
+                   env=camera.env({"TRELVIK_SCRIPT_SAMPLES": "2", "TRELVIK_SCRIPT_INTERVAL": "2"}))
 
     def listed():
         ps = camera.shell('ps | grep "Trelvik"').stdout.decode()
@@ -170,12 +142,14 @@ def test_sampling_scripts_end_on_their_own_and_show_in_ps(camera):
     for name in ("vmstatus_monitoring.sh", "topstatus_monitoring.sh", "zeda_status_monitor.sh", "power.sh"):
         assert run(camera, name, str(out), env={"TRELVIK_SCRIPT_SAMPLES": "1"}).returncode == 0
     assert time.monotonic() - start < 5  # one sample each, no 10-second pause after it
+    top = (out / "topstatus.txt").read_text()
+    assert re.match(r"=== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ===\n", top) and top.count("  PID  PPID USER") == 1
+    assert len(top.splitlines()) <= 31  # the dated line and the first 30 of busybox top
 
 
 def make_session(folder, start=None, end=None, size=None, zip_bytes=None):
     folder.mkdir(parents=True)
-    lines = ([f"Start: {start}\n"] if start else []) + ([f"End: {end}\n"] if end else [])
-    (folder / ".signature").write_text("".join(lines))
+    (folder / ".signature").write_text((f"Start: {start}\n" if start else "") + (f"End: {end}\n" if end else ""))
     info = "Model Name: Q\r\nStop Time of the session: x\r\n" + (f"Session Size: {size}\r\n" if size else "")
     (folder / "Session_Information.txt").write_bytes(info.encode())
     if zip_bytes is not None:
@@ -187,18 +161,21 @@ def block(path, start="", end="", size="", zipsize=""):
     return f"PATH:{path}\nStart: {start}\nEnd: {end}\nSIZE:{size}\nZIPSIZE:{zipsize}\n=== SESSION END ===\n"
 
 
+def collect(camera, serial):
+    return run(camera, "collect_monitoring_sessions.sh", serial)
+
+
 def test_collect_monitoring_sessions(camera):
     serial = "ACCC8E000001"
     start, end = "Sun Dec  6 18:48:53 UTC 2026", "Mon Dec  7 08:00:01 UTC 2026"
     internal = make_session(camera.localdata / "20261201_10_00_00", start, end, "1024 B", 1025)
     sd = camera.add_edge_storage("SD_DISK") / f"Trelvik_{serial}"
     first = make_session(sd / "20261206_18_48_53", start, end, "12 MiB", 1049600)
-    # Interrupted deactivation: end line, no size, archive still missing.
-    second = make_session(sd / "20261207_09_00_00", start, end)
+    second = make_session(sd / "20261207_09_00_00", start, end)  # deactivation cut short: no size, no archive
     active = make_session(sd / "20261208_05_20_00", start)
     (active / "data.bin").write_bytes(b"d" * 200 * 1024)
-    share = camera.add_edge_storage("NetworkShare") / f"Trelvik_{serial}"
-    remote = make_session(share / "20261130_23_59_59", start, end, "5 TiB", 0)
+    remote = make_session(camera.add_edge_storage("NetworkShare") / f"Trelvik_{serial}" / "20261130_23_59_59",
+                          start, end, "5 TiB", 0)
     # Not sessions of this device, or not sessions at all.
     make_session(camera.add_edge_storage("SD_DISK") / "Trelvik_OTHER" / "20261206_18_48_53", start, end, "1 B")
     (sd / "2026120_18_48_53").mkdir()
@@ -207,39 +184,31 @@ def test_collect_monitoring_sessions(camera):
     (sd / "20261210_00_00_00.zip").write_text("an archive without its folder")
     camera.state_file.write_text(f"SECS:SD_DISK\nSSPA:{sd}/\nACTI:{active.name}\nTIME:{start}\n")
 
-    result = run(camera, "collect_monitoring_sessions.sh", serial)
+    result = collect(camera, serial)
     assert result.returncode == 0, result.stderr
     du_kib = int(camera.shell(f'du -sk "{active}"').stdout.split()[0])
-    assert result.stdout.decode() == (
-        block(internal, start, end, "1024 B", "1 KiB")
-        + block(remote, start, end, "5 TiB", "0 B")
-        + block(first, start, end, "12 MiB", "1 MiB")
-        + block(second, start, end)
-        + block(active, start, "", f"{du_kib} KiB" if du_kib <= 1024 else f"{du_kib // 1024} MiB"))
     assert du_kib >= 200
+    assert result.stdout.decode() == (
+        block(internal, start, end, "1024 B", "1 KiB") + block(remote, start, end, "5 TiB", "0 B")
+        + block(first, start, end, "12 MiB", "1 MiB") + block(second, start, end)
+        + block(active, start, "", f"{du_kib} KiB" if du_kib <= 1024 else f"{du_kib // 1024} MiB"))
 
     # The state file may name the folder as the device sees it, without the root.
     device_view = str(sd).replace(str(camera.root), "", 1)
     camera.state_file.write_text(f"SECS:SD_DISK\nSSPA:{device_view}/\nACTI:{active.name}\nTIME:{start}\n")
-    assert run(camera, "collect_monitoring_sessions.sh", serial).stdout == result.stdout
+    assert collect(camera, serial).stdout == result.stdout
 
     # Serial numbers that match nothing, or would leave the storage folder.
-    assert run(camera, "collect_monitoring_sessions.sh", "'; touch pwned; '").stdout == block(
-        internal, start, end, "1024 B", "1 KiB").encode()
-    assert run(camera, "collect_monitoring_sessions.sh", "../x").returncode == 2
+    assert collect(camera, "'; touch pwned; '").stdout == block(internal, start, end, "1024 B", "1 KiB").encode()
+    assert collect(camera, "../x").returncode == 2
     assert not list(camera.workdir.rglob("pwned"))
 
 
 def test_collect_a_thousand_sessions(camera):
     sd = camera.add_edge_storage("SD_DISK") / "Trelvik_S1"
-    sd.mkdir()
     for i in range(1000):
-        folder = sd / f"202601{i // 100 + 10:02d}_{i // 10 % 10:02d}_{i % 10:02d}_00"
-        folder.mkdir()
-        (folder / ".signature").write_text(f"Start: s{i}\nEnd: e{i}\n")
-        (folder / "Session_Information.txt").write_text(f"Session Size: {i} B\r\n")
-        (sd / (folder.name + ".zip")).write_bytes(b"")
-    result = run(camera, "collect_monitoring_sessions.sh", "S1")
-    blocks = result.stdout.decode().split("=== SESSION END ===\n")
+        make_session(sd / f"202601{i // 100 + 10:02d}_{i // 10 % 10:02d}_{i % 10:02d}_00", f"s{i}", f"e{i}",
+                     f"{i} B", 0)
+    blocks = collect(camera, "S1").stdout.decode().split("=== SESSION END ===\n")
     assert len(blocks) == 1001 and blocks[-1] == ""
     assert blocks[999] == f"PATH:{sd}/20260119_09_09_00\nStart: s999\nEnd: e999\nSIZE:999 B\nZIPSIZE:0 B\n"

@@ -5,10 +5,9 @@ import shutil
 
 import pytest
 
-PLAIN_OK = (b"Status: 200 OK\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nExpires: -1\r\n"
-            b"Content-Type: text/plain\r\n\r\n")
-BAD_REQUEST = (b"Status: 400 Bad Request\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nExpires: -1\r\n"
-               b"Content-Type: text/plain; charset=utf-8\r\n\r\n")
+HEAD = b"Pragma: no-cache\r\nCache-Control: no-cache\r\nExpires: -1\r\n"
+PLAIN_OK = b"Status: 200 OK\r\n" + HEAD + b"Content-Type: text/plain\r\n\r\n"
+BAD_REQUEST = b"Status: 400 Bad Request\r\n" + HEAD + b"Content-Type: text/plain; charset=utf-8\r\n\r\n"
 TOO_SHORT = BAD_REQUEST + b"Too short interval set (must exceed 2 minutes)"
 NOT_DIGITS = BAD_REQUEST + b"Error: Interval must be only digits."
 NOT_STORED = BAD_REQUEST + b"Error: Could not store the setting."
@@ -29,8 +28,7 @@ def times_file(camera):
 def answer(camera, program, *args):
     """Runs an action that must answer: status 0, nothing on standard error."""
     result = camera.run(program, *args)
-    assert result.returncode == 0, result.stderr
-    assert result.stderr == b""
+    assert (result.returncode, result.stderr) == (0, b"")
     return result.stdout
 
 
@@ -38,9 +36,8 @@ def entries(camera):
     return [(e["level"], e["text"]) for e in camera.logs()]
 
 
-def assert_opened_log(camera):
-    for entry in camera.logs():
-        assert (entry["opened"], entry["ident"], entry["options"], entry["facility"]) == (True, "", 0x03, 8)
+def opened_own_log(camera):
+    return all((e["opened"], e["ident"], e["options"], e["facility"]) == (True, "", 0x03, 8) for e in camera.logs())
 
 
 @pytest.mark.parametrize("argument, reply, stored, log", [
@@ -48,11 +45,8 @@ def assert_opened_log(camera):
     ("", TOO_SHORT, None, None),
     ("12a", NOT_DIGITS, None, None),
     ("-5", NOT_DIGITS, None, None),
-    ("1 20", NOT_DIGITS, None, None),
-    (" ", NOT_DIGITS, None, None),
     ("3", INTERVAL_SET, b"T:3\n", "Started automatic PTZ test: Every 0 hours."),
     ("90", INTERVAL_SET, b"T:90\n", "Started automatic PTZ test: Every 1 hours."),
-    ("120", INTERVAL_SET, b"T:120\n", "Started automatic PTZ test: Every 2 hours."),
     ("99999999999999999999", INTERVAL_SET, b"T:18446744073709551615\n",
      "Started automatic PTZ test: Every 307445734561825860 hours."),
 ])
@@ -64,7 +58,7 @@ def test_interval(camera, argument, reply, stored, log):
     else:
         assert interval_file(camera).read_bytes() == stored
         assert entries(camera) == [("info", log)]
-        assert_opened_log(camera)
+        assert opened_own_log(camera)
 
 
 def test_interval_update_keeps_the_given_times(camera):
@@ -80,26 +74,18 @@ def test_interval_update_keeps_the_given_times(camera):
 
 def test_times(camera):
     interval_file(camera).write_bytes(b"T:120\n")
-    assert answer(camera, "ptz_autotest_times", "08:00,20:00") == TIMES_SET
-    assert times_file(camera).read_bytes() == b"08:00,20:00\n"
-    assert answer(camera, "ptz_autotest_times", "12:00") == TIMES_SET
-    assert times_file(camera).read_bytes() == b"12:00\n"
-    assert answer(camera, "ptz_autotest_times", "") == TIMES_SET
-    assert not times_file(camera).exists()
-    assert answer(camera, "ptz_autotest_times", "") == TIMES_SET
+    hostile = "no time\"$(touch pwned)`id`'\\"  # stored unchanged, never run
+    for times, stored in (("08:00,20:00", b"08:00,20:00\n"), (hostile, hostile.encode() + b"\n"), ("", None),
+                          ("", None)):
+        assert answer(camera, "ptz_autotest_times", times) == TIMES_SET
+        assert (times_file(camera).read_bytes() if times_file(camera).exists() else None) == stored
     assert interval_file(camera).read_bytes() == b"T:120\n"
     assert entries(camera) == [("info", "Started PTZ Test Times: 08:00,20:00"),
-                               ("info", "Updated PTZ Test Times: 12:00"),
+                               ("info", f"Updated PTZ Test Times: {hostile}"),
                                ("info", "Updated PTZ Test Times: "),
                                ("debug", f"Could not remove '{times_file(camera)}': No such file or directory"),
                                ("info", "Started PTZ Test Times: ")]
-    assert_opened_log(camera)
-
-
-def test_times_are_stored_unchanged(camera):
-    hostile = "no time\"$(touch pwned)`id`'\\"
-    assert answer(camera, "ptz_autotest_times", hostile) == TIMES_SET
-    assert times_file(camera).read_bytes() == hostile.encode() + b"\n"
+    assert opened_own_log(camera)
     assert not (camera.workdir / "pwned").exists()
 
 
@@ -111,39 +97,22 @@ def test_times_are_stored_unchanged(camera):
      ["Stopped automatic PTZ testing: Every 2 hours.", "Stopped PTZ Times: 08:00."]),
 ])
 def test_stop(camera, interval, times, body, logs):
-    if interval is not None:
-        interval_file(camera).write_bytes(interval)
-    if times is not None:
-        times_file(camera).write_bytes(times)
+    for path, content in ((interval_file(camera), interval), (times_file(camera), times)):
+        if content is not None:
+            path.write_bytes(content)
     assert answer(camera, "ptz_autotest_stop") == PLAIN_OK + body
-    assert not interval_file(camera).exists()
-    assert not times_file(camera).exists()
-    infos = [e for e in camera.logs() if e["level"] == "info"]
-    assert [e["text"] for e in infos] == logs
-    # It opens no log of its own.
-    assert all(not e["opened"] for e in camera.logs())
+    assert not interval_file(camera).exists() and not times_file(camera).exists()
+    assert [t for level, t in entries(camera) if level == "info"] == logs
+    assert all(not e["opened"] for e in camera.logs())  # it opens no log of its own
     assert answer(camera, "ptz_autotest_stop", "any", "arguments") == PLAIN_OK
 
 
-def test_set_then_stop_round(camera):
-    assert answer(camera, "ptz_autotest_interval", "240") == INTERVAL_SET
-    assert answer(camera, "ptz_autotest_times", "06:30") == TIMES_SET
-    assert answer(camera, "ptz_autotest_stop") == PLAIN_OK + INTERVAL_STOPPED + TIMES_STOPPED
-    assert sorted(p.name for p in camera.localdata.iterdir()) == []
-    assert [t for lvl, t in entries(camera) if lvl == "info"] == [
-        "Started automatic PTZ test: Every 4 hours.", "Started PTZ Test Times: 06:30",
-        "Stopped automatic PTZ testing: Every 4 hours.", "Stopped PTZ Times: 06:30."]
-
-
-@pytest.mark.parametrize("program, usage, arg_lists", [
-    ("ptz_autotest_interval", "<interval>", [(), ("3", "4")]),
-    ("ptz_autotest_times", "<times>", [(), ("08:00", "09:00")]),
-])
-def test_usage_errors(camera, program, usage, arg_lists):
-    for args in arg_lists:
+@pytest.mark.parametrize("program, usage", [("ptz_autotest_interval", "<interval>"),
+                                            ("ptz_autotest_times", "<times>")])
+def test_usage_errors(camera, program, usage):
+    for args in ((), ("08:00", "09:00")):
         result = camera.run(program, *args)
-        assert result.returncode == 1
-        assert result.stdout == b""
+        assert (result.returncode, result.stdout) == (1, b"")
         assert result.stderr == f"Usage: {camera.program(program)} {usage}\n".encode()
     assert camera.logs() == []
     assert list(camera.localdata.iterdir()) == []
@@ -154,13 +123,11 @@ def test_setting_that_cannot_be_stored(camera):
     camera.localdata.write_text("not a folder")
     assert answer(camera, "ptz_autotest_interval", "120") == NOT_STORED
     assert answer(camera, "ptz_autotest_times", "08:00") == NOT_STORED
-    errors = camera.logs()
-    assert [e["level"] for e in errors] == ["err", "err"]
-    for entry, name in zip(errors, ("automatic_PTZ_test_interval.info", "automatic_PTZ_test_times.info")):
+    assert [e["level"] for e in camera.logs()] == ["err", "err"]
+    for text, name in zip(camera.log_texts(), ("automatic_PTZ_test_interval.info", "automatic_PTZ_test_times.info")):
         assert re.fullmatch(r"\(lib/ptz_test\.cpp:\d+, errno: Not a directory\) Could not open file '"
-                            + re.escape(str(camera.localdata / name)) + "'", entry["text"]), entry["text"]
-    # Stopping has nothing to stop and still answers 200 with the header first.
-    assert answer(camera, "ptz_autotest_stop") == PLAIN_OK
+                            + re.escape(str(camera.localdata / name)) + "'", text), text
+    assert answer(camera, "ptz_autotest_stop") == PLAIN_OK  # nothing to stop: still 200, the header first
 
 
 def test_stop_says_nothing_about_a_setting_it_could_not_remove(camera):
@@ -168,4 +135,4 @@ def test_stop_says_nothing_about_a_setting_it_could_not_remove(camera):
     (interval_file(camera) / "keep").mkdir(parents=True)
     times_file(camera).write_bytes(b"08:00\n")
     assert answer(camera, "ptz_autotest_stop") == PLAIN_OK + TIMES_STOPPED
-    assert [t for lvl, t in entries(camera) if lvl == "info"] == ["Stopped PTZ Times: 08:00."]
+    assert [t for level, t in entries(camera) if level == "info"] == ["Stopped PTZ Times: 08:00."]

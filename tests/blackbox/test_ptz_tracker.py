@@ -16,16 +16,10 @@ import pytest
 from emulator.camera import wait_until
 
 PTZ_ARGS = ("ACCC8E000001", "ZURN Q6075-E PTZ", "PTZ Dome", "root")
-PLAIN_ARGS = ("ACCC8E000001", "ZURN Q6135-LE", "Network Camera", "root")
 CALL = "call -y -d com.zurn.Ptz1 -o /com/zurn/Ptz1/Channel/1 -m com.zurn.Ptz1.Channel.GetPresets"
 MONITOR = "monitor -y -d com.zurn.Ptz1 -o /com/zurn/Ptz1/Channel/1"
 OLD_FIRMWARE = ("Could not get PTZ preset names, probably due to old firmware. "
                 "PTZ preset movement tracking have been disabled.")
-
-GDBUS_WRAPPER = """#!/bin/sh
-printf '%s\\n' "$*" >> '{calls}'
-exec /usr/bin/gdbus "$@"
-"""
 
 
 def moving(name):
@@ -36,35 +30,25 @@ def reached(name):
     return f'Preset Movement: Preset Reached "{name}" reached'
 
 
-def gdbus_reply(names):
-    """The GetPresets reply as gdbus prints it."""
-    return f"(uint32 {len(names)}, [" + ", ".join(f"'{n}'" for n in names) + "])\n"
-
-
-def children(pid):
-    found = []
+def descendants(pid):
+    parents = {}
     for stat in Path("/proc").glob("[0-9]*/stat"):
         try:
-            fields = stat.read_text().rsplit(")", 1)[1].split()
-        except OSError:
+            parents[int(stat.parent.name)] = int(stat.read_text().rsplit(")", 1)[1].split()[1])
+        except (OSError, IndexError):
             continue
-        if int(fields[1]) == pid:
-            found.append(int(stat.parent.name))
-    return found
-
-
-def descendants(pid):
-    found = []
-    for child in children(pid):
-        found += [child] + descendants(child)
+    found, generation = [], [pid]
+    while generation:
+        generation = [child for child, parent in parents.items() if parent in generation]
+        found += generation
     return found
 
 
 def cmdline(pid):
     try:
-        return Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").decode()
+        return Path(f"/proc/{pid}/cmdline").read_bytes()
     except OSError:
-        return ""
+        return b""
 
 
 def thread_count(pid):
@@ -73,16 +57,17 @@ def thread_count(pid):
 
 class Daemon:
     def __init__(self, camera, args):
-        self.camera = camera
         tools = camera.workdir / "gdbus-wrapper"
         tools.mkdir(exist_ok=True)
         self.calls = camera.workdir / "gdbus.calls"
-        (tools / "gdbus").write_text(GDBUS_WRAPPER.format(calls=self.calls))
+        (tools / "gdbus").write_text(f"#!/bin/sh\nprintf '%s\\n' \"$*\" >> '{self.calls}'\n"
+                                     'exec /usr/bin/gdbus "$@"\n')
         (tools / "gdbus").chmod(0o755)
-        self.stderr = open(camera.workdir / "daemon.stderr", "wb")
+        self.stderr = camera.workdir / "daemon.stderr"
         env = {"PATH": f"{tools}{os.pathsep}{camera.env()['PATH']}"}
-        self.proc = camera.spawn("trelvik_daemon", *args, env=env, stdin=subprocess.PIPE,
-                                 stdout=subprocess.DEVNULL, stderr=self.stderr)
+        with open(self.stderr, "wb") as stderr:
+            self.proc = camera.spawn("trelvik_daemon", *args, env=env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.DEVNULL, stderr=stderr)
         self.proc.stdin.write(b"pass\n")
         self.proc.stdin.close()
 
@@ -92,8 +77,7 @@ class Daemon:
         return [line for line in lines if "com.zurn.Ptz1" in line]
 
     def stop(self):
-        # The monitor outlives a daemon that is stopped: end it too.
-        helpers = descendants(self.proc.pid)
+        helpers = descendants(self.proc.pid)  # the monitor outlives a daemon that is stopped: end it too
         self.proc.send_signal(signal.SIGTERM)
         self.proc.wait(timeout=10)
         for pid in helpers:
@@ -101,18 +85,16 @@ class Daemon:
                 os.kill(pid, signal.SIGTERM)
             except ProcessLookupError:
                 pass
-        self.stderr.close()
-        assert b"Sanitizer" not in (self.camera.workdir / "daemon.stderr").read_bytes()
+        assert b"Sanitizer" not in self.stderr.read_bytes()
 
 
 @pytest.fixture
-def daemon_factory(camera):
+def start_daemon(camera):
     started = []
 
     def start(args=PTZ_ARGS):
-        daemon = Daemon(camera, args)
-        started.append(daemon)
-        return daemon
+        started.append(Daemon(camera, args))
+        return started[-1]
     yield start
     for daemon in started:
         if daemon.proc.poll() is None:
@@ -130,27 +112,19 @@ def probe(camera, status, preset, expected):
             return True
         camera.call_mock("ptz1", "EmitPresetStatus", status, preset)
         return False
+    wait_until(lambda: "Entering ptz_loop" in camera.log_texts("info"), "the tracker")
     wait_until(seen, f"the probe {expected!r}", timeout=30)
 
 
-def after_probes(lines, probe_line):
-    while lines and lines[0] == probe_line:
-        lines = lines[1:]
-    return lines
-
-
-def test_movements_are_logged_with_start_up_names(camera, daemon_factory):
+def test_movements_are_logged_with_start_up_names(camera, start_daemon):
     names = [f"Preset number {i}" for i in range(1, 401)]
-    reply = gdbus_reply(names)
-    assert len(reply) > 8000
+    reply = "(uint32 400, [" + ", ".join(f"'{n}'" for n in names) + "])\n"  # as gdbus prints it
     # The name whose bytes straddle the end of the reply's first 4095 bytes.
     straddling = next(i for i, n in enumerate(names)
                       if reply.index(f"'{n}'") < 4095 < reply.index(f"'{n}'") + len(n) + 2)
     camera.start_service("ptz1", {"presets": names})
-    daemon = daemon_factory()
-    wait_until(lambda: "Entering ptz_loop" in camera.log_texts("info"), "the tracker")
+    daemon = start_daemon()
     probe(camera, 1, 1, reached("Preset number 1"))
-
     for status, preset in ((2, 3), (1, 3), (0, 3), (2, 0), (3, 2), (1, straddling + 1)):
         camera.call_mock("ptz1", "EmitPresetStatus", status, preset)
     camera.call_mock("ptz1", "EmitProperty", "com.zurn.Ptz1.Channel", "Zoom", "1x")
@@ -159,7 +133,8 @@ def test_movements_are_logged_with_start_up_names(camera, daemon_factory):
     camera.call_mock("ptz1", "EmitPresetStatus", 2, 401)
     camera.call_mock("ptz1", "EmitPresetStatus", 2, 1)
     wait_until(lambda: moving("Preset number 1") in movements(camera), "the last movement")
-    assert after_probes(movements(camera), reached("Preset number 1")) == [
+    lines = movements(camera)
+    assert lines[lines.index(moving("Preset number 3")):] == [
         moving("Preset number 3"), reached("Preset number 3"), reached(names[straddling]),
         moving("Preset number 2"), moving("Preset number 1")]
 
@@ -173,12 +148,11 @@ def test_movements_are_logged_with_start_up_names(camera, daemon_factory):
     assert camera.log_texts("info").count("Entering ptz_loop") == 1
 
 
-def test_tracking_ends_with_the_monitor_and_the_daemon_goes_on(camera, daemon_factory):
+def test_tracking_ends_with_the_monitor_and_the_daemon_goes_on(camera, start_daemon):
     camera.start_service("ptz1", {"presets": ["Home"]})
-    daemon = daemon_factory()
-    wait_until(lambda: "Entering ptz_loop" in camera.log_texts("info"), "the tracker")
+    daemon = start_daemon()
     probe(camera, 1, 1, reached("Home"))
-    [monitor] = [pid for pid in descendants(daemon.proc.pid) if cmdline(pid).startswith("/usr/bin/gdbus monitor")]
+    [monitor] = [pid for pid in descendants(daemon.proc.pid) if cmdline(pid).startswith(b"/usr/bin/gdbus\0monitor")]
     assert thread_count(daemon.proc.pid) == 2
     os.kill(monitor, signal.SIGTERM)
     wait_until(lambda: thread_count(daemon.proc.pid) == 1, "the tracker thread to end")
@@ -187,10 +161,10 @@ def test_tracking_ends_with_the_monitor_and_the_daemon_goes_on(camera, daemon_fa
 
 @pytest.mark.parametrize("service", [None, {"presets": []}, {"presets": ["Home"], "no_get_presets": True},
                                      {"presets": ["Home"], "count": 0}])
-def test_no_preset_names_disables_tracking_once(camera, daemon_factory, service):
+def test_no_preset_names_disables_tracking_once(camera, start_daemon, service):
     if service is not None:
         camera.start_service("ptz1", service)
-    daemon = daemon_factory()
+    daemon = start_daemon()
     wait_until(lambda: OLD_FIRMWARE in camera.log_texts("info"), "the old firmware line")
     wait_until(lambda: thread_count(daemon.proc.pid) == 1, "the tracker thread to end")
     assert daemon.proc.poll() is None
@@ -199,9 +173,9 @@ def test_no_preset_names_disables_tracking_once(camera, daemon_factory, service)
     assert "Starting main loop." in camera.log_texts("debug")
 
 
-def test_camera_without_ptz_runs_no_gdbus(camera, daemon_factory):
+def test_camera_without_ptz_runs_no_gdbus(camera, start_daemon):
     camera.start_service("ptz1", {"presets": ["Home"]})
-    daemon = daemon_factory(PLAIN_ARGS)
+    daemon = start_daemon(("ACCC8E000001", "ZURN Q6135-LE", "Network Camera", "root"))
     wait_until(lambda: "Starting main loop." in camera.log_texts("debug"), "the main loop")
     daemon.stop()
     assert "Entering ptz_loop" not in camera.log_texts()

@@ -4,57 +4,43 @@
 
 #include <functional>
 
-
 namespace trelvik {
 namespace {
 
 using S = TickStep;
+using Steps = std::vector<TickStep>;
 
-const std::vector<TickStep> kSampling = {S::LoadAverage, S::VmStatusScript, S::TopStatusScript, S::PageFaults,
-                                         S::BuddyInfo,   S::MemInfo,        S::ZedaStatus,      S::NetDev,
-                                         S::Temperatures, S::Heaters,       S::Fans,            S::PowerScript,
-                                         S::SelfMonitoring, S::CollectedDataPoint, S::VideoStreams, S::Radar};
-
-std::vector<TickStep> concat(std::initializer_list<std::vector<TickStep>> parts) {
-  std::vector<TickStep> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-TEST(TickSchedule, EdgeUsable) {
-  const std::vector<TickStep> every120 = {S::ScheduleConsumptionReport, S::InterruptsSnapshot,
-                                          S::ServerReportSnapshot, S::MediaConfCopy};
-  const std::vector<TickStep> duration = {S::SessionDuration};
-  EXPECT_EQ(tick_schedule(0, SessionStorage::Edge, true), concat({every120, kSampling, duration}));
-  EXPECT_EQ(tick_schedule(120, SessionStorage::Edge, true), concat({every120, kSampling, duration}));
-  EXPECT_EQ(tick_schedule(360, SessionStorage::Edge, true), concat({every120, kSampling, duration}));
-  EXPECT_EQ(tick_schedule(2, SessionStorage::Edge, true), concat({kSampling, duration}));
-  EXPECT_EQ(tick_schedule(1, SessionStorage::Edge, true), duration);
-  EXPECT_EQ(tick_schedule(119, SessionStorage::Edge, true), duration);
-  EXPECT_EQ(tick_schedule(59'999'999, SessionStorage::Edge, true), duration);
-}
-
-TEST(TickSchedule, EdgeLostAndInternal) {
-  for (const std::uint64_t n : {0u, 1u, 2u, 120u, 360u}) {
-    EXPECT_EQ(tick_schedule(n, SessionStorage::Edge, false), std::vector<TickStep>{S::SessionDuration});
+TEST(TickSchedule, StepsByTickStorageAndState) {
+  const Steps duration = {S::SessionDuration};
+  const Steps even = {S::LoadAverage, S::VmStatusScript, S::TopStatusScript, S::PageFaults, S::BuddyInfo,
+                      S::MemInfo, S::ZedaStatus, S::NetDev, S::Temperatures, S::Heaters, S::Fans, S::PowerScript,
+                      S::SelfMonitoring, S::CollectedDataPoint, S::VideoStreams, S::Radar, S::SessionDuration};
+  Steps full = {S::ScheduleConsumptionReport, S::InterruptsSnapshot, S::ServerReportSnapshot, S::MediaConfCopy};
+  full.insert(full.end(), even.begin(), even.end());
+  for (const std::uint64_t n : {0u, 120u, 360u}) EXPECT_EQ(tick_schedule(n, SessionStorage::Edge, true), full) << n;
+  EXPECT_EQ(tick_schedule(2, SessionStorage::Edge, true), even);
+  for (const std::uint64_t n : {1u, 119u, 59'999'999u}) {
+    EXPECT_EQ(tick_schedule(n, SessionStorage::Edge, true), duration) << n;
+  }
+  for (const std::uint64_t n : {0u, 1u, 2u, 120u}) {
+    EXPECT_EQ(tick_schedule(n, SessionStorage::Edge, false), duration) << n;
   }
   EXPECT_EQ(tick_schedule(0, SessionStorage::Internal, true),
-            (std::vector<TickStep>{S::ServerReportSnapshot, S::MediaConfCopy, S::ScheduleConsumptionReport,
-                                   S::SessionDuration}));
+            (Steps{S::ServerReportSnapshot, S::MediaConfCopy, S::ScheduleConsumptionReport, S::SessionDuration}));
   EXPECT_EQ(tick_schedule(120, SessionStorage::Internal, false),
-            (std::vector<TickStep>{S::ScheduleConsumptionReport, S::SessionDuration}));
+            (Steps{S::ScheduleConsumptionReport, S::SessionDuration}));
   EXPECT_EQ(tick_schedule(720, SessionStorage::Internal, true).front(), S::ServerReportSnapshot);
-  EXPECT_EQ(tick_schedule(2, SessionStorage::Internal, true), std::vector<TickStep>{S::SessionDuration});
+  EXPECT_EQ(tick_schedule(2, SessionStorage::Internal, true), duration);
   EXPECT_EQ(next_tick(59'999'999), 0u);
   EXPECT_EQ(next_tick(7), 8u);
 }
 
-// Drives the interval test over ticks and returns (warning ticks, reset ticks).
+// Drives the interval test over ticks 0 to `to`: (warning ticks, reset ticks).
 std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>> run_interval(
-    std::uint64_t from, std::uint64_t to, const std::function<std::uint64_t(std::uint64_t)>& interval_at) {
+    std::uint64_t to, const std::function<std::uint64_t(std::uint64_t)>& interval_at) {
   std::vector<std::uint64_t> warnings, resets;
   std::uint64_t starting = 0;
-  for (std::uint64_t n = from; n <= to; ++n) {
+  for (std::uint64_t n = 0; n <= to; ++n) {
     const auto decision = ptz_interval_step(n, interval_at(n), starting);
     starting = decision.starting_tick;
     if (decision.warn) warnings.push_back(n);
@@ -64,17 +50,12 @@ std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>> run_interval(
 }
 
 TEST(PtzInterval, WarnsOneTickBeforeAndRestartsOnChange) {
-  const auto [warnings, resets] = run_interval(0, 200, [](std::uint64_t) { return 60; });
-  EXPECT_EQ(warnings, (std::vector<std::uint64_t>{60, 120, 180}));
-  EXPECT_EQ(resets, (std::vector<std::uint64_t>{61, 121, 181}));
-
+  using Ticks = std::vector<std::uint64_t>;
+  EXPECT_EQ(run_interval(200, [](std::uint64_t) { return 60; }),
+            (std::pair{Ticks{60, 120, 180}, Ticks{61, 121, 181}}));
   // Removed at tick 30, set again (3 minutes) at tick 50: counts from tick 50.
-  const auto [w2, r2] = run_interval(0, 60, [](std::uint64_t n) -> std::uint64_t {
-    if (n < 30) return 60;
-    return n < 50 ? 0 : 3;
-  });
-  EXPECT_EQ(w2, (std::vector<std::uint64_t>{52, 55, 58}));
-  EXPECT_EQ(r2, (std::vector<std::uint64_t>{53, 56, 59}));
+  EXPECT_EQ(run_interval(60, [](std::uint64_t n) -> std::uint64_t { return n < 30 ? 60 : n < 50 ? 0 : 3; }),
+            (std::pair{Ticks{52, 55, 58}, Ticks{53, 56, 59}}));
 }
 
 TEST(StorageOutage, OneLineEachWayAndDuration) {

@@ -21,18 +21,7 @@ TEST(Log, PrefixNamesSourceLineAndErrnoThenClearsIt) {
   EXPECT_EQ(test::captured_log()[0].level, LOG_ERR);
   EXPECT_EQ(test::captured_log()[0].text, "(tests/unit/log_test.cpp:" + std::to_string(line) +
                                                ", errno: No such file or directory) Could not open file 'x'");
-  EXPECT_NE(test::captured_log()[1].text.find(", errno: None) again"), std::string::npos);
-}
-
-TEST(LogDeathTest, TextThatDoesNotFitIsFatal) {
-  char exact[6];
-  EXPECT_EQ(BOUNDED_FORMAT(exact, sizeof exact, "%s", "12345"), 5);
-  EXPECT_DEATH(
-      {
-        char small[5];
-        BOUNDED_FORMAT(small, sizeof small, "%s", "12345");
-      },
-      "");
+  EXPECT_TRUE(test::captured_log()[1].text.ends_with(", errno: None) again"));
 }
 
 TEST(DateUtil, FormatsAndReportsTooSmallBuffers) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/unit/support/test_support.hpp"
@@ -52,42 +53,34 @@ std::string only_error_text() {
   return last_error_text();
 }
 
+// A record in field order: the texts ("-" when missing), the type and the flags.
+std::string describe(const StorageInfo& s) {
+  std::string out;
+  for (const auto& text : {s.disk_id, s.friendly_name, s.mount_point, s.status}) out += text.value_or("-") + "|";
+  out += std::to_string(s.disk_type) + "|";
+  for (const bool flag : {s.disruption, s.available, s.removed, s.locked, s.full, s.read_only, s.exiting,
+                          s.recording, s.recipient, s.read_write_failure, s.encryptionenabled, s.diskencrypted}) {
+    out += flag ? '1' : '0';
+  }
+  return out;
+}
+
 TEST(StorageReply, CapturedRepliesOfTheRealDbusSend) {
   test::clear_log();
   const StorageList two = parse_storage_reply(test::fixture("storage/two_records.txt"), kExited0);
   ASSERT_EQ(two.size(), 2u);
-  const StorageInfo& share = two[0];  // the later record of the reply comes first
-  EXPECT_EQ(share.disk_id, "NetworkShare");
-  EXPECT_EQ(share.friendly_name, "Network Share");
-  EXPECT_EQ(share.mount_point, "");  // two adjacent quotes: empty, not missing
-  EXPECT_EQ(share.status, "disconnected");
-  EXPECT_EQ(share.disk_type, 2);
-  EXPECT_TRUE(share.disruption && share.removed && share.locked && share.full && share.read_only &&
-              share.exiting && share.recording && share.recipient && share.read_write_failure &&
-              share.encryptionenabled && share.diskencrypted);
-  EXPECT_FALSE(share.available);
-  const StorageInfo& sd = two[1];
-  EXPECT_EQ(sd.disk_id, "SD_DISK");
-  EXPECT_EQ(sd.friendly_name, "SD card");
-  EXPECT_EQ(sd.mount_point, "/var/spool/storage/SD_DISK");
-  EXPECT_EQ(sd.disk_type, 1);
-  EXPECT_TRUE(sd.available);
-  EXPECT_FALSE(sd.disruption || sd.removed || sd.locked || sd.full || sd.read_only || sd.exiting || sd.recording ||
-               sd.recipient || sd.read_write_failure || sd.encryptionenabled || sd.diskencrypted);
-  EXPECT_TRUE(is_storage_ok(sd));
-
+  // The later record of the reply comes first; two adjacent quotes are empty, not missing.
+  EXPECT_EQ(describe(two[0]), "NetworkShare|Network Share||disconnected|2|101111111111");
+  EXPECT_EQ(describe(two[1]), "SD_DISK|SD card|/var/spool/storage/SD_DISK|OK|1|010000000000");
+  EXPECT_TRUE(is_storage_ok(two[1]));
   EXPECT_TRUE(parse_storage_reply(test::fixture("storage/empty.txt"), kExited0).empty());
-
   const StorageList blanks = parse_storage_reply(test::fixture("storage/blank_in_names.txt"), kExited0);
   ASSERT_EQ(blanks.size(), 1u);
-  EXPECT_EQ(blanks[0].disk_id, "SD DISK");
-  EXPECT_EQ(blanks[0].friendly_name, "My SD card");
+  EXPECT_EQ(describe(blanks[0]), "SD DISK|My SD card|/var/spool/storage/SD_DISK|OK|1|010000000000");
   EXPECT_TRUE(test::captured_log().empty());
-
   for (const char* name : {"storage/status_ok_blank.txt", "storage/status_ok_lower.txt"}) {
     const StorageList list = parse_storage_reply(test::fixture(name), kExited0);
     ASSERT_EQ(list.size(), 1u) << name;
-    EXPECT_NE(list[0].status, "OK");
     EXPECT_FALSE(is_storage_ok(list[0])) << name;
   }
 
@@ -106,15 +99,10 @@ TEST(StorageReply, RejectedReplies) {
   std::vector<std::string> sixteen = sd_card_fields();
   sixteen.resize(16);
   const std::string good = reply(record(sd_card_fields()));
-  const struct {
-    std::string text;
-    int status;
-    std::string message;
-  } cases[] = {
-      {good, kExited1, std::string("Command exited with status 1: ") + kCommand},
-      {"", kExited1, std::string("Command exited with status 1: ") + kCommand},
-      {good, kKilled, std::string("Command exited abnormally: ") + kCommand},
-      {good, -1, std::string("Command exited abnormally: ") + kCommand},
+  const std::string exited = std::string("Command exited with status 1: ") + kCommand;
+  const std::string abnormally = std::string("Command exited abnormally: ") + kCommand;
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {good, kExited1, exited}, {"", kExited1, exited}, {good, kKilled, abnormally}, {good, -1, abnormally},
       // an opener after too few lines rejects the reply whatever the status
       {reply(record(fifteen) + record(sd_card_fields())), kExited1, "Too few fields, found 16, expected 17."},
       // the end of the reply right after an opener, or before the closing line
@@ -123,11 +111,10 @@ TEST(StorageReply, RejectedReplies) {
       // one closing line short at the end: the closing lines count as fields
       {"   array [\n" + record(fifteen), kExited0, "Too few fields, found 15, expected 17."},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+  for (const auto& [text, status, message] : cases) {
     test::clear_log();
-    EXPECT_TRUE(parse_storage_reply(c.text, c.status).empty());
-    EXPECT_EQ(last_error_text(), c.message);
+    EXPECT_TRUE(parse_storage_reply(text, status).empty()) << text;
+    EXPECT_EQ(last_error_text(), message) << text;
   }
 
   // Sixteen fields and the closing lines: "}" fills the last flag (and fails).
@@ -142,51 +129,36 @@ TEST(StorageReply, RejectedReplies) {
 }
 
 TEST(StorageReply, FieldLinesThatDoNotParseKeepTheirZeroValue) {
-  const struct {
-    int field;
-    std::string line;
-    std::string message;  // empty when the line parses
-  } cases[] = {
-      {DISK_ID, "string abc", "Failed to parse string:          string abc\n"},
-      {DISK_ID, "int32 1", "Failed to parse string:          int32 1\n"},
-      {DISK_ID, "variant string \"x\"", "Failed to parse string:          variant string \"x\"\n"},
-      {DISK_ID, "string \"a\"b\"", ""},
-      {DISK_ID, "string\t\"tab\"", ""},
-      {DISK_TYPE, "int32 x", "Failed to parse int32:          int32 x\n"},
-      {DISK_TYPE, "int32 99999999999", "Failed to parse int32:          int32 99999999999\n"},
-      {DISK_TYPE, "uint32 5", "Failed to parse int32:          uint32 5\n"},
-      {DISK_TYPE, "int32 -7", ""},
-      {AVAILABLE, "boolean maybe", "Failed to parse boolean:          boolean maybe\n"},
-      {AVAILABLE, "boolean truely", ""},
+  const StorageInfo good = parse_storage_reply(reply(record(sd_card_fields())), kExited0).at(0);
+  const std::tuple<int, std::string, const char*> failing[] = {
+      {DISK_ID, "string abc", "string"},         {DISK_ID, "variant string \"x\"", "string"},
+      {DISK_TYPE, "int32 99999999999", "int32"}, {DISK_TYPE, "uint32 5", "int32"},
+      {AVAILABLE, "boolean maybe", "boolean"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
+  for (const auto& [field, line, type] : failing) {
     std::vector<std::string> fields = sd_card_fields();
-    fields[c.field] = c.line;
+    fields[field] = line;
     test::clear_log();
     const StorageList list = parse_storage_reply(reply(record(fields)), kExited0);
-    ASSERT_EQ(list.size(), 1u);  // a failed field never stops the parse
-    const StorageInfo& s = list[0];
-    if (c.message.empty()) {
-      EXPECT_TRUE(test::captured_log().empty());
-      continue;
-    }
-    EXPECT_EQ(only_error_text(), c.message);
-    EXPECT_FALSE(s.disk_id.has_value() && c.field == DISK_ID);
-    EXPECT_FALSE(s.disk_type != 0 && c.field == DISK_TYPE);
-    EXPECT_FALSE(s.available && c.field == AVAILABLE);
+    ASSERT_EQ(list.size(), 1u) << line;  // a failed field never stops the parse
+    EXPECT_EQ(only_error_text(), std::string("Failed to parse ") + type + ":          " + line + "\n");
+    StorageInfo expected = good;
+    if (field == DISK_ID) expected.disk_id.reset();
+    if (field == DISK_TYPE) expected.disk_type = 0;
+    if (field == AVAILABLE) expected.available = false;
+    EXPECT_EQ(describe(list[0]), describe(expected)) << line;
   }
+  // Lines that parse, if oddly: cut at the inner quote, a tab for the blank, any word after "true".
   std::vector<std::string> fields = sd_card_fields();
   fields[DISK_ID] = "string \"a\"b\"";
   fields[FRIENDLY_NAME] = "string\t\"tab\"";
   fields[DISK_TYPE] = "int32 -7";
   fields[AVAILABLE] = "boolean truely";
+  test::clear_log();
   const StorageList list = parse_storage_reply(reply(record(fields)), kExited0);
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].disk_id, "a");  // cut at the inner quote
-  EXPECT_EQ(list[0].friendly_name, "tab");
-  EXPECT_EQ(list[0].disk_type, -7);
-  EXPECT_TRUE(list[0].available);
+  EXPECT_EQ(describe(list[0]), "a|tab|/var/spool/storage/SD_DISK|OK|-7|010000000000");
+  EXPECT_TRUE(test::captured_log().empty());
 }
 
 TEST(StorageInventory, UsabilityRuleAndLookup) {
@@ -196,22 +168,16 @@ TEST(StorageInventory, UsabilityRuleAndLookup) {
   ok.available = true;
   ok.removed = ok.locked = ok.disruption = ok.read_write_failure = true;  // play no part
   EXPECT_TRUE(is_storage_ok(ok));
-  const struct {
-    const char* what;
-    void (*spoil)(StorageInfo&);
-  } spoilers[] = {
-      {"no status", [](StorageInfo& s) { s.status.reset(); }},
-      {"blank after OK", [](StorageInfo& s) { s.status = "OK "; }},
-      {"lower case", [](StorageInfo& s) { s.status = "ok"; }},
-      {"empty", [](StorageInfo& s) { s.status = ""; }},
-      {"not available", [](StorageInfo& s) { s.available = false; }},
-      {"read-only", [](StorageInfo& s) { s.read_only = true; }},
-      {"full", [](StorageInfo& s) { s.full = true; }},
+  // "OK " and "ok": the captured replies above.
+  void (*const spoilers[])(StorageInfo&) = {
+      [](StorageInfo& s) { s.status.reset(); }, [](StorageInfo& s) { s.status = ""; },
+      [](StorageInfo& s) { s.available = false; }, [](StorageInfo& s) { s.read_only = true; },
+      [](StorageInfo& s) { s.full = true; },
   };
-  for (const auto& spoiler : spoilers) {
+  for (const auto spoil : spoilers) {
     StorageInfo s = ok;
-    spoiler.spoil(s);
-    EXPECT_FALSE(is_storage_ok(s)) << spoiler.what;
+    spoil(s);
+    EXPECT_FALSE(is_storage_ok(s)) << describe(s);
   }
 
   EXPECT_EQ(storage_find({}, "SD_DISK"), nullptr);
