@@ -71,11 +71,8 @@ long status_kib(const char* key) {
 
 long resident_kib() { return status_kib("VmRSS:"); }
 
-long peak_resident_kib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
+// The high-water mark of the process's own resident set.
+long peak_resident_kib() { return status_kib("VmHWM:"); }
 
 long open_descriptors() {
   long count = 0;
