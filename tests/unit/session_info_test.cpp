@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -81,6 +82,22 @@ TEST(SessionInfo, MonitoryDirRulesAndRefusals) {
   EXPECT_TRUE(test::logged(LOG_ERR, "Path to zip is not a directory: relative"));
   EXPECT_EQ(zip_session(root.path("/missing").c_str()), 1);
   EXPECT_TRUE(test::logged(LOG_ERR, "Path to zip is not a directory: " + root.path("/missing").string()));
+}
+
+TEST(SessionInfo, ZipRunsBesideTheFolderAndLeavesTheWorkingDirectory) {
+  test::DeviceRoot root;
+  const std::string session = root.path("/usr/local/packages/Trelvik/localdata/20261206_18_48_53").string();
+  std::filesystem::create_directories(session + "/system_monitoring");
+  test::write_file(session + "/Session_Information.txt", "Model Name: Q\r\n");
+  const auto before = std::filesystem::current_path();
+  EXPECT_EQ(zip_session(session.c_str()), 1);
+  // The daemon must not keep an edge storage busy as its working directory.
+  EXPECT_EQ(std::filesystem::current_path(), before);
+  const std::string archive = session + ".zip";
+  for (int i = 0; i < 500 && (!std::filesystem::exists(archive) || is_zipping_session(session.c_str())); ++i) {
+    usleep(10'000);  // the archive is written in the background
+  }
+  EXPECT_TRUE(std::filesystem::exists(archive));
 }
 
 }  // namespace
