@@ -2,6 +2,6 @@
 // The API password arrives as one line on standard input.
 #include <cstdio>
 
-#include "daemon_startup.hpp"
+#include "daemon/startup.hpp"
 
 int main(int argc, char** argv) { return trelvik::daemon_main(argc, argv, stdin); }

@@ -19,9 +19,9 @@
 #include <functional>
 #include <string>
 
-#include "daemon_kernel_memory.hpp"
-#include "daemon_state.hpp"
-#include "daemon_tick.hpp"
+#include "daemon/kernel_memory.hpp"
+#include "daemon/state.hpp"
+#include "daemon/tick.hpp"
 #include "lib/environment.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/session_globals.hpp"

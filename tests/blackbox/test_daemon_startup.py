@@ -36,7 +36,7 @@ def test_closed_stdin_is_a_password_error(camera):
     assert camera.run("trelvik_daemon", *ARGS, stdin=b"").returncode == 1
     [line] = camera.logs()
     assert line["level"] == "err"
-    assert line["text"].startswith("(daemon_startup.cpp:")
+    assert line["text"].startswith("(daemon/startup.cpp:")
     assert line["text"].endswith(", errno: None) Failed to read arg_nemor_pass from stdin.")
 
 

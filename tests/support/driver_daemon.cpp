@@ -11,9 +11,9 @@
 #include <sstream>
 #include <string>
 
-#include "daemon_schedule.hpp"
-#include "daemon_state.hpp"
-#include "daemon_tick.hpp"
+#include "daemon/schedule.hpp"
+#include "daemon/state.hpp"
+#include "daemon/tick.hpp"
 #include "lib/log.hpp"
 #include "lib/sysutil.hpp"
 

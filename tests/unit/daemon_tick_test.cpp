@@ -1,4 +1,4 @@
-#include "daemon_tick.hpp"
+#include "daemon/tick.hpp"
 
 #include <gtest/gtest.h>
 

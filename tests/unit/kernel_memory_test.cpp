@@ -1,4 +1,4 @@
-#include "daemon_kernel_memory.hpp"
+#include "daemon/kernel_memory.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "daemon_schedule.hpp"
+#include "daemon/schedule.hpp"
 
 #include <syslog.h>
 

@@ -1,12 +1,12 @@
-#include "daemon_startup.hpp"
+#include "daemon/startup.hpp"
 
 #include <syslog.h>
 
 #include <cstring>
 
-#include "daemon_schedule.hpp"
-#include "daemon_state.hpp"
-#include "daemon_tick.hpp"
+#include "daemon/schedule.hpp"
+#include "daemon/state.hpp"
+#include "daemon/tick.hpp"
 #include "lib/environment.hpp"
 #include "lib/log.hpp"
 #include "lib/ptz.hpp"

@@ -1,13 +1,13 @@
-#include "daemon_tick.hpp"
+#include "daemon/tick.hpp"
 
 #include <syslog.h>
 
 #include <cinttypes>
 #include <cstdio>
 
-#include "daemon_kernel_memory.hpp"
-#include "daemon_schedule.hpp"
-#include "daemon_state.hpp"
+#include "daemon/kernel_memory.hpp"
+#include "daemon/schedule.hpp"
+#include "daemon/state.hpp"
 #include "lib/environment.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
