@@ -6,7 +6,6 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -22,9 +21,9 @@
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/nemor.hpp"
+#include "lib/parse/text.hpp"
 #include "lib/pipe.hpp"
 #include "lib/shell_quote.hpp"
-#include "lib/strutil.hpp"
 #include "lib/sysutil.hpp"
 
 namespace trelvik {
@@ -36,11 +35,6 @@ ReadPipe open_or_die(const std::string& command) {
   return pipe;
 }
 
-std::string without_line_end(std::string line) {
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  return line;
-}
-
 }  // namespace
 
 int ps_grep_and_check_if_included(const char* grep, const char* strstr_string) {
@@ -50,14 +44,6 @@ int ps_grep_and_check_if_included(const char* grep, const char* strstr_string) {
     if (line.find(strstr_string) != std::string::npos) return 1;
   }
   return 0;
-}
-
-std::uint64_t parse_du_kib(const std::string& last_line) {
-  long long kib = 0;
-  const char* begin = last_line.data();
-  const auto [end, error] = std::from_chars(begin, begin + last_line.size(), kib);
-  if (error != std::errc() || end == begin || kib < 0) return 0;
-  return static_cast<std::uint64_t>(kib) * 1024;
 }
 
 std::uint64_t get_dir_size_bytes(const char* path) {
@@ -74,7 +60,7 @@ std::string get_names_listed_from_directory(const char* path, std::size_t size) 
   std::string names, line;
   while (names.size() < limit && pipe.read_line(line)) {
     if (!names.empty()) names += ',';
-    names += without_line_end(line);
+    names += line_body(line);
   }
   if (names.size() > limit) names.resize(limit);
   return names;
@@ -84,40 +70,12 @@ std::string get_names_listed_from_directory(const char* path, std::size_t size) 
 
 namespace {
 
-constexpr std::size_t npos = std::string_view::npos;
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 std::string collector_folder(const char* session_path, const char* name) {
   std::string folder(session_path);
   folder += "/system_monitoring/";
   folder += name;
   return folder;
 }
-
-// The Date and Time columns of a row.
-std::string csv_timestamp() {
-  char stamp[40] = {};
-  date_format_now(stamp, sizeof stamp, "%Y-%m-%d,%H:%M:%S");
-  return stamp;
-}
-
-// The next piece of `rest` as a fixed-size line reader (fgets) returns it: up
-// to and including the next line feed, at most `max` characters.
-std::string_view next_piece(std::string_view& rest, std::size_t max) {
-  const std::size_t line_feed = rest.find('\n');
-  const std::size_t length = std::min(line_feed == npos ? rest.size() : line_feed + 1, max);
-  const std::string_view piece = rest.substr(0, length);
-  rest.remove_prefix(length);
-  return piece;
-}
-
-std::string_view without_line_feed(std::string_view text) { return text.substr(0, text.find('\n')); }
-
-// A key read from a device file names a file in the collector's folder; one
-// with a "/" would reach outside it.
-bool names_a_file(std::string_view key) { return key.find('/') == npos; }
 
 // Only an abnormal end is reported: a command that exits with any status has
 // still printed what it could.
@@ -135,91 +93,6 @@ void report_command_close(int status, const char* command, int line, const char*
 // ----- network ------------------------------------------------------------------------
 
 namespace {
-
-// The kernel prints eight metrics per direction; ten leave room for more.
-constexpr std::size_t kMaxMetricNames = 10;
-constexpr int kMaxInterfaces = 10;
-
-struct MetricNames {
-  std::vector<std::string_view> receive, transmit;  // every name of each group, in header order
-  bool split = false;                               // the bar before the transmit names was seen
-};
-
-// Reads the metric names from the second header line, whose groups are each
-// introduced by "|". Returns 0 or a failure code; `next` is where the
-// interface lines begin.
-int parse_metric_names(std::string_view text, MetricNames& names, std::size_t& next, std::size_t& failed_at) {
-  const std::size_t first_end = text.find('\n');
-  if (first_end == npos) return 127;
-  const std::size_t line_end = text.find('\n', first_end + 1);
-  const std::size_t limit = line_end == npos ? text.size() : line_end;
-  const std::size_t bar = text.find('|', first_end + 1);
-  if (bar == npos || bar >= limit) return 139;
-  next = line_end == npos ? text.size() : line_end + 1;
-  for (std::size_t pos = bar + 1; pos < limit;) {
-    while (pos < limit && !is_alpha(text[pos]) && text[pos] != '|') ++pos;
-    if (pos == limit) return line_end == npos ? 153 : 0;
-    if (text[pos] == '|') {
-      names.split = true;
-      ++pos;
-      continue;
-    }
-    std::size_t end = text.find_first_of(" |", pos);
-    if (end == npos || end > limit) {
-      if (line_end == npos) {
-        failed_at = pos;
-        return 166;
-      }
-      end = limit;
-    }
-    (names.split ? names.transmit : names.receive).push_back(text.substr(pos, end - pos));
-    pos = end;
-  }
-  return 0;
-}
-
-// Enters counter number `index` of an interface line under its metric name;
-// a value without a known name is dropped.
-void add_counter(NetDevParse& result, const std::string& interface, const MetricNames& names, std::size_t index,
-                 std::string_view value) {
-  std::string key;
-  if (index < names.receive.size()) {
-    if (index >= kMaxMetricNames) return;
-    key = "receive_";
-    key += names.receive[index];
-  } else {
-    index -= names.receive.size();
-    if (index >= names.transmit.size() || index >= kMaxMetricNames) return;
-    key = "transmit_";
-    key += names.transmit[index];
-  }
-  result.interfaces[interface][key] = value;
-}
-
-// One interface line: blanks, the name, ":" and the counters separated by
-// blanks. A line without ":" is an interface without counters. Without a line
-// feed the line was cut short: 236 while looking for text, 245 inside a word.
-int parse_interface_line(std::string_view line, bool terminated, const MetricNames& names, NetDevParse& result) {
-  std::size_t pos = line.find_first_not_of(' ');
-  if (pos == npos) return terminated ? 0 : 236;
-  const std::size_t colon = line.find(':', pos);
-  if (colon == npos) return terminated ? 0 : 245;
-  const std::string interface(line.substr(pos, colon - pos));
-  const bool keep = names_a_file(interface);
-  std::size_t index = 0;
-  for (pos = colon + 1;;) {
-    while (pos < line.size() && !is_digit(line[pos])) ++pos;
-    if (pos == line.size()) return terminated ? 0 : 236;
-    std::size_t end = line.find(' ', pos);
-    if (end == npos) {
-      if (!terminated) return 245;
-      end = line.size();
-    }
-    if (keep) add_counter(result, interface, names, index, line.substr(pos, end - pos));
-    ++index;
-    pos = end;
-  }
-}
 
 // Counters are unsigned 64-bit; the failure totals add them as 32-bit numbers.
 std::uint32_t to_u32(std::string_view text) {
@@ -295,28 +168,6 @@ void store_interface_files(const std::string& folder, const NetDevParse& parse) 
 }
 
 }  // namespace
-
-NetDevParse parse_proc_net_dev(std::string_view text) {
-  NetDevParse result;
-  text = text.substr(0, text.find('\0'));
-  MetricNames names;
-  std::size_t pos = 0;
-  result.code = parse_metric_names(text, names, pos, result.failed_at);
-  if (names.split) result.receive_metrics = static_cast<int>(std::min(names.receive.size(), kMaxMetricNames));
-  if (result.code != 0) return result;
-  for (int count = 0; count < kMaxInterfaces && pos < text.size(); ++count) {
-    const std::size_t end = text.find('\n', pos);
-    const bool terminated = end != npos;
-    const std::string_view line = text.substr(pos, (terminated ? end : text.size()) - pos);
-    result.code = parse_interface_line(line, terminated, names, result);
-    if (result.code != 0) {
-      result.interfaces.clear();
-      return result;
-    }
-    pos = terminated ? end + 1 : text.size();
-  }
-  return result;
-}
 
 std::string net_dev_header(const NetDevCounters& counters) {
   std::string header = "Date, Time, Receive: ";
@@ -414,40 +265,7 @@ constexpr const char* kStreamsCommand =
     "dbus-send --system --print-reply  --reply-timeout=1000 --dest=com.zurn.Streamer /com/zurn/Streamer/Cache "
     "com.zurn.Streamer.Cache.GetStreams | grep string | sort";
 
-// The reply is read in pieces of at most 199 characters; a longer line goes
-// on as a further entry.
-constexpr std::size_t kStreamPiece = 199;
-
-// The value of a reply line: what follows "string" and one more character,
-// with the value's quotes already turned into blanks; empty when the line
-// ends before that.
-std::string_view stream_value(std::string_view line) {
-  const std::size_t at = line.find("string");
-  if (at == npos) return line;
-  const std::size_t start = at + 7;
-  return start <= line.size() ? line.substr(start) : std::string_view();
-}
-
 }  // namespace
-
-std::string stream_entries(std::string_view output) {
-  std::string cell;
-  int entries = 0;
-  for (std::string_view rest = output; !rest.empty();) {
-    const std::string_view piece = next_piece(rest, kStreamPiece);
-    if (piece.starts_with("Error ")) {
-      cell += "Error: Failed to get stream info";
-      ++entries;
-    }
-    std::string line(without_line_feed(piece));
-    std::replace(line.begin(), line.end(), '"', ' ');
-    if (entries > 0) cell += '+';
-    cell += stream_value(line);
-    ++entries;
-  }
-  if (entries == 0) cell = "No streams ";
-  return cell;
-}
 
 void store_video_stream_history_no_retention(const char* session_path) {
   const std::string folder = collector_folder(session_path, "monitoring_streams");
@@ -513,27 +331,6 @@ void store_radar_data(const char* session_path) {
 
 namespace {
 
-// Lines are read in pieces of at most 255 characters.
-constexpr std::size_t kMeminfoPiece = 255;
-
-MeminfoLine parse_meminfo_line(std::string_view piece) {
-  const std::string_view line = without_line_feed(piece);
-  const std::size_t colon = line.find(':');
-  MeminfoLine entry;
-  if (colon == npos || !names_a_file(line.substr(0, colon))) {
-    entry.skipped = true;
-    entry.text = line;
-    return entry;
-  }
-  entry.text = line.substr(0, colon);
-  const std::size_t digit = line.find_first_of("0123456789", colon);
-  if (digit != npos) {
-    const std::size_t blank = line.find(' ', digit);
-    entry.value = line.substr(digit, blank == npos ? npos : blank - digit);
-  }
-  return entry;
-}
-
 void append_meminfo_row(const std::string& folder, const MeminfoLine& line, const std::string& timestamp) {
   CsvFile csv(folder + "/" + line.text + ".csv");
   if (!csv.is_open()) return;
@@ -543,14 +340,6 @@ void append_meminfo_row(const std::string& folder, const MeminfoLine& line, cons
 }
 
 }  // namespace
-
-std::vector<MeminfoLine> parse_proc_meminfo(std::string_view text) {
-  std::vector<MeminfoLine> lines;
-  for (std::string_view rest = text; !rest.empty();) {
-    lines.push_back(parse_meminfo_line(next_piece(rest, kMeminfoPiece)));
-  }
-  return lines;
-}
 
 void store_proc_meminfo(const char* session_path) {
   const std::string folder = collector_folder(session_path, "monitoring_meminfo");
@@ -571,40 +360,6 @@ void store_proc_meminfo(const char* session_path) {
 }
 
 // ----- load ------------------------------------------------------------------------------
-
-namespace {
-
-// Only the first 99 characters of uptime's first line are read.
-constexpr std::size_t kUptimeLine = 99;
-
-// Each text starts after "average:" or a comma, less one blank if there is one.
-std::string_view skip_one_blank(std::string_view text) {
-  if (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  return text;
-}
-
-}  // namespace
-
-std::optional<LoadAverage> parse_load_average(std::string_view first_line) {
-  const std::string_view line = without_line_feed(first_line.substr(0, kUptimeLine));
-  const std::size_t at = line.find("average:");
-  if (at == npos) return std::nullopt;
-  const std::string_view rest = skip_one_blank(line.substr(at + 8));
-  const std::size_t first = rest.find(',');
-  if (first == npos) return LoadAverage{std::string(rest), std::string(rest), std::string(rest)};
-  LoadAverage load;
-  load.one = rest.substr(0, first);
-  const std::string_view after = skip_one_blank(rest.substr(first + 1));
-  const std::size_t second = after.find(',');
-  if (second == npos) {
-    load.five = after;
-    load.fifteen = load.one;
-  } else {
-    load.five = after.substr(0, second);
-    load.fifteen = skip_one_blank(after.substr(second + 1));
-  }
-  return load;
-}
 
 void store_load_avg_info_no_retention(const char* session_path) {
   // Repeats of the same failure stay quiet until a good line comes again.
@@ -699,40 +454,6 @@ void read_and_update_session_info(const char* path, const char* field, const cha
 }
 
 }  // namespace
-
-std::optional<std::string> update_data_points(const std::string& value) {
-  // Read as strtoul reads it (blanks and a sign allowed, no digits are 0); the
-  // count is 32-bit and wraps.
-  const auto count = static_cast<std::uint32_t>(std::strtoull(value.c_str(), nullptr, 10));
-  return std::to_string(static_cast<std::uint32_t>(count + 1u));
-}
-
-std::optional<std::string> update_duration(const std::string& value) {
-  unsigned days = 0, hours = 0, minutes = 0;
-  if (std::sscanf(value.c_str(), "%u Days %u hours %u minutes", &days, &hours, &minutes) != 3) return std::nullopt;
-  const std::uint32_t total = days * 1440u + hours * 60u + minutes + 1u;
-  return std::to_string(total / 1440) + " Days " + std::to_string((total / 60) % 24) + " hours " +
-         std::to_string(total % 60) + " minutes";
-}
-
-std::string session_info_rewrite(const std::string& text, const std::string& field, const char* default_value,
-                                 value_callback cb) {
-  const std::string key = field + ": ";
-  std::string out;
-  bool replaced = false;
-  for (const std::string_view line : split_lines(text)) {
-    const std::optional<std::string> value =
-        line.starts_with(key) ? cb(std::string(line.substr(key.size()))) : std::nullopt;
-    if (value) {
-      out += key + *value + "\n";
-      replaced = true;
-    } else {
-      out += line;
-    }
-  }
-  if (!replaced) out += key + default_value + "\n";
-  return out;
-}
 
 void update_number_of_collected_data_points(const char* path) {
   read_and_update_session_info(path, "Collected Data Points", "1", update_data_points);

@@ -10,9 +10,9 @@
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/onvif.hpp"
+#include "lib/parse/session_info.hpp"
 #include "lib/pipe.hpp"
 #include "lib/shell_quote.hpp"
-#include "lib/strutil.hpp"
 #include "lib/sysutil.hpp"
 
 namespace trelvik {
@@ -61,17 +61,6 @@ void write_session_size(const std::string& session_path) {
 }
 
 }  // namespace
-
-std::string session_info_close(const std::string& text, const std::string& stop_time) {
-  std::string out;
-  for (const std::string_view line : split_lines(text)) {
-    if (line.find("Stop Time of the session:") == std::string_view::npos &&
-        line.find("Session Size: ") == std::string_view::npos) {
-      out += line;
-    }
-  }
-  return out + "Stop Time of the session: " + stop_time + "\r\n";
-}
 
 void end_monitor_session(const monitoring_session* session, const char* nemor_username, const char* nemor_password) {
   if (!monitoring_session_is_active(session)) {
