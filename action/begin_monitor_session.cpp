@@ -18,6 +18,7 @@
 #include "lib/log.hpp"
 #include "lib/onvif.hpp"
 #include "lib/session_globals.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/shell_quote.hpp"
 #include "lib/storage_investigator.hpp"
 #include "lib/sysutil.hpp"
@@ -84,7 +85,7 @@ SessionPtr new_session_record(const Request& request) {
 }
 
 void write_information_file(const Request& request, const monitoring_session& session) {
-  const std::string path = *session.session_path + "/Session_Information.txt";
+  const std::string path = session_layout::session_file(*session.session_path, session_layout::kInfoFile);
   const std::string text = std::string("Model Name: ") + request.short_name + "\r\nSerial Number: " +
                            request.serial_number + "\r\nFirmware version: " + request.version +
                            "\r\nEdge storage location: " + session.storage_id.value_or("Internal Storage") +

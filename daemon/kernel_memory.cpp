@@ -10,6 +10,7 @@
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/pipe.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/shell_quote.hpp"
 
 namespace trelvik {
@@ -21,7 +22,7 @@ constexpr const char* kZoneNames[kBuddyZones] = {"DMA", "DMA32", "Normal", "High
 constexpr std::size_t kMaxCounterDigits = 19;
 
 std::string kernel_file(const char* session_path, const char* name) {
-  return std::string(session_path) + "/system_monitoring/monitoring_kernel/" + name;
+  return session_layout::sampling_folder(session_path, session_layout::kKernel) + "/" + name;
 }
 
 }  // namespace

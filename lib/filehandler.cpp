@@ -1,8 +1,6 @@
 #include "lib/filehandler.hpp"
 
-#include <fcntl.h>
 #include <fnmatch.h>
-#include <glib.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -14,7 +12,6 @@
 #include <memory>
 #include <system_error>
 
-#include "lib/atomic_file.hpp"
 #include "lib/csv_file.hpp"
 #include "lib/dateutil.hpp"
 #include "lib/device_paths.hpp"
@@ -23,6 +20,7 @@
 #include "lib/nemor.hpp"
 #include "lib/parse/text.hpp"
 #include "lib/pipe.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/shell_quote.hpp"
 #include "lib/sysutil.hpp"
 
@@ -69,13 +67,6 @@ std::string get_names_listed_from_directory(const char* path, std::size_t size) 
 // ----- shared by the collectors ---------------------------------------------------
 
 namespace {
-
-std::string collector_folder(const char* session_path, const char* name) {
-  std::string folder(session_path);
-  folder += "/system_monitoring/";
-  folder += name;
-  return folder;
-}
 
 // Only an abnormal end is reported: a command that exits with any status has
 // still printed what it could.
@@ -251,7 +242,7 @@ void store_proc_net_dev(const char* session_path) {
     log_parse_failure(parse, text);
     return;
   }
-  const std::string folder = collector_folder(session_path, "monitoring_network");
+  const std::string folder = session_layout::sampling_folder(session_path, session_layout::kNetwork);
   store_network_bandwidth_new(folder, parse);
   store_interface_files(folder, parse);
 }
@@ -268,7 +259,7 @@ constexpr const char* kStreamsCommand =
 }  // namespace
 
 void store_video_stream_history_no_retention(const char* session_path) {
-  const std::string folder = collector_folder(session_path, "monitoring_streams");
+  const std::string folder = session_layout::sampling_folder(session_path, session_layout::kStreams);
   const std::string timestamp = csv_timestamp();
   CsvFile csv(folder + "/stream.csv");
   if (!csv.is_open()) return;
@@ -309,7 +300,7 @@ void refresh_radar_statistics(const std::string& source, const std::string& dest
 }  // namespace
 
 void store_radar_data(const char* session_path) {
-  const std::string folder = collector_folder(session_path, "monitoring_radar");
+  const std::string folder = session_layout::sampling_folder(session_path, session_layout::kRadar);
   const std::string source_dir = device::radar_dir();
   std::error_code error;
   for (std::filesystem::directory_iterator entry(source_dir, error), end; !error && entry != end;
@@ -342,7 +333,7 @@ void append_meminfo_row(const std::string& folder, const MeminfoLine& line, cons
 }  // namespace
 
 void store_proc_meminfo(const char* session_path) {
-  const std::string folder = collector_folder(session_path, "monitoring_meminfo");
+  const std::string folder = session_layout::sampling_folder(session_path, session_layout::kMeminfo);
   const std::string timestamp = csv_timestamp();
   const std::string source = device::proc("meminfo");
   std::string text;
@@ -364,7 +355,7 @@ void store_proc_meminfo(const char* session_path) {
 void store_load_avg_info_no_retention(const char* session_path) {
   // Repeats of the same failure stay quiet until a good line comes again.
   static bool error_detected_and_reported = false;
-  const std::string folder = collector_folder(session_path, "monitoring_load");
+  const std::string folder = session_layout::sampling_folder(session_path, session_layout::kLoad);
   ReadPipe pipe("uptime");
   if (!pipe.is_open()) FATAL_POPEN("uptime");
   LoadAverage load;
@@ -394,8 +385,8 @@ void store_load_avg_info_no_retention(const char* session_path) {
 // ----- snapshots ---------------------------------------------------------------------------
 
 void zeda_monitor_status_snapshot(const char* session_path) {
-  qorm_systemf("%s \"%s/%s/%s\" &", shell_word(device::shell_script("zeda_status_monitor.sh")).c_str(),
-               shell_escape_double(session_path).c_str(), "system_monitoring", "monitoring_zeda");
+  qorm_systemf("%s \"%s\" &", shell_word(device::shell_script("zeda_status_monitor.sh")).c_str(),
+               shell_escape_double(session_layout::sampling_folder(session_path, session_layout::kZeda)).c_str());
 }
 
 void shellscript_invoker(const char* path, const char* name, bool quiet) {
@@ -411,129 +402,17 @@ void create_serverreport_snapshot(const monitoring_session& session, const char*
   if (!session.session_path) return;
   char name[100] = {};
   date_format_now(name, sizeof name, "Server_Report_%Y-%m-%dT%H%M%S%Z.txt");
-  const std::string reports = *session.session_path + "/system_monitoring/monitoring_basic/Server_Reports";
+  const std::string reports = session_layout::session_file(
+      session_layout::sampling_folder(*session.session_path, session_layout::kBasic), session_layout::kServerReports);
   nemor_download(nemor_user, nemor_pass, "/zurn-cgi/serverreport.cgi", (reports + "/" + name).c_str());
   if (session.storage_id) return;  // an edge storage keeps one plain report per call
   // The plain reports go only when the archive took them.
   qorm_systemf("( cd %s && zip -J %s Server_Report_* > /dev/null 2>&1 && rm Server_Report_* ) > /dev/null 2>&1",
-               shell_word(reports).c_str(), "Server_Reports.zip");
+               shell_word(reports).c_str(), session_layout::kServerReportsArchive);
   char size[24] = {};
-  filesize_human_readable(size, sizeof size, (reports + "/Server_Reports.zip").c_str());
+  const std::string archive = session_layout::session_file(reports, session_layout::kServerReportsArchive);
+  filesize_human_readable(size, sizeof size, archive.c_str());
   syslog(LOG_INFO, "System Monitoring Session Storage Consumption on Internal Storage -> %s.", size);
-}
-
-// ---- Session information file ----
-
-namespace {
-
-constexpr std::size_t kMaxFieldName = 1000;
-
-std::string info_file_of(const char* folder) { return std::string(folder) + "/Session_Information.txt"; }
-
-// Reads, rewrites and atomically replaces the information file under the
-// session folder's lock, so that a deactivation in another process and this
-// update never overwrite each other's result.
-void read_and_update_session_info(const char* path, const char* field, const char* default_value,
-                                  value_callback cb) {
-  if (std::strlen(field) > kMaxFieldName) {
-    LOG_ERROR("Cannot read field names larger than 1000 characters, got: %s", field);
-    return;
-  }
-  const FileLock lock(path);
-  const std::string info = info_file_of(path);
-  std::string text;
-  if (!read_text_file(info, text)) {
-    syslog(LOG_DEBUG, "(errno: %s) Could not open file '%s'", errno == 0 ? "None" : std::strerror(errno),
-           info.c_str());
-    errno = 0;
-    return;
-  }
-  if (!atomic_replace(info, session_info_rewrite(text, field, default_value, cb))) {
-    LOG_ERROR("Could not open file '%s'", info.c_str());
-  }
-}
-
-}  // namespace
-
-void update_number_of_collected_data_points(const char* path) {
-  read_and_update_session_info(path, "Collected Data Points", "1", update_data_points);
-}
-
-void update_session_duration(const char* path) {
-  read_and_update_session_info(path, "Duration", "0 Days 0 hours 0 minutes", update_duration);
-}
-
-// ---- Archiving ----
-
-bool is_zipping_session(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) {
-    syslog(LOG_WARNING, "Could not get basename of path: %s", path);
-    return false;
-  }
-  return ps_grep_and_check_if_included("zip", slash + 1) == 1;
-}
-
-namespace {
-
-// Starts zip from the folder that holds the session folder, then returns to
-// the working directory the process had: a daemon must not keep an edge
-// storage busy for the rest of its life.
-void start_zip_in(const std::string& parent, const std::string& name) {
-  const int previous = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (::chdir(parent.c_str()) != 0) {
-    LOG_ERROR("Could not change directory to: %s", parent.c_str());
-    if (previous >= 0) ::close(previous);
-    return;
-  }
-  syslog(LOG_DEBUG, "zipping '%s'", name.c_str());
-  const std::string word = shell_word(name);
-  qorm_systemf("zip --recurse-paths %s.zip %s --exclude .tmp\\* > /dev/null 2>&1 &", word.c_str(), word.c_str());
-  if (previous >= 0) {
-    if (::fchdir(previous) != 0) errno = 0;
-    ::close(previous);
-  }
-}
-
-}  // namespace
-
-int zip_session(const char* path) {
-  if (is_zipping_session(path)) return 0;
-  if (!is_directory(path)) {
-    LOG_ERROR("Path to zip is not a directory: %s", path);
-    return 1;
-  }
-  if (path[0] != '/') {
-    LOG_ERROR("Path to zip must be absolute, but got: %s", path);
-    return 1;
-  }
-  gchar* parent = g_path_get_dirname(path);
-  gchar* name = g_path_get_basename(path);
-  if (std::strcmp(name, "/") == 0) {
-    LOG_ERROR("Invalid path to zip: %s", path);
-  } else {
-    start_zip_in(parent, name);
-  }
-  g_free(parent);
-  g_free(name);
-  return 1;
-}
-
-bool is_monitory_dir(const char* path) {
-  if (path == nullptr) return false;
-  const std::string_view text(path);
-  std::string localdata = device::localdata_dir();
-  localdata.pop_back();  // the prefix is the folder's name without its final "/"
-  const bool on_storage = text.starts_with(localdata) ||
-                          (text.starts_with(device::storage_root()) && text.find("Trelvik") != std::string_view::npos);
-  if (!on_storage || text.find("/..") != std::string_view::npos || !is_directory(path)) return false;
-  const std::string_view name = text.substr(text.rfind('/') + 1);
-  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (name.size() != 17 || std::sscanf(std::string(name).c_str(), "%4u%2u%2u_%2u_%2u_%2u", &year, &month, &day,
-                                       &hour, &minute, &second) != 6) {
-    return false;
-  }
-  return year >= 1000 && year <= 9999 && month <= 12 && day <= 31 && hour <= 24 && minute <= 60 && second <= 60;
 }
 
 }  // namespace trelvik

@@ -18,7 +18,6 @@
 
 #include "lib/parse/meminfo.hpp"
 #include "lib/parse/net_dev.hpp"
-#include "lib/parse/session_info.hpp"
 #include "lib/parse/streams.hpp"
 #include "lib/parse/tool_lines.hpp"
 #include "lib/session_globals.hpp"
@@ -96,26 +95,5 @@ void shellscript_invoker(const char* path, const char* name, bool quiet);
 // Downloads one server report into "monitoring_basic/Server_Reports"; a
 // session on the internal storage packs all reports into "Server_Reports.zip".
 void create_serverreport_snapshot(const monitoring_session& session, const char* nemor_user, const char* nemor_pass);
-
-// ---- Session information file ----
-
-// Adds 1 to "Collected Data Points" of the session folder's information file
-// (appends the field with "1" when missing). Nothing is created when the file
-// is missing.
-void update_number_of_collected_data_points(const char* path);
-// Adds a minute to "Duration" (appends "0 Days 0 hours 0 minutes" when
-// missing).
-void update_session_duration(const char* path);
-
-// ---- Archiving ----
-
-// Starts the background zip of a session folder beside itself: 0 when a run
-// for this folder is already going on, 1 otherwise (started or refused with a
-// log line). The working directory is unchanged afterwards.
-int zip_session(const char* path);
-// True while a zip process for the folder's last component runs.
-bool is_zipping_session(const char* path);
-// True for an existing session folder on the internal or an edge storage.
-bool is_monitory_dir(const char* path);
 
 }  // namespace trelvik

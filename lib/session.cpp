@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "lib/archive.hpp"
 #include "lib/atomic_file.hpp"
 #include "lib/dateutil.hpp"
 #include "lib/filehandler.hpp"
@@ -12,6 +13,7 @@
 #include "lib/onvif.hpp"
 #include "lib/parse/session_info.hpp"
 #include "lib/pipe.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/shell_quote.hpp"
 #include "lib/sysutil.hpp"
 
@@ -29,14 +31,14 @@ bool signature_has_end(const std::string& signature) {
 }
 
 void write_signature_end(const std::string& session_path) {
-  if (signature_has_end(session_path + "/.signature")) return;
-  qorm_systemf("(echo \"End: $(date)\") >> %s/%s", shell_word(session_path).c_str(), ".signature");
+  if (signature_has_end(session_layout::session_file(session_path, session_layout::kSignature))) return;
+  qorm_systemf("(echo \"End: $(date)\") >> %s/%s", shell_word(session_path).c_str(), session_layout::kSignature);
 }
 
 void write_stop_time(const std::string& session_path) {
   char stop_time[100] = {};
   date_format_now(stop_time, sizeof stop_time, "%a %b %e %H:%M:%S %Z %Y");
-  const std::string info = session_path + "/Session_Information.txt";
+  const std::string info = session_layout::session_file(session_path, session_layout::kInfoFile);
   const FileLock lock(session_path);
   std::string text;
   if (!read_text_file(info, text)) {
@@ -49,7 +51,7 @@ void write_stop_time(const std::string& session_path) {
 void write_session_size(const std::string& session_path) {
   char size_text[24] = {};
   suffix_bytes(size_text, sizeof size_text, static_cast<std::int64_t>(get_dir_size_bytes(session_path.c_str())));
-  const std::string info = session_path + "/Session_Information.txt";
+  const std::string info = session_layout::session_file(session_path, session_layout::kInfoFile);
   const FileLock lock(session_path);
   File out(info.c_str(), "a");
   if (!out.is_open()) {
@@ -75,7 +77,7 @@ void end_monitor_session(const monitoring_session* session, const char* nemor_us
   syslog(LOG_DEBUG, "create_serverreport_snapshot");
   create_serverreport_snapshot(*session, nemor_username, nemor_password);
   write_session_size(session_path);
-  const std::string archive = session_path + ".zip";
+  const std::string archive = session_layout::archive(session_path);
   if (is_file(archive.c_str())) file_remove(archive.c_str());
   zip_session(session_path.c_str());
 }

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "lib/filehandler.hpp"
-#include "lib/session.hpp"
+#include "lib/archive.hpp"
+#include "lib/session_info.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {
