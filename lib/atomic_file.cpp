@@ -42,7 +42,10 @@ bool atomic_replace(const std::string& path, const std::string& temporary, std::
   // A rename needs only the folder's permission: without this check a file
   // made read-only would be replaced all the same.
   if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) return false;
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A crash's leftover goes first; then O_EXCL and O_NOFOLLOW make sure that
+  // a new file of our own is written, never the target of a planted link.
+  ::unlink(temporary.c_str());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   // The umask must not narrow it: the replaced files are read by other programs.
   ::fchmod(fd, 0644);

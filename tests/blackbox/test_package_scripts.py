@@ -118,6 +118,7 @@ def test_zeda_status_writes_under_a_serial_number_with_backslashes(camera):
 
 def test_vmstatus_on_the_emulated_camera_counts_processes(camera):
     out = camera.workdir / "vm"
+    out.mkdir()
     run(camera, "vmstatus_monitoring.sh", str(out), env={"TRELVIK_SCRIPT_SAMPLES": "1"})
     last = (out / "vmstat.csv").read_text().splitlines()[-1]
     assert re.fullmatch(r"\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d" + r",\d+" * 19, last), last

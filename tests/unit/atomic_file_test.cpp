@@ -123,13 +123,21 @@ TEST(AtomicReplace, AFailedRenameKeepsTheOldFileAndLeavesNoTemporary) {
   EXPECT_FALSE(fs::exists(target + ".tmp"));
 }
 
-TEST(AtomicReplace, ALeftoverUnderTheKnownNameIsTruncated) {
+TEST(AtomicReplace, ALeftoverUnderTheKnownNameIsReplacedNeverFollowed) {
   test::DeviceRoot root;
   const std::string target = root.path("/f.txt").string();
   test::write_file(target + ".tmp", std::string(100, 'x'));  // a crash's leftover
   ASSERT_TRUE(atomic_replace(target, target + ".tmp", "new\n"));
   EXPECT_EQ(test::read_file(target), "new\n");
   EXPECT_EQ(entries(root.dir()), (std::vector<std::string>{"f.txt", "usr"}));
+
+  const std::string elsewhere = root.path("/elsewhere").string();
+  test::write_file(elsewhere, "keep");
+  fs::create_symlink(elsewhere, target + ".tmp");
+  ASSERT_TRUE(atomic_replace(target, target + ".tmp", "newer\n"));
+  EXPECT_EQ(test::read_file(target), "newer\n");
+  EXPECT_EQ(test::read_file(elsewhere), "keep");
+  EXPECT_FALSE(fs::is_symlink(target));
 }
 
 // Each rewritten file has its one temporary name beside it.
