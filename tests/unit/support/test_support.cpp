@@ -85,15 +85,17 @@ namespace {
 // in the build tree, where every later run would find them.
 class OwnWorkingFolder : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
-    previous_ = std::filesystem::current_path();
+    std::error_code error;
+    previous_ = std::filesystem::current_path(error);
     std::string pattern = (std::filesystem::temp_directory_path() / "trelvik-cwd-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    if (error || mkdtemp(pattern.data()) == nullptr) std::abort();
     folder_ = pattern;
-    std::filesystem::current_path(folder_);
+    std::filesystem::current_path(folder_, error);
+    if (error) std::abort();
   }
   void OnTestEnd(const ::testing::TestInfo&) override {
-    std::filesystem::current_path(previous_);
     std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
     std::filesystem::remove_all(folder_, ignored);
   }
 
