@@ -34,8 +34,11 @@ std::optional<std::string> read_first_line(const std::string& path) {
   }
   std::string line;
   const bool read = file.read_line(line);
-  file.close();
-  if (!read) return std::nullopt;
+  // A failed read is no setting, not a setting cut short.
+  if (!file.close() || !read) {
+    errno = 0;
+    return std::nullopt;
+  }
   return line;
 }
 
@@ -55,7 +58,7 @@ bool remove_setting(const std::string& path) {
 }
 
 bool store_setting(const std::string& path, std::string_view contents) {
-  if (atomic_replace(path, contents)) return true;
+  if (atomic_replace(path, path + ".tmp", contents)) return true;
   LOG_ERROR("Could not open file '%s'", path.c_str());
   return false;
 }

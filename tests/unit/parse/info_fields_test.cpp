@@ -11,6 +11,7 @@ namespace {
 TEST(InfoFields, RulesAndValues) {
   EXPECT_EQ(update_duration("0 Days 23 hours 59 minutes\n"), "1 Days 0 hours 0 minutes");
   EXPECT_EQ(update_duration("0 Days 25 hours 70 minutes\n"), "1 Days 2 hours 11 minutes");
+  EXPECT_EQ(update_duration("1 Days 0 hours 0 minutes\n"), "1 Days 0 hours 1 minutes");  // a day is 1440 minutes
   EXPECT_EQ(update_duration("soon\n"), std::nullopt);
   EXPECT_EQ(update_data_points("abc\r\n"), "1");
   EXPECT_EQ(update_data_points(" 41\n"), "42");
