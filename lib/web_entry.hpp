@@ -1,0 +1,34 @@
+// The web server's entry to the actions: one CGI run per request of the
+// operator page. It takes the request apart strictly (lib/parse/web_query),
+// adds the device facts from the package's configuration, runs the action
+// program that sits beside it with an argv (never through a shell) and the
+// device API password on its standard input, and passes the action's reply
+// through unchanged. Session archives are served by name from this device's
+// application folders only.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace trelvik {
+
+// What an action program left: its wait status (-1 when it could not be
+// started) and everything it wrote to standard output.
+struct ActionResult {
+  int wait_status = -1;
+  std::string output;
+};
+
+// Runs `program` with `args` (argv[0] is the program's path) and `input` on
+// its standard input; waits for it. Its standard error stays the caller's.
+ActionResult run_action(const std::string& program, const std::vector<std::string>& args,
+                        std::string_view input);
+
+// Answers one request: `method` and `query` as the web server sets
+// REQUEST_METHOD and QUERY_STRING (null taken as empty). Writes exactly one
+// CGI reply to `out`; returns the exit status (0 for every answered request).
+int web_entry_run(const char* method, const char* query, FILE* out = stdout);
+
+}  // namespace trelvik
