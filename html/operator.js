@@ -8,6 +8,10 @@ import {
 
 const ENTRY = 'cgi-bin/trelvik.cgi';
 const STORAGE_PERIOD = 30000;
+// A look-up that takes longer means the camera is not answering; an action
+// (a session start takes a server report) gets much longer.
+const LOOKUP_TIMEOUT = 15000;
+const ACTION_TIMEOUT = 120000;
 
 const $ = (id) => document.getElementById(id);
 const view = {
@@ -26,7 +30,10 @@ const state = { failures: 0, status: null, storages: null, storagesAt: 0, lastAn
 // does not answer at all.
 async function entry(action, params = {}, method = 'GET') {
   const query = new URLSearchParams({ action, ...params });
-  const response = await fetch(`${ENTRY}?${query}`, { method, cache: 'no-store', credentials: 'same-origin' });
+  const response = await fetch(`${ENTRY}?${query}`, {
+    method, cache: 'no-store', credentials: 'same-origin',
+    signal: AbortSignal.timeout(method === 'GET' ? LOOKUP_TIMEOUT : ACTION_TIMEOUT),
+  });
   return { status: response.status, text: await response.text() };
 }
 
@@ -159,9 +166,11 @@ function renderStored(rows) {
 
 function renderStorages() {
   if (!state.storages) return;
-  const selected = view.choices.querySelector('input:checked')?.value;
+  // Keep the operator's choice while it stays usable, else offer the first usable storage.
+  const previous = view.choices.querySelector('input:checked')?.value;
+  const usable = state.storages.filter((s) => s.accepted).map((s) => s.id);
+  const selected = usable.includes(previous) ? previous : usable[0];
   const fragment = document.createDocumentFragment();
-  let first = true;
   for (const storage of state.storages) {
     const label = document.createElement('label');
     label.className = `choice ${storage.state}`;
@@ -170,8 +179,7 @@ function renderStorages() {
     input.name = 'storage';
     input.value = storage.id;
     input.disabled = !storage.accepted;
-    input.checked = storage.accepted && (selected ? selected === storage.id : first);
-    if (input.checked) first = false;
+    input.checked = storage.id === selected;
     const name = document.createElement('span');
     name.textContent = storageLabel(storage.id);
     const badge = document.createElement('span');
@@ -220,7 +228,8 @@ async function refresh() {
   } catch (error) {
     state.failures += 1;
     const since = state.lastAnswer ? ` (last answer at ${state.lastAnswer.toLocaleTimeString()})` : '';
-    const reason = error instanceof TypeError || error instanceof SyntaxError ? 'Camera not reachable' : error.message;
+    const reason = error instanceof Error && error.message.startsWith('Not signed in') ? error.message
+      : 'Camera not reachable';
     setBanner('unreachable', `${reason}${since}; retrying…`);
   }
   state.timer = setTimeout(refresh, nextPollDelay(state.failures));

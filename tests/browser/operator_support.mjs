@@ -27,12 +27,19 @@ export async function startCamera() {
   const pending = [];
   const waiting = [];
   lines.on('line', (line) => (waiting.length ? waiting.shift()(line) : pending.push(line)));
-  const nextLine = () => new Promise((resolve, reject) => {
-    if (pending.length) return resolve(pending.shift());
-    waiting.push(resolve);
-    child.once('exit', (code) => reject(new Error(`the emulated camera ended (${code})`)));
-  });
-  const exited = new Promise((resolve) => child.once('exit', resolve));
+  let ended = null;
+  const exited = new Promise((resolve) => child.once('exit', (code) => {
+    ended = new Error(`the emulated camera ended (${code})`);
+    for (const wake of waiting.splice(0)) wake(null);
+    resolve(code);
+  }));
+  const nextLine = async () => {
+    if (pending.length) return pending.shift();
+    if (ended) throw ended;
+    const line = await new Promise((resolve) => waiting.push(resolve));
+    if (line === null) throw ended;
+    return line;
+  };
   const camera = JSON.parse(await nextLine());
   camera.workdir = workdir;
   camera.control = async (command, args = {}) => {
