@@ -170,6 +170,8 @@ function renderStorages() {
   const previous = view.choices.querySelector('input:checked')?.value;
   const usable = state.storages.filter((s) => s.accepted).map((s) => s.id);
   const selected = usable.includes(previous) ? previous : usable[0];
+  // Nothing to start a session on until a usable storage is listed.
+  $('begin-button').disabled = usable.length === 0;
   const fragment = document.createDocumentFragment();
   for (const storage of state.storages) {
     const label = document.createElement('label');
@@ -221,10 +223,11 @@ async function refresh() {
     state.failures = 0;
     state.status = status;
     state.lastAnswer = new Date();
-    if (!status.active && Date.now() - state.storagesAt > STORAGE_PERIOD) await refreshStorages();
     renderSession(status, rows, information);
     renderStored(rows);
     view.ptzCurrent.textContent = describePtz(status.miscellaneous);
+    // The storage list (a storage service query and df) comes after the status is shown.
+    if (!status.active && Date.now() - state.storagesAt > STORAGE_PERIOD) await refreshStorages();
   } catch (error) {
     state.failures += 1;
     const since = state.lastAnswer ? ` (last answer at ${state.lastAnswer.toLocaleTimeString()})` : '';
