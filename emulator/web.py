@@ -100,7 +100,8 @@ class WebServer:
                                 for k, v in self.camera.env().items()
                                 if k.startswith(("TRELVIK_", "DBUS_", "ASAN_", "UBSAN_", "LSAN_"))
                                 or k in ("PATH", "LD_PRELOAD"))
-        self.port = _free_port()
+        # A restart keeps the address, as the camera's web server does.
+        self.port = self.port or _free_port()
         conf = self.workdir / "lighttpd.conf"
         conf.write_text(LIGHTTPD_CONF.format(html=build_dir() / "html", port=self.port, workdir=self.workdir,
                                              cgi_dir=cgi_dir, users=users, environment=environment))
@@ -158,6 +159,8 @@ CONTROL = {
     "set_device_config": lambda cam, web, a: web.write_device_config(facts=a["facts"]),
     "session_active": lambda cam, web, a: cam.state_file.exists(),
     "set_api_route": lambda cam, web, a: cam.set_api_route(a["path"], a["body"]),
+    "stop_web": lambda cam, web, a: web.stop(),
+    "start_web": lambda cam, web, a: web.start() and None,
     "logs": lambda cam, web, a: cam.log_texts(),
     "clear_logs": lambda cam, web, a: cam.clear_logs(),
     "root": lambda cam, web, a: str(cam.root),

@@ -132,3 +132,15 @@ test('without the right credentials the web server answers 401 and runs nothing'
     await anonymous.close();
   }
 });
+
+test('a camera that stops answering is said so, and the page recovers', async () => {
+  const page = await openPage();
+  await camera.control('stop_web');
+  try {
+    await assertText(page.locator('#banner'), /^Camera not reachable \(last answer at .*\); retrying…$/);
+  } finally {
+    await camera.control('start_web');
+  }
+  // The page backs off while the camera is away, so it may take a few periods.
+  await assertText(page.locator('#banner'), 'No session is running', 40000);
+});

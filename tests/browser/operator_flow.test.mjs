@@ -86,6 +86,13 @@ test('an operator runs a whole session from the page', { timeout: 60000 }, async
   await page.getByRole('button', { name: 'Stop PTZ test' }).click();
   await assertText(page.locator('#ptz-reply'), 'Automatic PTZ test has been stopped.');
   await assertText(page.locator('#ptz-current'), 'Off');
+  await page.getByLabel('At the times').fill('08:00, 20:30');
+  await page.getByRole('button', { name: 'Set times' }).click();
+  await assertText(page.locator('#ptz-reply'), 'PTZ test rule has been set.');
+  await assertText(page.locator('#ptz-current'), 'At 08:00, 20:30 every day');
+  await page.getByRole('button', { name: 'Stop PTZ test' }).click();
+  await assertText(page.locator('#ptz-reply'), 'PTZ test rule at given times has been stopped.');
+  await assertText(page.locator('#ptz-current'), 'Off');
 
   await page.getByRole('button', { name: 'End session…' }).click();
   await page.getByRole('dialog').waitFor();
