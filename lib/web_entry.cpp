@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 #include "lib/device_paths.hpp"
 #include "lib/httputil.hpp"
@@ -39,10 +40,37 @@ void print_text_reply(FILE* out, std::string_view status, std::string_view body,
 
 void print_server_error(FILE* out, std::string_view body) { print_text_reply(out, "500 Internal Server Error", body); }
 
-// Closes a descriptor once; -1 marks it closed.
-void close_fd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
+// One end of a pipe, closed at the latest when it goes out of scope.
+class Descriptor {
+ public:
+  Descriptor() noexcept = default;
+  explicit Descriptor(int fd) noexcept : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  ~Descriptor() { close(); }
+
+  int get() const noexcept { return fd_; }
+  bool close() noexcept { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// A pipe whose both ends close on the exec of a child.
+bool make_pipe(Descriptor& read_end, Descriptor& write_end) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  read_end = Descriptor(fds[0]);
+  write_end = Descriptor(fds[1]);
+  return true;
 }
 
 bool write_all(int fd, std::string_view data) {
@@ -235,26 +263,22 @@ void dispatch(FILE* out, const WebRequest& request, const DeviceFacts& facts) {
 
 ActionResult run_action(const std::string& program, const std::vector<std::string>& args, std::string_view input) {
   ActionResult result;
-  int in[2] = {-1, -1};
-  int out[2] = {-1, -1};
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+  Descriptor in_read, in_write, out_read, out_write;
+  if (!make_pipe(in_read, in_write) || !make_pipe(out_read, out_write)) {
     LOG_ERROR("Could not create the pipes for '%s'", program.c_str());
-    for (int& fd : in) close_fd(fd);
     return result;
   }
-  const pid_t pid = spawn_with_pipes(program, args, in[0], out[1]);
-  close_fd(in[0]);
-  close_fd(out[1]);
-  if (pid > 0) {
-    // The password is one short line, far below a pipe's capacity.
-    write_all(in[1], input);
-    close_fd(in[1]);
-    result.output = read_all(out[0]);
-    while (::waitpid(pid, &result.wait_status, 0) < 0 && errno == EINTR) {
-    }
+  const pid_t pid = spawn_with_pipes(program, args, in_read.get(), out_write.get());
+  // The child holds its own copies; ours would keep the pipes from ending.
+  in_read.close();
+  out_write.close();
+  if (pid <= 0) return result;
+  // The password is one short line, far below a pipe's capacity.
+  write_all(in_write.get(), input);
+  in_write.close();
+  result.output = read_all(out_read.get());
+  while (::waitpid(pid, &result.wait_status, 0) < 0 && errno == EINTR) {
   }
-  close_fd(in[1]);
-  close_fd(out[0]);
   return result;
 }
 
