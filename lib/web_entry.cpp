@@ -282,17 +282,24 @@ ActionResult run_action(const std::string& program, const std::vector<std::strin
   return result;
 }
 
-int web_entry_run(const char* method, const char* query, FILE* out) {
+int web_entry_run(const CgiRequest& cgi, FILE* out) {
   std::string error;
-  const std::optional<WebRequest> request = parse_web_query(query ? query : "", error);
+  const std::optional<WebRequest> request = parse_web_query(cgi.query ? cgi.query : "", error);
   if (!request) {
     syslog(LOG_WARNING, "Web request refused: %s", error.c_str());
     http_print_bad_request(error.c_str(), out);
     return 0;
   }
-  if (web_action_changes_state(request->action) && std::strcmp(method ? method : "", "POST") != 0) {
-    print_text_reply(out, "405 Method Not Allowed", "Error: This action is taken by POST only.", "Allow: POST\r\n");
-    return 0;
+  if (web_action_changes_state(request->action)) {
+    if (std::strcmp(cgi.method ? cgi.method : "", "POST") != 0) {
+      print_text_reply(out, "405 Method Not Allowed", "Error: This action is taken by POST only.", "Allow: POST\r\n");
+      return 0;
+    }
+    if (cgi.requested_with == nullptr || cgi.requested_with != kWebRequestedWith) {
+      syslog(LOG_WARNING, "Web request refused: a change without the operator page's header.");
+      print_text_reply(out, "403 Forbidden", "Error: Changes are only taken from the operator page.");
+      return 0;
+    }
   }
   const std::optional<DeviceFacts> facts = load_device_facts();
   if (!facts) {

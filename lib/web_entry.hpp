@@ -26,9 +26,21 @@ struct ActionResult {
 ActionResult run_action(const std::string& program, const std::vector<std::string>& args,
                         std::string_view input);
 
-// Answers one request: `method` and `query` as the web server sets
-// REQUEST_METHOD and QUERY_STRING (null taken as empty). Writes exactly one
-// CGI reply to `out`; returns the exit status (0 for every answered request).
-int web_entry_run(const char* method, const char* query, FILE* out = stdout);
+// One request as the web server hands it over in the CGI environment; a
+// missing variable is null.
+struct CgiRequest {
+  const char* method;          // REQUEST_METHOD
+  const char* query;           // QUERY_STRING
+  const char* requested_with;  // HTTP_X_REQUESTED_WITH, the page's own header
+};
+
+// The header value the operator page sends with every change. A form or a
+// script on another site cannot send it without the camera's consent, so a
+// change can only come from the page itself.
+inline constexpr std::string_view kWebRequestedWith = "trelvik";
+
+// Answers one request. Writes exactly one CGI reply to `out`; returns the
+// exit status (0 for every answered request).
+int web_entry_run(const CgiRequest& cgi, FILE* out = stdout);
 
 }  // namespace trelvik

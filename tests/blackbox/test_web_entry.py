@@ -50,9 +50,11 @@ class Entry:
         path.write_text(password + "\n")
         path.chmod(0o600)
 
-    def run(self, query, method="GET"):
+    def run(self, query, method="GET", requested_with="trelvik"):
         env = self.camera.env({"QUERY_STRING": query, "REQUEST_METHOD": method, "RECORD_DIR": str(self.records),
                                "GATEWAY_INTERFACE": "CGI/1.1"})
+        if requested_with is not None:
+            env["HTTP_X_REQUESTED_WITH"] = requested_with
         proc = subprocess.run([str(self.bin / "trelvik_cgi")], capture_output=True, env=env, timeout=30)
         assert proc.returncode == 0, proc.stderr
         return proc.stdout
@@ -131,10 +133,16 @@ def test_whitelisted_requests_start_exactly_their_argv(entry):
         assert entry.runs() == [(argv, stdin)], query
 
 
-def test_state_changes_need_post_and_a_readable_setup(entry):
+def test_state_changes_need_post_from_the_page_and_a_readable_setup(entry):
     for query in ("action=begin&storage=SD_DISK", "action=end", "action=ptz_stop", "action=ptz_interval&minutes=5"):
-        reply = entry.run(query, "GET")
-        assert status_line(reply) == "Status: 405 Method Not Allowed"
+        assert status_line(entry.run(query, "GET")) == "Status: 405 Method Not Allowed"
+        # A form posted from another site cannot carry the page's header.
+        for header in (None, "", "XMLHttpRequest", "trelvik2"):
+            assert status_line(entry.run(query, "POST", requested_with=header)) == "Status: 403 Forbidden"
+    # Look-ups need neither.
+    assert entry.run("action=status", "GET", requested_with=None).startswith(b"Status: 200 OK")
+    assert [argv for argv, _ in entry.runs()] == [["status_report", SERIAL]]
+    entry.clear()
     (entry.camera.localdata / "api_password").unlink()
     assert body(entry.run("action=begin&storage=SD_DISK", "POST")) == b"Error: The device API password could not be read."
     entry.write_facts({k: v for k, v in FACTS.items() if k != "api_user"})

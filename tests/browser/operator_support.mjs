@@ -85,7 +85,8 @@ export function credentialsOf(camera) {
 
 // A request to the entry program from outside the browser.
 export async function entry(camera, query, { method = 'GET', auth = true } = {}) {
-  const headers = auth ? { Authorization: `Basic ${Buffer.from(`${camera.user}:${camera.password}`).toString('base64')}` } : {};
+  const headers = method === 'GET' ? {} : { 'X-Requested-With': 'trelvik' };
+  if (auth) headers.Authorization = `Basic ${Buffer.from(`${camera.user}:${camera.password}`).toString('base64')}`;
   const response = await fetch(`${camera.url}cgi-bin/trelvik.cgi?${query}`, { method, headers });
   return { status: response.status, text: await response.text() };
 }
