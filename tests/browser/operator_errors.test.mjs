@@ -5,7 +5,7 @@ import { test, before, after, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { readdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { assertText, credentialsOf, entry, openBrowser, startCamera } from './operator_support.mjs';
+import { assertText, credentialsOf, entry, openBrowser, shot, startCamera } from './operator_support.mjs';
 
 const NOT_VALID = 'Error: The given storage destination was not valid and the ZEDA failed to create a new monitor session.';
 let camera;
@@ -65,6 +65,7 @@ test('a storage that filled up or went away is refused, then shown with its stat
   await camera.control('set_storages', { storages: [{ disk_id: 'SD_DISK', full: true }] });
   await page.getByRole('button', { name: 'Start session' }).click();
   await assertText(errorReply(page), NOT_VALID);
+  await shot(page, 'error-storage-full');
   await assertText(page.locator('.choice.full .badge'), 'full');
   assert.equal(await page.getByRole('radio', { name: /SD card/ }).isDisabled(), true);
   assert.equal(await page.getByRole('radio', { name: /Internal storage/ }).isChecked(), true);
@@ -138,6 +139,7 @@ test('a camera that stops answering is said so, and the page recovers', async ()
   await camera.control('stop_web');
   try {
     await assertText(page.locator('#banner'), /^Camera not reachable \(last answer at .*\); retrying…$/);
+    await shot(page, 'error-unreachable');
   } finally {
     await camera.control('start_web');
   }

@@ -4,12 +4,11 @@
 // TRELVIK_SCREENSHOTS=<folder> keeps a screenshot of each step there.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdirSync, readFileSync, readdirSync, statSync } from 'node:fs';
+import { readFileSync, readdirSync, statSync } from 'node:fs';
 import { join, relative } from 'node:path';
 import { unzipSync } from 'fflate';
-import { assertText, credentialsOf, openBrowser, startCamera } from './operator_support.mjs';
+import { assertText, credentialsOf, openBrowser, shot, startCamera } from './operator_support.mjs';
 
-const SHOTS = process.env.TRELVIK_SCREENSHOTS;
 let camera;
 let browser;
 
@@ -22,12 +21,6 @@ after(async () => {
   await browser?.close();
   await camera?.stop();
 });
-
-async function shot(page, name) {
-  if (!SHOTS) return;
-  mkdirSync(SHOTS, { recursive: true });
-  await page.screenshot({ path: join(SHOTS, `${name}.png`), fullPage: true });
-}
 
 // "1 min 05 s" and the like back to seconds.
 function seconds(text) {

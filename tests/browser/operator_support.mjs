@@ -2,7 +2,7 @@
 // web front end (emulator/web.py --control) and Debian's chromium driven by
 // playwright-core with a fresh profile.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createInterface } from 'node:readline';
@@ -102,4 +102,12 @@ export async function assertText(locator, expected, timeout = 15000) {
     await new Promise((resolve) => setTimeout(resolve, 100));
   }
   assert.fail(`expected ${expected}, the page shows "${text}"`);
+}
+
+// With TRELVIK_SCREENSHOTS=<folder>, keeps a picture of the page there.
+export async function shot(page, name) {
+  const folder = process.env.TRELVIK_SCREENSHOTS;
+  if (!folder) return;
+  mkdirSync(folder, { recursive: true });
+  await page.screenshot({ path: join(folder, `${name}.png`), fullPage: true });
 }
