@@ -1,0 +1,169 @@
+// CSV time series of a session: the collectors write plain comma-separated
+// rows (no quoting: they replace commas in values), with "\r\n" or "\n" line
+// ends, headers with "," or ", " between cells, and the sampling time as one
+// "%Y-%m-%d,%H:%M:%S" text that fills a Date and a Time column. Times are the
+// camera's local clock; they are kept as seconds on a UTC scale so that what
+// is shown is exactly what the camera wrote, whatever the reader's zone.
+//
+// Loaded by a classic <script> (works from file://) as the global TrelvikCsv,
+// or by require() in node.
+(function (root, factory) {
+  if (typeof module === 'object' && module.exports) module.exports = factory();
+  else root.TrelvikCsv = factory();
+})(typeof self !== 'undefined' ? self : this, function () {
+  'use strict';
+
+  // A file's errors are listed up to this many; the rest are counted.
+  const MAX_LISTED_ERRORS = 5;
+
+  // "12.3 Mbit/s", "0.52", "-4", "1e3 kB": a number with an optional unit.
+  const NUMBER_WITH_UNIT = /^[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?(\s*[A-Za-z%°/]+)*$/;
+
+  function cellNumber(cell) {
+    if (cell === '') return null;
+    const n = +cell;
+    if (!Number.isNaN(n)) return n;
+    return NUMBER_WITH_UNIT.test(cell) ? parseFloat(cell) : undefined;
+  }
+
+  const dayCache = new Map();
+  const digit = (s, i) => s.charCodeAt(i) - 48;
+  const two = (s, i) => {
+    const a = digit(s, i);
+    const b = digit(s, i + 1);
+    return a >= 0 && a <= 9 && b >= 0 && b <= 9 ? a * 10 + b : NaN;
+  };
+  // Seconds for "YYYY-MM-DD" + "HH:MM:SS", or NaN when either is malformed.
+  // Read by character codes: it runs once per row of every file.
+  function parseTime(date, time) {
+    let day = dayCache.get(date);
+    if (day === undefined) {
+      const m = /^(\d{4})-(\d{2})-(\d{2})$/.exec(date);
+      day = m ? Date.UTC(+m[1], +m[2] - 1, +m[3]) / 1000 : NaN;
+      if (dayCache.size > 10000) dayCache.clear();
+      dayCache.set(date, day);
+    }
+    if (time.length !== 8 || time[2] !== ':' || time[5] !== ':') return NaN;
+    return day + two(time, 0) * 3600 + two(time, 3) * 60 + two(time, 6);
+  }
+
+  function errorList() {
+    const list = [];
+    list.total = 0;
+    list.add = function (text) {
+      list.total += 1;
+      if (list.length < MAX_LISTED_ERRORS) list.push(text);
+    };
+    return list;
+  }
+
+  function looksBinary(text) {
+    const head = text.slice(0, 4096);
+    return head.indexOf('\u0000') >= 0 || head.indexOf('\uFFFD') >= 0;
+  }
+
+  const isBlank = (c) => c === 32 || c === 9;
+  function splitRow(line) {
+    const cells = line.split(',');
+    for (let i = 0; i < cells.length; i++) {
+      const c = cells[i];
+      if (c.length && (isBlank(c.charCodeAt(0)) || isBlank(c.charCodeAt(c.length - 1)))) cells[i] = c.trim();
+    }
+    return cells;
+  }
+
+  // Reads one CSV time series. Returns
+  //   { header, t: number[], columns: [{ name, numeric, values }], errors, fatal }
+  // where values are numbers (null for an empty or unreadable cell) for a
+  // numeric column and strings otherwise. `fatal` is set (and nothing is
+  // usable) when the text is not a CSV time series at all. Rows with the
+  // wrong number of cells or an unreadable time are left out and reported.
+  function readTable(text) {
+    const errors = errorList();
+    const empty = (why) => ({ header: [], t: [], columns: [], errors, fatal: why });
+    if (looksBinary(text)) return empty('not a text file');
+    const lines = text.split('\n');
+    if (lines.length && lines[lines.length - 1].trim() === '') lines.pop();
+    if (!lines.length) return empty('empty file');
+    const header = splitRow(lines[0].replace(/\r$/, ''));
+    const dateCol = header.findIndex((h) => /^date$/i.test(h));
+    const timeCol = header.findIndex((h) => /^time$/i.test(h));
+    if (header.length < 3 || dateCol < 0 || timeCol < 0) {
+      return empty('not a CSV time series (no Date and Time columns in the first line)');
+    }
+    if (lines.length === 1) return empty('a header and no rows');
+
+    const width = header.length;
+    const numeric = sampleTypes(lines, width);
+    const t = [];
+    const values = [];
+    for (let c = 0; c < width; c++) values.push([]);
+    for (let i = 1; i < lines.length; i++) {
+      let line = lines[i];
+      if (line.charCodeAt(line.length - 1) === 13) line = line.slice(0, -1);
+      if (line === '') continue;
+      const cells = splitRow(line);
+      if (cells.length !== width) {
+        errors.add(`line ${i + 1}: ${cells.length} cells where the header has ${width}`);
+        continue;
+      }
+      const time = parseTime(cells[dateCol], cells[timeCol]);
+      if (Number.isNaN(time)) {
+        errors.add(`line ${i + 1}: "${cells[dateCol]},${cells[timeCol]}" is not a date and time`);
+        continue;
+      }
+      t.push(time);
+      for (let c = 0; c < width; c++) {
+        if (!numeric[c]) {
+          values[c].push(cells[c]);
+          continue;
+        }
+        const n = cellNumber(cells[c]);
+        if (n === undefined) {
+          errors.add(`line ${i + 1}: "${cells[c]}" in column "${header[c]}" is not a number`);
+          values[c].push(null);
+        } else values[c].push(n);
+      }
+    }
+    if (!t.length) return { ...empty('no readable rows'), errors };
+
+    const columns = [];
+    for (let c = 0; c < width; c++) {
+      if (c === dateCol || c === timeCol) continue;
+      columns.push({ name: header[c], numeric: numeric[c], values: values[c] });
+    }
+    return { header, t, columns, errors, fatal: null };
+  }
+
+  // A column whose filled cells are mostly numbers in the first rows is
+  // numeric; text found in it later is reported as an error and left empty.
+  const SAMPLE_ROWS = 200;
+  function sampleTypes(lines, width) {
+    const numbers = new Array(width).fill(0);
+    const filled = new Array(width).fill(0);
+    for (let i = 1; i < lines.length && i <= SAMPLE_ROWS; i++) {
+      const cells = splitRow(lines[i].replace(/\r$/, ''));
+      if (cells.length !== width) continue;
+      for (let c = 0; c < width; c++) {
+        if (cells[c] === '') continue;
+        filled[c]++;
+        if (typeof cellNumber(cells[c]) === 'number') numbers[c]++;
+      }
+    }
+    return numbers.map((n, c) => filled[c] > 0 && n * 2 > filled[c]);
+  }
+
+  // A CSV file without a time axis (the radar software's statistics): its
+  // header and rows, or null when the text is not a consistent CSV table.
+  function readPlainTable(text) {
+    if (looksBinary(text)) return null;
+    const lines = text.split('\n').map((l) => l.replace(/\r$/, '')).filter((l) => l !== '');
+    if (lines.length < 2) return null;
+    const header = splitRow(lines[0]);
+    if (header.length < 2) return null;
+    const rows = lines.slice(1).map(splitRow);
+    return rows.every((r) => r.length === header.length) ? { header, rows } : null;
+  }
+
+  return { readTable, readPlainTable, parseTime, cellNumber, MAX_LISTED_ERRORS };
+});
