@@ -29,8 +29,9 @@
 
   function mib(n) { return `${(n / 1048576).toFixed(n < 10 * 1048576 ? 1 : 0)} MiB`; }
 
-  // A member record; read() returns its bytes or throws an Error that says
-  // why (too large, unsupported method, cut short, corrupt).
+  // A member record; read() returns its bytes (or a promise of them, where
+  // the browser inflates) or fails with an Error that says why (too large,
+  // unsupported method, cut short, corrupt).
   function member(bytes, path, method, compressedSize, size, dataStart) {
     return {
       path,
@@ -42,6 +43,7 @@
         const data = bytes.subarray(dataStart, dataStart + compressedSize);
         if (method === 0) return data.slice(0, size);
         if (method !== 8) throw new Error(`compression method ${method} is not supported`);
+        if (typeof DecompressionStream === 'function') return nativeInflate(data, size);
         try {
           // Inflating into a buffer of the claimed size bounds the memory a
           // member lying about its size can take.
@@ -51,6 +53,27 @@
         }
       },
     };
+  }
+
+  // The browser's own inflater, several times faster than fflate. Output
+  // past the claimed size is an error, so a lying member stays bounded.
+  async function nativeInflate(data, size) {
+    const out = new Uint8Array(size);
+    let filled = 0;
+    const reader = new Blob([data]).stream().pipeThrough(new DecompressionStream('deflate-raw')).getReader();
+    try {
+      for (;;) {
+        const { done, value } = await reader.read();
+        if (done) break;
+        if (filled + value.length > size) throw new Error('inflates to more than its claimed size');
+        out.set(value, filled);
+        filled += value.length;
+      }
+    } catch (e) {
+      reader.cancel().catch(() => {});
+      throw new Error(`cannot be inflated (${e.message || e})`);
+    }
+    return filled === size ? out : out.subarray(0, filled);
   }
 
   function findEnd(bytes) {

@@ -4,9 +4,9 @@
 //
 // Global TrelvikCharts in a page; the formatting also require()s in node.
 (function (root, factory) {
-  if (typeof module === 'object' && module.exports) module.exports = factory(require('./series.js'), null);
-  else root.TrelvikCharts = factory(root.TrelvikSeries, root.uPlot);
-})(typeof self !== 'undefined' ? self : this, function (TS, uPlot) {
+  if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'), null);
+  else root.TrelvikCharts = factory(root.TrelvikCsv, root.TrelvikSeries, root.uPlot);
+})(typeof self !== 'undefined' ? self : this, function (TC, TS, uPlot) {
   'use strict';
 
   const PALETTE = ['#0969da', '#d1242f', '#1a7f37', '#9a6700', '#8250df', '#bf3989', '#1b7c83', '#6e7781',
@@ -161,7 +161,6 @@
     return [min >= 0 && min - pad < 0 ? 0 : min - pad, max + pad];
   }
 
-  const pad2 = (n) => String(n).padStart(2, '0');
   // Axis labels in the camera's 24-hour clock: the date only where it
   // changes, the time of day everywhere else.
   function timeLabels(splits) {
@@ -176,10 +175,7 @@
     });
   }
 
-  function fmtTime(s) {
-    const d = new Date(s * 1000);
-    return `${d.getUTCFullYear()}-${pad2(d.getUTCMonth() + 1)}-${pad2(d.getUTCDate())} ${pad2(d.getUTCHours())}:${pad2(d.getUTCMinutes())}:${pad2(d.getUTCSeconds())}`;
-  }
+  const fmtTime = (s) => TC.formatTime(s, true);
 
   return { fmtValue, fmtTime, stateUnion, findingsFor, makeChart, createGroup };
 });

@@ -47,6 +47,14 @@
     return day + two(time, 0) * 3600 + two(time, 3) * 60 + two(time, 6);
   }
 
+  const pad = (n) => String(n).padStart(2, '0');
+  // "YYYY-MM-DD HH:MM" (with ":SS" when asked) of seconds on the camera clock.
+  function formatTime(seconds, withSeconds) {
+    const d = new Date(seconds * 1000);
+    const text = `${d.getUTCFullYear()}-${pad(d.getUTCMonth() + 1)}-${pad(d.getUTCDate())} ${pad(d.getUTCHours())}:${pad(d.getUTCMinutes())}`;
+    return withSeconds ? `${text}:${pad(d.getUTCSeconds())}` : text;
+  }
+
   function errorList() {
     const list = [];
     list.total = 0;
@@ -165,5 +173,5 @@
     return rows.every((r) => r.length === header.length) ? { header, rows } : null;
   }
 
-  return { readTable, readPlainTable, parseTime, cellNumber, MAX_LISTED_ERRORS };
+  return { readTable, readPlainTable, parseTime, formatTime, cellNumber, MAX_LISTED_ERRORS };
 });

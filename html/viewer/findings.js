@@ -4,9 +4,9 @@
 //
 // Global TrelvikFindings in a page, require() in node.
 (function (root, factory) {
-  if (typeof module === 'object' && module.exports) module.exports = factory(require('./series.js'));
-  else root.TrelvikFindings = factory(root.TrelvikSeries);
-})(typeof self !== 'undefined' ? self : this, function (TS) {
+  if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'));
+  else root.TrelvikFindings = factory(root.TrelvikCsv, root.TrelvikSeries);
+})(typeof self !== 'undefined' ? self : this, function (TC, TS) {
   'use strict';
 
   // Every threshold of every rule, to be tuned here and nowhere else.
@@ -56,11 +56,7 @@
     ifaceMissingRounds: 3,
   };
 
-  const pad = (n) => String(n).padStart(2, '0');
-  function fmtTime(s) {
-    const d = new Date(s * 1000);
-    return `${d.getUTCFullYear()}-${pad(d.getUTCMonth() + 1)}-${pad(d.getUTCDate())} ${pad(d.getUTCHours())}:${pad(d.getUTCMinutes())}`;
-  }
+  const fmtTime = (s) => TC.formatTime(s, false);
   function fmtDuration(seconds) {
     const m = Math.round(seconds / 60);
     if (m < 60) return `${m} min`;
@@ -217,8 +213,10 @@
           (g.chart === cause.s.chart && gf.slope > cause.fit.slope);
         if (better) cause = { s: g, fit: gf };
       }
+      // A process is named by its program and package, not its whole command line.
+      const name = cause && (cause.s.chart === 'processes:rss' ? `process ${cause.s.label.replace(/^(\S+).*(\([^()]*\))$/, '$1 $2')}` : `package ${cause.s.label}`);
       const who = cause
-        ? `${cause.s.chart === 'processes:rss' ? 'process' : 'package'} ${cause.s.label} grew by ${fmtKiB(cause.fit.slope)}/h over the same time (fit R² ${cause.fit.r2.toFixed(2)})`
+        ? `${name} grew by ${fmtKiB(cause.fit.slope)}/h over the same time (fit R² ${cause.fit.r2.toFixed(2)})`
         : 'no package process grew the same way';
       out.push(finding('memory', 'critical',
         `Available memory fell steadily by ${fmtKiB(fall)}/h from ${fmtTime(from)} to ${fmtTime(to)} (linear fit over ${fmtDuration(to - from)}, R² ${fit.r2.toFixed(2)}); ${who}.`,

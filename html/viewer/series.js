@@ -383,6 +383,11 @@
       c.series.push(s);
       c.files.add(s.file);
     }
+    // The meminfo keys shown at first lead the legend, the rest follow by name.
+    const meminfo = charts.get('memory:meminfo');
+    if (meminfo) {
+      meminfo.series.sort((a, b) => (b.show - a.show) || a.label.localeCompare(b.label));
+    }
     const order = GROUPS.map((g) => g[0]);
     return [...charts.values()].sort((a, b) => order.indexOf(a.group) - order.indexOf(b.group));
   }

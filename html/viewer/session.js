@@ -51,7 +51,18 @@
     return facts;
   }
 
-  const pause = () => new Promise((resolve) => setTimeout(resolve, 0));
+  // Yields to the page: a message, unlike a timer, is not held back 4 ms.
+  function pause() {
+    if (typeof MessageChannel !== 'function') return new Promise((resolve) => setTimeout(resolve, 0));
+    return new Promise((resolve) => {
+      const channel = new MessageChannel();
+      channel.port1.onmessage = () => {
+        channel.port1.close();
+        resolve();
+      };
+      channel.port2.postMessage(null);
+    });
+  }
 
   function decode(bytes) {
     return decoder.decode(bytes);
@@ -88,7 +99,7 @@
       if (kind !== 'csv' && kind !== 'information' && kind !== 'signature') {
         session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read() });
       }
-      if (Date.now() - last > 40) {
+      if (Date.now() - last > 50) {
         progress(i + 1, files.length);
         await pause();
         last = Date.now();

@@ -139,7 +139,8 @@
   function zoomTo(from, to) {
     if (!current) return;
     const margin = Math.max((to - from) * 0.25, 1800);
-    current.group.zoom(from - margin, to + margin);
+    const [first, last] = current.full || [from - margin, to + margin];
+    current.group.zoom(Math.max(first, from - margin), Math.min(last, to + margin));
     $('plots').scrollIntoView({ behavior: 'smooth', block: 'start' });
   }
 

@@ -120,7 +120,8 @@ class Session:
             if key == "MemAvailable":
                 value = avail
             elif key == "MemFree":
-                value = avail - 420000 + self.rng.randint(-3000, 3000)
+                # Free memory bottoms out where the kernel starts reclaiming.
+                value = max(9000 + self.rng.randint(0, 2000), avail - 420000 + self.rng.randint(-3000, 3000))
             elif key == "Cached":
                 value = 380000 + self.rng.randint(-2000, 2000)
             elif key == "AnonPages":
@@ -252,7 +253,7 @@ class Session:
             up = self.boot_offset(ts)
             avail, leak_now = self.memory(ts)
             ticks = up * 100
-            self.write(vm, f"{s},{self.rng.randint(1, 2)},0,{avail - 420000},18200,380000,0,0,0,"
+            self.write(vm, f"{s},{self.rng.randint(1, 2)},0,{max(9000, avail - 420000)},18200,380000,0,0,0,"
                            f"{up * 4},{up * 9},{up * 25},{up // 600},{up * 900},{up * 1500},"
                            f"{ticks * 2 * 12 // 100},0,{ticks * 2 * 6 // 100},{ticks * 2 * 81 // 100},{ticks * 2 // 100}\n")
             rss = 21000 + int(leak_now) + self.rng.randint(-40, 40)
