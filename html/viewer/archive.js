@@ -17,6 +17,10 @@
   // 150 MB; anything claiming more is damaged or not a session.
   const MAX_MEMBER_BYTES = 200 * 1024 * 1024;
 
+  // Below this size fflate in place is quicker than the round trips of the
+  // browser's asynchronous inflater.
+  const NATIVE_FROM_BYTES = 512 * 1024;
+
   const CENTRAL = 0x02014b50;
   const LOCAL = 0x04034b50;
   const END = 0x06054b50;
@@ -43,7 +47,7 @@
         const data = bytes.subarray(dataStart, dataStart + compressedSize);
         if (method === 0) return data.slice(0, size);
         if (method !== 8) throw new Error(`compression method ${method} is not supported`);
-        if (typeof DecompressionStream === 'function') return nativeInflate(data, size);
+        if (size >= NATIVE_FROM_BYTES && typeof DecompressionStream === 'function') return nativeInflate(data, size);
         try {
           // Inflating into a buffer of the claimed size bounds the memory a
           // member lying about its size can take.
@@ -142,5 +146,5 @@
     };
   }
 
-  return { readZip, MAX_MEMBER_BYTES };
+  return { readZip, MAX_MEMBER_BYTES, NATIVE_FROM_BYTES };
 });

@@ -76,20 +76,33 @@
     const files = members.filter((m) => !m.path.endsWith('/'));
     const { root, strip } = stripRoot(files.map((m) => m.path));
     const session = { root, facts: [], signature: [], files: [], series: [], snapshots: [], cpuCount: 0, zone: '' };
+    const kinds = files.map((m) => kindOf(strip(m.path)));
+    const firstInterrupts = kinds.indexOf('interrupts');
+    // Every member that is read is asked for at once, so that inflating in
+    // the background overlaps the parsing of the ones already there.
+    const reads = files.map((m, i) => {
+      const wanted = kinds[i] === 'csv' || kinds[i] === 'information' || kinds[i] === 'signature' || i === firstInterrupts;
+      if (!wanted) return null;
+      const p = Promise.resolve().then(() => m.read());
+      p.catch(() => {});
+      return p;
+    });
     let last = Date.now();
     for (let i = 0; i < files.length; i++) {
       const m = files[i];
       const path = strip(m.path);
-      const kind = kindOf(path);
+      const kind = kinds[i];
       const file = { path, kind, size: m.size, error: null, warnings: [], series: [] };
       session.files.push(file);
-      if (kind === 'csv' || kind === 'information' || kind === 'signature' || (kind === 'interrupts' && !session.cpuCount)) {
+      if (reads[i]) {
         let text;
         try {
-          text = decode(await m.read());
+          text = decode(await reads[i]);
         } catch (e) {
           file.error = `cannot be read: ${e.message || e}`;
           continue;
+        } finally {
+          reads[i] = null;
         }
         if (kind === 'csv') readCsv(file, text, session);
         else if (kind === 'information') session.facts = readFacts(text);
@@ -134,5 +147,5 @@
     for (const s of file.series) session.series.push(s);
   }
 
-  return { openSession, kindOf, snapshotTime, readFacts };
+  return { openSession, kindOf, snapshotTime, readFacts, pause };
 });

@@ -32,7 +32,7 @@
     b.className = `banner${kind ? ' ' + kind : ''}`;
   }
 
-  const pause = () => new Promise((resolve) => setTimeout(resolve, 0));
+  const pause = TSn.pause;
   const sizeText = (n) => TCh.fmtValue(n / 1024, 'kB');
 
   // ---- opening ---------------------------------------------------------
@@ -177,12 +177,18 @@
         figure.append(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }));
       }
       if (chart.id === 'streams') figure.append(changesTable(chart.series[0]));
-      if (Date.now() - last > 50) {
+      if (Date.now() - last > 100) {
         await pause();
         last = Date.now();
       }
     }
-    for (const f of session.files.filter((x) => x.plain)) {
+    const plain = session.files.filter((x) => x.plain);
+    if (plain.length && lastGroup !== 'other') {
+      const title = TS.GROUPS.find((g) => g[0] === 'other')[1];
+      box.append(el('h3', { id: 'group-other', text: title }));
+      $('groups').append(el('a', { href: '#group-other', text: title }));
+    }
+    for (const f of plain) {
       box.append(el('figure', { class: 'chart', 'data-chart': `table:${f.path}`, 'data-files': JSON.stringify([f.path]) },
         el('figcaption', { text: `${f.path} (no time axis)` }), plainTable(f.plain)));
     }

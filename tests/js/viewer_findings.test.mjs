@@ -62,3 +62,18 @@ test('the memory rule: a steady fall over six hours counts, a daily swing or a s
   assert.equal(run(series((h) => 600000 - 0.5 * fall * h, 24)).length, 0, 'slower than the threshold');
   assert.equal(run(series((h) => 600000 + 30000 * Math.sin((2 * Math.PI * h) / 24), 72)).length, 0, 'daily swing');
 });
+
+test('the heat rules: a heater on while the camera warms up, a sensor over the limit', () => {
+  const t = Array.from({ length: 40 }, (_, i) => i * 120);
+  const sensor = (f) => ({ chart: 'env:temperatures', label: 'CPU', file: 'CPU.csv', t, v: t.map((_, i) => f(i)) });
+  const heater = (word) => ({ chart: 'env:states', label: 'Heater 0', file: 'Heater_0.csv', t, v: t.map(() => 0), text: t.map(() => word), states: [word] });
+  const load = { chart: 'load', label: '(1 min)', file: 'load.csv', t, v: t.map(() => 0.1) };
+  const rules = (...series) => TF.analyse([load, ...series], { cpuCount: 1 }).map((f) => `${f.rule} ${f.severity}`);
+  assert.deepEqual(rules(sensor((i) => 36 + i / 4), heater('on')), ['heat warning']);
+  assert.deepEqual(rules(sensor((i) => 36 + i / 4), heater('off')), []);
+  assert.deepEqual(rules(sensor((i) => 10 + i / 4), heater('on')), [], 'heating a cold camera is its job');
+  const hot = TF.analyse([load, sensor((i) => (i >= 10 && i < 15 ? 85 : 50))], {});
+  assert.equal(hot.length, 1);
+  assert.equal(hot[0].from, 1200);
+  assert.equal(hot[0].to, 1680);
+});
