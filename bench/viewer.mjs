@@ -4,12 +4,12 @@
 // snapshots included) opened from its archive in headless chromium. Prints
 // the archive's size, the time from choosing the file until every chart and
 // the findings are on screen (median and every run), and the tab's JS heap
-// afterwards. Not a test: nothing is asserted.
+// and resident memory afterwards. Not a test: nothing is asserted.
 //
 //     bench/viewer.mjs [--runs 5] [--days 7] [--archive SESSION.zip] [--screenshot out.png]
 //     (TRELVIK_BUILD_DIR selects the build, default build/)
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { inflateSync, deflateSync } from 'node:zlib';
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
@@ -30,6 +30,26 @@ const { values: opt } = parseArgs({
 const build = process.env.TRELVIK_BUILD_DIR ?? join(repo, 'build');
 const work = mkdtempSync(join(tmpdir(), 'trelvik-viewer-bench-'));
 const MiB = 1024 * 1024;
+
+// Memory of the tab's process: the largest renderer of the benchmark's own
+// browser profile, resident in all and anonymous (without the shared
+// libraries), from /proc.
+function tabResident(profile) {
+  let best = { rss: 0, anon: 0 };
+  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
+    try {
+      const cmd = readFileSync(`/proc/${pid}/cmdline`, 'latin1');
+      if (!cmd.includes('--type=renderer') || !cmd.includes(profile)) continue;
+      const status = readFileSync(`/proc/${pid}/status`, 'latin1');
+      const rss = Number(/VmRSS:\s+(\d+)/.exec(status)[1]) * 1024;
+      const anon = Number(/RssAnon:\s+(\d+)/.exec(status)[1]) * 1024;
+      if (rss > best.rss) best = { rss, anon };
+    } catch {
+      // The process ended while it was being read.
+    }
+  }
+  return best;
+}
 
 // The README's picture: the findings and the memory charts zoomed to the
 // memory finding, written as a palette PNG to stay small.
@@ -132,7 +152,8 @@ try {
   }
   console.log(`archive: ${(statSync(archive).size / MiB).toFixed(1)} MiB (${archive})`);
 
-  const browser = await chromium.launchPersistentContext(join(work, 'profile'), {
+  const profile = join(work, 'profile');
+  const browser = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
@@ -160,8 +181,10 @@ try {
       findings: document.querySelectorAll('#findings-list li').length,
     }));
     times.push(ms);
+    const tab = tabResident(profile);
     console.log(`run ${run + 1}: ${ms.toFixed(0)} ms to ${shown.charts} charts and ${shown.findings} findings; ` +
-      `JS heap used ${(metrics.JSHeapUsedSize / MiB).toFixed(0)} MiB of ${(metrics.JSHeapTotalSize / MiB).toFixed(0)} MiB`);
+      `JS heap used ${(metrics.JSHeapUsedSize / MiB).toFixed(0)} MiB of ${(metrics.JSHeapTotalSize / MiB).toFixed(0)} MiB; ` +
+      `tab resident ${(tab.rss / MiB).toFixed(0)} MiB, ${(tab.anon / MiB).toFixed(0)} MiB of it anonymous`);
     if (opt.screenshot && run === 0) await screenshot(page, opt.screenshot);
     await page.close();
   }

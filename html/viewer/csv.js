@@ -106,6 +106,7 @@
     const t = [];
     const values = [];
     for (let c = 0; c < width; c++) values.push([]);
+    const texts = new Map();
     for (let i = 1; i < lines.length; i++) {
       let line = lines[i];
       if (line.charCodeAt(line.length - 1) === 13) line = line.slice(0, -1);
@@ -123,7 +124,7 @@
       t.push(time);
       for (let c = 0; c < width; c++) {
         if (!numeric[c]) {
-          values[c].push(cells[c]);
+          values[c].push(intern(texts, cells[c]));
           continue;
         }
         const n = cellNumber(cells[c]);
@@ -141,6 +142,18 @@
       columns.push({ name: header[c], numeric: numeric[c], values: values[c] });
     }
     return { header, t, columns, errors, fatal: null };
+  }
+
+  // One copy of each distinct text: a cell cut from the file's text would
+  // keep the whole file alive, and text columns (packages, commands, states)
+  // repeat the same few values on every row.
+  function intern(texts, cell) {
+    let copy = texts.get(cell);
+    if (copy === undefined) {
+      copy = JSON.parse(JSON.stringify(cell));
+      texts.set(copy, copy);
+    }
+    return copy;
   }
 
   // A column whose filled cells are mostly numbers in the first rows is

@@ -7,9 +7,9 @@
 // Global TrelvikSession in a page, require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) {
-    module.exports = factory(require('./csv.js'), require('./series.js'), require('./findings.js'));
-  } else root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings);
-})(typeof self !== 'undefined' ? self : this, function (TC, TS, TF) {
+    module.exports = factory(require('./csv.js'), require('./series.js'), require('./findings.js'), require('./archive.js'));
+  } else root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings, root.TrelvikArchive);
+})(typeof self !== 'undefined' ? self : this, function (TC, TS, TF, TA) {
   'use strict';
 
   const decoder = new TextDecoder('utf-8');
@@ -118,12 +118,30 @@
         last = Date.now();
       }
     }
+    await unpackServerReports(session);
     session.snapshots.sort((a, b) => (a.time || 0) - (b.time || 0) || a.path.localeCompare(b.path));
     const start = session.facts.find((f) => /^Start Time/.test(f.name));
     const zone = start && /\d\d:\d\d:\d\d (\S+) \d{4}$/.exec(start.value);
     session.zone = zone ? zone[1] : '';
     session.findings = TF.analyse(session.series, { cpuCount: session.cpuCount });
     return session;
+  }
+
+  // On the internal storage the server reports are packed into one
+  // "Server_Reports.zip"; its reports are listed like loose ones.
+  async function unpackServerReports(session) {
+    for (const packed of session.snapshots.filter((s) => /Server_Reports\.zip$/.test(s.path))) {
+      let zip;
+      try {
+        zip = TA.readZip(await packed.read());
+      } catch (e) {
+        continue; // listed as it is; opening it tells why it cannot be read
+      }
+      for (const m of zip.members.filter((x) => !x.path.endsWith('/'))) {
+        const path = `${packed.path}/${m.path}`;
+        session.snapshots.push({ path, kind: 'server report', time: snapshotTime(m.path), size: m.size, read: () => m.read() });
+      }
+    }
   }
 
   function readCsv(file, text, session) {

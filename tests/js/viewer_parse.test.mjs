@@ -129,3 +129,17 @@ test('a damaged session: each bad file carries its error, the good ones their se
   assert.equal(byPath.get('system_monitoring/monitoring_meminfo/Ragged.csv').series[0].t.length, 29);
   assert.deepEqual(session.facts.map((f) => f.name), ['Model Name', 'Serial Number']);
 });
+
+test('an internal-storage session: the reports packed in Server_Reports.zip are listed by time', async () => {
+  const report = new TextEncoder().encode('----- Server report -----\n');
+  const inner = fflate.zipSync({ 'Server_Report_2026-12-06T184853UTC.txt': report, 'Server_Report_2026-12-07T184853UTC.txt': report });
+  const outer = fflate.zipSync({
+    '20261206_18_48_53/Session_Information.txt': new TextEncoder().encode('Edge storage location: Internal Storage\r\n'),
+    '20261206_18_48_53/system_monitoring/monitoring_basic/Server_Reports/Server_Reports.zip': inner,
+  });
+  const session = await TSn.openSession(TA.readZip(outer).members);
+  const reports = session.snapshots.filter((s) => s.kind === 'server report');
+  assert.deepEqual(reports.map((s) => TC.formatTime(s.time)), ['2026-12-06 18:48', '2026-12-07 18:48']);
+  assert.deepEqual(await reports[1].read(), report);
+  assert.deepEqual(session.findings, []);
+});
