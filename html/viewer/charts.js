@@ -108,6 +108,29 @@
     };
   }
 
+  // The legend entries: time first, then each series with its colour, its
+  // value in its unit (or its state's word) and steps for states.
+  function seriesOptions(chart, state) {
+    const series = [{ value: (u, v) => (v == null ? '–' : fmtTime(v)) }];
+    chart.series.forEach((s, k) => {
+      series.push({
+        label: s.label,
+        show: s.show !== false,
+        stroke: PALETTE[k % PALETTE.length],
+        width: 1.5,
+        spanGaps: false,
+        paths: state ? uPlot.paths.stepped({ align: 1 }) : undefined,
+        value: state ? (u, v) => (v == null ? '–' : state.states[v]) : (u, v) => fmtValue(v, s.unit || chart.unit),
+      });
+    });
+    return series;
+  }
+
+  function yAxisOptions(state, unit) {
+    if (!state) return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: 80 };
+    return { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: 110 };
+  }
+
   // Draws one chart into `target`: { id, title, unit, kind, series } from
   // TrelvikSeries.buildCharts. Returns the uPlot instance.
   function makeChart(chart, target, options) {
@@ -119,21 +142,6 @@
     });
     const data = TS.align(shown);
     const unit = chart.unit;
-    const series = [{ value: (u, v) => (v == null ? '–' : fmtTime(v)) }];
-    chart.series.forEach((s, k) => {
-      series.push({
-        label: s.label,
-        show: s.show !== false,
-        stroke: PALETTE[k % PALETTE.length],
-        width: 1.5,
-        spanGaps: false,
-        paths: state ? uPlot.paths.stepped({ align: 1 }) : undefined,
-        value: state ? (u, v) => (v == null ? '–' : state.states[v]) : (u, v) => fmtValue(v, s.unit || unit),
-      });
-    });
-    const yAxis = state
-      ? { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: 110 }
-      : { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: 80 };
     const opts = {
       width,
       height: state ? Math.max(90, 40 + 22 * state.states.length) : 190,
@@ -143,8 +151,8 @@
         x: { time: true, min: range ? range[0] : undefined, max: range ? range[1] : undefined },
         y: state ? { range: [-0.5, Math.max(0.5, state.states.length - 0.5)] } : { range: (u, min, max) => padRange(min, max) },
       },
-      series,
-      axes: [{ values: (u, splits) => timeLabels(splits), space: 70 }, yAxis],
+      series: seriesOptions(chart, state),
+      axes: [{ values: (u, splits) => timeLabels(splits), space: 70 }, yAxisOptions(state, unit)],
       legend: { live: true },
       plugins: [bandsPlugin(findingsFor(chart, findings))],
       hooks: { setScale: [(u, key) => { if (key === 'x') group.changed(u); }] },

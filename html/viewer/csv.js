@@ -103,9 +103,23 @@
 
     const width = header.length;
     const numeric = sampleTypes(lines, width);
+    const { t, values } = readRows(lines, { header, dateCol, timeCol, numeric }, errors);
+    if (!t.length) return { ...empty('no readable rows'), errors };
+
+    const columns = [];
+    for (let c = 0; c < width; c++) {
+      if (c === dateCol || c === timeCol) continue;
+      columns.push({ name: header[c], numeric: numeric[c], values: values[c] });
+    }
+    return { header, t, columns, errors, fatal: null };
+  }
+
+  // The rows under the header: times and one value list per column.
+  function readRows(lines, layout, errors) {
+    const { header, dateCol, timeCol, numeric } = layout;
+    const width = header.length;
     const t = [];
-    const values = [];
-    for (let c = 0; c < width; c++) values.push([]);
+    const values = header.map(() => []);
     const texts = new Map();
     for (let i = 1; i < lines.length; i++) {
       let line = lines[i];
@@ -128,20 +142,11 @@
           continue;
         }
         const n = cellNumber(cells[c]);
-        if (n === undefined) {
-          errors.add(`line ${i + 1}: "${cells[c]}" in column "${header[c]}" is not a number`);
-          values[c].push(null);
-        } else values[c].push(n);
+        if (n === undefined) errors.add(`line ${i + 1}: "${cells[c]}" in column "${header[c]}" is not a number`);
+        values[c].push(n === undefined ? null : n);
       }
     }
-    if (!t.length) return { ...empty('no readable rows'), errors };
-
-    const columns = [];
-    for (let c = 0; c < width; c++) {
-      if (c === dateCol || c === timeCol) continue;
-      columns.push({ name: header[c], numeric: numeric[c], values: values[c] });
-    }
-    return { header, t, columns, errors, fatal: null };
+    return { t, values };
   }
 
   // One copy of each distinct text: a cell cut from the file's text would

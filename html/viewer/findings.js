@@ -253,9 +253,8 @@
     });
   }
 
-  function heat(ctx) {
+  function overLimit(ctx, sensors) {
     const out = [];
-    const sensors = ctx.all.filter((s) => s.chart === 'env:temperatures');
     for (const s of sensors) {
       for (const [a, b] of runs(s.t.length, (i) => s.v[i] != null && s.v[i] > THRESHOLDS.heatMaxCelsius, 1)) {
         let peak = -Infinity;
@@ -265,7 +264,24 @@
           s.t[a], s.t[b], [s.file]));
       }
     }
-    const states = ctx.all.filter((s) => s.chart === 'env:states');
+    return out;
+  }
+
+  // First value and peak (with its time) of a sensor within [from, to].
+  function rise(s, from, to) {
+    let first = null, peak = -Infinity, peakAt = from;
+    for (let i = 0; i < s.t.length; i++) {
+      if (s.t[i] < from || s.t[i] > to || s.v[i] == null) continue;
+      if (first == null) first = s.v[i];
+      if (s.v[i] > peak) { peak = s.v[i]; peakAt = s.t[i]; }
+    }
+    return first == null ? null : { first, peak, peakAt };
+  }
+
+  // Sensors rising while a fan reports a fault, or while a heater heats a
+  // camera that is warm already.
+  function risingWhile(sensors, states) {
+    const out = [];
     for (const st of states) {
       const fan = /^Fan/.test(st.label);
       const bad = (i) => st.text[i] != null && (fan ? THRESHOLDS.fanFault : THRESHOLDS.heaterOn).test(st.text[i]);
@@ -273,22 +289,23 @@
         const from = st.t[a];
         const to = st.t[b];
         for (const s of sensors) {
-          let first = null, peak = -Infinity, peakAt = from;
-          for (let i = 0; i < s.t.length; i++) {
-            if (s.t[i] < from || s.t[i] > to || s.v[i] == null) continue;
-            if (first == null) first = s.v[i];
-            if (s.v[i] > peak) { peak = s.v[i]; peakAt = s.t[i]; }
-          }
-          if (first == null || peak - first < THRESHOLDS.heatRiseCelsius) continue;
-          if (!fan && peak <= THRESHOLDS.heaterMaxCelsius) continue;
+          const r = rise(s, from, to);
+          if (!r || r.peak - r.first < THRESHOLDS.heatRiseCelsius) continue;
+          if (!fan && r.peak <= THRESHOLDS.heaterMaxCelsius) continue;
           const why = fan ? `while ${st.label} reported "${st.text[a]}"` : `while ${st.label} was on`;
           out.push(finding('heat', 'warning',
-            `Sensor ${s.label} rose from ${first.toFixed(1)} °C to ${peak.toFixed(1)} °C between ${fmtTime(from)} and ${fmtTime(peakAt)} ${why}.`,
+            `Sensor ${s.label} rose from ${r.first.toFixed(1)} °C to ${r.peak.toFixed(1)} °C between ${fmtTime(from)} and ${fmtTime(r.peakAt)} ${why}.`,
             from, to, [s.file, st.file]));
         }
       }
     }
     return out;
+  }
+
+  function heat(ctx) {
+    const sensors = ctx.all.filter((s) => s.chart === 'env:temperatures');
+    const states = ctx.all.filter((s) => s.chart === 'env:states');
+    return [...overLimit(ctx, sensors), ...risingWhile(sensors, states)];
   }
 
   function load(ctx) {
