@@ -13,6 +13,9 @@
   const decoder = new TextDecoder('utf-8');
 
   let current = null; // { session, group, plots, full: [min, max] }
+  // Counts the sessions opened: a session chosen while another is still
+  // being read replaces it, and the older one stops where it is.
+  let opening = 0;
 
   function el(tag, attrs, ...children) {
     const e = document.createElement(tag);
@@ -43,6 +46,7 @@
     const zip = TA.readZip(bytes);
     if (!zip.members.length) {
       banner(`${label}: ${zip.error}`, 'error');
+      document.body.dataset.state = 'error';
       return;
     }
     await openMembers(zip.members, label, { archiveError: zip.error, archiveSize: bytes.length });
@@ -60,23 +64,27 @@
   }
 
   async function openMembers(members, label, extra) {
+    const mine = ++opening;
     document.body.dataset.state = 'loading';
     reset();
     let session;
     try {
       session = await TSn.openSession(members, {
-        progress: (done, total) => banner(`Reading ${label}: ${done} of ${total} files…`, 'busy'),
+        progress: (done, total) => mine === opening && banner(`Reading ${label}: ${done} of ${total} files…`, 'busy'),
       });
     } catch (e) {
+      if (mine !== opening) return;
       banner(`${label} could not be opened: ${e.message || e}`, 'error');
       document.body.dataset.state = 'error';
       return;
     }
+    if (mine !== opening) return;
     session.label = label;
     session.archiveError = extra.archiveError || null;
     session.archiveSize = extra.archiveSize || 0;
     banner(`Drawing ${label}…`, 'busy');
     await render(session);
+    if (mine !== opening) return;
     const bad = session.files.filter((f) => f.error).length + (session.archiveError ? 1 : 0);
     const zone = session.zone ? ` Times are the camera's (${session.zone}).` : '';
     const summary = `${label}: ${session.files.length} files, ${current.plots.length} charts, ${session.findings.length} findings.${zone}`;
@@ -101,6 +109,7 @@
     current = { session, plots: [], full, group: TCh.createGroup(showRange) };
     renderFindings(session);
     await renderCharts(session, charts);
+    if (!current || current.session !== session) return;
     renderSnapshots(session);
     renderFiles(session);
     if (full) showRange(full[0], full[1]);
@@ -179,6 +188,7 @@
       if (chart.id === 'streams') figure.append(changesTable(chart.series[0]));
       if (Date.now() - last > 100) {
         await pause();
+        if (!current || current.session !== session) return;
         last = Date.now();
       }
     }

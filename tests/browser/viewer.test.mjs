@@ -143,6 +143,35 @@ test('damaged input: each bad file shows its error, the rest renders, the tab st
   await page.close();
 });
 
+test('an archive chosen while another is still being read replaces it', async () => {
+  const demo = join(repo, 'tests/fixtures/viewer/demo_session.zip');
+  const page = await open(`file://${html}/viewer.html`, async (p) => {
+    // The first session is held back until the second has been shown.
+    await p.evaluate(() => {
+      const read = window.TrelvikSession.openSession;
+      let first = true;
+      window.TrelvikSession.openSession = async (...args) => {
+        if (first) {
+          first = false;
+          await new Promise((resolve) => { window.releaseFirst = resolve; });
+        }
+        return read(...args);
+      };
+    });
+    await p.setInputFiles('#zip-input', generated.archive);
+    await p.waitForFunction(() => window.releaseFirst);
+    await p.setInputFiles('#zip-input', demo);
+  });
+  await page.evaluate(() => window.releaseFirst());
+  await page.waitForTimeout(2000);
+  assert.match(await page.textContent('#banner'), /^demo_session\.zip: /);
+  assert.deepEqual(await page.$$eval('#findings-list li', (items) => items.length), 0);
+  assert.equal(new Set(await page.$$eval('figure.chart', (f) => f.map((x) => x.dataset.chart))).size,
+    await page.locator('figure.chart').count());
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
 test('the report command writes one file that opens offline with the same charts and findings', async () => {
   const report = join(work, 'report.html');
   execFileSync(join(build, 'bin', 'trelvik_session_report'), [generated.archive, '-o', report]);
