@@ -3,8 +3,10 @@
 // two-minute rounds, every collector and the package scripts' files, top
 // snapshots included) opened from its archive in headless chromium. Prints
 // the archive's size, the time from choosing the file until every chart and
-// the findings are on screen (median and every run), and the tab's JS heap
-// and resident memory afterwards. Not a test: nothing is asserted.
+// the findings are on screen (median and every run) with the CPU time the
+// browser spent on it (the figure to compare on a busy machine), and the
+// tab's JS heap and resident memory afterwards. Not a test: nothing is
+// asserted.
 //
 //     bench/viewer.mjs [--runs 5] [--days 7] [--archive SESSION.zip] [--screenshot out.png]
 //     (TRELVIK_BUILD_DIR selects the build, default build/)
@@ -49,6 +51,23 @@ function tabResident(profile) {
     }
   }
   return best;
+}
+
+// CPU seconds used so far by the renderers of the profile: the work of
+// opening a session whatever else the machine is doing.
+function rendererCpu(profile) {
+  let ticks = 0;
+  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
+    try {
+      if (!readFileSync(`/proc/${pid}/cmdline`, 'latin1').includes(profile)) continue;
+      // utime and stime follow the parenthesised command name.
+      const fields = readFileSync(`/proc/${pid}/stat`, 'latin1').split(') ')[1].split(' ');
+      ticks += Number(fields[11]) + Number(fields[12]);
+    } catch {
+      // The process ended while it was being read.
+    }
+  }
+  return ticks / 100; // USER_HZ
 }
 
 // The README's picture: the findings and the memory charts zoomed to the
@@ -169,10 +188,12 @@ try {
     await page.evaluate(() => {
       document.getElementById('zip-input').addEventListener('change', () => { window.benchStart = performance.now(); }, { capture: true });
     });
+    const cpuBefore = rendererCpu(profile);
     await page.setInputFiles('#zip-input', archive);
     await page.waitForFunction(() => document.body.dataset.state === 'ready', null, { timeout: 120000 });
     const ms = await page.evaluate(() => new Promise((resolve) =>
       requestAnimationFrame(() => requestAnimationFrame(() => resolve(performance.now() - window.benchStart)))));
+    const cpu = rendererCpu(profile) - cpuBefore;
     const cdp = await page.context().newCDPSession(page);
     await cdp.send('Performance.enable');
     const metrics = Object.fromEntries((await cdp.send('Performance.getMetrics')).metrics.map((m) => [m.name, m.value]));
@@ -182,7 +203,7 @@ try {
     }));
     times.push(ms);
     const tab = tabResident(profile);
-    console.log(`run ${run + 1}: ${ms.toFixed(0)} ms to ${shown.charts} charts and ${shown.findings} findings; ` +
+    console.log(`run ${run + 1}: ${ms.toFixed(0)} ms (${cpu.toFixed(2)} s of browser CPU) to ${shown.charts} charts and ${shown.findings} findings; ` +
       `JS heap used ${(metrics.JSHeapUsedSize / MiB).toFixed(0)} MiB of ${(metrics.JSHeapTotalSize / MiB).toFixed(0)} MiB; ` +
       `tab resident ${(tab.rss / MiB).toFixed(0)} MiB, ${(tab.anon / MiB).toFixed(0)} MiB of it anonymous`);
     if (opt.screenshot && run === 0) await screenshot(page, opt.screenshot);

@@ -120,7 +120,7 @@
     const width = header.length;
     const t = [];
     const values = header.map(() => []);
-    const texts = new Map();
+    const recent = header.map(() => []);
     for (let i = 1; i < lines.length; i++) {
       let line = lines[i];
       if (line.charCodeAt(line.length - 1) === 13) line = line.slice(0, -1);
@@ -138,7 +138,7 @@
       t.push(time);
       for (let c = 0; c < width; c++) {
         if (!numeric[c]) {
-          values[c].push(intern(texts, cells[c]));
+          values[c].push(intern(recent[c], cells[c]));
           continue;
         }
         const n = cellNumber(cells[c]);
@@ -149,15 +149,16 @@
     return { t, values };
   }
 
-  // One copy of each distinct text: a cell cut from the file's text would
-  // keep the whole file alive, and text columns (packages, commands, states)
-  // repeat the same few values on every row.
-  function intern(texts, cell) {
-    let copy = texts.get(cell);
-    if (copy === undefined) {
-      copy = JSON.parse(JSON.stringify(cell));
-      texts.set(copy, copy);
-    }
+  // One copy of each recent distinct text per column: a cell cut from the
+  // file's text would keep the whole file alive, and text columns (packages,
+  // commands, states) repeat a few values row after row. Comparing with the
+  // last few values is cheaper than hashing every cell.
+  const RECENT_TEXTS = 16;
+  function intern(recent, cell) {
+    for (let k = 0; k < recent.length; k++) if (recent[k] === cell) return recent[k];
+    const copy = JSON.parse(JSON.stringify(cell));
+    if (recent.length >= RECENT_TEXTS) recent.pop();
+    recent.unshift(copy);
     return copy;
   }
 
