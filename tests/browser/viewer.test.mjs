@@ -116,6 +116,10 @@ test('a chosen session folder opens like its archive', async () => {
   assert.equal(await page.getAttribute('body', 'data-state'), 'ready');
   assert.equal(await page.locator('#findings-list li[data-rule="memory"]').count(), 1);
   assert.deepEqual(await badRows(page), []);
+  // Readable on a phone: long paths break instead of widening the page.
+  await page.setViewportSize({ width: 360, height: 800 });
+  await page.waitForTimeout(300);
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= 360);
   await page.close();
 });
 
