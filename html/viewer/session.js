@@ -94,6 +94,9 @@
       const kind = kinds[i];
       const file = { path, kind, size: m.size, error: null, warnings: [], series: [] };
       session.files.push(file);
+      if (kind !== 'csv' && kind !== 'information' && kind !== 'signature') {
+        session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read() });
+      }
       if (reads[i]) {
         let text;
         try {
@@ -108,9 +111,6 @@
         else if (kind === 'information') session.facts = readFacts(text);
         else if (kind === 'signature') session.signature = readFacts(text);
         else session.cpuCount = TF.cpuCountFromInterrupts(text);
-      }
-      if (kind !== 'csv' && kind !== 'information' && kind !== 'signature') {
-        session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read() });
       }
       if (Date.now() - last > 50) {
         progress(i + 1, files.length);
