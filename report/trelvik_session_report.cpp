@@ -57,7 +57,8 @@ int write_report(const Arguments& args) {
     LOG_ERROR("The viewer file '%s' is not built into this program", page ? missing.c_str() : "viewer.html");
     return 1;
   }
-  if (!trelvik::atomic_replace(args.output, *report)) {
+  // A fixed name beside the report: an interrupted run leaves one known leftover.
+  if (!trelvik::atomic_replace(args.output, args.output + ".tmp", *report)) {
     LOG_ERROR("Could not write the report '%s'", args.output.c_str());
     return 1;
   }
