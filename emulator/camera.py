@@ -9,6 +9,7 @@ log lines are captured through a preload library into workdir/syslog.jsonl.
 """
 import json
 import os
+import platform
 import shutil
 import signal
 import subprocess
@@ -72,6 +73,22 @@ DEFAULT_API_PASSWORD = "pass"
 
 def build_dir():
     return Path(os.environ.get("TRELVIK_BUILD_DIR", SOURCE_DIR / "build"))
+
+
+def build_architecture():
+    """The architecture the build under test is for ("x86_64", "aarch64")."""
+    info = build_dir() / "package.info"
+    if info.exists():
+        for line in info.read_text().splitlines():
+            if line.startswith("architecture="):
+                return line.split("=", 1)[1]
+    return platform.machine()
+
+
+def helper_threads():
+    """Threads that every program of the build has beside its own: qemu-user,
+    which runs a build for another architecture, adds its RCU thread."""
+    return 0 if build_architecture() == platform.machine() else 1
 
 
 def sanitized():
@@ -296,7 +313,10 @@ class Camera:
             "TRELVIK_DEVICE_ROOT": str(self.root),
             "DBUS_SYSTEM_BUS_ADDRESS": self.bus_address,
             "TRELVIK_SYSLOG_CAPTURE": str(self.syslog),
-            "LD_PRELOAD": str(build_dir() / "lib" / "libtrelvik_syslog_capture.so"),
+            # "$LIB" is expanded by each process's loader to its own
+            # multiarch folder: under an aarch64 build the programs load the
+            # aarch64 capture and the host's tools they start the host's one.
+            "LD_PRELOAD": str(build_dir()) + "/$LIB/libtrelvik_syslog_capture.so",
         })
         if sanitized():
             env["ASAN_OPTIONS"] = "verify_asan_link_order=0:detect_leaks=1:abort_on_error=0:exitcode=86"
