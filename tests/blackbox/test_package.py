@@ -110,6 +110,11 @@ def test_install_lays_out_the_tree_and_start_refuses_what_would_leak_or_spin(pac
     assert sorted(p.name for p in (package.dir / "shell").iterdir()) == sorted(
         p.name for p in (SOURCE_DIR / "shell").iterdir())
     assert list((package.dir / "localdata").iterdir()) == []
+    if (build_dir() / "html").is_dir():
+        assert not list((package.dir / "html").rglob("*.cmake"))
+        assert sorted(p.relative_to(package.dir / "html") for p in (package.dir / "html").rglob("*")) == sorted(
+            p.relative_to(build_dir() / "html") for p in (build_dir() / "html").rglob("*")
+            if "CMakeFiles" not in p.parts and p.suffix != ".cmake")
     assert (package.dir / "conf" / "api_password").stat().st_mode & 0o777 == 0o600
 
     # The template leaves the device facts empty: nothing may start with them.
