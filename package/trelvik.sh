@@ -48,7 +48,8 @@ read_setup() {
     say "no API password in $password"
     return 1
   fi
-  # shellcheck disable=SC2012 # ls is the portable way to read mode and owner
+  # ls is the portable way to read mode and owner; its words are wanted apart.
+  # shellcheck disable=SC2012,SC2046
   set -- $(ls -ln "$password")
   case $1 in
     -r--------|-r--------[.+]|-rw-------|-rw-------[.+]) ;;
@@ -67,8 +68,18 @@ start_daemon() {
   exec "$pkg/trelvik_daemon" "$serial" "$full_name" "$prod_type" "$api_user" < "$password"
 }
 
+# The tool writes into a named pipe rather than a shell pipeline, so that
+# both ends have process ids of their own to stop: the listener becomes this
+# subshell, the tool's id goes to its own file.
 start_listener() {
-  "$root$event_tool" | "$pkg/trelvik_eventlistener"
+  if [ -f "$run/event_tool.pid" ]; then
+    kill "$(cat "$run/event_tool.pid")" 2>/dev/null
+  fi
+  rm -f "$run/events"
+  mkfifo -m 600 "$run/events" || exit 1
+  "$root$event_tool" > "$run/events" &
+  echo $! > "$run/event_tool.pid"
+  exec "$pkg/trelvik_eventlistener" < "$run/events"
 }
 
 # Runs a start function again whenever what it started ends, but never
@@ -95,7 +106,7 @@ supervise() {
   echo $$ > "$supervisor_pid"
   loops=
   # The loops first, so that nothing is started again, then the programs.
-  trap 'kill $loops 2>/dev/null; kill $(cat "$run/trelvik_daemon.pid" "$run/trelvik_eventlistener.pid" 2>/dev/null) 2>/dev/null; rm -f "$run"/*.pid; exit 0' TERM INT HUP
+  trap 'kill $loops 2>/dev/null; rm -f "$supervisor_pid"; kill $(cat "$run"/*.pid 2>/dev/null) 2>/dev/null; rm -f "$run"/*.pid "$run/events"; exit 0' TERM INT HUP
   keep_running trelvik_daemon start_daemon &
   loops=$!
   if [ -n "$event_tool" ] && [ -x "$root$event_tool" ]; then
@@ -155,7 +166,7 @@ stop() {
     say "stopping with SIGKILL"
     kill -KILL "-$pid" 2>/dev/null
   fi
-  rm -f "$run"/*.pid
+  rm -f "$run"/*.pid "$run/events"
 }
 
 case ${1:-} in

@@ -91,7 +91,9 @@ class Package:
 
 @pytest.fixture
 def package(camera):
-    camera.path("/usr/bin/eventprint").write_text(f"#!/bin/sh\ncat '{EVENTS}'\nexec sleep 600\n")
+    # Prints two events, then runs until stopped, as the device's tool does;
+    # its command line names the camera's root, so a tool left running shows.
+    camera.path("/usr/bin/eventprint").write_text(f"#!/bin/sh\ncat '{EVENTS}'\nwhile sleep 1; do :; done\n")
     camera.path("/usr/bin/eventprint").chmod(0o755)
     return Package(camera)
 
