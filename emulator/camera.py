@@ -63,7 +63,7 @@ exec /usr/bin/curl "$@"
 # writing the whole output of df into the override file.
 DF_WRAPPER = """#!/bin/sh
 if [ -f '{override}' ]; then cat '{override}'; exit 0; fi
-exec /bin/busybox df "$@"
+exec '{busybox}' df "$@"
 """
 
 API_ADDRESS = "127.0.0.12"  # matches the device paths module
@@ -89,6 +89,15 @@ def helper_threads():
     """Threads that every program of the build has beside its own: qemu-user,
     which runs a build for another architecture, adds its RCU thread."""
     return 0 if build_architecture() == platform.machine() else 1
+
+
+def device_busybox():
+    """The camera's busybox: for the aarch64 build Debian's arm64 one, which
+    tools/setup unpacks into .cache/, otherwise (or until then) the host's."""
+    arm64 = SOURCE_DIR / ".cache" / "arm64" / "busybox"
+    if build_architecture() == "aarch64" and arm64.exists():
+        return str(arm64)
+    return shutil.which("busybox") or "/bin/busybox"
 
 
 def sanitized():
@@ -200,7 +209,8 @@ class Camera:
                     shutil.copy2(script, dest)
         self._write_executable(self.path("/usr/bin/curl"), CURL_WRAPPER.format(
             address=API_ADDRESS, port_file=self.api_port_file))
-        self._write_executable(self.path("/bin/df"), DF_WRAPPER.format(override=self.df_override))
+        self._write_executable(self.path("/bin/df"), DF_WRAPPER.format(override=self.df_override,
+                                                                       busybox=device_busybox()))
         tail = self.path("/usr/bin/tail")
         if not tail.exists():
             tail.symlink_to("/usr/bin/tail")
@@ -211,7 +221,7 @@ class Camera:
 
     def _lay_out_tools(self):
         self.tools.mkdir(parents=True, exist_ok=True)
-        busybox = shutil.which("busybox") or "/bin/busybox"
+        busybox = device_busybox()
         for tool in ("ps", "top", "uptime"):
             link = self.tools / tool
             if not link.exists():
