@@ -93,7 +93,9 @@ keep_running() {
     echo $! > "$run/$name.pid"
     wait $!
     say "$name ended with status $?"
-    left=$((started + restart_period - $(date +%s)))
+    # date counts whole seconds: one more makes sure that a whole period
+    # has passed.
+    left=$((started + restart_period + 1 - $(date +%s)))
     if [ "$left" -gt 0 ]; then
       sleep "$left"
     fi
