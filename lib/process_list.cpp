@@ -1,0 +1,207 @@
+#include "lib/process_list.hpp"
+
+#include <dirent.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "lib/device_paths.hpp"
+#include "lib/pipe.hpp"
+
+namespace trelvik {
+namespace {
+
+// busybox top's line limits without a terminal: summary lines are built in
+// an 80-byte buffer, process lines in a 448-byte one.
+constexpr std::size_t kSummaryWidth = 79;
+constexpr std::size_t kRowWidth = 446;
+constexpr const char* kHeader = "  PID  PPID USER     STAT   VSZ %VSZ %CPU COMMAND";
+// top -n 1 measures CPU use over this pause before its only screen.
+constexpr auto kBaselinePause = std::chrono::milliseconds(100);
+
+std::string read_or_empty(const std::string& path) {
+  std::string text;
+  read_text_file(path, text);
+  return text;
+}
+
+std::string capped(std::string text, std::size_t width) {
+  if (text.size() > width) text.resize(width);
+  return text;
+}
+
+std::uint64_t kib_value(const NameValues& values, std::string_view name) {
+  std::uint64_t value = 0;
+  const std::string_view text = value_of(values, name);
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+std::string memory_line(const NameValues& meminfo) {
+  const std::uint64_t total = kib_value(meminfo, "MemTotal"), free = kib_value(meminfo, "MemFree");
+  char line[160];
+  std::snprintf(line, sizeof line, "Mem: %lluK used, %lluK free, %lluK shrd, %lluK buff, %lluK cached",
+                static_cast<unsigned long long>(total > free ? total - free : 0),
+                static_cast<unsigned long long>(free),
+                static_cast<unsigned long long>(kib_value(meminfo, "Shmem")),
+                static_cast<unsigned long long>(kib_value(meminfo, "Buffers")),
+                static_cast<unsigned long long>(kib_value(meminfo, "Cached")));
+  return capped(line, kSummaryWidth);
+}
+
+std::string cpu_line(const CpuTimes& now, const CpuTimes& before) {
+  const auto delta = [](std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; };
+  const std::uint64_t total = std::max<std::uint64_t>(delta(now.total(), before.total()), 1);
+  const auto percent = [&](std::uint64_t a, std::uint64_t b) {
+    return static_cast<unsigned>(100 * delta(a, b) / total);
+  };
+  char line[160];
+  std::snprintf(line, sizeof line, "CPU:%4u%% usr%4u%% sys%4u%% nic%4u%% idle%4u%% io%4u%% irq%4u%% sirq",
+                percent(now.user, before.user), percent(now.system, before.system), percent(now.nice, before.nice),
+                percent(now.idle, before.idle), percent(now.iowait, before.iowait), percent(now.irq, before.irq),
+                percent(now.softirq, before.softirq));
+  return capped(line, kSummaryWidth);
+}
+
+// busybox's state column: the kernel's letter, "W" without memory of its
+// own (kernel threads), "<" or "N" for a raised or lowered priority.
+std::string state_text(const PidStat& process) {
+  std::string state(1, process.state);
+  if (process.vsize_kib == 0 && process.state != 'Z') state += 'W';
+  if (process.nice != 0) state += process.nice < 0 ? '<' : 'N';
+  state.resize(3, ' ');
+  return state;
+}
+
+// %VSZ in busybox top's fixed-point arithmetic (so that the column reads as
+// top's did, rounding of very large sizes included).
+unsigned percent_of_memory(std::uint64_t vsz_kib, std::uint64_t mem_total_kib) {
+  if (mem_total_kib == 0) return 0;
+  unsigned shift = 21;
+  auto scale = static_cast<unsigned>(100ull * (1u << shift) / mem_total_kib);
+  while (scale >= 512) {
+    scale /= 4;
+    shift -= 2;
+  }
+  const std::uint64_t half = (1u << shift) / 2;
+  return static_cast<unsigned>((vsz_kib * scale + half) >> shift);
+}
+
+}  // namespace
+
+std::vector<PidStat> scan_processes(const std::string& dir) {
+  std::vector<PidStat> processes;
+  DIR* folder = ::opendir(dir.c_str());
+  if (folder == nullptr) return processes;
+  while (const dirent* entry = ::readdir(folder)) {
+    if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
+    std::string text;
+    if (!read_text_file(dir + entry->d_name + "/stat", text)) continue;  // ended meanwhile
+    if (std::optional<PidStat> stat = parse_pid_stat(text)) processes.push_back(std::move(*stat));
+  }
+  ::closedir(folder);
+  return processes;
+}
+
+std::optional<std::string> read_process_command(const std::string& dir, const PidStat& process,
+                                                std::size_t width) {
+  std::string cmdline;
+  if (!read_text_file(dir + std::to_string(process.pid) + "/cmdline", cmdline)) return std::nullopt;
+  return process_command(cmdline, process.comm, width);
+}
+
+std::uint64_t rss_kib(const PidStat& process) {
+  static const std::uint64_t page_kib = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) / 1024;
+  return process.rss_pages * page_kib;
+}
+
+TopSnapshots::TopSnapshots(std::string processes_dir) : dir_(std::move(processes_dir)) {}
+
+std::vector<TopSnapshots::Busy> TopSnapshots::busiest(const std::vector<PidStat>& processes) {
+  std::unordered_map<int, std::uint64_t> ticks;
+  std::vector<Busy> busy;
+  for (const PidStat& process : processes) {
+    ticks.emplace(process.pid, process.ticks);
+    const auto before = previous_ticks_.find(process.pid);
+    // A process new since the last reading (or a reused id) spent all its time since.
+    const bool seen = before != previous_ticks_.end() && before->second <= process.ticks;
+    busy.push_back({&process, seen ? process.ticks - before->second : process.ticks});
+  }
+  previous_ticks_ = std::move(ticks);
+  std::stable_sort(busy.begin(), busy.end(), [](const Busy& a, const Busy& b) {
+    if (a.ticks != b.ticks) return a.ticks > b.ticks;
+    if (a.process->vsize_kib != b.process->vsize_kib) return a.process->vsize_kib > b.process->vsize_kib;
+    return a.process->ticks > b.process->ticks;
+  });
+  return busy;
+}
+
+std::string TopSnapshots::take(std::size_t max_lines) {
+  if (!have_baseline_) {
+    have_baseline_ = true;
+    previous_cpu_ = parse_cpu_times(read_or_empty(device::proc("stat"))).value_or(CpuTimes{});
+    busiest(scan_processes(dir_));
+    std::this_thread::sleep_for(kBaselinePause);
+  }
+  const CpuTimes cpu = parse_cpu_times(read_or_empty(device::proc("stat"))).value_or(CpuTimes{});
+  const std::vector<PidStat> processes = scan_processes(dir_);
+  const NameValues meminfo = parse_name_values(read_or_empty(device::proc("meminfo")));
+  std::vector<std::string> lines = {memory_line(meminfo), cpu_line(cpu, previous_cpu_),
+                                    capped("Load average: " + std::string(loadavg_line(
+                                               read_or_empty(device::proc("loadavg")))), kSummaryWidth),
+                                    kHeader};
+  const std::uint64_t busy_ticks = cpu.busy() > previous_cpu_.busy() ? cpu.busy() - previous_cpu_.busy() : 0;
+  const std::uint64_t total_ticks =
+      std::max<std::uint64_t>(cpu.total() > previous_cpu_.total() ? cpu.total() - previous_cpu_.total() : 0, 1);
+  previous_cpu_ = cpu;
+  const std::vector<Busy> busy = busiest(processes);
+  std::uint64_t all_ticks = busy_ticks;  // short-lived processes are in the CPU line only
+  std::uint64_t sum = 0;
+  for (const Busy& b : busy) sum += b.ticks;
+  all_ticks = std::max(all_ticks, sum);
+  // A process's share of the processes' ticks, scaled to the busy share of the CPU time.
+  const std::uint64_t mem_total = kib_value(meminfo, "MemTotal");
+  for (const Busy& b : busy) {
+    if (lines.size() >= max_lines) break;
+    const std::uint64_t scaled = all_ticks == 0 ? 0 : 200 * b.ticks * busy_ticks / (total_ticks * all_ticks);
+    lines.push_back(process_row(*b.process, static_cast<unsigned>((scaled + 1) / 2), mem_total));
+  }
+  lines.emplace_back();  // top ends its screen with a line feed of its own
+  std::string text;
+  for (std::size_t i = 0; i < lines.size() && i < max_lines; ++i) text += lines[i] + "\n";
+  return text;
+}
+
+std::string TopSnapshots::process_row(const PidStat& process, unsigned percent_cpu, std::uint64_t mem_total_kib) {
+  const unsigned percent_vsz = percent_of_memory(process.vsize_kib, mem_total_kib);
+  char columns[128];
+  std::snprintf(columns, sizeof columns, "%5d%6d %-8.8s %s%s%4u%%%4u%% ", process.pid, process.ppid,
+                user_name(process).c_str(), state_text(process).c_str(), top_vsz_column(process.vsize_kib).c_str(),
+                percent_vsz, percent_cpu);
+  const std::string row = columns;
+  const std::size_t room = kRowWidth > row.size() ? kRowWidth - row.size() : 0;
+  // A process that ended since the scan keeps its row, shown by its kernel name.
+  return row + read_process_command(dir_, process, room).value_or(process_command("", process.comm, room));
+}
+
+const std::string& TopSnapshots::user_name(const PidStat& process) {
+  const std::optional<unsigned> uid =
+      parse_status_uid(read_or_empty(dir_ + std::to_string(process.pid) + "/status"));
+  const unsigned id = uid.value_or(0);
+  auto [entry, added] = users_.try_emplace(id);
+  if (added) {
+    passwd record{}, *found = nullptr;
+    char buffer[1024];
+    const bool named = ::getpwuid_r(id, &record, buffer, sizeof buffer, &found) == 0 && found != nullptr;
+    entry->second = named ? record.pw_name : std::to_string(id);
+  }
+  return entry->second;
+}
+
+}  // namespace trelvik
