@@ -1,0 +1,234 @@
+#!/usr/bin/env python3
+"""Prints what a whole monitoring session costs the camera, beside what
+sysstat's collector costs in the same minutes (a figure script, not a test).
+
+  /usr/bin/python3 bench/session_cost.py [--minutes N]
+
+On the emulated camera with the full device of the demo: trelvik_daemon and
+a session on the SD card, the package scripts at their defaults (11 samples
+10 seconds apart), everything the daemon starts included, all in one cgroup;
+beside it `sadc` every 10 seconds, all activities, in a cgroup of its own.
+Printed for both: CPU seconds per hour of session (the cgroups' CPU time, not
+wall clock: the figure stays fair on a machine busy with other work), their
+ratio, the peak memory of each group, processes started per hour (counted
+through the kernel's process events) and bytes written per hour. The
+sampling scripts' share of the session's CPU time is split off by moving
+each script into a child group the moment it starts.
+
+Needs root (cgroups and process events), a build in build/ (or
+TRELVIK_BUILD_DIR) and sysstat (tools/setup)."""
+import argparse
+import os
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+
+from emulator.camera import Camera  # noqa: E402
+from emulator.device import populate  # noqa: E402
+
+SERIAL = "ACCC8E000001"
+SADC = "/usr/lib/sysstat/sadc"
+SCRIPTS = ("vmstatus_monitoring.sh", "topstatus_monitoring.sh", "zeda_status_monitor.sh", "power.sh")
+
+
+class Group:
+    """One cgroup (v2, or v1 with its cpuacct and memory controllers)."""
+
+    def __init__(self, name, parent=None):
+        unified = Path("/sys/fs/cgroup/cgroup.controllers")
+        self.v2 = unified.exists()
+        if parent is not None:
+            self.dirs = [d / name for d in parent.dirs]
+        elif self.v2:
+            self.dirs = [Path("/sys/fs/cgroup") / name]
+        else:
+            self.dirs = [Path("/sys/fs/cgroup/cpuacct") / name, Path("/sys/fs/cgroup/memory") / name]
+        for d in self.dirs:
+            d.mkdir()
+        if self.v2 and parent is None:
+            (Path("/sys/fs/cgroup") / "cgroup.subtree_control").write_text("+memory")
+
+    def join(self, pid=None):
+        for d in self.dirs:
+            (d / "cgroup.procs").write_text(str(pid or os.getpid()))
+
+    def cpu_seconds(self):
+        if self.v2:
+            stat = dict(line.split() for line in (self.dirs[0] / "cpu.stat").read_text().splitlines())
+            return int(stat["usage_usec"]) / 1e6
+        return int((self.dirs[0] / "cpuacct.usage").read_text()) / 1e9
+
+    def peak_memory(self):
+        if self.v2:
+            peak = self.dirs[0] / "memory.peak"
+            return int(peak.read_text()) if peak.exists() else None
+        memory = [d for d in self.dirs if "/memory/" in str(d)]
+        return int((memory[0] / "memory.max_usage_in_bytes").read_text()) if memory else None
+
+    def remove(self):
+        """Ends what is left in the group (processes this run started) and removes it."""
+        for d in self.dirs:
+            for procs in d.rglob("cgroup.procs"):
+                for pid in procs.read_text().split():
+                    try:
+                        os.kill(int(pid), signal.SIGKILL)
+                    except ProcessLookupError:
+                        pass
+        for d in self.dirs:
+            for folder in sorted((p for p in d.rglob("*") if p.is_dir()), reverse=True) + [d]:
+                for _ in range(100):
+                    try:
+                        folder.rmdir()
+                        break
+                    except OSError:  # the last processes are still leaving
+                        time.sleep(0.1)
+
+
+class ProcessEvents(threading.Thread):
+    """Records the kernel's fork events (netlink process connector) and moves
+    every sampling script into `scripts` as soon as it has started."""
+
+    FORK, EXEC = 0x1, 0x2
+
+    def __init__(self, scripts_group):
+        super().__init__(daemon=True)
+        self.forks = []  # (parent tgid, child tgid) of new processes, threads left out
+        self.scripts_group = scripts_group
+        self.scripts = set()
+        self.sock = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
+        self.sock.bind((0, 1))  # CN_IDX_PROC
+        listen = struct.pack("I", 1)  # PROC_CN_MCAST_LISTEN
+        message = struct.pack("IIIIHH", 1, 1, 0, 0, len(listen), 0) + listen
+        self.sock.send(struct.pack("IHHII", 16 + len(message), 3, 0, 0, 0) + message)
+        self.running = True
+
+    def run(self):
+        while self.running:
+            try:
+                data = self.sock.recv(65536)
+            except OSError:
+                return
+            what = struct.unpack_from("I", data, 36)[0]
+            if what == self.FORK:
+                _, parent_tgid, child_pid, child_tgid = struct.unpack_from("IIII", data, 52)
+                if child_pid == child_tgid:
+                    self.forks.append((parent_tgid, child_tgid))
+            elif what == self.EXEC:
+                pid = struct.unpack_from("I", data, 52)[0]
+                try:
+                    command = Path(f"/proc/{pid}/cmdline").read_bytes()
+                except OSError:
+                    continue
+                if b"/Trelvik/shell/" in command and any(s.encode() in command for s in SCRIPTS):
+                    try:
+                        self.scripts_group.join(pid)
+                        self.scripts.add(pid)
+                    except OSError:
+                        pass
+
+    def stop(self):
+        self.running = False
+        self.sock.close()
+
+    def descendants(self, root):
+        """New processes under `root` (root itself not counted)."""
+        tree, count = {root}, 0
+        for parent, child in self.forks:
+            if parent in tree:
+                tree.add(child)
+                count += 1
+        return count, tree
+
+
+def folder_bytes(folder):
+    return sum(p.stat().st_size for p in Path(folder).rglob("*") if p.is_file())
+
+
+def mib(value):
+    return "n/a" if value is None else f"{value / 1048576:.1f} MiB"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--minutes", type=float, default=6)
+    args = parser.parse_args()
+    if os.geteuid() != 0:
+        sys.exit("session_cost.py needs root (cgroups and process events)")
+    seconds = args.minutes * 60
+    tag = f"trelvik-bench-{os.getpid()}"
+    session_group = Group(tag + "-session")
+    scripts_group = Group("scripts", session_group)
+    sadc_group = Group(tag + "-sadc")
+    events = ProcessEvents(scripts_group)
+    events.start()
+    daemon = sadc = None
+    with tempfile.TemporaryDirectory(prefix="trelvik-bench-") as work:
+        camera = Camera(Path(work) / "camera").start()
+        try:
+            populate(camera)
+            env = camera.env()
+            env.pop("LD_PRELOAD")  # measure the daemon, not the tests' log capture
+            env.pop("TRELVIK_SYSLOG_CAPTURE")
+            reply = subprocess.run([camera.program("begin_monitor_session"), "SD_DISK", SERIAL, "Q6135-LE",
+                                    "11.8.64", "root"], input=b"pass\n", capture_output=True, env=env,
+                                   cwd=camera.workdir, preexec_fn=session_group.join)
+            assert reply.stdout.endswith(b"Session started."), reply
+            state = dict(line.split(":", 1) for line in camera.state_file.read_text().splitlines())
+            session = Path(state["SSPA"] + state["ACTI"])
+            sadc_file = Path(work) / "sa.data"
+            start = time.monotonic()
+            daemon = subprocess.Popen([camera.program("trelvik_daemon"), SERIAL, "ZURN Q6135-LE Network Camera",
+                                       "Network Camera", "root"], stdin=subprocess.PIPE,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env,
+                                      cwd=camera.workdir, preexec_fn=session_group.join)
+            daemon.stdin.write(b"pass\n")
+            daemon.stdin.close()
+            sadc = subprocess.Popen([SADC, "-S", "XALL", "10", str(int(seconds // 10) + 1), str(sadc_file)],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    preexec_fn=sadc_group.join)
+            print(f"session and sadc running for {args.minutes:g} minutes...", file=sys.stderr, flush=True)
+            time.sleep(max(0.0, seconds - (time.monotonic() - start)))
+            # Figures are taken before anything is stopped.
+            session_cpu, scripts_cpu = session_group.cpu_seconds(), scripts_group.cpu_seconds()
+            sadc_cpu = sadc_group.cpu_seconds()
+            session_peak, sadc_peak = session_group.peak_memory(), sadc_group.peak_memory()
+            written = folder_bytes(session)
+            top = sum(p.stat().st_size for p in session.rglob("topstatus.txt"))
+            sadc_written = sadc_file.stat().st_size if sadc_file.exists() else 0
+            daemon_forks, _ = events.descendants(daemon.pid)
+            sadc_forks, _ = events.descendants(sadc.pid)
+        finally:
+            for proc in (daemon, sadc):
+                if proc is not None and proc.poll() is None:
+                    proc.terminate()
+                    proc.wait(timeout=10)
+            camera.stop()
+            events.stop()
+    hours = seconds / 3600
+    print(f"Session cost over {args.minutes:g} minutes (CPU time of the cgroups, per hour of session)")
+    print(f"  session (daemon, session start, all it starts): {session_cpu / hours:8.2f} CPU s/h")
+    print(f"    of it the sampling scripts:                    {scripts_cpu / hours:8.2f} CPU s/h")
+    print(f"    the rest (daemon and its command lines):     {(session_cpu - scripts_cpu) / hours:8.2f} CPU s/h")
+    print(f"  sadc -S XALL every 10 s:                        {sadc_cpu / hours:8.2f} CPU s/h")
+    print(f"  ratio session / sadc:                           {session_cpu / sadc_cpu:8.1f}" if sadc_cpu else
+          "  ratio session / sadc: n/a")
+    print(f"  peak memory: session {mib(session_peak)}, sadc {mib(sadc_peak)}")
+    print(f"  processes started per hour: session {daemon_forks / hours:.0f}, sadc {sadc_forks / hours:.0f}")
+    print(f"  bytes written per hour: session {written / hours:.0f}"
+          f" (top snapshots {top / hours:.0f}, {100 * top / written if written else 0:.0f} %),"
+          f" sadc {sadc_written / hours:.0f}")
+
+    session_group.remove()
+    sadc_group.remove()
+
+
+if __name__ == "__main__":
+    main()
