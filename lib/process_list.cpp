@@ -106,6 +106,8 @@ std::vector<PidStat> scan_processes(const std::string& dir) {
     if (std::optional<PidStat> stat = parse_pid_stat(text)) processes.push_back(std::move(*stat));
   }
   ::closedir(folder);
+  // The kernel lists processes by id; a crafted folder would list them in any order.
+  std::sort(processes.begin(), processes.end(), [](const PidStat& a, const PidStat& b) { return a.pid < b.pid; });
   return processes;
 }
 

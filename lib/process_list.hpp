@@ -15,8 +15,8 @@
 namespace trelvik {
 
 // Every process of the process folder `dir` (ending in "/") whose stat line
-// could be read, in the folder's order. Processes that end during the scan
-// are left out.
+// could be read, by process id. Processes that end during the scan are
+// left out.
 std::vector<PidStat> scan_processes(const std::string& dir);
 
 // The command text of `process` (process_command); nullopt when the process
