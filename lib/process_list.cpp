@@ -1,6 +1,7 @@
 #include "lib/process_list.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -95,27 +96,122 @@ unsigned percent_of_memory(std::uint64_t vsz_kib, std::uint64_t mem_total_kib) {
 
 }  // namespace
 
-std::vector<PidStat> scan_processes(const std::string& dir) {
-  std::vector<PidStat> processes;
-  DIR* folder = ::opendir(dir.c_str());
-  if (folder == nullptr) return processes;
+ProcessFolder::ProcessFolder(std::string path, bool keep_open)
+    : path_(std::move(path)), fd_(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), keep_open_(keep_open) {}
+
+ProcessFolder::~ProcessFolder() {
+  for (const auto& kept : kept_) {
+    for (const auto& [pid, fd] : kept) ::close(fd);
+  }
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::vector<int> ProcessFolder::ids() {
+  std::vector<int> ids;
+  DIR* folder = ::opendir(path_.c_str());
+  if (folder == nullptr) return ids;
   while (const dirent* entry = ::readdir(folder)) {
-    if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
-    std::string text;
-    if (!read_text_file(dir + entry->d_name + "/stat", text)) continue;  // ended meanwhile
-    if (std::optional<PidStat> stat = parse_pid_stat(text)) processes.push_back(std::move(*stat));
+    int pid = 0;
+    const std::string_view name = entry->d_name;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (error == std::errc() && end == name.data() + name.size()) ids.push_back(pid);
   }
   ::closedir(folder);
-  // The kernel lists processes by id; a crafted folder would list them in any order.
-  std::sort(processes.begin(), processes.end(), [](const PidStat& a, const PidStat& b) { return a.pid < b.pid; });
+  std::sort(ids.begin(), ids.end());
+  forget_ended(ids);
+  return ids;
+}
+
+std::vector<PidStat> ProcessFolder::scan() {
+  std::vector<PidStat> processes;
+  std::string text;
+  for (const int pid : ids()) {
+    std::optional<PidStat> process = keep_open_ ? (reread(pid, kStat, text) ? parse_pid_stat(text) : std::nullopt)
+                                                : stat(pid);
+    if (process) processes.push_back(std::move(*process));
+  }
   return processes;
 }
 
-std::optional<std::string> read_process_command(const std::string& dir, const PidStat& process,
-                                                std::size_t width) {
-  std::string cmdline;
-  if (!read_text_file(dir + std::to_string(process.pid) + "/cmdline", cmdline)) return std::nullopt;
-  return process_command(cmdline, process.comm, width);
+void ProcessFolder::forget_ended(const std::vector<int>& listed) {
+  for (auto& kept : kept_) {
+    std::erase_if(kept, [&listed](const auto& entry) {
+      if (std::binary_search(listed.begin(), listed.end(), entry.first)) return false;
+      ::close(entry.second);
+      return true;
+    });
+  }
+}
+
+bool ProcessFolder::reread(int pid, Kept file, std::string& text) {
+  // Both kinds together stay well inside the usual limit of 1024 descriptors.
+  constexpr std::size_t kMaxKept = 400;
+  const char* name = file == kStat ? "stat" : "cmdline";
+  auto kept = kept_[file].find(pid);
+  if (kept == kept_[file].end()) {
+    if (kept_[file].size() >= kMaxKept) return read(pid, name, file == kCmdline, text);
+    char relative[32];
+    std::snprintf(relative, sizeof relative, "%d/%s", pid, name);
+    const int fd = ::openat(fd_, relative, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    kept = kept_[file].emplace(pid, fd).first;
+  }
+  // The file stays bound to the process it was opened for: once that ends,
+  // reads fail even if its id is reused.
+  text.clear();
+  char chunk[4096];
+  ssize_t count;
+  while ((count = ::pread(kept->second, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0) {
+    text.append(chunk, static_cast<std::size_t>(count));
+    if (file == kStat && static_cast<std::size_t>(count) < sizeof chunk) break;
+  }
+  if (count < 0) {
+    ::close(kept->second);
+    kept_[file].erase(kept);
+    return false;
+  }
+  return true;
+}
+
+bool ProcessFolder::read(int pid, const char* file, bool whole, std::string& text) const {
+  char relative[48];
+  std::snprintf(relative, sizeof relative, "%d/%s", pid, file);
+  const int fd = ::openat(fd_, relative, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  text.clear();
+  char chunk[4096];
+  ssize_t count;
+  while ((count = ::read(fd, chunk, sizeof chunk)) > 0) {
+    text.append(chunk, static_cast<std::size_t>(count));
+    // A one-record file (stat, status) comes whole in the first read.
+    if (!whole && static_cast<std::size_t>(count) < sizeof chunk) break;
+  }
+  ::close(fd);
+  return count >= 0;
+}
+
+std::optional<PidStat> ProcessFolder::stat(int pid) const {
+  std::string text;
+  if (!read(pid, "stat", false, text)) return std::nullopt;
+  return parse_pid_stat(text);
+}
+
+std::optional<std::string> ProcessFolder::cmdline(int pid) {
+  std::string text;
+  if (!(keep_open_ ? reread(pid, kCmdline, text) : read(pid, "cmdline", true, text))) return std::nullopt;
+  return text;
+}
+
+std::optional<std::string> ProcessFolder::command(const PidStat& process, std::size_t width) {
+  const std::optional<std::string> raw = cmdline(process.pid);
+  if (!raw) return std::nullopt;
+  return process_command(*raw, process.comm, width);
+}
+
+std::optional<unsigned> ProcessFolder::uid(int pid) const {
+  std::string text;
+  if (!read(pid, "status", false, text)) return std::nullopt;
+  return parse_status_uid(text);
 }
 
 std::uint64_t rss_kib(const PidStat& process) {
@@ -123,7 +219,7 @@ std::uint64_t rss_kib(const PidStat& process) {
   return process.rss_pages * page_kib;
 }
 
-TopSnapshots::TopSnapshots(std::string processes_dir) : dir_(std::move(processes_dir)) {}
+TopSnapshots::TopSnapshots(const std::string& processes_dir) : processes_(processes_dir, true) {}
 
 std::vector<TopSnapshots::Busy> TopSnapshots::busiest(const std::vector<PidStat>& processes) {
   std::unordered_map<int, std::uint64_t> ticks;
@@ -148,11 +244,11 @@ std::string TopSnapshots::take(std::size_t max_lines) {
   if (!have_baseline_) {
     have_baseline_ = true;
     previous_cpu_ = parse_cpu_times(read_or_empty(device::proc("stat"))).value_or(CpuTimes{});
-    busiest(scan_processes(dir_));
+    busiest(processes_.scan());
     std::this_thread::sleep_for(kBaselinePause);
   }
   const CpuTimes cpu = parse_cpu_times(read_or_empty(device::proc("stat"))).value_or(CpuTimes{});
-  const std::vector<PidStat> processes = scan_processes(dir_);
+  const std::vector<PidStat> processes = processes_.scan();
   const NameValues meminfo = parse_name_values(read_or_empty(device::proc("meminfo")));
   std::vector<std::string> lines = {memory_line(meminfo), cpu_line(cpu, previous_cpu_),
                                     capped("Load average: " + std::string(loadavg_line(
@@ -189,13 +285,11 @@ std::string TopSnapshots::process_row(const PidStat& process, unsigned percent_c
   const std::string row = columns;
   const std::size_t room = kRowWidth > row.size() ? kRowWidth - row.size() : 0;
   // A process that ended since the scan keeps its row, shown by its kernel name.
-  return row + read_process_command(dir_, process, room).value_or(process_command("", process.comm, room));
+  return row + processes_.command(process, room).value_or(process_command("", process.comm, room));
 }
 
 const std::string& TopSnapshots::user_name(const PidStat& process) {
-  const std::optional<unsigned> uid =
-      parse_status_uid(read_or_empty(dir_ + std::to_string(process.pid) + "/status"));
-  const unsigned id = uid.value_or(0);
+  const unsigned id = processes_.uid(process.pid).value_or(0);
   auto [entry, added] = users_.try_emplace(id);
   if (added) {
     passwd record{}, *found = nullptr;

@@ -143,8 +143,9 @@ std::optional<SamplerJob> sampler_job_of(std::string_view script_path) {
 }
 
 Sampler::Sampler(SamplerJob job, std::string folder)
-    : job_(job), folder_(std::move(folder)), processes_dir_(device::processes_dir()) {
-  if (job_ == SamplerJob::TopStatus) top_ = std::make_unique<TopSnapshots>(processes_dir_);
+    : job_(job), folder_(std::move(folder)) {
+  if (job_ == SamplerJob::TopStatus) top_ = std::make_unique<TopSnapshots>(device::processes_dir());
+  if (job_ == SamplerJob::ZedaStatus) processes_ = std::make_unique<ProcessFolder>(device::processes_dir(), true);
 }
 
 Sampler::~Sampler() = default;
@@ -204,17 +205,20 @@ bool Sampler::sample_zeda(const std::string& now) {
   };
   std::vector<Use> uses(packages.size());
   std::string rows;
-  for (const PidStat& process : scan_processes(processes_dir_)) {
-    // Kernel threads and zombies have no memory and no command line to match.
-    if (process.vsize_kib == 0) continue;
-    const std::optional<std::string> command = read_process_command(processes_dir_, process, kCommandWidth);
-    if (!command) continue;
-    const std::string text = field(*command);
+  for (const int pid : processes_->ids()) {
+    // Only a command line that names the packages' folder can match (kernel
+    // threads have none): the other processes cost one read, not two.
+    const std::optional<std::string> cmdline = processes_->cmdline(pid);
+    if (!cmdline || cmdline->find(device::kPackagesDir) == std::string::npos) continue;
+    const std::optional<PidStat> process = processes_->stat(pid);
+    if (!process) continue;
+    const std::string text = field(process_command(*cmdline, process->comm, kCommandWidth));
     for (std::size_t i = 0; i < packages.size(); ++i) {
       if (text.find(std::string(device::kPackagesDir) + packages[i] + "/") == std::string::npos) continue;
-      rows += packages[i] + "," + std::to_string(process.pid) + "," + std::to_string(process.vsize_kib) + "," +
-              std::to_string(rss_kib(process)) + "," + text + "\n";
-      uses[i] = {uses[i].count + 1, uses[i].vsz + process.vsize_kib, uses[i].rss + rss_kib(process)};
+      const std::uint64_t rss = rss_kib(*process);
+      rows += packages[i] + "," + std::to_string(pid) + "," + std::to_string(process->vsize_kib) + "," +
+              std::to_string(rss) + "," + text + "\n";
+      uses[i] = {uses[i].count + 1, uses[i].vsz + process->vsize_kib, uses[i].rss + rss};
       break;
     }
   }

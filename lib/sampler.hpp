@@ -12,6 +12,7 @@
 
 namespace trelvik {
 
+class ProcessFolder;
 class TopSnapshots;
 
 enum class SamplerJob { VmStatus, TopStatus, ZedaStatus, Power };
@@ -39,7 +40,7 @@ class Sampler {
 
   SamplerJob job_;
   std::string folder_;
-  std::string processes_dir_;
+  std::unique_ptr<ProcessFolder> processes_;
   std::unique_ptr<TopSnapshots> top_;
 };
 
