@@ -6,6 +6,7 @@
 #include <regex>
 #include <vector>
 
+#include "lib/device_paths.hpp"
 #include "lib/process_list.hpp"
 #include "tests/unit/support/test_support.hpp"
 
@@ -145,6 +146,24 @@ TEST(Sampler, JobsByScriptName) {
   EXPECT_FALSE(sampler_job_of("/x/power.sh/"));
   EXPECT_FALSE(sampler_job_of("/x/monitory_creator.sh"));
   EXPECT_FALSE(sampler_job_of(""));
+}
+
+}  // namespace
+}  // namespace trelvik
+
+namespace trelvik {
+namespace {
+
+TEST(Sampler, ProcessesOfTheRootOnlyWhenItHoldsProcessFolders) {
+  test::DeviceRoot root;
+  root.write("/proc/meminfo", "MemTotal: 1 kB\n");
+  EXPECT_EQ(device::processes_dir(), "/proc/");  // the emulated root links the host's kernel files
+  root.write("/proc/42/stat", "42 (x) S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 1 4096 1 0\n");
+  EXPECT_EQ(device::processes_dir(), root.path("/proc/").string());
+  ProcessFolder folder(device::processes_dir(), true);
+  EXPECT_EQ(folder.ids(), std::vector<int>{42});
+  ASSERT_EQ(folder.scan().size(), 1u);
+  EXPECT_EQ(folder.cmdline(42), std::nullopt);  // no command line file: ended
 }
 
 }  // namespace
