@@ -16,7 +16,11 @@ sampling scripts' share of the session's CPU time is split off by moving
 each script into a child group the moment it starts.
 
 Needs root (cgroups and process events), a build in build/ (or
-TRELVIK_BUILD_DIR) and sysstat (tools/setup)."""
+TRELVIK_BUILD_DIR) and sysstat (tools/setup). Run one at a time: the daemon
+starts no script while the machine's process list shows one of that name,
+so a second session (or a test running the scripts) holds this one's back;
+the number of script runs shows it (four per sampling round, one round every
+two minutes from the first minute on)."""
 import argparse
 import os
 import signal
@@ -93,21 +97,24 @@ class Group:
 
 
 class ProcessEvents(threading.Thread):
-    """Records the kernel's fork events (netlink process connector) and moves
-    every sampling script into `scripts` as soon as it has started."""
+    """Records the kernel's process events (netlink process connector) in
+    their order, and moves every sampling script of the session into
+    `scripts` as soon as it has started."""
 
-    FORK, EXEC = 0x1, 0x2
+    FORK, EXEC, EXIT = 0x1, 0x2, 0x80000000
 
-    def __init__(self, scripts_group):
+    def __init__(self, scripts_group, session_tag):
         super().__init__(daemon=True)
-        self.forks = []  # (parent tgid, child tgid) of new processes, threads left out
+        self.session_tag = session_tag
+        self.events = []  # (kind, pid, child pid or program name) in the kernel's order
         self.scripts_group = scripts_group
-        self.scripts = set()
+        self.script_runs = 0
         self.sock = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
         self.sock.bind((0, 1))  # CN_IDX_PROC
         listen = struct.pack("I", 1)  # PROC_CN_MCAST_LISTEN
         message = struct.pack("IIIIHH", 1, 1, 0, 0, len(listen), 0) + listen
         self.sock.send(struct.pack("IHHII", 16 + len(message), 3, 0, 0, 0) + message)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
         self.running = True
 
     def run(self):
@@ -119,33 +126,52 @@ class ProcessEvents(threading.Thread):
             what = struct.unpack_from("I", data, 36)[0]
             if what == self.FORK:
                 _, parent_tgid, child_pid, child_tgid = struct.unpack_from("IIII", data, 52)
-                if child_pid == child_tgid:
-                    self.forks.append((parent_tgid, child_tgid))
+                if child_pid == child_tgid:  # a process, not a thread
+                    self.events.append((self.FORK, parent_tgid, child_tgid))
+            elif what == self.EXIT:
+                pid, tgid = struct.unpack_from("II", data, 52)
+                if pid == tgid:
+                    self.events.append((self.EXIT, tgid, None))
             elif what == self.EXEC:
-                pid = struct.unpack_from("I", data, 52)[0]
-                try:
-                    command = Path(f"/proc/{pid}/cmdline").read_bytes()
-                except OSError:
-                    continue
-                if b"/Trelvik/shell/" in command and any(s.encode() in command for s in SCRIPTS):
-                    try:
-                        self.scripts_group.join(pid)
-                        self.scripts.add(pid)
-                    except OSError:
-                        pass
+                self.exec_seen(struct.unpack_from("I", data, 52)[0])
+
+    def exec_seen(self, pid):
+        try:
+            command = Path(f"/proc/{pid}/cmdline").read_bytes()
+        except OSError:
+            return
+        args = command.split(b"\0")
+        self.events.append((self.EXEC, pid, args[0].rsplit(b"/", 1)[-1].decode(errors="replace")))
+        if b"/Trelvik/shell/" not in command or not any(s.encode() in command for s in SCRIPTS):
+            return
+        # Only this session's scripts: other sessions may run on the machine.
+        try:
+            if self.session_tag not in Path(f"/proc/{pid}/cgroup").read_text():
+                return
+            self.scripts_group.join(pid)
+        except OSError:
+            return
+        if args[0].endswith(b"sh") and len(args) > 1 and args[1].rsplit(b"/", 1)[-1].decode() in SCRIPTS:
+            self.script_runs += 1
 
     def stop(self):
         self.running = False
         self.sock.close()
 
     def descendants(self, root):
-        """New processes under `root` (root itself not counted)."""
-        tree, count = {root}, 0
-        for parent, child in self.forks:
-            if parent in tree:
-                tree.add(child)
+        """The processes started under `root` while it ran, and how many
+        processes of them ran each program (most first). Ids are followed
+        only while their process lives: the machine reuses them."""
+        live, count, programs = {root}, 0, {}
+        for kind, pid, detail in list(self.events):
+            if kind == self.FORK and pid in live:
+                live.add(detail)
                 count += 1
-        return count, tree
+            elif kind == self.EXEC and pid in live and pid != root:
+                programs[detail] = programs.get(detail, 0) + 1
+            elif kind == self.EXIT:
+                live.discard(pid)
+        return count, sorted(programs.items(), key=lambda item: -item[1])
 
 
 def folder_bytes(folder):
@@ -167,7 +193,7 @@ def main():
     session_group = Group(tag + "-session")
     scripts_group = Group("scripts", session_group)
     sadc_group = Group(tag + "-sadc")
-    events = ProcessEvents(scripts_group)
+    events = ProcessEvents(scripts_group, tag + "-session")
     events.start()
     daemon = sadc = None
     with tempfile.TemporaryDirectory(prefix="trelvik-bench-") as work:
@@ -203,7 +229,7 @@ def main():
             written = folder_bytes(session)
             top = sum(p.stat().st_size for p in session.rglob("topstatus.txt"))
             sadc_written = sadc_file.stat().st_size if sadc_file.exists() else 0
-            daemon_forks, _ = events.descendants(daemon.pid)
+            daemon_forks, programs = events.descendants(daemon.pid)
             sadc_forks, _ = events.descendants(sadc.pid)
         finally:
             for proc in (daemon, sadc):
@@ -215,13 +241,14 @@ def main():
     hours = seconds / 3600
     print(f"Session cost over {args.minutes:g} minutes (CPU time of the cgroups, per hour of session)")
     print(f"  session (daemon, session start, all it starts): {session_cpu / hours:8.2f} CPU s/h")
-    print(f"    of it the sampling scripts:                    {scripts_cpu / hours:8.2f} CPU s/h")
+    print(f"    of it the sampling scripts ({events.script_runs:3d} runs):       {scripts_cpu / hours:8.2f} CPU s/h")
     print(f"    the rest (daemon and its command lines):     {(session_cpu - scripts_cpu) / hours:8.2f} CPU s/h")
     print(f"  sadc -S XALL every 10 s:                        {sadc_cpu / hours:8.2f} CPU s/h")
     print(f"  ratio session / sadc:                           {session_cpu / sadc_cpu:8.1f}" if sadc_cpu else
           "  ratio session / sadc: n/a")
     print(f"  peak memory: session {mib(session_peak)}, sadc {mib(sadc_peak)}")
     print(f"  processes started per hour: session {daemon_forks / hours:.0f}, sadc {sadc_forks / hours:.0f}")
+    print("    programs run per hour: " + ", ".join(f"{name} {count / hours:.0f}" for name, count in programs))
     print(f"  bytes written per hour: session {written / hours:.0f}"
           f" (top snapshots {top / hours:.0f}, {100 * top / written if written else 0:.0f} %),"
           f" sadc {sadc_written / hours:.0f}")
