@@ -259,15 +259,17 @@ std::string TopSnapshots::take(std::size_t max_lines) {
       std::max<std::uint64_t>(cpu.total() > previous_cpu_.total() ? cpu.total() - previous_cpu_.total() : 0, 1);
   previous_cpu_ = cpu;
   const std::vector<Busy> busy = busiest(processes);
-  std::uint64_t all_ticks = busy_ticks;  // short-lived processes are in the CPU line only
-  std::uint64_t sum = 0;
-  for (const Busy& b : busy) sum += b.ticks;
-  all_ticks = std::max(all_ticks, sum);
-  // A process's share of the processes' ticks, scaled to the busy share of the CPU time.
+  // %CPU: a process's share of the listed processes' ticks, scaled to the
+  // busy share of the CPU time. Processes that came and went between the
+  // readings show in the CPU line only, so the sum is at least the busy ticks.
+  std::uint64_t process_ticks = 0;
+  for (const Busy& b : busy) process_ticks += b.ticks;
+  process_ticks = std::max(process_ticks, busy_ticks);
   const std::uint64_t mem_total = kib_value(meminfo, "MemTotal");
   for (const Busy& b : busy) {
     if (lines.size() >= max_lines) break;
-    const std::uint64_t scaled = all_ticks == 0 ? 0 : 200 * b.ticks * busy_ticks / (total_ticks * all_ticks);
+    const std::uint64_t scaled =
+        process_ticks == 0 ? 0 : 200 * b.ticks * busy_ticks / (total_ticks * process_ticks);
     lines.push_back(process_row(*b.process, static_cast<unsigned>((scaled + 1) / 2), mem_total));
   }
   lines.emplace_back();  // top ends its screen with a line feed of its own
