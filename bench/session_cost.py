@@ -4,8 +4,9 @@ sysstat's collector costs in the same minutes (a figure script, not a test).
 
   /usr/bin/python3 bench/session_cost.py [--minutes N]
 
-On the emulated camera with the full device of the demo: trelvik_daemon and
-a session on the SD card, the package scripts at their defaults (11 samples
+On the emulated camera with the full device of the demo: trelvik_daemon (in
+a process namespace of its own, beside idle processes as many as a camera
+runs) and a session on the SD card, the package scripts at their defaults (11 samples
 10 seconds apart), everything the daemon starts included, all in one cgroup;
 beside it `sadc` every 10 seconds, all activities, in a cgroup of its own.
 Printed for both: CPU seconds per hour of session (the cgroups' CPU time, not
@@ -16,11 +17,9 @@ sampling scripts' share of the session's CPU time is split off by moving
 each script into a child group the moment it starts.
 
 Needs root (cgroups and process events), a build in build/ (or
-TRELVIK_BUILD_DIR) and sysstat (tools/setup). Run one at a time: the daemon
-starts no script while the machine's process list shows one of that name,
-so a second session (or a test running the scripts) holds this one's back;
-the number of script runs shows it (four per sampling round, one round every
-two minutes from the first minute on)."""
+TRELVIK_BUILD_DIR) and sysstat (tools/setup). The number of script runs is
+printed: four per sampling round, one round every two minutes from the
+first minute on."""
 import argparse
 import os
 import signal
@@ -43,6 +42,25 @@ SADC = "/usr/lib/sysstat/sadc"
 SCRIPTS = ("vmstatus_monitoring.sh", "topstatus_monitoring.sh", "zeda_status_monitor.sh", "power.sh")
 
 
+# The camera as the daemon sees it: a process namespace of its own (the
+# machine may run other sessions, whose scripts would hold this one's back:
+# the daemon starts no script while the process list shows one of that name)
+# with $1 idle processes beside it, as a camera runs them, outside the
+# measured group. Then this shell joins the group (the cgroup.procs files up
+# to the program) and starts the daemon with the password on its standard
+# input; as the namespace's first process it reaps the background scripts.
+DEVICE = """
+count=$1; shift
+i=0
+while [ "$i" -lt "$count" ]; do sleep 1000000 & i=$((i + 1)); done
+while [ "${1##*/}" = cgroup.procs ]; do echo 0 > "$1"; shift; done
+exec 3<&0
+"$@" <&3 3<&- &
+exec 3<&-
+wait
+"""
+
+
 class Group:
     """One cgroup (v2, or v1 with its cpuacct and memory controllers)."""
 
@@ -59,6 +77,9 @@ class Group:
             d.mkdir()
         if self.v2 and parent is None:
             (Path("/sys/fs/cgroup") / "cgroup.subtree_control").write_text("+memory")
+
+    def procs_files(self):
+        return [str(d / "cgroup.procs") for d in self.dirs]
 
     def join(self, pid=None):
         for d in self.dirs:
@@ -108,7 +129,7 @@ class ProcessEvents(threading.Thread):
         self.session_tag = session_tag
         self.events = []  # (kind, pid, child pid or program name) in the kernel's order
         self.scripts_group = scripts_group
-        self.script_runs = 0
+        self.script_runs = set()
         self.sock = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
         self.sock.bind((0, 1))  # CN_IDX_PROC
         listen = struct.pack("I", 1)  # PROC_CN_MCAST_LISTEN
@@ -151,22 +172,26 @@ class ProcessEvents(threading.Thread):
             self.scripts_group.join(pid)
         except OSError:
             return
-        if args[0].endswith(b"sh") and len(args) > 1 and args[1].rsplit(b"/", 1)[-1].decode() in SCRIPTS:
-            self.script_runs += 1
+        # The script's shell, or already what it handed its run to.
+        if len(args) > 1 and args[1].rsplit(b"/", 1)[-1].decode(errors="replace") in SCRIPTS:
+            self.script_runs.add(pid)
 
     def stop(self):
         self.running = False
         self.sock.close()
 
-    def descendants(self, root):
-        """The processes started under `root` while it ran, and how many
-        processes of them ran each program (most first). Ids are followed
-        only while their process lives: the machine reuses them."""
+    def descendants(self, root, start=None):
+        """The processes started under `root` (or under the first process of
+        its tree that runs the program `start`, from then on), and how many
+        of them ran each program (most first). Ids are followed only while
+        their process lives: the machine reuses them."""
         live, count, programs = {root}, 0, {}
         for kind, pid, detail in list(self.events):
             if kind == self.FORK and pid in live:
                 live.add(detail)
                 count += 1
+            elif kind == self.EXEC and pid in live and detail == start:
+                live, count, programs, start = {pid}, 0, {}, None
             elif kind == self.EXEC and pid in live and pid != root:
                 programs[detail] = programs.get(detail, 0) + 1
             elif kind == self.EXIT:
@@ -185,6 +210,8 @@ def mib(value):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--minutes", type=float, default=6)
+    parser.add_argument("--processes", type=int, default=120,
+                        help="idle processes beside the daemon, as a camera runs them")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("session_cost.py needs root (cgroups and process events)")
@@ -211,10 +238,12 @@ def main():
             session = Path(state["SSPA"] + state["ACTI"])
             sadc_file = Path(work) / "sa.data"
             start = time.monotonic()
-            daemon = subprocess.Popen([camera.program("trelvik_daemon"), SERIAL, "ZURN Q6135-LE Network Camera",
+            daemon = subprocess.Popen(["unshare", "--pid", "--fork", "--mount-proc", "--kill-child", "sh", "-c",
+                                       DEVICE, "sh", str(args.processes), *session_group.procs_files(),
+                                       camera.program("trelvik_daemon"), SERIAL, "ZURN Q6135-LE Network Camera",
                                        "Network Camera", "root"], stdin=subprocess.PIPE,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env,
-                                      cwd=camera.workdir, preexec_fn=session_group.join)
+                                      cwd=camera.workdir)
             daemon.stdin.write(b"pass\n")
             daemon.stdin.close()
             sadc = subprocess.Popen([SADC, "-S", "XALL", "10", str(int(seconds // 10) + 1), str(sadc_file)],
@@ -229,19 +258,21 @@ def main():
             written = folder_bytes(session)
             top = sum(p.stat().st_size for p in session.rglob("topstatus.txt"))
             sadc_written = sadc_file.stat().st_size if sadc_file.exists() else 0
-            daemon_forks, programs = events.descendants(daemon.pid)
+            daemon_forks, programs = events.descendants(daemon.pid, "trelvik_daemon")
             sadc_forks, _ = events.descendants(sadc.pid)
         finally:
+            # unshare ignores SIGTERM while it waits; killed, it takes its
+            # namespace (the daemon, its scripts, the idle processes) along.
             for proc in (daemon, sadc):
                 if proc is not None and proc.poll() is None:
-                    proc.terminate()
+                    proc.kill()
                     proc.wait(timeout=10)
             camera.stop()
             events.stop()
     hours = seconds / 3600
     print(f"Session cost over {args.minutes:g} minutes (CPU time of the cgroups, per hour of session)")
     print(f"  session (daemon, session start, all it starts): {session_cpu / hours:8.2f} CPU s/h")
-    print(f"    of it the sampling scripts ({events.script_runs:3d} runs):       {scripts_cpu / hours:8.2f} CPU s/h")
+    print(f"    of it the sampling scripts ({len(events.script_runs):3d} runs):       {scripts_cpu / hours:8.2f} CPU s/h")
     print(f"    the rest (daemon and its command lines):     {(session_cpu - scripts_cpu) / hours:8.2f} CPU s/h")
     print(f"  sadc -S XALL every 10 s:                        {sadc_cpu / hours:8.2f} CPU s/h")
     print(f"  ratio session / sadc:                           {session_cpu / sadc_cpu:8.1f}" if sadc_cpu else
