@@ -173,7 +173,9 @@ class ProcessEvents(threading.Thread):
         except OSError:
             return
         # The script's shell, or already what it handed its run to.
-        if len(args) > 1 and args[1].rsplit(b"/", 1)[-1].decode(errors="replace") in SCRIPTS:
+        program = args[0].rsplit(b"/", 1)[-1]
+        if ((program.endswith(b"sh") or program == b"trelvik_sampler") and len(args) > 1
+                and args[1].rsplit(b"/", 1)[-1].decode(errors="replace") in SCRIPTS):
             self.script_runs.add(pid)
 
     def stop(self):
@@ -185,17 +187,22 @@ class ProcessEvents(threading.Thread):
         its tree that runs the program `start`, from then on), and how many
         of them ran each program (most first). Ids are followed only while
         their process lives: the machine reuses them."""
-        live, count, programs = {root}, 0, {}
+        live, count, runs = {root}, 0, set()
         for kind, pid, detail in list(self.events):
             if kind == self.FORK and pid in live:
                 live.add(detail)
                 count += 1
             elif kind == self.EXEC and pid in live and detail == start:
-                live, count, programs, start = {pid}, 0, {}, None
+                live, count, runs, start = {pid}, 0, set(), None
             elif kind == self.EXEC and pid in live and pid != root:
-                programs[detail] = programs.get(detail, 0) + 1
+                # A script that execs its sampler at once may show the
+                # sampler at both events: one process, one program.
+                runs.add((pid, detail))
             elif kind == self.EXIT:
                 live.discard(pid)
+        programs = {}
+        for _, name in runs:
+            programs[name] = programs.get(name, 0) + 1
         return count, sorted(programs.items(), key=lambda item: -item[1])
 
 
