@@ -187,21 +187,22 @@ class ProcessEvents(threading.Thread):
         its tree that runs the program `start`, from then on), and how many
         of them ran each program (most first). Ids are followed only while
         their process lives: the machine reuses them."""
-        live, count, runs = {root}, 0, set()
+        live, count, runs, serial = {root}, 0, set(), {}
         for kind, pid, detail in list(self.events):
             if kind == self.FORK and pid in live:
                 live.add(detail)
                 count += 1
+                serial[detail] = count
             elif kind == self.EXEC and pid in live and detail == start:
                 live, count, runs, start = {pid}, 0, set(), None
             elif kind == self.EXEC and pid in live and pid != root:
                 # A script that execs its sampler at once may show the
                 # sampler at both events: one process, one program.
-                runs.add((pid, detail))
+                runs.add((serial.get(pid, 0), pid, detail))
             elif kind == self.EXIT:
                 live.discard(pid)
         programs = {}
-        for _, name in runs:
+        for _, _, name in runs:
             programs[name] = programs.get(name, 0) + 1
         return count, sorted(programs.items(), key=lambda item: -item[1])
 
