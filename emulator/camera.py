@@ -207,6 +207,11 @@ class Camera:
                 if script.is_file():
                     dest = self.package / "shell" / script.name
                     shutil.copy2(script, dest)
+        # The scripts hand their samples to the package's sampler, installed
+        # beside their folder.
+        sampler = self.package / "trelvik_sampler"
+        if not sampler.is_symlink():
+            sampler.symlink_to(build_dir() / "bin" / "trelvik_sampler")
         self._write_executable(self.path("/usr/bin/curl"), CURL_WRAPPER.format(
             address=API_ADDRESS, port_file=self.api_port_file))
         self._write_executable(self.path("/bin/df"), DF_WRAPPER.format(override=self.df_override,

@@ -1,6 +1,8 @@
 #include "lib/device_paths.hpp"
 
+#include <cctype>
 #include <cstdlib>
+#include <filesystem>
 
 namespace trelvik::device {
 
@@ -19,6 +21,7 @@ std::string path(std::string_view absolute) {
   return full;
 }
 
+std::string packages_dir() { return path(kPackagesDir); }
 std::string package_dir() { return path("/usr/local/packages/Trelvik/"); }
 std::string localdata_dir() { return path(kLocaldataDir); }
 std::string shell_dir() { return path("/usr/local/packages/Trelvik/shell/"); }
@@ -34,6 +37,18 @@ std::string media_conf() { return path("/etc/ws/onvif/media/media.conf"); }
 std::string radar_dir() { return path("/tmp/radar-diagnostics"); }
 std::string proc(std::string_view name) { return path("/proc/").append(name); }
 std::string var_log(std::string_view name) { return path("/var/log/").append(name); }
+std::string sys_class(std::string_view name) { return path("/sys/class/").append(name); }
+
+std::string processes_dir() {
+  const std::string rooted = proc("");
+  if (root().empty()) return rooted;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(rooted, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!name.empty() && std::isdigit(static_cast<unsigned char>(name[0]))) return rooted;
+  }
+  return "/proc/";
+}
 
 std::string curl() { return path("/usr/bin/curl"); }
 std::string df() { return path("/bin/df"); }

@@ -18,10 +18,13 @@ std::string path(std::string_view absolute);
 // limits that the device applies to the paths as it sees them.
 inline constexpr const char* kLocaldataDir = "/usr/local/packages/Trelvik/localdata/";
 inline constexpr const char* kStorageRoot = "/var/spool/storage/";
+// The installed packages' folder as the device's command lines show it.
+inline constexpr std::string_view kPackagesDir = "/usr/local/packages/";
 
 // The device-local web server that serves the device HTTP API.
 inline constexpr std::string_view kApiAddress = "127.0.0.12";
 
+std::string packages_dir();       // "/usr/local/packages/", one folder per installed package
 std::string package_dir();        // "/usr/local/packages/Trelvik/"
 std::string localdata_dir();      // package's private data folder, ends in "/"
 std::string shell_dir();          // package's scripts folder, ends in "/"
@@ -39,6 +42,12 @@ std::string media_conf();         // "/etc/ws/onvif/media/media.conf"
 std::string radar_dir();          // "/tmp/radar-diagnostics"
 std::string proc(std::string_view name);     // "/proc/" + name
 std::string var_log(std::string_view name);  // "/var/log/" + name
+std::string sys_class(std::string_view name);  // "/sys/class/" + name
+// The folder that holds one folder per process ("/proc/"). An emulated
+// device root links the running system's kernel files, so it shows the
+// running system's processes unless a test laid out process folders of its
+// own in the root's "/proc/".
+std::string processes_dir();
 
 // The running program's own executable (not under the device root: it is
 // this process's view, not the device's); the actions sit beside it.

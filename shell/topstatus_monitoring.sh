@@ -2,23 +2,16 @@
 # topstatus_monitoring.sh <output folder>
 #
 # Appends "top" snapshots to "topstatus.txt": a "=== <date> <time> ===" line,
-# then the summary lines and the busiest processes (the first 30 lines of one
-# batch run), so that a load peak can be traced to its process.
+# then the summary lines and the busiest processes as busybox "top -b -n 1"
+# prints them (its first 30 lines), so that a load peak can be traced to its
+# process. CPU figures cover the time since the previous snapshot (the first
+# one's, a tenth of a second, as top's own).
 #
 # TRELVIK_SCRIPT_SAMPLES (default 11) snapshots, TRELVIK_SCRIPT_INTERVAL
 # (default 10) seconds apart: about 100 seconds per run.
 
-. "$(dirname "$0")/sampling.sh"
-
-# The whole list would make the file grow by megabytes a day.
-lines=30
-text="$out/topstatus.txt"
-
-sample() {
-  {
-    echo "=== $(date '+%Y-%m-%d %H:%M:%S') ==="
-    top -b -n 1 | head -n "$lines"
-  } >> "$text"
-}
-
-run_samples sample
+# The package's resident sampler takes the samples (see sampling.sh).
+here=${0%/*}
+[ "$here" = "$0" ] && here=.
+. "$here/sampling.sh"
+run_samples

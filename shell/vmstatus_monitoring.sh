@@ -12,35 +12,8 @@
 # minutes later starts the script again. A figure the kernel does not offer
 # stays an empty field.
 
-. "$(dirname "$0")/sampling.sh"
-
-csv="$out/vmstat.csv"
-header="Date,Time,procs_running,procs_blocked,MemFree_kB,Buffers_kB,Cached_kB,SwapFree_kB"
-header="$header,pswpin,pswpout,pgpgin,pgpgout,pgfault,pgmajfault,intr,ctxt"
-header="$header,cpu_user,cpu_nice,cpu_system,cpu_idle,cpu_iowait"
-[ -f "$csv" ] || echo "$header" > "$csv" || exit 1
-
-sample() {
-  awk -v now="$(date '+%Y-%m-%d,%H:%M:%S')" -v proc="$root/proc" '
-    function load(file, prefix,   line, f) {
-      while ((getline line < file) > 0) {
-        split(line, f, /[ \t:]+/)
-        v[prefix f[1]] = f[2]
-        if (f[1] == "cpu") { cpu[1] = f[2]; cpu[2] = f[3]; cpu[3] = f[4]; cpu[4] = f[5]; cpu[5] = f[6] }
-      }
-      close(file)
-    }
-    BEGIN {
-      load(proc "/stat", "stat.")
-      load(proc "/meminfo", "mem.")
-      load(proc "/vmstat", "vm.")
-      row = now "," v["stat.procs_running"] "," v["stat.procs_blocked"]
-      row = row "," v["mem.MemFree"] "," v["mem.Buffers"] "," v["mem.Cached"] "," v["mem.SwapFree"]
-      row = row "," v["vm.pswpin"] "," v["vm.pswpout"] "," v["vm.pgpgin"] "," v["vm.pgpgout"]
-      row = row "," v["vm.pgfault"] "," v["vm.pgmajfault"] "," v["stat.intr"] "," v["stat.ctxt"]
-      for (i = 1; i <= 5; i++) row = row "," cpu[i]
-      print row
-    }' >> "$csv"
-}
-
-run_samples sample
+# The package's resident sampler takes the samples (see sampling.sh).
+here=${0%/*}
+[ "$here" = "$0" ] && here=.
+. "$here/sampling.sh"
+run_samples
