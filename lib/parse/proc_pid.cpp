@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "lib/strutil.hpp"
+#include "lib/parse/text.hpp"
 
 namespace trelvik {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "lib/strutil.hpp"
+#include "lib/parse/text.hpp"
 
 namespace trelvik {
 namespace {
