@@ -10,6 +10,7 @@
 #include "lib/environment.hpp"
 #include "lib/log.hpp"
 #include "lib/ptz.hpp"
+#include "lib/archive_recovery.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/sysutil.hpp"
 
@@ -45,11 +46,10 @@ bool camera_has_ptz(const char* full_name, const char* prod_type) {
   return std::strstr(full_name, "PTZ") != nullptr || std::strstr(prod_type, "PTZ") != nullptr;
 }
 
-bool restore_session() {
-  const SessionPtr session = monitoring_session_load();
-  if (!session) return false;
-  syslog(LOG_INFO, "Continuing System Monitoring Session. Device was rebooted or lost power.");
-  return true;
+SessionPtr restore_session() {
+  SessionPtr session = monitoring_session_load();
+  if (session) syslog(LOG_INFO, "Continuing System Monitoring Session. Device was rebooted or lost power.");
+  return session;
 }
 
 int daemon_main(int argc, char** argv, FILE* password_in) {
@@ -67,7 +67,9 @@ int daemon_main(int argc, char** argv, FILE* password_in) {
     return 1;
   }
 
-  const bool restored = restore_session();
+  state.serial_number = argv[1];
+  const SessionPtr restored = restore_session();
+  archive_ended_sessions(state.serial_number, restored.get());
   syslog(restored ? LOG_DEBUG : LOG_INFO, "Trelvik version %s, compiled: %s %s", kVersion, __DATE__, __TIME__);
 
   syslog(LOG_DEBUG, "init_environment_monitor_settings");

@@ -1,0 +1,118 @@
+#include "lib/archive_recovery.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <vector>
+
+#include "lib/device_paths.hpp"
+#include "lib/filehandler.hpp"
+#include "lib/fileutil.hpp"
+#include "lib/pipe.hpp"
+
+namespace trelvik {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kRetryAfter = std::chrono::hours(1);
+constexpr char kEndRecord[] = "PK\x05\x06";
+constexpr off_t kEndRecordSize = 22;  // without an archive comment, which zip does not write
+
+std::vector<std::string> entries_of(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    errno = 0;
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  errno = 0;
+  return names;
+}
+
+// The folders that hold this device's sessions, each ending in "/".
+std::vector<std::string> application_folders(const std::string& serial_number) {
+  std::vector<std::string> folders{device::localdata_dir()};
+  if (serial_number.empty()) return folders;
+  const std::string root = device::storage_root();
+  for (const std::string& storage : entries_of(root)) {
+    const std::string folder = root + storage + "/Trelvik_" + serial_number + "/";
+    if (is_directory(folder.c_str())) folders.push_back(folder);
+  }
+  return folders;
+}
+
+// When each session was last handed to the archiver by this process.
+std::map<std::string, Clock::time_point>& attempts() {
+  static std::map<std::string, Clock::time_point> tried;
+  return tried;
+}
+
+bool due(const std::string& session_path) {
+  const auto it = attempts().find(session_path);
+  return it == attempts().end() || Clock::now() - it->second >= kRetryAfter;
+}
+
+void recover(const std::string& session_path) {
+  const std::string archive = session_path + ".zip";
+  if (is_file(archive.c_str()) && is_whole_archive(archive)) {
+    attempts().erase(session_path);
+    return;
+  }
+  if (!due(session_path) || is_zipping_session(session_path.c_str())) return;
+  attempts()[session_path] = Clock::now();
+  syslog(LOG_INFO, "Archiving ended monitoring session '%s', which has no archive.", session_path.c_str());
+  if (is_file(archive.c_str())) file_remove(archive.c_str());  // a cut left it truncated
+  zip_session(session_path.c_str());
+}
+
+}  // namespace
+
+bool is_whole_archive(const std::string& archive) {
+  const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    errno = 0;
+    return false;
+  }
+  struct stat status {};
+  char record[4] = {};
+  const bool whole = ::fstat(fd, &status) == 0 && status.st_size >= kEndRecordSize &&
+                     ::pread(fd, record, sizeof record, status.st_size - kEndRecordSize) == sizeof record &&
+                     std::string_view(record, sizeof record) == std::string_view(kEndRecord, 4);
+  ::close(fd);
+  errno = 0;
+  return whole;
+}
+
+bool session_has_ended(const std::string& session_path) {
+  File in((session_path + "/.signature").c_str(), "r");
+  std::string line;
+  while (in.is_open() && in.read_line(line)) {
+    if (line.starts_with("End")) return true;
+  }
+  errno = 0;  // a missing signature: not ended
+  return false;
+}
+
+void archive_ended_sessions(const char* serial_number, const monitoring_session* active) {
+  for (const std::string& folder : application_folders(serial_number)) {
+    for (const std::string& name : entries_of(folder)) {
+      const std::string session_path = folder + name;
+      if (active != nullptr && active->session_path && *active->session_path == session_path) continue;
+      if (!is_monitory_dir(session_path.c_str()) || !session_has_ended(session_path)) continue;
+      recover(session_path);
+    }
+  }
+}
+
+}  // namespace trelvik
