@@ -17,8 +17,9 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
 
 from cards import pull  # noqa: E402
-from durability_rig import (SERIAL, Rig, archive_settled, assert_valid_archive, begin_invariant,  # noqa: E402
-                            csv_files, data_points, end_invariant, reset_begin, stopped, whole_rows)
+from durability_rig import (SERIAL, Rig, archive_settled, assert_counted_rows_present,  # noqa: E402
+                            assert_valid_archive, begin_invariant, csv_files, end_invariant, reset_begin,
+                            stopped, whole_rows)
 from emulator.camera import wait_until  # noqa: E402
 
 pytestmark = pytest.mark.skipif(os.geteuid() != 0, reason="needs root for loop devices and mounts")
@@ -52,13 +53,7 @@ def test_rows_counted_before_a_cut_are_on_the_card(rig):
     for n in (0, 2):  # two rounds, a cut after each
         rig.ticks(n)
         rig.cut_and_reboot()
-        folder = rig.folder()
-        counted = data_points(folder)
-        assert counted >= 1
-        files = csv_files(folder)
-        assert len(files) > 20
-        for path in files:
-            assert len(whole_rows(path)) >= counted, f"{path.name}: fewer rows than the {counted} counted"
+        assert_counted_rows_present(rig.folder())
 
 
 @pytest.mark.parametrize("damage", [b"\0" * 3000, b"2026-12-06,18:4", b"2026-12-06,18:48:53,12" + b"\0" * 100],

@@ -126,6 +126,18 @@ def data_points(folder):
     return int(re.search(r"Collected Data Points: (\d+)", info).group(1))
 
 
+def assert_counted_rows_present(folder):
+    """Every row the information file counts as collected is in its file,
+    whole. "network.csv" gets its first row at a process's second round."""
+    counted = data_points(folder)
+    assert counted >= 1
+    files = csv_files(folder)
+    assert len(files) > 20
+    for path in files:
+        expected = counted - 1 if path.name == "network.csv" else counted
+        assert len(whole_rows(path)) >= expected, f"{path.name}: fewer rows than the {counted} counted"
+
+
 def whole_rows(path):
     """The rows of a CSV file after its header; fails on NUL bytes, on a last
     row without its line end and on a row glued to the rest of another."""
