@@ -90,7 +90,9 @@ void write_information_file(const Request& request, const monitoring_session& se
                            "\r\nEdge storage location: " + session.storage_id.value_or("Internal Storage") +
                            "\r\nStart Time of the session: " + *session.monitor_start_time +
                            "\r\nStop Time of the session: Still active\r\nCollected Data Points: 0\r\n";
-  if (!atomic_replace(path, text)) LOG_ERROR("Could not open file '%s'", path.c_str());
+  // The name of deactivation's rewrite: nothing else writes the file yet.
+  const std::string temporary = *session.session_path + "/Session_Information_tmp.txt";
+  if (!atomic_replace(path, temporary, text)) LOG_ERROR("Could not open file '%s'", path.c_str());
 }
 
 void take_start_snapshots(const Request& request, const monitoring_session& session) {
@@ -115,7 +117,8 @@ void take_start_snapshots(const Request& request, const monitoring_session& sess
 const char* create_session(const Request& request, SessionPtr& session) {
   const FileLock lock(device::localdata_dir());
   syslog(LOG_DEBUG, "Loading monitoring session.");
-  if (monitoring_session_load()) {
+  // A state file that cannot be read may hold the running session.
+  if (const SessionLoad running = monitoring_session_load_checked(); running.session || running.unreadable) {
     LOG_ERROR("Can not start new monitoring session while another one is running.");
     return "Can not start new activity while another is running.";
   }

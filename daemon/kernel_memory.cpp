@@ -148,7 +148,8 @@ void create_buddyinfo_snapshot(const char* session_path) {
   BuddyInfo info;
   std::string line;
   while (source.read_line(line)) parse_buddyinfo_line(line, info);
-  source.close();
+  // A read that failed part way would give a snapshot with zones missing.
+  if (!source.close()) return;
 
   const std::string timestamp = now_text();
   CsvFile file(kernel_file(session_path, "buddyinfo.csv"));

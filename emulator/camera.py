@@ -190,7 +190,7 @@ class Camera:
         media = self.path("/etc/ws/onvif/media/media.conf")
         if not media.exists():
             media.write_text("<media>\n  <profile name=\"default\"/>\n</media>\n")
-        self.link_real_proc("net/dev", "meminfo", "interrupts", "vmstat", "buddyinfo", "loadavg")
+        self.link_real_proc("net/dev", "meminfo", "interrupts", "vmstat", "buddyinfo", "loadavg", "stat")
 
     def _lay_out_tools(self):
         self.tools.mkdir(parents=True, exist_ok=True)

@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <vector>
 
 namespace trelvik {
 namespace {
@@ -40,13 +38,16 @@ void sync_folder(const std::string& folder) {
 
 }  // namespace
 
-bool atomic_replace(const std::string& path, std::string_view contents) {
-  std::string pattern = path + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+bool atomic_replace(const std::string& path, const std::string& temporary, std::string_view contents) {
+  // A rename needs only the folder's permission: without this check a file
+  // made read-only would be replaced all the same.
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) return false;
+  // A crash's leftover goes first; then O_EXCL and O_NOFOLLOW make sure that
+  // a new file of our own is written, never the target of a planted link.
+  ::unlink(temporary.c_str());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  // mkstemp makes 0600; the replaced files are read by other programs.
+  // The umask must not narrow it: the replaced files are read by other programs.
   ::fchmod(fd, 0644);
   bool ok = write_all(fd, contents) && ::fsync(fd) == 0;
   int saved = errno;
@@ -54,12 +55,12 @@ bool atomic_replace(const std::string& path, std::string_view contents) {
     ok = false;
     saved = errno;
   }
-  if (ok && ::rename(name.data(), path.c_str()) != 0) {
+  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
     ok = false;
     saved = errno;
   }
   if (!ok) {
-    ::unlink(name.data());
+    ::unlink(temporary.c_str());
     errno = saved;
     return false;
   }

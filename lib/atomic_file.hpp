@@ -7,11 +7,15 @@
 
 namespace trelvik {
 
-// Writes `contents` to a temporary file beside `path`, syncs it, renames it
-// over `path` and syncs the folder. False on any failure (errno tells why);
-// the temporary file is then gone and the old `path` untouched. Logs nothing:
-// the caller logs its own line.
-bool atomic_replace(const std::string& path, std::string_view contents);
+// Writes `contents` to `temporary` (made afresh, in the same folder as
+// `path`), syncs it, renames it over `path` and syncs the folder. Each file
+// has one fixed temporary name, so a crash leaves at most that one leftover,
+// which the next replace removes before it writes anew; the callers' locks
+// keep two writers of the same name apart. An existing `path` that the
+// process may not write is refused, as a truncating open would refuse it.
+// False on any failure (errno tells why); the temporary file is then gone and
+// the old `path` untouched. Logs nothing: the caller logs its own line.
+bool atomic_replace(const std::string& path, const std::string& temporary, std::string_view contents);
 
 // An advisory flock held for the object's life. A file system that refuses
 // flock leaves the holder unlocked: callers go on all the same.

@@ -693,7 +693,8 @@ void read_and_update_session_info(const char* path, const char* field, const cha
     errno = 0;
     return;
   }
-  if (!atomic_replace(info, session_info_rewrite(text, field, default_value, cb))) {
+  const std::string temporary = std::string(path) + "/Session_Information_tmp_tmp.txt";
+  if (!atomic_replace(info, temporary, session_info_rewrite(text, field, default_value, cb))) {
     LOG_ERROR("Could not open file '%s'", info.c_str());
   }
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace trelvik {
@@ -15,6 +16,18 @@ namespace {
 // stale cause instead of "None". Shared-library constructors run before the
 // program's own initializers, so this one comes after them.
 [[maybe_unused]] const int kCleanErrnoAtStart = (errno = 0);
+
+// An allocation that fails is fatal, as everywhere in the system. The handler
+// goes first, so that a failure while logging ends in bad_alloc and so in
+// abort, not in the handler again.
+void out_of_memory() {
+  std::set_new_handler(nullptr);
+  FATAL_OUT_OF_MEMORY();
+}
+
+// Installed before main, in every program that logs: GLib's allocations
+// already abort on failure, this covers the C++ ones.
+[[maybe_unused]] const bool kNewHandlerAtStart = (std::set_new_handler(&out_of_memory), true);
 
 std::string vformat(const char* fmt, va_list args) {
   va_list copy;

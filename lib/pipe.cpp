@@ -22,6 +22,12 @@ bool read_text_file(const std::string& path, std::string& text) {
   char chunk[4096];
   std::size_t count;
   while ((count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, count);
+  if (std::ferror(file.get()) != 0) {
+    const int saved = errno;
+    text.clear();
+    errno = saved;
+    return false;
+  }
   return true;
 }
 

@@ -37,7 +37,9 @@ class ReadPipe {
 bool read_whole_line(FILE* stream, std::string& line);
 
 // Reads the whole file into `text` (files under /proc report no size, so it
-// is read to its end); false when it cannot be opened, errno telling why.
+// is read to its end); false when it cannot be opened or a read fails, errno
+// telling why. A file that could not be read to its end is no content at all:
+// a failed read empties `text`, so that nobody writes a partial copy back.
 bool read_text_file(const std::string& path, std::string& text);
 
 // RAII for FILE* opened with fopen; close() reports whether every write

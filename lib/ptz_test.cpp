@@ -37,9 +37,11 @@ std::optional<std::string> read_first_line(const std::string& path, bool* unread
   std::string line;
   const bool read = file.read_line(line);
   if (unreadable != nullptr) *unreadable = std::ferror(file.get()) != 0;
-  file.close();
-  errno = 0;
-  if (!read) return std::nullopt;
+  // A failed read is no setting, not a setting cut short.
+  if (!file.close() || !read) {
+    errno = 0;
+    return std::nullopt;
+  }
   return line;
 }
 
@@ -59,7 +61,7 @@ bool remove_setting(const std::string& path) {
 }
 
 bool store_setting(const std::string& path, std::string_view contents) {
-  if (atomic_replace(path, contents)) return true;
+  if (atomic_replace(path, path + ".tmp", contents)) return true;
   LOG_ERROR("Could not open file '%s'", path.c_str());
   return false;
 }

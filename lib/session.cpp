@@ -43,7 +43,10 @@ void write_stop_time(const std::string& session_path) {
     errno = 0;  // no information file: no stop time line, the size line still comes
     return;
   }
-  if (!atomic_replace(info, session_info_close(text, stop_time))) LOG_ERROR("Could not open file '%s'", info.c_str());
+  const std::string temporary = session_path + "/Session_Information_tmp.txt";
+  if (!atomic_replace(info, temporary, session_info_close(text, stop_time))) {
+    LOG_ERROR("Could not open file '%s'", info.c_str());
+  }
 }
 
 void write_session_size(const std::string& session_path) {

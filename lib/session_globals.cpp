@@ -1,7 +1,9 @@
 #include "lib/session_globals.hpp"
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "lib/atomic_file.hpp"
 #include "lib/device_paths.hpp"
@@ -64,31 +66,38 @@ bool monitoring_session_save(const monitoring_session* session) {
     file_remove(path.c_str());
     return true;
   }
-  if (!atomic_replace(path, monitoring_session_format(*session))) {
+  if (!atomic_replace(path, path + ".tmp", monitoring_session_format(*session))) {
     LOG_ERROR("Could not open file '%s'", path.c_str());
     return false;
   }
   return true;
 }
 
-SessionPtr monitoring_session_load() {
+SessionPtr monitoring_session_load() { return monitoring_session_load_checked().session; }
+
+SessionLoad monitoring_session_load_checked() {
+  const std::string path = device::state_file();
   std::string text;
-  if (!read_text_file(device::state_file(), text)) {
-    errno = 0;  // no session is the normal case, not an error
-    return nullptr;
+  if (!read_text_file(path, text)) {
+    if (errno == ENOENT) {
+      errno = 0;  // no session is the normal case, not an error
+      return {};
+    }
+    LOG_ERROR("Could not open file '%s'", path.c_str());
+    return {nullptr, true};
   }
 
   auto session = std::make_unique<monitoring_session>(monitoring_session_parse(text));
   if (!session->monitor_start_time) {
     LOG_ERROR("Could not restore monitoring session: Missing start time.");
-    return nullptr;
+    return {};
   }
   if (!session->secondary_storage_path || !session->current_activity_folder) {
     LOG_ERROR("Could not restore monitoring session: Missing secondary storage path or current activity folder.");
-    return nullptr;
+    return {};
   }
   session->session_path = *session->secondary_storage_path + *session->current_activity_folder;
-  return session;
+  return {std::move(session), false};
 }
 
 }  // namespace trelvik

@@ -27,8 +27,17 @@ bool monitoring_session_is_active(const monitoring_session* session);
 // written; the previous file then stays as it was.
 bool monitoring_session_save(const monitoring_session* session);
 // The complete record from the state file, or null: silently when there is no
-// file, with one error line when it is incomplete.
+// file, with one error line when it is incomplete or cannot be read.
 SessionPtr monitoring_session_load();
+
+// What a load found: the record, or null and whether a state file is there
+// that could not be read. Such a file may well hold a running session, so
+// whoever would start one must not take it for "no session".
+struct SessionLoad {
+  SessionPtr session;
+  bool unreadable = false;
+};
+SessionLoad monitoring_session_load_checked();
 
 // Pure parse of the state file's text (the load's rules, without the I/O and
 // without logging). Fields stay unset where their key is missing.

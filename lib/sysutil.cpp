@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "lib/log.hpp"
@@ -28,6 +30,33 @@ void replace_all(std::string& text, std::string_view what, std::string_view with
   }
 }
 
+// Where the password of the credentials word starting at `at` begins and
+// ends: after the word's first colon outside quotes, up to the first blank
+// outside quotes. Nothing when the word holds no such colon.
+std::optional<std::pair<std::size_t, std::size_t>> password_span(const std::string& text, std::size_t at) {
+  char quote = '\0';
+  std::size_t colon = std::string::npos;
+  std::size_t i = at;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quote == '\'') {
+      if (c == '\'') quote = '\0';
+    } else if (c == '\\') {
+      ++i;  // the escaped character is never a quote, colon or blank of the word
+    } else if (quote == '"') {
+      if (c == '"') quote = '\0';
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == ' ') {
+      break;
+    } else if (c == ':' && colon == std::string::npos) {
+      colon = i;
+    }
+  }
+  if (colon == std::string::npos) return std::nullopt;
+  return std::make_pair(colon + 1, std::min(i, text.size()));
+}
+
 }  // namespace
 
 void sysutil_hide_secret(std::string_view secret) {
@@ -42,8 +71,21 @@ void sysutil_hide_secret(std::string_view secret) {
 }
 
 std::string sysutil_redact(std::string_view text) {
+  // Only the password inside the "-u user:password" credentials is hidden:
+  // the user, paths and dates around it may hold the same characters and
+  // stay as they are.
   std::string shown(text);
-  for (const auto& secret : secrets()) replace_all(shown, secret, "***");
+  constexpr std::string_view kOption = "-u ";
+  for (std::size_t at = shown.find(kOption); at != std::string::npos; at = shown.find(kOption, at)) {
+    at += kOption.size();
+    if (at > kOption.size() && shown[at - kOption.size() - 1] != ' ') continue;
+    const auto span = password_span(shown, at);
+    if (!span) continue;
+    std::string password = shown.substr(span->first, span->second - span->first);
+    for (const auto& secret : secrets()) replace_all(password, secret, "***");
+    shown.replace(span->first, span->second - span->first, password);
+    at = span->first + password.size();
+  }
   return shown;
 }
 

@@ -15,8 +15,8 @@ bool qorm_system(const char* cmd);
 [[gnu::format(printf, 1, 2)]] bool qorm_systemf(const char* fmt, ...);
 
 // Registers a secret (the device API password) that logged command lines show
-// as "***", in every quoted form it may take there. The command run is not
-// changed.
+// as "***" inside their "-u" credentials, in every quoted form it may take
+// there. The command run is not changed.
 void sysutil_hide_secret(std::string_view secret);
 // Reads the password line that the programs get on standard input: at most
 // 255 bytes, cut at the first line feed (the rest of a longer line stays
@@ -24,7 +24,8 @@ void sysutil_hide_secret(std::string_view secret);
 // nothing could be read.
 bool read_secret_line(FILE* in, std::string& secret);
 
-// `text` with every registered secret replaced by "***".
+// `text` with every registered secret inside the password of its "-u"
+// credentials replaced by "***"; the rest of the text stays as it was.
 std::string sysutil_redact(std::string_view text);
 
 }  // namespace trelvik

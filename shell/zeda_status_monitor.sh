@@ -32,7 +32,9 @@ sample() {
   now=$(date '+%Y-%m-%d,%H:%M:%S')
   list=$(packages)
   [ -n "$list" ] || return 0
-  ps -o pid,vsz,rss,args | awk -v now="$now" -v list="$list" -v procs="$processes" -v mem="$memory" '
+  # Paths and names reach awk through the environment: -v would expand
+  # backslashes in them (a serial number is part of the output path).
+  ps -o pid,vsz,rss,args | NOW=$now LIST=$list PROCS=$processes MEM=$memory awk '
     function kb(text,   unit, n) {
       unit = substr(text, length(text))
       n = text + 0
@@ -41,7 +43,10 @@ sample() {
       if (unit == "t") return int(n * 1073741824)
       return n
     }
-    BEGIN { count = split(list, name, "\n") }
+    BEGIN {
+      now = ENVIRON["NOW"]; procs = ENVIRON["PROCS"]; mem = ENVIRON["MEM"]
+      count = split(ENVIRON["LIST"], name, "\n")
+    }
     NR > 1 {
       command = $0
       sub(/^ *[^ ]+ +[^ ]+ +[^ ]+ +/, "", command)

@@ -104,6 +104,26 @@ def test_zeda_status_lists_package_processes_and_memory(camera):
     assert len(mine) == 2 and all(r[2] == str(proc.pid) and r[5].endswith("worker.sh") for r in mine)
 
 
+def test_zeda_status_writes_under_a_serial_number_with_backslashes(camera):
+    # awk -v would read "\\n" in the path as a line feed and write elsewhere.
+    storage = camera.workdir / "sd"
+    out = storage / "Trelvik_AB\\n1\\tC" / "zeda"
+    out.parent.mkdir(parents=True)
+    files = sample_into(camera, "zeda_status_monitor.sh", out)
+    assert sorted(files) == ["zeda_memory.csv", "zeda_processes.csv"]
+    memory = files["zeda_memory.csv"].decode().splitlines()
+    assert len(memory) == 3 and all(line.startswith("T,Trelvik,") for line in memory[1:])
+    assert [p.name for p in storage.iterdir()] == ["Trelvik_AB\\n1\\tC"]
+
+
+def test_vmstatus_on_the_emulated_camera_counts_processes(camera):
+    out = camera.workdir / "vm"
+    out.mkdir()
+    run(camera, "vmstatus_monitoring.sh", str(out), env={"TRELVIK_SCRIPT_SAMPLES": "1"})
+    last = (out / "vmstat.csv").read_text().splitlines()[-1]
+    assert re.fullmatch(r"\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d" + r",\d+" * 19, last), last
+
+
 def test_power_records_exposed_readings_only(camera):
     out = camera.workdir / "env"
     assert sample_into(camera, "power.sh", out) == {}  # nothing exposed, nothing written

@@ -123,8 +123,32 @@ def test_refusals_create_nothing(cam, storage, serial, change, body):
 
 
 def test_state_file_that_cannot_be_saved_is_not_a_session(cam):
-    cam.state_file.mkdir()  # a folder where the file belongs
+    # A folder where the state file's temporary copy belongs.
+    cam.state_file.with_name(cam.state_file.name + ".tmp").mkdir()
     assert begin(cam).stdout == BAD + NOT_STARTED
+    assert not cam.state_file.exists()
+    assert any(t.endswith(f"Could not open file '{cam.state_file}'") for t in cam.log_texts("err"))
+
+
+def test_state_file_that_cannot_be_read_may_hold_a_running_session(cam):
+    cam.state_file.mkdir()  # opens, but every read fails
+    assert begin(cam).stdout == BAD + RUNNING
+    assert not edge_folders(cam)
+    errors = cam.log_texts("err")
+    assert any(t.endswith(f"Could not open file '{cam.state_file}'") for t in errors)
+    assert any(t.endswith("Can not start new monitoring session while another one is running.") for t in errors)
+
+
+def test_deactivation_rewrites_through_its_own_temporary_file(cam):
+    assert begin(cam).stdout == OK + b"Session started."
+    folder = session_folder(cam)
+    info = folder / "Session_Information.txt"
+    before = info.read_bytes()
+    (folder / "Session_Information_tmp.txt").mkdir()  # the rewrite cannot be made: the file stays
+    assert end(cam).stdout == OK + b"Session deactivated."
+    assert re.fullmatch(re.escape(before) + rb"Session Size: \d+ [KMG]?i?B\r\n", info.read_bytes())
+    assert any(t.endswith(f"Could not open file '{info}'") for t in cam.log_texts("err"))
+    wait_for_archive(cam, folder)
 
 
 def test_usage_and_password_errors(cam):

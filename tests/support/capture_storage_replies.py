@@ -36,6 +36,12 @@ CASES = {
     "status_ok_blank": [dict(SD_CARD, status="OK ")],
     "status_ok_lower": [dict(SD_CARD, status="ok")],
     "blank_in_names": [dict(SD_CARD, disk_id="SD DISK", friendly_name="My SD card")],
+    # Every flag differs from its neighbours (locked and full among them), so
+    # that the order in which the fields are read is pinned.
+    "alternating_flags": [dict(SD_CARD, locked=True, read_only=True, recording=True, read_write_failure=True,
+                               diskencrypted=True),
+                          dict(SHARE, available=True, locked=False, read_only=False, recording=False,
+                               read_write_failure=False, diskencrypted=False)],
 }
 
 # A service that answers with fifteen fields a record instead of seventeen:

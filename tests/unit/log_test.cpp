@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <new>
 
 #include "lib/dateutil.hpp"
 #include "tests/unit/support/test_support.hpp"
@@ -22,6 +28,35 @@ TEST(Log, PrefixNamesSourceLineAndErrnoThenClearsIt) {
   EXPECT_EQ(test::captured_log()[0].text, "(tests/unit/log_test.cpp:" + std::to_string(line) +
                                                ", errno: No such file or directory) Could not open file 'x'");
   EXPECT_TRUE(test::captured_log()[1].text.ends_with(", errno: None) again"));
+}
+
+// The child's captured log goes out on its standard error when it aborts, so
+// that the death test can see the line and the abort together.
+void print_log_and_exit(int) {
+  for (const auto& line : test::captured_log()) std::fprintf(stderr, "%d %s\n", line.level, line.text.c_str());
+  _exit(3);
+}
+
+constexpr const char* kOutOfMemoryLine = "0 \\(lib/log\\.cpp:[0-9]+, errno: [^)]*\\) Out of memory\\.";
+
+TEST(LogDeathTest, AllocationFailureLogsOutOfMemoryAndAborts) {
+  EXPECT_EXIT(
+      {
+        std::signal(SIGABRT, print_log_and_exit);
+        test::clear_log();
+        if (const std::new_handler handler = std::get_new_handler()) handler();
+      },
+      ::testing::ExitedWithCode(3), kOutOfMemoryLine);
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's allocator reports by itself
+  EXPECT_EXIT(
+      {
+        std::signal(SIGABRT, print_log_and_exit);
+        test::clear_log();
+        volatile std::size_t huge = SIZE_MAX / 2;
+        ::operator delete(::operator new(huge));
+      },
+      ::testing::ExitedWithCode(3), kOutOfMemoryLine);
+#endif
 }
 
 TEST(DateUtil, FormatsAndReportsTooSmallBuffers) {

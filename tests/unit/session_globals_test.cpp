@@ -2,12 +2,39 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+
+#include "lib/pipe.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {
 namespace {
 
 constexpr const char* kState = "/usr/local/packages/Trelvik/localdata/current_monitoring_session.txt";
+
+// A folder opens like a file and then fails every read: the read error that
+// a failing medium gives, without one.
+TEST(SessionGlobals, AStateFileThatCannotBeReadIsNotTakenForNoSession) {
+  test::DeviceRoot root;
+  std::string text = "kept";
+  EXPECT_FALSE(read_text_file(root.path("/usr").string(), text));
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_EQ(text, "");
+
+  test::clear_log();
+  const SessionLoad absent = monitoring_session_load_checked();
+  EXPECT_FALSE(absent.session || absent.unreadable);
+  EXPECT_TRUE(test::captured_log().empty());
+
+  std::filesystem::create_directory(root.path(kState));
+  const SessionLoad unreadable = monitoring_session_load_checked();
+  EXPECT_FALSE(unreadable.session);
+  EXPECT_TRUE(unreadable.unreadable);
+  ASSERT_EQ(test::captured_log().size(), 1u);
+  EXPECT_TRUE(test::logged(LOG_ERR, "errno: Is a directory) Could not open file '" + root.path(kState).string() + "'"));
+  EXPECT_EQ(errno, 0);
+}
 
 TEST(SessionGlobals, SaveWritesFourLinesAndLoadRoundTrips) {
   test::DeviceRoot root;

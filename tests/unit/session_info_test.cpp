@@ -22,11 +22,32 @@ TEST(SessionInfo, UpdatesRewriteInPlaceOrAppend) {
   EXPECT_EQ(root.read("/s/Session_Information.txt"),
             activated.substr(0, activated.size() - 3) + "1\nDuration: 0 Days 0 hours 1 minutes\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path("/s")), {}), 1);  // no temporary left
+
+  // A file without the count gets it, starting at one.
+  root.write("/t/Session_Information.txt", "Model Name: Q6135-LE\r\n");
+  update_number_of_collected_data_points(root.path("/t").c_str());
+  EXPECT_EQ(root.read("/t/Session_Information.txt"), "Model Name: Q6135-LE\r\nCollected Data Points: 1\n");
+}
+
+// A folder opens like a file and then fails every read, as a failing medium
+// would: the update must not install what little it read.
+TEST(SessionInfo, AnInformationFileThatCannotBeReadIsLeftAlone) {
+  test::DeviceRoot root;
+  const auto info = root.path("/s/Session_Information.txt");
+  std::filesystem::create_directories(info);
+  test::clear_log();
+  update_number_of_collected_data_points(root.path("/s").c_str());
+  ASSERT_EQ(test::captured_log().size(), 1u);
+  EXPECT_EQ(test::captured_log()[0].level, LOG_DEBUG);
+  EXPECT_EQ(test::captured_log()[0].text, "(errno: Is a directory) Could not open file '" + info.string() + "'");
+  EXPECT_TRUE(std::filesystem::is_directory(info));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path("/s")), {}), 1);
 }
 
 TEST(SessionInfo, FieldRulesAndValues) {
   EXPECT_EQ(update_duration("0 Days 23 hours 59 minutes\n"), "1 Days 0 hours 0 minutes");
   EXPECT_EQ(update_duration("0 Days 25 hours 70 minutes\n"), "1 Days 2 hours 11 minutes");
+  EXPECT_EQ(update_duration("1 Days 0 hours 0 minutes\n"), "1 Days 0 hours 1 minutes");  // a day is 1440 minutes
   EXPECT_EQ(update_duration("soon\n"), std::nullopt);
   EXPECT_EQ(update_data_points("abc\r\n"), "1");
   EXPECT_EQ(update_data_points(" 41\n"), "42");

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "lib/pipe.hpp"
@@ -20,7 +22,7 @@ TEST(ShellQuote, OrdinaryValuesStayAsTheyAreHostileOnesArriveIntact) {
   EXPECT_EQ(shell_word("a b"), "'a b'");
   EXPECT_EQ(shell_word(""), "''");
 
-  for (const std::string value : {"Pa$$w0rd", "a\"b", "it's", "back\\slash", "$(touch /tmp/trelvik-pwned)", "`id`",
+  for (const std::string value : {"Pa$$w0rd", "a\"b", "it's", "back\\slash", "$(touch trelvik-pwned)", "`id`",
                                   "a\nb", "", " lead", "semi;colon", "*", "~root"}) {
     for (const std::string& command : {"printf '%s' \"" + shell_escape_double(value) + "\"",
                                        "printf '%s' '" + shell_escape_single(value) + "'",
@@ -32,7 +34,16 @@ TEST(ShellQuote, OrdinaryValuesStayAsTheyAreHostileOnesArriveIntact) {
       EXPECT_EQ(all, value) << command;
     }
   }
-  EXPECT_NE(access("/tmp/trelvik-pwned", F_OK), 0);
+  EXPECT_NE(access("trelvik-pwned", F_OK), 0);  // in this test's own working folder
+}
+
+// A command that escaped its quoting leaves its files in the working folder:
+// that folder is the test's own, empty at its start and gone after it.
+TEST(ShellQuote, EachTestWorksInAnEmptyFolderOfItsOwn) {
+  namespace fs = std::filesystem;
+  EXPECT_TRUE(fs::is_empty(fs::current_path()));
+  EXPECT_EQ(fs::current_path().parent_path(), fs::temp_directory_path());
+  std::ofstream("left-over") << "x";
 }
 
 }  // namespace

@@ -73,6 +73,12 @@ TEST(StorageReply, CapturedRepliesOfTheRealDbusSend) {
   EXPECT_EQ(describe(two[0]), "NetworkShare|Network Share||disconnected|2|101111111111");
   EXPECT_EQ(describe(two[1]), "SD_DISK|SD card|/var/spool/storage/SD_DISK|OK|1|010000000000");
   EXPECT_TRUE(is_storage_ok(two[1]));
+  // Each flag differs from its neighbours: a swap of two (locked and full) shows.
+  const StorageList flags = parse_storage_reply(test::fixture("storage/alternating_flags.txt"), kExited0);
+  ASSERT_EQ(flags.size(), 2u);
+  EXPECT_EQ(describe(flags[0]), "NetworkShare|Network Share||disconnected|2|111010101010");
+  EXPECT_EQ(describe(flags[1]), "SD_DISK|SD card|/var/spool/storage/SD_DISK|OK|1|010101010101");
+  EXPECT_TRUE(flags[1].locked && !flags[1].full && !flags[0].locked && flags[0].full);
   EXPECT_TRUE(parse_storage_reply(test::fixture("storage/empty.txt"), kExited0).empty());
   const StorageList blanks = parse_storage_reply(test::fixture("storage/blank_in_names.txt"), kExited0);
   ASSERT_EQ(blanks.size(), 1u);

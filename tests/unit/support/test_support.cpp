@@ -1,5 +1,6 @@
 #include "tests/unit/support/test_support.hpp"
 
+#include <gtest/gtest.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -76,6 +77,36 @@ std::string fixture(const std::string& name) {
   const char* dir = std::getenv("TRELVIK_FIXTURES");
   return read_file(std::filesystem::path(dir != nullptr ? dir : TRELVIK_FIXTURES) / name);
 }
+
+namespace {
+
+// Every test runs in a fresh working folder of its own, removed after it: a
+// test whose command escaped its quoting leaves its canary files there, not
+// in the build tree, where every later run would find them.
+class OwnWorkingFolder : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override {
+    std::error_code error;
+    previous_ = std::filesystem::current_path(error);
+    std::string pattern = (std::filesystem::temp_directory_path() / "trelvik-cwd-XXXXXX").string();
+    if (error || mkdtemp(pattern.data()) == nullptr) std::abort();
+    folder_ = pattern;
+    std::filesystem::current_path(folder_, error);
+    if (error) std::abort();
+  }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  std::filesystem::path previous_;
+  std::filesystem::path folder_;
+};
+
+[[maybe_unused]] const bool kOwnWorkingFolders =
+    (::testing::UnitTest::GetInstance()->listeners().Append(new OwnWorkingFolder), true);
+
+}  // namespace
 
 }  // namespace trelvik::test
 
