@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -11,10 +12,13 @@
 #include <map>
 #include <vector>
 
+#include "lib/atomic_file.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
+#include "lib/log.hpp"
 #include "lib/pipe.hpp"
+#include "lib/sysutil.hpp"
 
 namespace trelvik {
 namespace {
@@ -77,6 +81,36 @@ void recover(const std::string& session_path) {
 }
 
 }  // namespace
+
+void start_detached_archive(const std::string& command, const std::string& archive) {
+  const pid_t child = ::fork();
+  if (child < 0) {
+    LOG_ERROR("Could not create child process: %s", command.c_str());
+    return;
+  }
+  if (child == 0) {
+    // The grandchild belongs to init at once: nobody waits for it, and it
+    // holds none of the caller's output (a CGI reply ends when its program
+    // ends, not when the archive is done).
+    if (::fork() != 0) ::_exit(0);
+    ::setsid();
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
+      if (null > STDERR_FILENO) ::close(null);
+    }
+    const bool ok = qorm_system(command.c_str()) && sync_path(archive) && sync_path(".");
+    if (!ok) {
+      char folder[4096] = {};
+      LOG_ERROR("Could not write archive '%s/%s'", ::getcwd(folder, sizeof folder) ? folder : ".", archive.c_str());
+    }
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  errno = 0;
+}
 
 bool is_whole_archive(const std::string& archive) {
   const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
