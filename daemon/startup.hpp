@@ -12,8 +12,8 @@ namespace trelvik {
 
 // "PTZ", case-sensitive, anywhere in the full name or else in the product type.
 bool camera_has_ptz(const char* full_name, const char* prod_type);
-// Notes a session recorded in the state file and returns it, if any.
-SessionPtr restore_session();
+// Notes a session recorded in the state file and returns what the load found.
+SessionLoad restore_session();
 // The whole program: returns the exit status (it does not return while the
 // main loop runs).
 int daemon_main(int argc, char** argv, FILE* password_in);

@@ -204,9 +204,13 @@ gboolean timer_callback(gpointer /*unused*/) {
   DaemonState& state = daemon_state();
   const std::uint64_t n = state.timer_count;
   run_ptz_interval_test(state, n);
-  const SessionPtr session = monitoring_session_load();
+  const SessionLoad loaded = monitoring_session_load_checked();
+  const SessionPtr& session = loaded.session;
   const bool active = monitoring_session_is_active(session.get());
-  if (!active || monitor_session(state, *session, n)) archive_ended_sessions(state.serial_number, session.get());
+  // An unreadable state file may name a running session: nothing is taken
+  // for ended then.
+  const bool carry_on = active ? monitor_session(state, *session, n) : !loaded.unreadable;
+  if (carry_on) archive_ended_sessions(state.serial_number, session.get());
   state.timer_count = next_tick(n);
   return TRUE;
 }

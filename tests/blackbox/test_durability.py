@@ -90,6 +90,29 @@ def test_a_cut_after_the_end_reply_leaves_an_ended_session_archived(rig):
     assert_valid_archive(folder)
 
 
+def test_the_daemon_finishes_a_truncated_archive_at_start(plain):
+    import subprocess
+    assert plain.begin().stdout.endswith(b"Session started.")
+    folder = plain.folder()
+    assert plain.end().stdout.endswith(b"Session deactivated.")
+    archive_settled(plain, folder)
+    archive = folder.parent / (folder.name + ".zip")
+    archive.write_bytes(archive.read_bytes()[:100])  # what a cut right after zip's rename may leave
+    plain.cam.clear_logs()
+    daemon = plain.cam.spawn("trelvik_daemon", SERIAL, "ZURN Q6135-LE", "Network Camera", "root",
+                             stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        daemon.stdin.write(b"pass\n")
+        daemon.stdin.close()
+        wait_until(lambda: [t for t in plain.cam.log_texts("info") if folder.name in t], "the recovery line")
+        archive_settled(plain, folder)
+    finally:
+        daemon.terminate()
+        daemon.wait(timeout=10)
+    assert_valid_archive(folder)
+    assert len([t for t in plain.cam.log_texts() if folder.name in t and "rchiv" in t]) == 1
+
+
 def test_end_killed_before_each_file_call(rig):
     assert rig.begin().stdout.endswith(b"Session started.")
     folder = rig.folder()
