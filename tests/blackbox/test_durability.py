@@ -82,7 +82,7 @@ def test_a_cut_after_the_end_reply_leaves_an_ended_session_archived(rig):
     assert rig.state() is None, "the ended session came back"
     info = (folder / "Session_Information.txt").read_bytes()
     assert b"\0" not in info
-    assert re.search(rb"\r\nStop Time of the session: [^\r\n]+\r\nSession Size: [^\r\n]+\r\n$", info), info
+    assert re.search(rb"\nStop Time of the session: [^\r\n]+\r\nSession Size: [^\r\n]+\r\n$", info), info
     assert "End: " in (folder / ".signature").read_text()
     rig.cam.clear_logs()
     rig.ticks(1)  # the daemon finishes what the cut left
@@ -156,7 +156,7 @@ def test_end_stopped_and_cut_at_each_state_step(rig):
     for ops in ("unlink", "fsync"):
         for at in (1, 2):
             rig.faults.set(path="*", ops=ops, program="end_monitor_session", at=at, action="stop")
-            proc = rig.spawnstopped("end_monitor_session", "root", env=rig.faults.env())
+            proc = rig.spawn_stopped("end_monitor_session", "root", env=rig.faults.env())
             wait_until(lambda: stopped(proc.pid) or proc.poll() is not None, "the stop", timeout=60)
             rig.faults.clear()
             rig.cut_and_reboot([proc.pid])
@@ -190,7 +190,7 @@ def test_begin_cut_at_each_sync(rig):
     for at in range(1, 6):
         reset_begin(rig)
         rig.faults.set(path="*", ops="fsync,rename", program="begin_monitor_session", at=at, action="stop")
-        proc = rig.spawnstopped("begin_monitor_session", "SD_DISK", SERIAL, "Q6135-LE", "11.8.64", "root",
+        proc = rig.spawn_stopped("begin_monitor_session", "SD_DISK", SERIAL, "Q6135-LE", "11.8.64", "root",
                                  env=rig.faults.env())
         wait_until(lambda: stopped(proc.pid) or proc.poll() is not None, "the stop", timeout=60)
         rig.faults.clear()
