@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "lib/atomic_file.hpp"
@@ -18,6 +19,7 @@
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/pipe.hpp"
+#include "lib/session.hpp"
 #include "lib/sysutil.hpp"
 
 namespace trelvik {
@@ -67,6 +69,39 @@ bool due(const std::string& session_path) {
   return it == attempts().end() || Clock::now() - it->second >= kRetryAfter;
 }
 
+// The date of the ".signature" end line ("End: " and the date command's
+// text, the same form as the stop time), or nothing.
+std::optional<std::string> end_date(const std::string& session_path) {
+  File in((session_path + "/.signature").c_str(), "r");
+  std::string line;
+  while (in.is_open() && in.read_line(line)) {
+    if (line.starts_with("End: ")) return line.substr(5, line.find_first_of("\r\n") - 5);
+  }
+  errno = 0;
+  return std::nullopt;
+}
+
+// An ending that could not write its marks (a full card) left "Still
+// active" in the information file: the stop time of the end line and the
+// size go in now, before the archive is made.
+void complete_information_file(const std::string& session_path) {
+  const std::string info = session_path + "/Session_Information.txt";
+  const FileLock lock(session_path);
+  std::string text;
+  if (!read_text_file(info, text) || text.find("Stop Time of the session: Still active") == std::string::npos) {
+    errno = 0;
+    return;
+  }
+  const std::optional<std::string> stop_time = end_date(session_path);
+  if (!stop_time) return;
+  char size_text[24] = {};
+  suffix_bytes(size_text, sizeof size_text, static_cast<std::int64_t>(get_dir_size_bytes(session_path.c_str())));
+  const std::string closed = session_info_close(text, *stop_time) + "Session Size: " + size_text + "\r\n";
+  if (!atomic_replace(info, session_path + "/Session_Information_tmp.txt", closed)) {
+    LOG_ERROR("Could not open file '%s'", info.c_str());
+  }
+}
+
 void recover(const std::string& session_path) {
   const std::string archive = session_path + ".zip";
   if (is_file(archive.c_str()) && is_whole_archive(archive)) {
@@ -77,6 +112,7 @@ void recover(const std::string& session_path) {
   attempts()[session_path] = Clock::now();
   syslog(LOG_INFO, "Archiving ended monitoring session '%s', which has no archive.", session_path.c_str());
   if (is_file(archive.c_str())) file_remove(archive.c_str());  // a cut left it truncated
+  complete_information_file(session_path);
   zip_session(session_path.c_str());
 }
 

@@ -288,17 +288,21 @@ def test_an_archive_that_fails_is_logged_and_finished_later(small_card):
     folder = rig.folder()
     rig.ticks(0)
     (folder / "ballast").write_bytes(os.urandom(600 * 1024))  # does not compress
-    filler = rig.cards[0].fill(keep_kib=64)
+    filler = rig.cards[0].fill()  # not a page left: the stop time cannot be written either
     assert rig.end().stdout.endswith(b"Session deactivated.")
     wait_until(lambda: b"zip --recurse-paths" not in rig.cam.shell("ps").stdout, "zip", timeout=60)
     wait_until(lambda: any("archive" in t.lower() for t in rig.cam.log_texts("err")),
                "the failed archive's error line", timeout=30)
     assert not (folder.parent / (folder.name + ".zip")).exists()
+    assert b"Still active" in (folder / "Session_Information.txt").read_bytes()  # no room for the stop time
     filler.unlink()
     rig.cam.clear_logs()
     rig.ticks(7)
     archive_settled(rig, folder)
     assert_valid_archive(folder)
+    info = (folder / "Session_Information.txt").read_bytes()
+    assert b"Still active" not in info
+    assert re.search(rb"\nStop Time of the session: [^\r\n]+\r\nSession Size: [^\r\n]+\r\n$", info), info
     rig.cam.clear_logs()
     rig.ticks(8)
     assert not [t for t in rig.cam.log_texts() if folder.name in t], "an archived session is archived again"
