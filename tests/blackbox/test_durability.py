@@ -147,26 +147,6 @@ def test_end_killed_before_each_file_call(rig):
     assert "running" in outcomes and "ended" in outcomes
 
 
-def test_end_stopped_and_cut_at_each_state_step(rig):
-    """Cuts at the moments that matter: around the removal of the state file."""
-    assert rig.begin().stdout.endswith(b"Session started.")
-    folder = rig.folder()
-    rig.ticks(0)
-    state_file = str(rig.cam.state_file)
-    for ops in ("unlink", "fsync"):
-        for at in (1, 2):
-            rig.faults.set(path="*", ops=ops, program="end_monitor_session", at=at, action="stop")
-            proc = rig.spawn_stopped("end_monitor_session", "root", env=rig.faults.env())
-            wait_until(lambda: stopped(proc.pid) or proc.poll() is not None, "the stop", timeout=60)
-            rig.faults.clear()
-            rig.cut_and_reboot([proc.pid])
-            proc.wait()
-            end_invariant(rig, folder)
-            if rig.state() is None:
-                return
-    del state_file
-
-
 # ----- 3. beginning a session --------------------------------------------------
 
 def test_begin_killed_before_each_file_call(plain):
