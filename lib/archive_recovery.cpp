@@ -13,13 +13,15 @@
 #include <optional>
 #include <vector>
 
+#include "lib/archive.hpp"
 #include "lib/atomic_file.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/pipe.hpp"
-#include "lib/session.hpp"
+#include "lib/parse/session_info.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/sysutil.hpp"
 
 namespace trelvik {
@@ -72,7 +74,7 @@ bool due(const std::string& session_path) {
 // The date of the ".signature" end line ("End: " and the date command's
 // text, the same form as the stop time), or nothing.
 std::optional<std::string> end_date(const std::string& session_path) {
-  File in((session_path + "/.signature").c_str(), "r");
+  File in(session_layout::session_file(session_path, session_layout::kSignature).c_str(), "r");
   std::string line;
   while (in.is_open() && in.read_line(line)) {
     if (line.starts_with("End: ")) return line.substr(5, line.find_first_of("\r\n") - 5);
@@ -85,7 +87,7 @@ std::optional<std::string> end_date(const std::string& session_path) {
 // active" in the information file: the stop time of the end line and the
 // size go in now, before the archive is made.
 void complete_information_file(const std::string& session_path) {
-  const std::string info = session_path + "/Session_Information.txt";
+  const std::string info = session_layout::session_file(session_path, session_layout::kInfoFile);
   const FileLock lock(session_path);
   std::string text;
   if (!read_text_file(info, text) || text.find("Stop Time of the session: Still active") == std::string::npos) {
@@ -97,13 +99,13 @@ void complete_information_file(const std::string& session_path) {
   char size_text[24] = {};
   suffix_bytes(size_text, sizeof size_text, static_cast<std::int64_t>(get_dir_size_bytes(session_path.c_str())));
   const std::string closed = session_info_close(text, *stop_time) + "Session Size: " + size_text + "\r\n";
-  if (!atomic_replace(info, session_path + "/Session_Information_tmp.txt", closed)) {
+  if (!atomic_replace(info, session_layout::session_file(session_path, session_layout::kInfoRewriteTemp), closed)) {
     LOG_ERROR("Could not open file '%s'", info.c_str());
   }
 }
 
 void recover(const std::string& session_path) {
-  const std::string archive = session_path + ".zip";
+  const std::string archive = session_layout::archive(session_path);
   if (is_file(archive.c_str()) && is_whole_archive(archive)) {
     attempts().erase(session_path);
     return;
@@ -165,7 +167,7 @@ bool is_whole_archive(const std::string& archive) {
 }
 
 bool session_has_ended(const std::string& session_path) {
-  File in((session_path + "/.signature").c_str(), "r");
+  File in(session_layout::session_file(session_path, session_layout::kSignature).c_str(), "r");
   std::string line;
   while (in.is_open() && in.read_line(line)) {
     if (line.starts_with("End")) return true;

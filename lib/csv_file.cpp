@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <set>
 
+#include "lib/dateutil.hpp"
 #include "lib/log.hpp"
 
 namespace trelvik {
@@ -51,6 +52,12 @@ void cut_to_whole_rows(int fd) {
 }
 
 }  // namespace
+
+std::string csv_timestamp() {
+  char stamp[40] = {};
+  date_format_now(stamp, sizeof stamp, "%Y-%m-%d,%H:%M:%S");
+  return stamp;
+}
 
 std::size_t whole_rows_end(std::string_view tail) {
   const std::size_t data_end = tail.find_last_not_of('\0');

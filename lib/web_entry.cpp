@@ -21,6 +21,7 @@
 #include "lib/parse/web_query.hpp"
 #include "lib/pipe.hpp"
 #include "lib/session_globals.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/sysutil.hpp"
 
 extern char** environ;
@@ -184,7 +185,7 @@ void reply_information(FILE* out) {
     return;
   }
   std::string text;
-  const std::string path = *session->session_path + "/Session_Information.txt";
+  const std::string path = session_layout::session_file(*session->session_path, session_layout::kInfoFile);
   if (!read_text_file(path, text)) {
     LOG_ERROR("Could not read '%s'", path.c_str());
     print_text_reply(out, "404 Not Found", "The session information file could not be read.");
@@ -203,7 +204,7 @@ std::optional<std::string> find_archive(const std::string& name, const std::stri
     folders.push_back(entry.path().string() + "/Trelvik_" + serial_number + "/");
   }
   for (const std::string& folder : folders) {
-    const std::string path = folder + name + ".zip";
+    const std::string path = session_layout::archive(folder + name);
     struct stat status {};
     if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return path;
   }
@@ -220,8 +221,8 @@ void reply_archive(FILE* out, const std::string& name, const std::string& serial
   }
   std::fprintf(out,
                "Status: 200 OK\r\nContent-Type: application/zip\r\nContent-Length: %lld\r\n"
-               "Content-Disposition: attachment; filename=\"%s.zip\"\r\nCache-Control: no-cache\r\n\r\n",
-               static_cast<long long>(status.st_size), name.c_str());
+               "Content-Disposition: attachment; filename=\"%s%s\"\r\nCache-Control: no-cache\r\n\r\n",
+               static_cast<long long>(status.st_size), name.c_str(), session_layout::kArchiveSuffix);
   char buffer[65536];
   std::size_t got = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) std::fwrite(buffer, 1, got, out);

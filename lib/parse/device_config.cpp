@@ -1,6 +1,6 @@
 #include "lib/parse/device_config.hpp"
 
-#include "lib/strutil.hpp"
+#include "lib/parse/text.hpp"
 
 namespace trelvik {
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <cctype>
 
+#include "lib/parse/text.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/validation.hpp"
 
 namespace trelvik {
@@ -44,10 +46,7 @@ bool has_control_character(std::string_view text) {
 }
 
 bool is_two_digits(std::string_view text, int limit) {
-  if (text.size() != 2 || !std::isdigit(static_cast<unsigned char>(text[0])) ||
-      !std::isdigit(static_cast<unsigned char>(text[1]))) {
-    return false;
-  }
+  if (text.size() != 2 || !is_digit(text[0]) || !is_digit(text[1])) return false;
   return (text[0] - '0') * 10 + (text[1] - '0') < limit;
 }
 
@@ -85,7 +84,7 @@ bool is_session_name(std::string_view text) {
   if (text.size() != 17) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const bool separator = i == 8 || i == 11 || i == 14;
-    if (separator ? text[i] != '_' : !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    if (separator ? text[i] != '_' : !is_digit(text[i])) return false;
   }
   return true;
 }
@@ -100,7 +99,9 @@ bool value_is_valid(WebAction action, std::string& value) {
     case WebAction::ptz_times:
       return is_given_times(value);
     case WebAction::download:
-      if (value.ends_with(".zip")) value.resize(value.size() - 4);
+      if (value.ends_with(session_layout::kArchiveSuffix)) {
+        value.resize(value.size() - std::string_view(session_layout::kArchiveSuffix).size());
+      }
       return is_session_name(value);
     default:
       return false;
