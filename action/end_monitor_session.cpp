@@ -37,9 +37,12 @@ int end_monitor_session_action(int argc, char** argv) {
     // The file may well hold the running session: it is not "no session".
     http_print_bad_request(kCouldNotEnd);
   } else if (monitoring_session_is_active(session.get())) {
-    end_monitor_session(session.get(), argv[1], nemor_pass.c_str());
-    http_print_reply(kHttpTextOk, "Session deactivated.");
-    syslog(LOG_DEBUG, "Session deactivation done.");
+    if (end_monitor_session(session.get(), argv[1], nemor_pass.c_str())) {
+      http_print_reply(kHttpTextOk, "Session deactivated.");
+      syslog(LOG_DEBUG, "Session deactivation done.");
+    } else {
+      http_print_bad_request(kCouldNotEnd);  // the session goes on
+    }
   } else {
     LOG_ERROR("No monitor session is activated, can not deactive.");
     http_print_reply(kHttpTextOk, "No monitor session is activated, can not deactivate anything.");

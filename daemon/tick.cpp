@@ -190,7 +190,8 @@ bool monitor_session(DaemonState& state, const monitoring_session& session, std:
   // A lost edge storage is not judged full on what df says of the empty
   // mount point left behind.
   const bool usable = storage == SessionStorage::Edge && check_edge_storage(state, session);
-  if ((storage == SessionStorage::Internal || usable) && !check_partition_usage(session.secondary_storage_path->c_str())) {
+  const bool judge_usage = storage == SessionStorage::Internal || usable;
+  if (judge_usage && !check_partition_usage(session.secondary_storage_path->c_str())) {
     syslog(LOG_WARNING, "Secondary storage is running out of free space. Deactivating monitoring session.");
     end_monitor_session(&session, state.nemor_user, state.nemor_pass.c_str());
     return false;
