@@ -271,7 +271,7 @@ def test_an_archive_that_fails_is_logged_and_finished_later(small_card):
     filler = rig.cards[0].fill()  # not a page left: the stop time cannot be written either
     assert rig.end().stdout.endswith(b"Session deactivated.")
     wait_until(lambda: b"zip --recurse-paths" not in rig.cam.shell("ps").stdout, "zip", timeout=60)
-    wait_until(lambda: any("archive" in t.lower() for t in rig.cam.log_texts("err")),
+    wait_until(lambda: any("Could not write archive" in t for t in rig.cam.log_texts("err")),
                "the failed archive's error line", timeout=30)
     assert not (folder.parent / (folder.name + ".zip")).exists()
     assert b"Still active" in (folder / "Session_Information.txt").read_bytes()  # no room for the stop time
