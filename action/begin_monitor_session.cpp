@@ -84,7 +84,7 @@ SessionPtr new_session_record(const Request& request) {
   return session;
 }
 
-void write_information_file(const Request& request, const monitoring_session& session) {
+bool write_information_file(const Request& request, const monitoring_session& session) {
   const std::string path = session_layout::session_file(*session.session_path, session_layout::kInfoFile);
   const std::string text = std::string("Model Name: ") + request.short_name + "\r\nSerial Number: " +
                            request.serial_number + "\r\nFirmware version: " + request.version +
@@ -94,7 +94,31 @@ void write_information_file(const Request& request, const monitoring_session& se
   // The name of deactivation's rewrite: nothing else writes the file yet.
   const std::string temporary =
       session_layout::session_file(*session.session_path, session_layout::kInfoRewriteTemp);
-  if (!atomic_replace(path, temporary, text)) LOG_ERROR("Could not open file '%s'", path.c_str());
+  if (!atomic_replace(path, temporary, text)) {
+    LOG_ERROR("Could not open file '%s'", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string parent_of(const std::string& path) {
+  const std::string folder = path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+  return folder.substr(0, folder.rfind('/'));
+}
+
+// The folder tree that the package script made, down from the storage's
+// mount point, and the signature reach the card: the state file may only
+// name a session that a power cut cannot take away.
+bool sync_session_tree(const monitoring_session& session) {
+  const std::string& folder = *session.session_path;
+  bool ok = true;
+  for (const std::string& path : {session_layout::session_file(folder, session_layout::kSignature),
+                                  session_layout::session_file(folder, session_layout::kSampling), folder,
+                                  *session.secondary_storage_path, parent_of(*session.secondary_storage_path)}) {
+    ok = sync_path(path) && ok;
+  }
+  if (!ok) LOG_ERROR("Could not write file '%s'", folder.c_str());
+  return ok;
 }
 
 void take_start_snapshots(const Request& request, const monitoring_session& session) {
@@ -141,6 +165,9 @@ const char* create_session(const Request& request, SessionPtr& session) {
   }
   qorm_systemf("%s \"%s\"", shell_word(device::shell_script("monitory_creator.sh")).c_str(),
                shell_escape_double(*session->session_path).c_str());
+  // The session becomes active with its state file, so its folder and its
+  // information file are on the card first.
+  if (!write_information_file(request, *session) || !sync_session_tree(*session)) return kCouldNotStart;
   syslog(LOG_DEBUG, "Save monitoring session information to file.");
   // A state file that could not be written is not a started session.
   return monitoring_session_save(session.get()) ? nullptr : kCouldNotStart;
@@ -164,7 +191,6 @@ int begin_monitor_session(int argc, char** argv) {
     return 0;
   }
   take_start_snapshots(request, *session);
-  write_information_file(request, *session);
   http_print_reply(kHttpTextOk, "Session started.");
   return 0;
 }

@@ -17,6 +17,8 @@ namespace {
 
 using namespace trelvik;
 
+constexpr const char* kCouldNotEnd = "Error: Could not end monitoring session.";
+
 int end_monitor_session_action(int argc, char** argv) {
   open_program_log();
   if (argc != 2) {
@@ -29,11 +31,18 @@ int end_monitor_session_action(int argc, char** argv) {
     return 1;
   }
   syslog(LOG_DEBUG, "action_end_monitor_session");
-  const SessionPtr session = monitoring_session_load();
-  if (monitoring_session_is_active(session.get())) {
-    end_monitor_session(session.get(), argv[1], nemor_pass.c_str());
-    http_print_reply(kHttpTextOk, "Session deactivated.");
-    syslog(LOG_DEBUG, "Session deactivation done.");
+  const SessionLoad loaded = monitoring_session_load_checked();
+  const SessionPtr& session = loaded.session;
+  if (loaded.unreadable) {
+    // The file may well hold the running session: it is not "no session".
+    http_print_bad_request(kCouldNotEnd);
+  } else if (monitoring_session_is_active(session.get())) {
+    if (end_monitor_session(session.get(), argv[1], nemor_pass.c_str())) {
+      http_print_reply(kHttpTextOk, "Session deactivated.");
+      syslog(LOG_DEBUG, "Session deactivation done.");
+    } else {
+      http_print_bad_request(kCouldNotEnd);  // the session goes on
+    }
   } else {
     LOG_ERROR("No monitor session is activated, can not deactive.");
     http_print_reply(kHttpTextOk, "No monitor session is activated, can not deactivate anything.");

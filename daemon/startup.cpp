@@ -10,6 +10,7 @@
 #include "lib/environment.hpp"
 #include "lib/log.hpp"
 #include "lib/ptz.hpp"
+#include "lib/archive_recovery.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/sysutil.hpp"
 
@@ -45,11 +46,10 @@ bool camera_has_ptz(const char* full_name, const char* prod_type) {
   return std::strstr(full_name, "PTZ") != nullptr || std::strstr(prod_type, "PTZ") != nullptr;
 }
 
-bool restore_session() {
-  const SessionPtr session = monitoring_session_load();
-  if (!session) return false;
-  syslog(LOG_INFO, "Continuing System Monitoring Session. Device was rebooted or lost power.");
-  return true;
+SessionLoad restore_session() {
+  SessionLoad loaded = monitoring_session_load_checked();
+  if (loaded.session) syslog(LOG_INFO, "Continuing System Monitoring Session. Device was rebooted or lost power.");
+  return loaded;
 }
 
 int daemon_main(int argc, char** argv, FILE* password_in) {
@@ -67,8 +67,12 @@ int daemon_main(int argc, char** argv, FILE* password_in) {
     return 1;
   }
 
-  const bool restored = restore_session();
-  syslog(restored ? LOG_DEBUG : LOG_INFO, "Trelvik version %s, compiled: %s %s", kVersion, __DATE__, __TIME__);
+  state.serial_number = argv[1];
+  const SessionLoad restored = restore_session();
+  // An unreadable state file may name a running session: nothing is taken
+  // for ended then.
+  if (!restored.unreadable) archive_ended_sessions(state.serial_number, restored.session.get());
+  syslog(restored.session ? LOG_DEBUG : LOG_INFO, "Trelvik version %s, compiled: %s %s", kVersion, __DATE__, __TIME__);
 
   syslog(LOG_DEBUG, "init_environment_monitor_settings");
   init_environment_monitor_settings(state.nemor_user, state.nemor_pass.c_str());

@@ -15,6 +15,8 @@ struct DaemonState {
   volatile std::uint64_t timer_count = 0;
   std::uint64_t ptz_starting_tick = 0;
   std::uint64_t connection_lost_count = 0;
+  bool ptz_interval_unreadable = false;  // logged once until a read succeeds
+  const char* serial_number = "";        // names this device's session folders
 };
 
 DaemonState& daemon_state();

@@ -4,10 +4,14 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 
 #include "daemon/kernel_memory.hpp"
 #include "daemon/schedule.hpp"
 #include "daemon/state.hpp"
+#include "lib/archive_recovery.hpp"
+#include "lib/csv_file.hpp"
+#include "lib/device_paths.hpp"
 #include "lib/environment.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
@@ -136,7 +140,12 @@ void run_step(TickStep step, const monitoring_session& session, const DaemonStat
       shellscript_invoker(sampling_folder(session, session_layout::kEnvironment).c_str(), "power.sh", true);
       break;
     case TickStep::SelfMonitoring: store_self_monitoring(sampling_folder(session, session_layout::kSelf).c_str()); break;
-    case TickStep::CollectedDataPoint: update_number_of_collected_data_points(path); break;
+    case TickStep::CollectedDataPoint:
+      // The count is the session's promise that the round's rows are on the
+      // card: they go there first.
+      if (!CsvFile::sync_storage(*session.session_path)) LOG_ERROR("Could not sync '%s'", path);
+      update_number_of_collected_data_points(path);
+      break;
     case TickStep::VideoStreams: store_video_stream_history_no_retention(path); break;
     case TickStep::Radar: store_radar_data(path); break;
     case TickStep::SessionDuration: update_session_duration(path); break;
@@ -144,15 +153,28 @@ void run_step(TickStep step, const monitoring_session& session, const DaemonStat
 }
 
 void run_ptz_interval_test(DaemonState& state, std::uint64_t n) {
-  const PtzIntervalDecision decision = ptz_interval_step(n, ptz_test_interval_get(), state.ptz_starting_tick);
+  const std::optional<std::uint64_t> interval = ptz_test_interval_read();
+  if (!interval) {
+    // A settings file that cannot be read is not a removed setting: the
+    // running schedule stays for this tick.
+    if (!state.ptz_interval_unreadable) LOG_ERROR("Could not read file '%s'", device::ptz_interval_file().c_str());
+    state.ptz_interval_unreadable = true;
+    return;
+  }
+  state.ptz_interval_unreadable = false;
+  const PtzIntervalDecision decision = ptz_interval_step(n, *interval, state.ptz_starting_tick);
   state.ptz_starting_tick = decision.starting_tick;
   if (decision.warn) syslog(LOG_WARNING, "Automatic PTZ Test");
   if (decision.reset) qorm_system(kPtzResetCommand);
 }
 
 // The edge storage check with its once-per-outage lines; true when usable.
-bool check_edge_storage(DaemonState& state, const std::string& storage_id) {
-  const bool usable = determine_if_this_storage_is_ok(storage_id.c_str());
+// A usable storage without the session folder is another card of the same
+// id, or a card pulled before the storage service noticed: the session's
+// storage is lost all the same.
+bool check_edge_storage(DaemonState& state, const monitoring_session& session) {
+  const bool usable =
+      determine_if_this_storage_is_ok(session.storage_id->c_str()) && is_directory(session.session_path->c_str());
   const OutageDecision decision = storage_outage_step(state.connection_lost_count, usable);
   if (decision.log_reestablished) {
     syslog(LOG_INFO, "%s", reestablished_message(state.connection_lost_count).c_str());
@@ -162,15 +184,20 @@ bool check_edge_storage(DaemonState& state, const std::string& storage_id) {
   return usable;
 }
 
-void monitor_session(DaemonState& state, const monitoring_session& session, std::uint64_t n) {
-  if (!check_partition_usage(session.secondary_storage_path->c_str())) {
+// False when the tick ended the session (its archive has just been started).
+bool monitor_session(DaemonState& state, const monitoring_session& session, std::uint64_t n) {
+  const SessionStorage storage = session.storage_id ? SessionStorage::Edge : SessionStorage::Internal;
+  // A lost edge storage is not judged full on what df says of the empty
+  // mount point left behind.
+  const bool usable = storage == SessionStorage::Edge && check_edge_storage(state, session);
+  const bool judge_usage = storage == SessionStorage::Internal || usable;
+  if (judge_usage && !check_partition_usage(session.secondary_storage_path->c_str())) {
     syslog(LOG_WARNING, "Secondary storage is running out of free space. Deactivating monitoring session.");
     end_monitor_session(&session, state.nemor_user, state.nemor_pass.c_str());
-    return;
+    return false;
   }
-  const SessionStorage storage = session.storage_id ? SessionStorage::Edge : SessionStorage::Internal;
-  const bool usable = storage == SessionStorage::Edge && check_edge_storage(state, *session.storage_id);
   for (const TickStep step : tick_schedule(n, storage, usable)) run_step(step, session, state);
+  return true;
 }
 
 }  // namespace
@@ -179,8 +206,13 @@ gboolean timer_callback(gpointer /*unused*/) {
   DaemonState& state = daemon_state();
   const std::uint64_t n = state.timer_count;
   run_ptz_interval_test(state, n);
-  const SessionPtr session = monitoring_session_load();
-  if (monitoring_session_is_active(session.get())) monitor_session(state, *session, n);
+  const SessionLoad loaded = monitoring_session_load_checked();
+  const SessionPtr& session = loaded.session;
+  const bool active = monitoring_session_is_active(session.get());
+  // An unreadable state file may name a running session: nothing is taken
+  // for ended then.
+  const bool carry_on = active ? monitor_session(state, *session, n) : !loaded.unreadable;
+  if (carry_on) archive_ended_sessions(state.serial_number, session.get());
   state.timer_count = next_tick(n);
   return TRUE;
 }

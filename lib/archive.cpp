@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "lib/archive_recovery.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
@@ -44,8 +45,9 @@ void start_zip_in(const std::string& parent, const std::string& name) {
   }
   syslog(LOG_DEBUG, "zipping '%s'", name.c_str());
   const std::string word = shell_word(name);
-  qorm_systemf("zip --recurse-paths %s%s %s --exclude .tmp\\* > /dev/null 2>&1 &", word.c_str(),
-               session_layout::kArchiveSuffix, word.c_str());
+  start_detached_archive("zip --recurse-paths " + word + session_layout::kArchiveSuffix + " " + word +
+                             " --exclude .tmp\\* > /dev/null 2>&1",
+                         name + session_layout::kArchiveSuffix);
   if (previous >= 0) {
     if (::fchdir(previous) != 0) errno = 0;
     ::close(previous);

@@ -29,14 +29,17 @@ bool write_all(int fd, std::string_view contents) {
   return true;
 }
 
-void sync_folder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
+
+bool sync_path(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  const int saved = errno;
+  ::close(fd);
+  errno = ok ? 0 : saved;
+  return ok;
+}
 
 bool atomic_replace(const std::string& path, const std::string& temporary, std::string_view contents) {
   // A rename needs only the folder's permission: without this check a file
@@ -64,7 +67,7 @@ bool atomic_replace(const std::string& path, const std::string& temporary, std::
     errno = saved;
     return false;
   }
-  sync_folder(folder_of(path));
+  sync_path(folder_of(path));
   errno = 0;
   return true;
 }

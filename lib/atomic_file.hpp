@@ -17,6 +17,10 @@ namespace trelvik {
 // the old `path` untouched. Logs nothing: the caller logs its own line.
 bool atomic_replace(const std::string& path, const std::string& temporary, std::string_view contents);
 
+// Puts a file or a folder (its entries) on the storage: fsync. False, with
+// errno, when it cannot be opened or synced.
+bool sync_path(const std::string& path);
+
 // An advisory flock held for the object's life. A file system that refuses
 // flock leaves the holder unlocked: callers go on all the same.
 class FileLock {

@@ -25,15 +25,18 @@ constexpr std::size_t kLineLimit = 99;
 
 // The first line of a settings file, or none when it cannot be opened or is
 // empty. A setting being rewritten may read as empty: it is then absent for
-// this one reading.
-std::optional<std::string> read_first_line(const std::string& path) {
+// this one reading. `unreadable`, when given, tells a file that is there but
+// could not be read (an I/O error) from an absent one.
+std::optional<std::string> read_first_line(const std::string& path, bool* unreadable = nullptr) {
   File file(path.c_str(), "r");
   if (!file.is_open()) {
+    if (unreadable != nullptr) *unreadable = errno != ENOENT && errno != ENOTDIR;
     errno = 0;  // no file means no setting
     return std::nullopt;
   }
   std::string line;
   const bool read = file.read_line(line);
+  if (unreadable != nullptr) *unreadable = std::ferror(file.get()) != 0;
   // A failed read is no setting, not a setting cut short.
   if (!file.close() || !read) {
     errno = 0;
@@ -94,6 +97,13 @@ std::optional<std::string> ptz_test_parse_given_times(std::string_view text) {
 
 std::uint64_t ptz_test_interval_get() {
   const auto line = read_first_line(device::ptz_interval_file());
+  return line ? ptz_test_parse_interval(*line) : 0;
+}
+
+std::optional<std::uint64_t> ptz_test_interval_read() {
+  bool unreadable = false;
+  const auto line = read_first_line(device::ptz_interval_file(), &unreadable);
+  if (unreadable) return std::nullopt;
   return line ? ptz_test_parse_interval(*line) : 0;
 }
 

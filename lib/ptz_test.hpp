@@ -15,6 +15,9 @@ namespace trelvik {
 // The stored interval in minutes; 0 when none is stored or the file cannot
 // be read (never an error).
 std::uint64_t ptz_test_interval_get();
+// The same for the daemon's schedule, which must tell a file that cannot be
+// read (kept schedule) from one that is not there (no test): nothing then.
+std::optional<std::uint64_t> ptz_test_interval_read();
 // Stores "T:<interval>\n" atomically; 0 removes the file. False, with one
 // error line, when the setting could not be stored (the old file stays).
 bool ptz_test_interval_set(std::uint64_t interval);

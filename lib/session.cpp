@@ -2,9 +2,11 @@
 
 #include <syslog.h>
 
+#include <optional>
 #include <string>
 
 #include "lib/archive.hpp"
+#include "lib/archive_recovery.hpp"
 #include "lib/atomic_file.hpp"
 #include "lib/dateutil.hpp"
 #include "lib/filehandler.hpp"
@@ -20,19 +22,15 @@
 namespace trelvik {
 namespace {
 
-bool signature_has_end(const std::string& signature) {
-  File in(signature.c_str(), "r");
-  std::string line;
-  while (in.read_line(line)) {
-    if (line.starts_with("End")) return true;
-  }
-  errno = 0;  // a missing signature is simply written afresh
-  return false;
-}
-
+// The end line goes to the card before the state file goes: from it the
+// daemon knows an ended session that still needs its archive.
 void write_signature_end(const std::string& session_path) {
-  if (signature_has_end(session_layout::session_file(session_path, session_layout::kSignature))) return;
-  qorm_systemf("(echo \"End: $(date)\") >> %s/%s", shell_word(session_path).c_str(), session_layout::kSignature);
+  if (session_has_ended(session_path)) return;
+  const std::string signature = session_layout::session_file(session_path, session_layout::kSignature);
+  if (!qorm_systemf("(echo \"End: $(date)\") >> %s/%s", shell_word(session_path).c_str(), session_layout::kSignature) ||
+      !sync_path(signature)) {
+    LOG_ERROR("Could not write file '%s'", signature.c_str());
+  }
 }
 
 void write_stop_time(const std::string& session_path) {
@@ -62,27 +60,75 @@ void write_session_size(const std::string& session_path) {
     return;
   }
   std::fprintf(out.get(), "Session Size: %s\r\n", size_text);
-  if (!out.close()) LOG_ERROR("Could not open file '%s'", info.c_str());
+  if (!out.close() || !sync_path(info)) LOG_ERROR("Could not open file '%s'", info.c_str());
+}
+
+// What a session's records held before its end began; put back when the
+// session goes on after all.
+struct SessionRecords {
+  std::optional<std::string> info;
+  std::optional<std::string> signed_text;  // the signature file
+};
+
+std::optional<std::string> read_record(const std::string& path) {
+  std::string text;
+  if (!read_text_file(path, text)) {
+    errno = 0;  // not there: nothing to put back
+    return std::nullopt;
+  }
+  return text;
+}
+
+std::string in_session(const std::string& session_path, const char* name) {
+  return session_layout::session_file(session_path, name);
+}
+
+SessionRecords read_records(const std::string& session_path) {
+  return {read_record(in_session(session_path, session_layout::kInfoFile)),
+          read_record(in_session(session_path, session_layout::kSignature))};
+}
+
+void put_back(const std::string& path, const std::string& temporary, const std::optional<std::string>& text) {
+  const bool restored =
+      text ? atomic_replace(path, temporary, *text) : (file_remove(path.c_str()) || !is_file(path.c_str()));
+  if (!restored) LOG_ERROR("Could not open file '%s'", path.c_str());
+}
+
+void put_back_records(const std::string& session_path, const SessionRecords& records) {
+  using namespace session_layout;
+  const FileLock lock(session_path);
+  put_back(in_session(session_path, kInfoFile), in_session(session_path, kInfoRewriteTemp), records.info);
+  put_back(in_session(session_path, kSignature), in_session(session_path, kSignatureTemp), records.signed_text);
 }
 
 }  // namespace
 
-void end_monitor_session(const monitoring_session* session, const char* nemor_username, const char* nemor_password) {
+bool end_monitor_session(const monitoring_session* session, const char* nemor_username, const char* nemor_password) {
   if (!monitoring_session_is_active(session)) {
     LOG_ERROR("Monitoring session is not activated, can not deactive.");
-    return;
+    return false;
   }
   const std::string& session_path = *session->session_path;
   onvif_copy_media_conf(session_path.c_str());
+  // Every mark of the end (end line, stop time, last server report, size) is
+  // on the card before the state file goes: a power cut or a kill at any
+  // moment leaves either the running session or an ended one with all its
+  // marks, which the daemon archives if this run cannot.
+  const SessionRecords before = read_records(session_path);
   write_signature_end(session_path);
   write_stop_time(session_path);
-  monitoring_session_save(nullptr);
   syslog(LOG_DEBUG, "create_serverreport_snapshot");
   create_serverreport_snapshot(*session, nemor_username, nemor_password);
   write_session_size(session_path);
+  if (!monitoring_session_save(nullptr)) {
+    // The state file stays, so the session goes on: its records say so again.
+    put_back_records(session_path, before);
+    return false;
+  }
   const std::string archive = session_layout::archive(session_path);
   if (is_file(archive.c_str())) file_remove(archive.c_str());
   zip_session(session_path.c_str());
+  return true;
 }
 
 }  // namespace trelvik

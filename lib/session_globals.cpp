@@ -20,7 +20,14 @@ bool monitoring_session_is_active(const monitoring_session* session) {
 bool monitoring_session_save(const monitoring_session* session) {
   const std::string path = device::state_file();
   if (session == nullptr) {
-    file_remove(path.c_str());
+    // The removal is the end of the session: a file that stays is a session
+    // that goes on, and the removal must reach the flash.
+    if (!file_remove(path.c_str()) && is_file(path.c_str())) {
+      LOG_ERROR("Could not remove file '%s'", path.c_str());
+      return false;
+    }
+    sync_path(device::localdata_dir());
+    errno = 0;
     return true;
   }
   if (!atomic_replace(path, path + ".tmp", monitoring_session_format(*session))) {

@@ -14,9 +14,10 @@ using SessionPtr = std::unique_ptr<monitoring_session>;
 SessionPtr monitoring_session_new();
 // Not null, with a storage path and an activity folder.
 bool monitoring_session_is_active(const monitoring_session* session);
-// Writes the state file atomically, or removes it when `session` is null.
-// False (with the "Could not open file" line) when the file could not be
-// written; the previous file then stays as it was.
+// Writes the state file atomically, or removes it (and syncs its folder)
+// when `session` is null. False (with the "Could not open file" line) when
+// the file could not be written, or (with "Could not remove file") when it
+// stays; the previous file then stays as it was.
 bool monitoring_session_save(const monitoring_session* session);
 // The complete record from the state file, or null: silently when there is no
 // file, with one error line when it is incomplete or cannot be read.

@@ -39,6 +39,9 @@ inline constexpr const char* kInfoFile = "Session_Information.txt";
 inline constexpr const char* kInfoUpdateTemp = "Session_Information_tmp_tmp.txt";
 inline constexpr const char* kInfoRewriteTemp = "Session_Information_tmp.txt";
 inline constexpr const char* kSignature = ".signature";
+// The signature's temporary file, when an end that cannot remove the state
+// file puts the signature back as it was.
+inline constexpr const char* kSignatureTemp = ".signature_tmp";
 // The archive of a session lies beside its folder: "<session>.zip".
 inline constexpr const char* kArchiveSuffix = ".zip";
 

@@ -4,7 +4,9 @@
 //   check         the 30-second scheduled PTZ check
 //   consumption   the one-shot storage consumption report
 //   counters      prints timer_count, ptz_starting_tick, connection_lost_count
-// The API user is the first argument, the password the first input line.
+// The API user is the first argument, the serial number the optional second
+// (it names the session folders that archive recovery looks at), the password
+// the first input line.
 #include <cinttypes>
 #include <cstdio>
 #include <iostream>
@@ -22,6 +24,7 @@ int main(int argc, char** argv) {
   open_program_log();
   DaemonState& state = daemon_state();
   state.nemor_user = argc > 1 ? argv[1] : "root";
+  state.serial_number = argc > 2 ? argv[2] : "";
   if (!read_secret_line(stdin, state.nemor_pass)) return 1;
   std::string line;
   while (std::getline(std::cin, line)) {

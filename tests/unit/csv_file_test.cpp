@@ -1,0 +1,90 @@
+// The append of every CSV series: whole rows only, whatever a power cut or a
+// full card left or does.
+#include "lib/csv_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "lib/archive_recovery.hpp"
+#include "support/test_support.hpp"
+
+namespace trelvik {
+namespace {
+
+using test::DeviceRoot;
+
+TEST(CsvFile, WholeRowsEndOfATail) {
+  EXPECT_EQ(whole_rows_end("a\nb\n"), 4u);
+  EXPECT_EQ(whole_rows_end(std::string("a\nb\n\0\0\0", 7)), 4u);           // NUL block after the rows
+  EXPECT_EQ(whole_rows_end("a\r\nb,1"), 3u);                               // a row without its line end
+  EXPECT_EQ(whole_rows_end(std::string("a\nb,1\0\0", 7)), 2u);             // both
+  EXPECT_EQ(whole_rows_end(std::string("\0\0\0", 3)), std::string::npos);  // the cut lies further back
+  EXPECT_EQ(whole_rows_end("no line end"), std::string::npos);
+}
+
+TEST(CsvFile, FirstAppendCutsADamagedTailBackToWholeRows) {
+  DeviceRoot root;
+  const auto damaged = root.dir() / "damaged.csv";
+  std::string text = "Date,Time,V\r\n2026-12-06,18:48:53,1\r\n";
+  // A NUL block longer than one read of the tail, then half a row.
+  test::write_file(damaged, text + std::string(9000, '\0') + "2026-12-06,18:4");
+  {
+    CsvFile csv(damaged.string());
+    ASSERT_TRUE(csv.is_open());
+    EXPECT_FALSE(csv.is_new());
+    csv.put("2026-12-06,18:50:53,2\r\n");
+    EXPECT_TRUE(csv.close());
+  }
+  EXPECT_EQ(test::read_file(damaged), text + "2026-12-06,18:50:53,2\r\n");
+
+  // Nothing whole left: the file is new again and gets its header.
+  const auto header_only = root.dir() / "header.csv";
+  test::write_file(header_only, "Date,Ti");
+  CsvFile csv(header_only.string());
+  EXPECT_TRUE(csv.is_new());
+}
+
+TEST(CsvFile, FailedAppendsAreLoggedOncePerFileUntilOneSucceeds) {
+  test::clear_log();
+  for (int round = 0; round < 3; ++round) {
+    CsvFile csv("/dev/full");
+    ASSERT_TRUE(csv.is_open());
+    csv.put("2026-12-06,18:48:53,1\n");
+    EXPECT_FALSE(csv.close());
+  }
+  int lines = 0;
+  for (const auto& line : test::captured_log()) {
+    lines += line.text.find("Could not write file '/dev/full'") != std::string::npos;
+  }
+  EXPECT_EQ(lines, 1);
+  EXPECT_TRUE(test::logged(LOG_ERR, "No space left on device"));
+}
+
+TEST(ArchiveRecovery, WholeArchiveEndsWithTheEndRecord) {
+  DeviceRoot root;
+  const auto zip = root.dir() / "s.zip";
+  std::string end_record("PK\x05\x06", 4);
+  end_record += std::string(18, '\0');
+  test::write_file(zip, "PK\x03\x04 entries " + end_record);
+  EXPECT_TRUE(is_whole_archive(zip.string()));
+  test::write_file(zip, "PK\x03\x04 entries " + end_record.substr(0, 10));  // cut short
+  EXPECT_FALSE(is_whole_archive(zip.string()));
+  test::write_file(zip, std::string(4096, '\0'));  // a power cut after the rename
+  EXPECT_FALSE(is_whole_archive(zip.string()));
+  EXPECT_FALSE(is_whole_archive((root.dir() / "missing.zip").string()));
+}
+
+TEST(ArchiveRecovery, OnlyASignatureWithAnEndLineMeansEnded) {
+  DeviceRoot root;
+  std::filesystem::create_directories(root.dir() / "a");
+  std::filesystem::create_directories(root.dir() / "b");
+  test::write_file(root.dir() / "a/.signature", "Start: Sun Dec  6 18:48:53 UTC 2026\n");
+  test::write_file(root.dir() / "b/.signature", "Start: x\nEnd: Sun Dec  6 19:48:53 UTC 2026\n");
+  EXPECT_FALSE(session_has_ended((root.dir() / "a").string()));
+  EXPECT_TRUE(session_has_ended((root.dir() / "b").string()));
+  EXPECT_FALSE(session_has_ended((root.dir() / "c").string()));
+}
+
+}  // namespace
+}  // namespace trelvik
