@@ -4,7 +4,12 @@
 //   check         the 30-second scheduled PTZ check
 //   consumption   the one-shot storage consumption report
 //   counters      prints timer_count, ptz_starting_tick, connection_lost_count
+//   dispatch      runs the main loop's sources that are due (the consumption
+//                 report a tick scheduled), without waiting, as the daemon's
+//                 loop would between ticks
 // The API user is the first argument, the password the first input line.
+#include <glib.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <iostream>
@@ -37,6 +42,9 @@ int main(int argc, char** argv) {
       scheduled_tasks_timer_callback(nullptr);
     } else if (command == "consumption") {
       storage_consumption_log_message(nullptr);
+    } else if (command == "dispatch") {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
     } else if (command == "counters") {
       std::printf("%" PRIu64 " %" PRIu64 " %" PRIu64 "\n", static_cast<std::uint64_t>(state.timer_count),
                   state.ptz_starting_tick, state.connection_lost_count);
