@@ -11,7 +11,7 @@ import subprocess
 import time
 
 from emulator.camera import Camera, build_dir, sanitized
-from emulator.device import populate
+from emulator.device import populate, quick_sleep
 
 SERIAL = "ACCC8E000001"
 TICKS = int(os.environ.get("TRELVIK_ENDURANCE_TICKS", "2000"))
@@ -54,6 +54,7 @@ class Driver:
 
 
 def test_ticks_leak_neither_descriptors_nor_memory(camera):
+    quick_sleep(camera)
     populate(camera)
     reply = camera.run("begin_monitor_session", "SD_DISK", SERIAL, "Q6135-LE", "11.8.64", "root", stdin=b"pass\n")
     assert reply.stdout.endswith(b"Session started.")

@@ -21,7 +21,7 @@ from pathlib import Path
 import pytest
 
 from emulator.camera import build_dir, wait_until
-from emulator.device import REPORT, SENSOR_LIST, SERVER_REPORT, populate
+from emulator.device import REPORT, SENSOR_LIST, SERVER_REPORT, populate, quick_sleep
 
 SERIAL = "ACCC8E000001"
 ESCAPE = "trelvik-hostile-escape"  # the name a climbing path would create
@@ -179,6 +179,7 @@ def hostile(camera, monkeypatch):
     # minutes for their background work.
     monkeypatch.setenv("TRELVIK_SCRIPT_SAMPLES", "1")
     monkeypatch.setenv("TRELVIK_SCRIPT_INTERVAL", "0")
+    quick_sleep(camera)
     populate(camera)
     hostile = Hostile(camera)
     monkeypatch.setenv("CANARY", f"{hostile.canary}/")
