@@ -18,6 +18,7 @@
 #include "lib/log.hpp"
 #include "lib/onvif.hpp"
 #include "lib/session_globals.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/shell_quote.hpp"
 #include "lib/storage_investigator.hpp"
 #include "lib/sysutil.hpp"
@@ -84,14 +85,15 @@ SessionPtr new_session_record(const Request& request) {
 }
 
 void write_information_file(const Request& request, const monitoring_session& session) {
-  const std::string path = *session.session_path + "/Session_Information.txt";
+  const std::string path = session_layout::session_file(*session.session_path, session_layout::kInfoFile);
   const std::string text = std::string("Model Name: ") + request.short_name + "\r\nSerial Number: " +
                            request.serial_number + "\r\nFirmware version: " + request.version +
                            "\r\nEdge storage location: " + session.storage_id.value_or("Internal Storage") +
                            "\r\nStart Time of the session: " + *session.monitor_start_time +
                            "\r\nStop Time of the session: Still active\r\nCollected Data Points: 0\r\n";
   // The name of deactivation's rewrite: nothing else writes the file yet.
-  const std::string temporary = *session.session_path + "/Session_Information_tmp.txt";
+  const std::string temporary =
+      session_layout::session_file(*session.session_path, session_layout::kInfoRewriteTemp);
   if (!atomic_replace(path, temporary, text)) LOG_ERROR("Could not open file '%s'", path.c_str());
 }
 

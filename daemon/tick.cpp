@@ -17,6 +17,8 @@
 #include "lib/ptz_test.hpp"
 #include "lib/session.hpp"
 #include "lib/session_globals.hpp"
+#include "lib/session_info.hpp"
+#include "lib/session_layout.hpp"
 #include "lib/storage_investigator.hpp"
 #include "lib/sysutil.hpp"
 
@@ -99,10 +101,9 @@ std::uint64_t next_tick(std::uint64_t n) {
 namespace trelvik {
 namespace {
 
-// "%s/system_monitoring/%s" of the session: the folders the tick hands to
-// collectors and scripts.
+// The folders the tick hands to collectors and scripts.
 std::string sampling_folder(const monitoring_session& session, const char* folder) {
-  return *session.session_path + "/system_monitoring/" + folder;
+  return session_layout::sampling_folder(*session.session_path, folder);
 }
 
 void run_step(TickStep step, const monitoring_session& session, const DaemonState& state) {
@@ -118,23 +119,23 @@ void run_step(TickStep step, const monitoring_session& session, const DaemonStat
     case TickStep::MediaConfCopy: onvif_copy_media_conf(path); break;
     case TickStep::LoadAverage: store_load_avg_info_no_retention(path); break;
     case TickStep::VmStatusScript:
-      shellscript_invoker(sampling_folder(session, "monitoring_vmstatus").c_str(), "vmstatus_monitoring.sh", false);
+      shellscript_invoker(sampling_folder(session, session_layout::kVmStatus).c_str(), "vmstatus_monitoring.sh", false);
       break;
     case TickStep::TopStatusScript:
-      shellscript_invoker(sampling_folder(session, "monitoring_topstatus").c_str(), "topstatus_monitoring.sh", false);
+      shellscript_invoker(sampling_folder(session, session_layout::kTopStatus).c_str(), "topstatus_monitoring.sh", false);
       break;
     case TickStep::PageFaults: create_pagefault_snapshot(path); break;
     case TickStep::BuddyInfo: create_buddyinfo_snapshot(path); break;
     case TickStep::MemInfo: store_proc_meminfo(path); break;
     case TickStep::ZedaStatus: zeda_monitor_status_snapshot(path); break;
     case TickStep::NetDev: store_proc_net_dev(path); break;
-    case TickStep::Temperatures: store_temperatures_celsius(sampling_folder(session, "monitoring_environment").c_str()); break;
-    case TickStep::Heaters: store_heater_status(sampling_folder(session, "monitoring_environment").c_str()); break;
-    case TickStep::Fans: store_fan_status(sampling_folder(session, "monitoring_environment").c_str()); break;
+    case TickStep::Temperatures: store_temperatures_celsius(sampling_folder(session, session_layout::kEnvironment).c_str()); break;
+    case TickStep::Heaters: store_heater_status(sampling_folder(session, session_layout::kEnvironment).c_str()); break;
+    case TickStep::Fans: store_fan_status(sampling_folder(session, session_layout::kEnvironment).c_str()); break;
     case TickStep::PowerScript:
-      shellscript_invoker(sampling_folder(session, "monitoring_environment").c_str(), "power.sh", true);
+      shellscript_invoker(sampling_folder(session, session_layout::kEnvironment).c_str(), "power.sh", true);
       break;
-    case TickStep::SelfMonitoring: store_self_monitoring(sampling_folder(session, "monitoring_self").c_str()); break;
+    case TickStep::SelfMonitoring: store_self_monitoring(sampling_folder(session, session_layout::kSelf).c_str()); break;
     case TickStep::CollectedDataPoint: update_number_of_collected_data_points(path); break;
     case TickStep::VideoStreams: store_video_stream_history_no_retention(path); break;
     case TickStep::Radar: store_radar_data(path); break;

@@ -9,6 +9,7 @@ log lines are captured through a preload library into workdir/syslog.jsonl.
 """
 import json
 import os
+import platform
 import shutil
 import signal
 import subprocess
@@ -62,7 +63,7 @@ exec /usr/bin/curl "$@"
 # writing the whole output of df into the override file.
 DF_WRAPPER = """#!/bin/sh
 if [ -f '{override}' ]; then cat '{override}'; exit 0; fi
-exec /bin/busybox df "$@"
+exec '{busybox}' df "$@"
 """
 
 API_ADDRESS = "127.0.0.12"  # matches the device paths module
@@ -72,6 +73,31 @@ DEFAULT_API_PASSWORD = "pass"
 
 def build_dir():
     return Path(os.environ.get("TRELVIK_BUILD_DIR", SOURCE_DIR / "build"))
+
+
+def build_architecture():
+    """The architecture the build under test is for ("x86_64", "aarch64")."""
+    info = build_dir() / "package.info"
+    if info.exists():
+        for line in info.read_text().splitlines():
+            if line.startswith("architecture="):
+                return line.split("=", 1)[1]
+    return platform.machine()
+
+
+def helper_threads():
+    """Threads that every program of the build has beside its own: qemu-user,
+    which runs a build for another architecture, adds its RCU thread."""
+    return 0 if build_architecture() == platform.machine() else 1
+
+
+def device_busybox():
+    """The camera's busybox: for the aarch64 build Debian's arm64 one, which
+    tools/setup unpacks into .cache/, otherwise (or until then) the host's."""
+    arm64 = SOURCE_DIR / ".cache" / "arm64" / "busybox"
+    if build_architecture() == "aarch64" and arm64.exists():
+        return str(arm64)
+    return shutil.which("busybox") or "/bin/busybox"
 
 
 def sanitized():
@@ -183,7 +209,8 @@ class Camera:
                     shutil.copy2(script, dest)
         self._write_executable(self.path("/usr/bin/curl"), CURL_WRAPPER.format(
             address=API_ADDRESS, port_file=self.api_port_file))
-        self._write_executable(self.path("/bin/df"), DF_WRAPPER.format(override=self.df_override))
+        self._write_executable(self.path("/bin/df"), DF_WRAPPER.format(override=self.df_override,
+                                                                       busybox=device_busybox()))
         tail = self.path("/usr/bin/tail")
         if not tail.exists():
             tail.symlink_to("/usr/bin/tail")
@@ -194,7 +221,7 @@ class Camera:
 
     def _lay_out_tools(self):
         self.tools.mkdir(parents=True, exist_ok=True)
-        busybox = shutil.which("busybox") or "/bin/busybox"
+        busybox = device_busybox()
         for tool in ("ps", "top", "uptime"):
             link = self.tools / tool
             if not link.exists():
@@ -296,7 +323,10 @@ class Camera:
             "TRELVIK_DEVICE_ROOT": str(self.root),
             "DBUS_SYSTEM_BUS_ADDRESS": self.bus_address,
             "TRELVIK_SYSLOG_CAPTURE": str(self.syslog),
-            "LD_PRELOAD": str(build_dir() / "lib" / "libtrelvik_syslog_capture.so"),
+            # "$LIB" is expanded by each process's loader to its own
+            # multiarch folder: under an aarch64 build the programs load the
+            # aarch64 capture and the host's tools they start the host's one.
+            "LD_PRELOAD": str(build_dir()) + "/$LIB/libtrelvik_syslog_capture.so",
         })
         if sanitized():
             env["ASAN_OPTIONS"] = "verify_asan_link_order=0:detect_leaks=1:abort_on_error=0:exitcode=86"

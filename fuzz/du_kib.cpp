@@ -5,7 +5,7 @@
 #include "fuzz/support/fuzz_support.hpp"
 #include <string>
 
-#include "lib/filehandler.hpp"
+#include "lib/parse/tool_lines.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   (void)trelvik::parse_du_kib(std::string(trelvik::fuzz::text(data, size)));

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "fuzz/support/fuzz_support.hpp"
-#include "lib/environment.hpp"
+#include "lib/parse/environment_replies.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

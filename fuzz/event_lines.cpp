@@ -3,12 +3,12 @@
 #include <cstdint>
 
 #include "fuzz/support/fuzz_support.hpp"
-#include "lib/eventlistener.hpp"
+#include "lib/parse/event_lines.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   trelvik::eventlistener_Event event;
   for (const auto& line : trelvik::fuzz::lines_of(trelvik::fuzz::text(data, size))) {
-    trelvik::parse_eventlistener_line(line, event);
+    (void)trelvik::parse_event_line(line, event);
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "fuzz/support/fuzz_support.hpp"
 #include "daemon/kernel_memory.hpp"
+#include "lib/parse/kernel_memory.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   trelvik::BuddyInfo info;

@@ -6,7 +6,7 @@
 #include "fuzz/support/fuzz_support.hpp"
 #include <cstdlib>
 
-#include "lib/filehandler.hpp"
+#include "lib/parse/meminfo.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   for (const auto& line : trelvik::parse_proc_meminfo(trelvik::fuzz::text(data, size))) {

@@ -4,6 +4,7 @@
 
 #include "fuzz/support/fuzz_support.hpp"
 #include "lib/filehandler.hpp"
+#include "lib/parse/net_dev.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parsed = trelvik::parse_proc_net_dev(trelvik::fuzz::text(data, size));

@@ -6,6 +6,7 @@
 #include "fuzz/support/fuzz_support.hpp"
 #include <string_view>
 
+#include "lib/parse/ptz_replies.hpp"
 #include "lib/ptz.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -6,7 +6,7 @@
 #include "fuzz/support/fuzz_support.hpp"
 #include <cstdlib>
 
-#include "lib/environment.hpp"
+#include "lib/parse/environment_replies.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   for (const auto& line : trelvik::fuzz::lines_of(trelvik::fuzz::text(data, size))) {

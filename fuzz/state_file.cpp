@@ -5,6 +5,7 @@
 #include "fuzz/support/fuzz_support.hpp"
 #include <string>
 
+#include "lib/parse/state_file.hpp"
 #include "lib/session_globals.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

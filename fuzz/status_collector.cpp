@@ -6,6 +6,7 @@
 #include "fuzz/support/fuzz_support.hpp"
 #include <cstdlib>
 
+#include "lib/parse/collector_output.hpp"
 #include "lib/status_report.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

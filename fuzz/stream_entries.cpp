@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz/support/fuzz_support.hpp"
-#include "lib/filehandler.hpp"
+#include "lib/parse/streams.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   (void)trelvik::stream_entries(trelvik::fuzz::text(data, size));

@@ -6,9 +6,16 @@
 
 #include <cerrno>
 
+#include "lib/dateutil.hpp"
 #include "lib/log.hpp"
 
 namespace trelvik {
+
+std::string csv_timestamp() {
+  char stamp[40] = {};
+  date_format_now(stamp, sizeof stamp, "%Y-%m-%d,%H:%M:%S");
+  return stamp;
+}
 
 CsvFile::CsvFile(const std::string& path, const char* source, int line) noexcept {
   // One path look-up per call: the file's size, not a separate existence

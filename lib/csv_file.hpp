@@ -7,6 +7,10 @@
 
 namespace trelvik {
 
+// The Date and Time columns of a row taken now ("%Y-%m-%d,%H:%M:%S"); empty
+// (logged) when the time cannot be formatted.
+std::string csv_timestamp();
+
 class CsvFile {
  public:
   // Opens `path` for appending (created when missing, close-on-exec: a

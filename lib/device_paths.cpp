@@ -26,6 +26,9 @@ std::string shell_script(std::string_view name) { return shell_dir().append(name
 std::string state_file() { return localdata_dir() + "current_monitoring_session.txt"; }
 std::string ptz_interval_file() { return localdata_dir() + "automatic_PTZ_test_interval.info"; }
 std::string ptz_times_file() { return localdata_dir() + "automatic_PTZ_test_times.info"; }
+std::string device_config_file() { return localdata_dir() + "device.conf"; }
+std::string api_password_file() { return localdata_dir() + "api_password"; }
+std::string own_executable() { return "/proc/self/exe"; }
 std::string storage_root() { return path(kStorageRoot); }
 std::string media_conf() { return path("/etc/ws/onvif/media/media.conf"); }
 std::string radar_dir() { return path("/tmp/radar-diagnostics"); }

@@ -29,11 +29,20 @@ std::string shell_script(std::string_view name);
 std::string state_file();         // localdata "current_monitoring_session.txt"
 std::string ptz_interval_file();  // localdata "automatic_PTZ_test_interval.info"
 std::string ptz_times_file();     // localdata "automatic_PTZ_test_times.info"
+// The device facts the web entry program hands to the actions (written by the
+// package's installation), and the device API password, readable only by the
+// user the web server runs CGI programs as.
+std::string device_config_file();  // localdata "device.conf"
+std::string api_password_file();   // localdata "api_password"
 std::string storage_root();       // "/var/spool/storage/"
 std::string media_conf();         // "/etc/ws/onvif/media/media.conf"
 std::string radar_dir();          // "/tmp/radar-diagnostics"
 std::string proc(std::string_view name);     // "/proc/" + name
 std::string var_log(std::string_view name);  // "/var/log/" + name
+
+// The running program's own executable (not under the device root: it is
+// this process's view, not the device's); the actions sit beside it.
+std::string own_executable();  // "/proc/self/exe"
 
 // Tools the command lines call by absolute path.
 std::string curl();  // "/usr/bin/curl"

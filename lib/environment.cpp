@@ -10,18 +10,17 @@
 #include <memory>
 
 #include "lib/csv_file.hpp"
-#include "lib/dateutil.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/nemor.hpp"
+#include "lib/parse/text.hpp"
+#include "lib/parse/tool_lines.hpp"
 #include "lib/pipe.hpp"
 
 namespace trelvik {
 namespace {
 
 constexpr const char* kSensorListPath = "/zurn-cgi/param.cgi?action=list&group=root.TemperatureControl.Sensor";
-constexpr std::string_view kSensorPrefix = "root.TemperatureControl.Sensor.S";
-constexpr std::string_view kSensorSuffix = ".Name=";
 
 #define TEMPERATURE_CONTROLLER                                                                                  \
   "dbus-send --system --print-reply --reply-timeout=1000 --dest=com.zurn.TemperatureController "               \
@@ -35,9 +34,7 @@ constexpr const char* kFanStatesCommand = TEMPERATURE_CONTROLLER "GetAllFanStatu
 constexpr const char* kTopCommand = "top -n 1 -b";
 #undef TEMPERATURE_CONTROLLER
 
-std::string without_line_end(std::string_view line) {
-  return std::string(line.substr(0, line.find('\n')));
-}
+std::string without_line_end(std::string_view line) { return std::string(line_body(line)); }
 
 // Reply and parameter-list lines are read in pieces of at most 255 bytes, "top"
 // lines in pieces of 511: a longer line counts as several. This bounds what a
@@ -46,25 +43,21 @@ std::string without_line_end(std::string_view line) {
 constexpr std::size_t kReplyLinePiece = 255;
 constexpr std::size_t kTopLinePiece = 511;
 
-void add_pieces(const std::string& line, std::size_t piece, std::vector<std::string>& lines) {
-  for (std::size_t at = 0; at < line.size(); at += piece) lines.push_back(line.substr(at, piece));
+// The output read to its end, as lines cut into pieces.
+std::vector<std::string> read_pieces(ReadPipe& pipe, std::size_t piece) {
+  std::string output, line;
+  while (pipe.read_line(line)) output += line;
+  pipe.close();
+  std::vector<std::string> lines;
+  for (const std::string_view text : split_lines(output, piece)) lines.emplace_back(text);
+  return lines;
 }
 
 // The whole output of a command whose failure to start is fatal.
 std::vector<std::string> read_command(const std::string& command, std::size_t piece = kReplyLinePiece) {
   ReadPipe pipe(command);
   if (!pipe.is_open()) FATAL_POPEN(command.c_str());
-  std::vector<std::string> lines;
-  std::string line;
-  while (pipe.read_line(line)) add_pieces(line, piece, lines);
-  pipe.close();
-  return lines;
-}
-
-std::string now_text() {
-  char timestamp[40] = {};
-  date_format_now(timestamp, sizeof timestamp, "%Y-%m-%d,%H:%M:%S");
-  return timestamp;
+  return read_pieces(pipe, piece);
 }
 
 void ensure_folder(const char* path) {
@@ -97,11 +90,7 @@ void read_sensor_names(const char* nemor_user, const char* nemor_pass, Environme
   if (!pipe.is_open()) FATAL_POPEN(kSensorListPath);
   settings.number_of_temperature_sensors = 0;
   settings.temperature_sensor_names = {};
-  std::string line;
-  std::vector<std::string> pieces;
-  while (pipe.read_line(line)) add_pieces(line, kReplyLinePiece, pieces);
-  pipe.close();
-  for (const std::string& piece : pieces) {
+  for (const std::string& piece : read_pieces(pipe, kReplyLinePiece)) {
     const auto sensor = parse_sensor_name_line(piece);
     if (!sensor) continue;
     settings.temperature_sensor_names[static_cast<std::size_t>(sensor->first)] = sensor->second;
@@ -123,142 +112,6 @@ void init_environment_monitor_settings(const char* nemor_user, const char* nemor
   read_count(kFanCountCommand, settings.number_of_fans);
   syslog(LOG_DEBUG, "Number of fans: %d, number of heaters: %d, number of temperature sensors: %d",
          settings.number_of_fans, settings.number_of_heaters, settings.number_of_temperature_sensors);
-}
-
-// ---- Parsers ---------------------------------------------------------------
-
-std::optional<std::pair<int, std::string>> parse_sensor_name_line(std::string_view line) {
-  line = line.substr(0, line.find('\n'));
-  if (!line.starts_with(kSensorPrefix)) return std::nullopt;
-  const char* digits = line.data() + kSensorPrefix.size();
-  const char* end = line.data() + line.size();
-  int index = -1;
-  const auto [after, error] = std::from_chars(digits, end, index);
-  if (error != std::errc() || index < 0 || index >= kMaxTemperatureSensors) return std::nullopt;
-  const std::string_view rest(after, static_cast<std::size_t>(end - after));
-  if (!rest.starts_with(kSensorSuffix)) return std::nullopt;
-  return std::pair{index, std::string(rest.substr(kSensorSuffix.size()))};
-}
-
-std::string sensor_file_name(std::string_view sensor_name) {
-  std::string name(sensor_name);
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  return name;
-}
-
-std::optional<int> parse_count_reply(std::string_view last_line) {
-  const std::size_t word = last_line.find("int");
-  if (word == std::string_view::npos) return std::nullopt;
-  const std::size_t blank = last_line.find(' ', word);
-  if (blank == std::string_view::npos) return std::nullopt;
-  int count = 0;
-  const char* begin = last_line.data() + blank + 1;
-  const auto [end, error] = std::from_chars(begin, last_line.data() + last_line.size(), count);
-  if (error != std::errc()) return std::nullopt;
-  return count;
-}
-
-std::optional<std::string> quoted_string_value(std::string_view line) {
-  const std::size_t word = line.find("string ");
-  if (word == std::string_view::npos) return std::nullopt;
-  const std::size_t open = line.find('"', word);
-  if (open == std::string_view::npos) return std::nullopt;
-  const std::size_t close = line.find('"', open + 1);
-  if (close == std::string_view::npos) return std::nullopt;
-  return std::string(line.substr(open + 1, close - open - 1));
-}
-
-ReplyResult parse_temperature_reply(const std::vector<std::string>& lines, int index) {
-  const std::string pattern = " " + std::to_string(index);
-  ReplyResult result;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (line.find("int") == std::string::npos || line.find(pattern) == std::string::npos) continue;
-    if (i + 1 == lines.size()) {
-      result.status = ReplyValue::kNoValueLine;
-      return result;
-    }
-    result.line = lines[i + 1];
-    result.status = ReplyValue::kNoValue;
-    const std::size_t word = result.line.find("double");
-    const std::size_t blank = word == std::string::npos ? word : result.line.find(' ', word);
-    if (blank == std::string::npos) return result;
-    result.value = without_line_end(std::string_view(result.line).substr(blank + 1));
-    if (!result.value.empty()) result.status = ReplyValue::kFound;
-    return result;
-  }
-  return result;
-}
-
-ReplyResult parse_heater_reply(const std::vector<std::string>& lines) {
-  ReplyResult result;
-  for (const std::string& line : lines) {
-    if (line.find("string ") == std::string::npos) continue;
-    result.line = line;
-    const auto value = quoted_string_value(line);
-    result.status = value ? ReplyValue::kFound : ReplyValue::kNoValue;
-    if (value) result.value = *value;
-    return result;
-  }
-  return result;
-}
-
-ReplyResult parse_fan_reply(const std::vector<std::string>& lines, int index) {
-  const std::string pattern = "int32 " + std::to_string(index);
-  ReplyResult result;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].find(pattern) == std::string::npos) continue;
-    if (++i == lines.size()) {
-      result.status = ReplyValue::kNoValueLine;
-      return result;
-    }
-    if (lines[i].find("string ") == std::string::npos) {
-      // The line is used up; the search goes on after it.
-      result.unexpected.push_back(lines[i]);
-      continue;
-    }
-    result.line = lines[i];
-    const auto value = quoted_string_value(lines[i]);
-    result.status = value ? ReplyValue::kFound : ReplyValue::kNoValue;
-    if (value) result.value = *value;
-    return result;
-  }
-  return result;
-}
-
-std::optional<std::string> find_top_line(const std::vector<std::string>& lines, long pid) {
-  for (const std::string& line : lines) {
-    // Only a line that begins with its number is a process line: the "Mem:"
-    // line of busybox top also starts with a figure after its label.
-    const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos) continue;
-    long number = -1;
-    const auto [end, error] = std::from_chars(line.data() + first, line.data() + line.size(), number);
-    if (error != std::errc() || line.data() + first == end || line[first] == '-') continue;
-    if (number == pid) return line;
-  }
-  return std::nullopt;
-}
-
-namespace {
-// The run of digits directly before `percent` (0 without one).
-int figure_before(std::string_view line, std::size_t percent) {
-  std::size_t begin = percent;
-  while (begin > 0 && line[begin - 1] >= '0' && line[begin - 1] <= '9') --begin;
-  int value = 0;
-  std::from_chars(line.data() + begin, line.data() + percent, value);
-  return value;
-}
-}  // namespace
-
-std::optional<std::pair<int, int>> parse_top_percentages(std::string_view line) {
-  const std::size_t first = line.find('%');
-  if (first == std::string_view::npos) return std::nullopt;
-  const std::size_t second = line.find('%', first + 1);
-  if (second == std::string_view::npos) return std::nullopt;
-  return std::pair{figure_before(line, first), figure_before(line, second)};
 }
 
 // ---- Collectors --------------------------------------------------------------
@@ -304,7 +157,7 @@ void store_one_fan(const std::string& folder, int index, const std::string& time
 }  // namespace
 
 void store_temperatures_celsius(const char* path) {
-  const std::string timestamp = now_text();
+  const std::string timestamp = csv_timestamp();
   ensure_folder(path);
   const EnvironmentSettings& settings = environment_settings();
   if (settings.number_of_temperature_sensors < 1) return;
@@ -317,13 +170,13 @@ void store_temperatures_celsius(const char* path) {
 }
 
 void store_heater_status(const char* path) {
-  const std::string timestamp = now_text();
+  const std::string timestamp = csv_timestamp();
   ensure_folder(path);
   for (int i = 0; i < environment_settings().number_of_heaters; ++i) store_one_heater(path, i, timestamp);
 }
 
 void store_fan_status(const char* path) {
-  const std::string timestamp = now_text();
+  const std::string timestamp = csv_timestamp();
   ensure_folder(path);
   for (int i = 0; i < environment_settings().number_of_fans; ++i) store_one_fan(path, i, timestamp);
 }
@@ -355,7 +208,7 @@ void store_self_monitoring(const char* path) {
   CsvFile file(file_path);
   if (!file.is_open()) return;
   if (file.is_new()) file.put("Date,Time,%Vsz,%Cpu\n");
-  file.put(now_text() + "," + std::to_string(figures->first) + "," + std::to_string(figures->second) + "\n");
+  file.put(csv_timestamp() + "," + std::to_string(figures->first) + "," + std::to_string(figures->second) + "\n");
 }
 
 }  // namespace trelvik

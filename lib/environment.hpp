@@ -5,15 +5,11 @@
 #pragma once
 
 #include <array>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
+
+#include "lib/parse/environment_replies.hpp"
 
 namespace trelvik {
-
-inline constexpr int kMaxTemperatureSensors = 20;
 
 // What the device has, found once at start-up and never refreshed.
 struct EnvironmentSettings {
@@ -38,40 +34,5 @@ void store_heater_status(const char* path);
 void store_fan_status(const char* path);
 // `path` is the "monitoring_self" folder.
 void store_self_monitoring(const char* path);
-
-// ---- Parsers over the tools' printed text (pure) --------------------------
-
-// A parameter-list line "root.TemperatureControl.Sensor.S<i>.Name=<name>" with
-// i from 0 to 19: the index and the name (the rest of the line up to "\n").
-std::optional<std::pair<int, std::string>> parse_sensor_name_line(std::string_view line);
-// The file name a sensor name gives: every "/" becomes "_".
-std::string sensor_file_name(std::string_view sensor_name);
-// The count in the last line of a GetNbrOf... reply ("   int32 3").
-std::optional<int> parse_count_reply(std::string_view last_line);
-
-// Why a reply gave no value for an item.
-enum class ReplyValue { kFound, kNoEntry, kNoValueLine, kNoValue };
-
-struct ReplyResult {
-  ReplyValue status = ReplyValue::kNoEntry;
-  std::string line;   // the value line, when there was one (line feed kept)
-  std::string value;  // the value, for kFound
-  std::vector<std::string> unexpected;  // lines that stood where a string should (fan replies)
-};
-
-// Temperature of sensor `index` in a GetAllTemperatures reply: the double
-// line after the first line holding "int" and " <index>".
-ReplyResult parse_temperature_reply(const std::vector<std::string>& lines, int index);
-// Status of a GetHeaterStatus reply: the quoted text of the first "string " line.
-ReplyResult parse_heater_reply(const std::vector<std::string>& lines);
-// Status of fan `index` in a GetAllFanStatus reply.
-ReplyResult parse_fan_reply(const std::vector<std::string>& lines, int index);
-// The text between the first double quote after "string " and the next one.
-std::optional<std::string> quoted_string_value(std::string_view line);
-
-// The first "top" line whose first field is the number `pid`.
-std::optional<std::string> find_top_line(const std::vector<std::string>& lines, long pid);
-// %VSZ and %CPU of a "top" process line: the digits before its first two "%".
-std::optional<std::pair<int, int>> parse_top_percentages(std::string_view line);
 
 }  // namespace trelvik

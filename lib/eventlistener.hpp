@@ -3,21 +3,12 @@
 // event when the event's end line arrives.
 #pragma once
 
-#include <array>
 #include <cstdio>
-#include <string>
 #include <string_view>
 
-namespace trelvik {
+#include "lib/parse/event_lines.hpp"
 
-// The event being gathered. Each text keeps the byte limit of its field:
-// topics 47 ("prefix:name"), timestamp 31, the two data items 127.
-struct eventlistener_Event {
-  std::array<std::string, 10> topics;
-  std::string timestamp;
-  std::string onvif_source;
-  std::string onvif_data_property_state;
-};
+namespace trelvik {
 
 // The process's one record, empty until lines fill it.
 eventlistener_Event& get_global_event_buffer();
@@ -28,12 +19,6 @@ void parse_eventlistener_line(std::string_view line);
 // The same on a caller's record.
 void parse_eventlistener_line(std::string_view line, eventlistener_Event& event);
 
-// Copies the text between the first "[" and the next "]" into `buffer`, cut
-// to `max` bytes; without both brackets `buffer` keeps its value.
-void parse_parameter(std::string_view line, std::string& buffer, std::size_t max);
-// Stores at most one timestamp or topic found on a topic/timestamp line;
-// malformed topics are skipped with a warning.
-void parse_tokens(std::string_view line, eventlistener_Event& event);
 // Writes the event line; an event whose topic path exceeds 511 bytes is
 // dropped with an error line.
 void log_event(const eventlistener_Event& event);

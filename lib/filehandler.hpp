@@ -12,12 +12,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "lib/parse/meminfo.hpp"
+#include "lib/parse/net_dev.hpp"
+#include "lib/parse/streams.hpp"
+#include "lib/parse/tool_lines.hpp"
 #include "lib/session_globals.hpp"
 
 namespace trelvik {
@@ -31,8 +33,6 @@ int ps_grep_and_check_if_included(const char* grep, const char* strstr_string);
 // Size of the folder from "du -bks", in bytes (a multiple of 1024); 0 when it
 // cannot be read. A pipe that cannot be started is fatal.
 std::uint64_t get_dir_size_bytes(const char* path);
-// The number at the start of du's last line times 1024; 0 without one.
-std::uint64_t parse_du_kib(const std::string& last_line);
 
 // The folder's entry names in ls order joined by ",", at most size - 1
 // characters (a name that does not fit whole is cut). A pipe that cannot be
@@ -47,23 +47,6 @@ void store_proc_net_dev(const char* session_path);
 // Appends "<timestamp>,<value>\r\n" to "<path>/network.csv".
 void store_network_info_no_retention(const char* path, const char* value);
 
-// One interface's counters: "receive_<metric>" or "transmit_<metric>" to the
-// counter's text as the kernel prints it. Byte-wise key order is the column
-// order of the interface's file.
-using NetDevCounters = std::map<std::string, std::string>;
-
-struct NetDevParse {
-  int code = 0;                                      // 0, or the failure code of "Error on parsing: %d"
-  std::size_t failed_at = 0;                         // code 166: where the metric name without an end begins
-  std::map<std::string, NetDevCounters> interfaces;  // by name; only those with counters
-  std::optional<int> receive_metrics;  // receive names kept, once the bar before the transmit names is seen
-};
-
-// Parses the kernel's interface statistics (net/dev) read to their end: at
-// most 10 interface lines, every counter that has a metric name in the header
-// (at most 10 names per direction); further values are ignored. A line cut
-// short fails with code 236 or 245.
-NetDevParse parse_proc_net_dev(std::string_view text);
 // The header line ("Date, Time, Receive: bytes, ...\n") and one row
 // ("<timestamp>,<counters>,<rx failures>,<tx failures>\n") of an interface file.
 std::string net_dev_header(const NetDevCounters& counters);
@@ -83,9 +66,6 @@ std::optional<std::string> network_rate_text(const NetSample& previous, const Ne
 // Appends the current stream list of the streaming service to "stream.csv".
 // A dbus-send pipeline that cannot be started is fatal.
 void store_video_stream_history_no_retention(const char* session_path);
-// The Streams cell of one row from the pipeline's output: the values of the
-// "string" lines joined by "+", or "No streams ".
-std::string stream_entries(std::string_view output);
 
 // ----- radar (monitoring_radar) -----------------------------------------------
 
@@ -98,26 +78,11 @@ void store_radar_data(const char* session_path);
 // One row per line of the kernel's memory counters (meminfo) to "<key>.csv".
 void store_proc_meminfo(const char* session_path);
 
-struct MeminfoLine {
-  bool skipped = false;  // no ":" (or a key that cannot name a file): `text` is the line
-  std::string text;      // the key, or the whole line when skipped
-  std::string value;     // the number without its unit; empty when there is none
-};
-// The lines of the meminfo text as the collector takes them.
-std::vector<MeminfoLine> parse_proc_meminfo(std::string_view text);
-
 // ----- load (monitoring_load) -----------------------------------------------------
 
 // Appends the three load averages that "uptime" prints to "load.csv". An
 // uptime that cannot be started is fatal.
 void store_load_avg_info_no_retention(const char* session_path);
-
-struct LoadAverage {
-  std::string one, five, fifteen;
-};
-// The three texts after "average:" in uptime's first line; nothing without
-// "average:".
-std::optional<LoadAverage> parse_load_average(std::string_view first_line);
 
 // ----- snapshots ----------------------------------------------------------------
 
@@ -130,37 +95,5 @@ void shellscript_invoker(const char* path, const char* name, bool quiet);
 // Downloads one server report into "monitoring_basic/Server_Reports"; a
 // session on the internal storage packs all reports into "Server_Reports.zip".
 void create_serverreport_snapshot(const monitoring_session& session, const char* nemor_user, const char* nemor_pass);
-
-// ---- Session information file ----
-
-// Adds 1 to "Collected Data Points" of the session folder's information file
-// (appends the field with "1" when missing). Nothing is created when the file
-// is missing.
-void update_number_of_collected_data_points(const char* path);
-// Adds a minute to "Duration" (appends "0 Days 0 hours 0 minutes" when
-// missing).
-void update_session_duration(const char* path);
-
-// A field updater: the replacement value for a line's value text (line end
-// included), or none to keep the line.
-using value_callback = std::optional<std::string> (*)(const std::string& value);
-// Pure rewrite of the information file's text: every line "<field>: ..." whose
-// updater gives a value becomes "<field>: <value>\n"; without one, the field
-// with `default_value` is appended.
-std::string session_info_rewrite(const std::string& text, const std::string& field, const char* default_value,
-                                 value_callback cb);
-std::optional<std::string> update_data_points(const std::string& value);
-std::optional<std::string> update_duration(const std::string& value);
-
-// ---- Archiving ----
-
-// Starts the background zip of a session folder beside itself: 0 when a run
-// for this folder is already going on, 1 otherwise (started or refused with a
-// log line). The working directory is unchanged afterwards.
-int zip_session(const char* path);
-// True while a zip process for the folder's last component runs.
-bool is_zipping_session(const char* path);
-// True for an existing session folder on the internal or an edge storage.
-bool is_monitory_dir(const char* path);
 
 }  // namespace trelvik

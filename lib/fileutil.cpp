@@ -13,6 +13,7 @@
 
 #include "lib/device_paths.hpp"
 #include "lib/log.hpp"
+#include "lib/parse/tool_lines.hpp"
 #include "lib/pipe.hpp"
 #include "lib/shell_quote.hpp"
 
@@ -173,22 +174,6 @@ bool dir_make_recursive(const char* dir_path) {
     errno = 0;
   }
   return true;
-}
-
-std::optional<int> df_line_use_pcent(std::string_view line) {
-  std::size_t position = line.find('%');
-  if (position == std::string_view::npos) return std::nullopt;
-  int value = 0;
-  int scale = 1;
-  // At most three digits: a usage field of four digits counts from its last
-  // three. The line's first character is never part of the number.
-  for (int taken = 0; taken < 3 && position >= 2; ++taken, --position) {
-    const char c = line[position - 1];
-    if (c < '0' || c > '9') break;
-    value += (c - '0') * scale;
-    scale *= 10;
-  }
-  return value;
 }
 
 int get_storage_use_pcent(const char* storage_path) {

@@ -64,9 +64,5 @@ int get_storage_use_pcent(const char* storage_path);
 // True when the partition holding `storage_path` is below 90 % used; false
 // with a warning when its usage cannot be had.
 bool check_partition_usage(const char* storage_path);
-// Usage in percent read from df's partition line: up to three digits before
-// the first "%", never the line's first character. Nothing when the line
-// holds no "%".
-std::optional<int> df_line_use_pcent(std::string_view line);
 
 }  // namespace trelvik

@@ -7,6 +7,7 @@
 #include "lib/dateutil.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/fileutil.hpp"
+#include "lib/session_layout.hpp"
 
 namespace trelvik {
 
@@ -19,7 +20,7 @@ void onvif_copy_media_conf(const char* session_path) {
   char timestamp[20] = {};
   date_format_now(timestamp, sizeof timestamp, "%Y%m%d_%H%M%S");
   const std::string dest =
-      std::string(session_path) + "/system_monitoring/monitoring_onvif/" + timestamp + "_media.conf";
+      session_layout::sampling_folder(session_path, session_layout::kOnvif) + "/" + timestamp + "_media.conf";
   file_copy(source.c_str(), dest.c_str());
 }
 

@@ -11,9 +11,4 @@ namespace trelvik {
 // Logs and does nothing for an inactive record.
 void end_monitor_session(const monitoring_session* session, const char* nemor_username, const char* nemor_password);
 
-// Pure rewrite of the information file at deactivation: every line holding
-// "Stop Time of the session:" or "Session Size: " is dropped and the stop
-// time line appended.
-std::string session_info_close(const std::string& text, const std::string& stop_time);
-
 }  // namespace trelvik

@@ -1,8 +1,6 @@
 #include "lib/session_globals.hpp"
 
 #include <cerrno>
-#include <cstring>
-#include <string_view>
 #include <utility>
 
 #include "lib/atomic_file.hpp"
@@ -10,7 +8,6 @@
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/pipe.hpp"
-#include "lib/strutil.hpp"
 
 namespace trelvik {
 
@@ -18,46 +15,6 @@ SessionPtr monitoring_session_new() { return std::make_unique<monitoring_session
 
 bool monitoring_session_is_active(const monitoring_session* session) {
   return session != nullptr && session->secondary_storage_path && session->current_activity_folder;
-}
-
-namespace {
-
-void apply_line(monitoring_session& session, std::string_view line) {
-  if (const auto cut = line.find('\n'); cut != std::string_view::npos) line = line.substr(0, cut);
-  if (line.size() < 5) return;
-  const std::string_view key = line.substr(0, 5);
-  const std::string value(line.substr(5));
-  if (key == "SECS:") {
-    // Anything beginning with the word marks the internal storage.
-    if (value.starts_with("localdata")) {
-      session.storage_id.reset();
-    } else {
-      session.storage_id = value;
-    }
-  } else if (key == "SSPA:") {
-    session.secondary_storage_path = value;
-  } else if (key == "ACTI:") {
-    session.current_activity_folder = value;
-  } else if (key == "TIME:") {
-    session.monitor_start_time = value;
-  }
-}
-
-}  // namespace
-
-monitoring_session monitoring_session_parse(const std::string& text) {
-  monitoring_session session;
-  for (const std::string_view line : split_lines(text)) apply_line(session, line);
-  return session;
-}
-
-std::string monitoring_session_format(const monitoring_session& session) {
-  std::string text;
-  text += "SECS:" + session.storage_id.value_or("localdata") + "\n";
-  text += "SSPA:" + session.secondary_storage_path.value_or("") + "\n";
-  text += "ACTI:" + session.current_activity_folder.value_or("") + "\n";
-  text += "TIME:" + session.monitor_start_time.value_or("") + "\n";
-  return text;
 }
 
 bool monitoring_session_save(const monitoring_session* session) {

@@ -4,18 +4,10 @@
 #pragma once
 
 #include <memory>
-#include <optional>
-#include <string>
+
+#include "lib/parse/state_file.hpp"
 
 namespace trelvik {
-
-struct monitoring_session {
-  std::optional<std::string> storage_id;              // none for the internal storage
-  std::optional<std::string> secondary_storage_path;  // ends in "/"
-  std::optional<std::string> current_activity_folder; // "%Y%m%d_%H_%M_%S"
-  std::optional<std::string> session_path;            // the two above joined; derived when loading
-  std::optional<std::string> monitor_start_time;      // "%a %b %e %H:%M:%S %Z %Y"
-};
 
 using SessionPtr = std::unique_ptr<monitoring_session>;
 
@@ -38,11 +30,5 @@ struct SessionLoad {
   bool unreadable = false;
 };
 SessionLoad monitoring_session_load_checked();
-
-// Pure parse of the state file's text (the load's rules, without the I/O and
-// without logging). Fields stay unset where their key is missing.
-monitoring_session monitoring_session_parse(const std::string& text);
-// The four lines that save writes.
-std::string monitoring_session_format(const monitoring_session& session);
 
 }  // namespace trelvik

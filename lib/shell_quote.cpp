@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "lib/parse/text.hpp"
+
 namespace trelvik {
 
 std::string shell_escape_double(std::string_view value) {
@@ -29,7 +31,7 @@ std::string shell_escape_single(std::string_view value) {
 
 namespace {
 bool is_plain(char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit(c)) return true;
   return c != '\0' && std::strchr("_@%+=:,./-", c) != nullptr;
 }
 }  // namespace

@@ -1,6 +1,5 @@
 #include "lib/status_report.hpp"
 
-
 #include "lib/dateutil.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/httputil.hpp"
@@ -13,20 +12,6 @@
 namespace trelvik {
 namespace {
 
-constexpr std::string_view kSessionEnd = "=== SESSION END ===";
-
-// The collector's line prefixes (case-sensitive, at the very start) and the
-// field each one sets; they exclude each other, so one line sets one field.
-struct FieldPrefix {
-  std::string_view prefix;
-  std::string CollectedSession::*field;
-};
-constexpr FieldPrefix kFieldPrefixes[] = {
-    {"PATH:", &CollectedSession::path},      {"Start: ", &CollectedSession::start_time},
-    {"End: ", &CollectedSession::end_time},  {"SIZE:", &CollectedSession::size},
-    {"ZIPSIZE:", &CollectedSession::size_zip},
-};
-
 void append_member(std::string& out, std::string_view name, std::string_view value) {
   out += '"';
   out += name;
@@ -36,17 +21,6 @@ void append_member(std::string& out, std::string_view name, std::string_view val
 }
 
 }  // namespace
-
-bool status_apply_collector_line(CollectedSession& fields, std::string_view line) {
-  line = line.substr(0, line.find('\n'));
-  for (const auto& [prefix, field] : kFieldPrefixes) {
-    if (line.starts_with(prefix)) {
-      (fields.*field).assign(line.substr(prefix.size()));
-      break;
-    }
-  }
-  return line.starts_with(kSessionEnd);
-}
 
 std::string status_session_json(const CollectedSession& session) {
   std::string out = "{";

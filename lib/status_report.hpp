@@ -10,22 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "lib/parse/collector_output.hpp"
+
 namespace trelvik {
 
-// One block of the collector's output; a field missing from the block stays
-// empty.
-struct CollectedSession {
-  std::string path;
-  std::string start_time;
-  std::string end_time;
-  std::string size;
-  std::string size_zip;
-};
-
-// Applies one collector line (its line feed may still be on it) to `fields`.
-// True when the line ends the block: the caller prints `fields` and empties
-// them.
-bool status_apply_collector_line(CollectedSession& fields, std::string_view line);
 // The JSON object of one session, every value escaped.
 std::string status_session_json(const CollectedSession& session);
 // The header block and the document up to the "miscellaneous" object.

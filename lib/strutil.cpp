@@ -22,17 +22,6 @@ void str_replace_char(char* str, char find, char replacement) {
   }
 }
 
-std::vector<std::string_view> split_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::size_t length = end == std::string_view::npos ? text.size() : end + 1;
-    lines.push_back(text.substr(0, length));
-    text.remove_prefix(length);
-  }
-  return lines;
-}
-
 char* str_join(const char* s1, const char* s2, const char* s3) {
   const std::size_t l1 = std::strlen(s1);
   const std::size_t l2 = std::strlen(s2);

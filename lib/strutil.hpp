@@ -1,9 +1,6 @@
 // In-place editing of C strings and joining into a new allocation.
 #pragma once
 
-#include <string_view>
-#include <vector>
-
 namespace trelvik {
 
 // Replaces the first `find` by `replacement`; the position, or null when
@@ -16,8 +13,5 @@ void str_replace_char(char* str, char find, char replacement);
 // s1 + s2 + s3 (s3 may be null) in a malloc'd string the caller frees; null
 // when memory is exhausted.
 char* str_join(const char* s1, const char* s2, const char* s3);
-
-// The lines of `text`, each with its line feed (the last one may have none).
-std::vector<std::string_view> split_lines(std::string_view text);
 
 }  // namespace trelvik

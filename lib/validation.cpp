@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "lib/parse/text.hpp"
+
 namespace trelvik {
 namespace {
 
@@ -50,7 +52,7 @@ bool validate_address(const char* string) {
 bool validate_digits(const char* string) {
   if (string == nullptr) return false;
   for (const char* p = string; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
+    if (!is_digit(*p)) return false;
   }
   return true;
 }

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "lib/parse/text.hpp"
+
 // The parsers log through syslog; while fuzzing, the lines are formatted (so
 // that a bad argument still shows) and dropped instead of flooding the log.
 extern "C" void syslog(int, const char* fmt, ...) {
@@ -21,12 +23,7 @@ namespace trelvik::fuzz {
 
 std::vector<std::string> lines_of(std::string_view text) {
   std::vector<std::string> lines;
-  while (!text.empty()) {
-    std::size_t end = text.find('\n');
-    std::size_t take = end == std::string_view::npos ? text.size() : end + 1;
-    lines.emplace_back(text.substr(0, take));
-    text.remove_prefix(take);
-  }
+  for (const std::string_view line : split_lines(text)) lines.emplace_back(line);
   return lines;
 }
 

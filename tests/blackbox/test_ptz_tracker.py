@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from emulator.camera import wait_until
+from emulator.camera import helper_threads, wait_until
 
 PTZ_ARGS = ("ACCC8E000001", "ZURN Q6075-E PTZ", "PTZ Dome", "root")
 CALL = "call -y -d com.zurn.Ptz1 -o /com/zurn/Ptz1/Channel/1 -m com.zurn.Ptz1.Channel.GetPresets"
@@ -52,7 +52,7 @@ def cmdline(pid):
 
 
 def thread_count(pid):
-    return len(list(Path(f"/proc/{pid}/task").iterdir()))
+    return len(list(Path(f"/proc/{pid}/task").iterdir())) - helper_threads()
 
 
 class Daemon:

@@ -81,3 +81,20 @@ def test_missing_storage_and_failed_queries_leave_the_flag_alone(camera):
     missing = "Failed to find storage: SD_DISK"
     assert errors(camera) == [LOST, missing, f"Command exited with status 1: {COMMAND}", missing, missing, LOST]
     assert camera.log_texts("debug") == [debug_line(read_only=1)] * 2 + [debug_line(), debug_line(read_only=1)]
+
+
+def test_long_names_and_mount_points_are_read_whole(camera):
+    """dbus-send prints each field on a line of its own; a friendly name or a
+    mount point of 180 characters and more still leaves every later field in
+    its place."""
+    camera.start_storage_service([SD_CARD])
+    driver = Driver(camera)
+    answers = []
+    for length in (180, 250, 1000):
+        camera.set_storages([dict(SD_CARD, friendly_name="F" * length,
+                                  mount_point="/var/spool/storage/" + "m" * length)])
+        answers.append(driver.ask("ok SD_DISK"))
+    driver.close()
+    assert answers == ["1", "1", "1"]
+    assert errors(camera) == []
+    assert camera.log_texts("debug") == [debug_line()] * 3

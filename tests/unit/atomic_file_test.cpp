@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "lib/device_paths.hpp"
-#include "lib/filehandler.hpp"
 #include "lib/log.hpp"
 #include "lib/ptz_test.hpp"
 #include "lib/session_globals.hpp"
+#include "lib/session_info.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace {

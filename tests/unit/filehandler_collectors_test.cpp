@@ -33,37 +33,7 @@ struct Session : test::DeviceRoot {
   fs::path folder(const std::string& name) const { return fs::path(session) / "system_monitoring" / name; }
 };
 
-TEST(NetDevParse, UpToTenInterfacesAndOddLines) {
-  const NetDevParse twelve = parse_proc_net_dev(test::fixture("collectors/net_dev_12_interfaces.txt"));
-  EXPECT_EQ(twelve.interfaces.size(), 10u);
-  EXPECT_TRUE(twelve.interfaces.count("veth1") && !twelve.interfaces.count("veth2"));
-
-  // Extra values, a line without ":", an old kernel's "name:value", a name
-  // that would leave the folder, and a NUL that ends the text.
-  const NetDevParse odd = parse_proc_net_dev(std::string(kHeader) +
-                                             "  eth0: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19\n"
-                                             "  noise without colon\n"
-                                             "eth1:12345678901 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n"
-                                             "  ../x: 1 2\n"
-                                             "  eth2: 1\n" +
-                                             std::string(1, '\0') + "  eth3: 1\n");
-  ASSERT_EQ(odd.code, 0);
-  EXPECT_EQ(odd.interfaces.size(), 3u);
-  EXPECT_EQ(odd.interfaces.at("eth0").size(), 16u);
-  EXPECT_EQ(odd.interfaces.at("eth0").at("transmit_compressed"), "16");
-  EXPECT_EQ(odd.interfaces.at("eth1").at("receive_bytes"), "12345678901");
-  EXPECT_EQ(odd.interfaces.at("eth2").size(), 1u);
-
-  // Twelve receive names: ten are kept, and the transmit values still line up.
-  const NetDevParse wide =
-      parse_proc_net_dev("Inter-|\n face |a b c d e f g h i j k l|tx\n  eth0: 1 2 3 4 5 6 7 8 9 10 11 12 13\n");
-  EXPECT_EQ(wide.interfaces.at("eth0").size(), 11u);
-  EXPECT_EQ(wide.interfaces.at("eth0").at("receive_j"), "10");
-  EXPECT_EQ(wide.interfaces.at("eth0").at("transmit_tx"), "13");
-  // Without the bar before the transmit names every name is a receive name.
-  const NetDevParse single = parse_proc_net_dev("Inter-|\n face |bytes packets\n  eth0: 1 2 3\n");
-  EXPECT_EQ(single.interfaces.at("eth0"), (NetDevCounters{{"receive_bytes", "1"}, {"receive_packets", "2"}}));
-
+TEST(NetDevFiles, HeaderAndRowOfAnInterface) {
   // The failure totals are 32-bit sums; a header has only the names present.
   const NetDevCounters wrapping{{"receive_drop", "4294967295"}, {"receive_errs", "2"}, {"transmit_drop", "7"}};
   EXPECT_EQ(net_dev_row(wrapping, "T"), "T,4294967295,2,7,1,7\n");
@@ -91,54 +61,6 @@ TEST(NetDevRate, TruncatedTenthsOfMbit) {
   EXPECT_EQ(network_rate_text({0, INT64_MIN, INT64_MIN}, {-1, INT64_MAX, INT64_MAX}), "0.0 Mbit/s");
 }
 
-TEST(ReplyParsers, StreamsMeminfoAndLoad) {
-  const std::string long_value(250, 'v');
-  const std::pair<std::string, std::string> streams[] = {
-      {"", "No streams "},
-      {"      string \"abc\"\n      string \"def\"\n", " abc + def "},
-      {"      string \"\"\n", "  "},
-      {"      string\n", ""},  // ends where the value should begin
-      {"      string \n", ""},
-      {"no marker\n", "no marker"},
-      {"Error org.freedesktop.DBus.Error: string x\n", "Error: Failed to get stream info+x"},
-      // A line longer than a read is continued as a further entry.
-      {"string \"" + long_value + "\"\n", " " + long_value.substr(0, 191) + "+" + long_value.substr(191) + " "},
-  };
-  for (const auto& [output, cell] : streams) EXPECT_EQ(stream_entries(output), cell) << output;
-
-  using Meminfo = std::vector<std::tuple<bool, std::string, std::string>>;
-  Meminfo meminfo;
-  for (const auto& line : parse_proc_meminfo("MemTotal:        1012508 kB\nHugePages_Total:       0\nno colon here\n"
-                                             "Empty:\nActive(anon):  42 kB\nx/../y: 1 kB\nLong:" +
-                                             std::string(260, ' ') + "5 kB\n")) {
-    meminfo.emplace_back(line.skipped, line.text, line.value);
-  }
-  EXPECT_EQ(meminfo, (Meminfo{{false, "MemTotal", "1012508"},
-                              {false, "HugePages_Total", "0"},
-                              {true, "no colon here", ""},
-                              {false, "Empty", ""},
-                              {false, "Active(anon)", "42"},
-                              {true, "x/../y: 1 kB", ""},
-                              {false, "Long", ""},
-                              {true, "          5 kB", ""}}));
-
-  using Load = std::optional<std::array<std::string, 3>>;
-  const std::pair<std::string, Load> loads[] = {
-      {" 05:31:38 up 11 min,  0 users,  load average: 0.25, 0.19, 0.09\n", {{"0.25", "0.19", "0.09"}}},
-      {"up 3 days,  load average:0.52,0.58,0.59", {{"0.52", "0.58", "0.59"}}},
-      {"load average: \n", {{"", "", ""}}},
-      {"load average: 1.00\n", {{"1.00", "1.00", "1.00"}}},
-      {"load average: 1.00, 2.00\n", {{"1.00", "2.00", "1.00"}}},
-      {"no load here\n", {}},
-      {std::string(95, ' ') + "load average: 1, 2, 3\n", {}},  // cut after 99 characters
-  };
-  for (const auto& [line, want] : loads) {
-    const auto load = parse_load_average(line);
-    EXPECT_EQ(load ? Load({load->one, load->five, load->fifteen}) : std::nullopt, want) << line;
-  }
-}
-
-// Cut or malformed files: the code, its own message, and nothing written.
 TEST(NetDevCollector, ParseFailuresWriteNothing) {
   Session s;
   test::clear_log();

@@ -200,19 +200,5 @@ TEST(DirMakeRecursive, CreatesOnlyPrefixesThatEndBeforeASlash) {
   EXPECT_NE(test::captured_log()[0].text.find(") dir_make_recursive: Path must be absolute"), std::string::npos);
 }
 
-TEST(DfLine, UsageIsReadBackwardsFromThePercentSign) {
-  const std::pair<const char*, std::optional<int>> cases[] = {
-      {"/dev/mmcblk0p1  1000000 890000 110000  89% /var/spool/storage/SD_DISK\n", 89},
-      {"/dev/mmcblk0p1  1000000 900000 100000  90% /x\n", 90},
-      {"/dev/mmcblk0p1  1000000 1000000 0 100% /x\n", 100},
-      {"/dev/x 1 1 1 1089% /x\n", 89},       // four digits: the last three
-      {"/dev/x 1 1 1 7% /x 55% more\n", 7},  // the first sign counts
-      {"/dev/x 1 1 1 0% /x\n", 0}, {"/dev/x 1 1 1 -% /x\n", 0}, {"5% /x\n", 0}, {"%\n", 0},
-      {"12%\n", 2},  // never the line's first character
-      {"/dev/x 1 1 1 no sign /x\n", std::nullopt}, {"", std::nullopt},
-  };
-  for (const auto& [line, pcent] : cases) EXPECT_EQ(df_line_use_pcent(line), pcent) << line;
-}
-
 }  // namespace
 }  // namespace trelvik

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/parse/ptz_replies.hpp"
 #include "lib/ptz.hpp"
 
 namespace trelvik {

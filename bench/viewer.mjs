@@ -1,0 +1,217 @@
+#!/usr/bin/env node
+// Times the session viewer on a generated week: a 7-day session (5,040
+// two-minute rounds, every collector and the package scripts' files, top
+// snapshots included) opened from its archive in headless chromium. Prints
+// the archive's size, the time from choosing the file until every chart and
+// the findings are on screen (median and every run) with the CPU time the
+// browser spent on it (the figure to compare on a busy machine), and the
+// tab's JS heap and resident memory afterwards. Not a test: nothing is
+// asserted.
+//
+//     bench/viewer.mjs [--runs 5] [--days 7] [--archive SESSION.zip] [--screenshot out.png]
+//     (TRELVIK_BUILD_DIR selects the build, default build/)
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { inflateSync, deflateSync } from 'node:zlib';
+import { tmpdir } from 'node:os';
+import { join, dirname } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { parseArgs } from 'node:util';
+import { chromium } from 'playwright-core';
+
+const repo = join(dirname(fileURLToPath(import.meta.url)), '..');
+const { values: opt } = parseArgs({
+  options: {
+    runs: { type: 'string', default: '5' },
+    days: { type: 'string', default: '7' },
+    archive: { type: 'string' },
+    screenshot: { type: 'string' },
+    anomalies: { type: 'boolean', default: false },
+  },
+});
+const build = process.env.TRELVIK_BUILD_DIR ?? join(repo, 'build');
+const work = mkdtempSync(join(tmpdir(), 'trelvik-viewer-bench-'));
+const MiB = 1024 * 1024;
+
+// Memory of the tab's process: the largest renderer of the benchmark's own
+// browser profile, resident in all and anonymous (without the shared
+// libraries), from /proc.
+function tabResident(profile) {
+  let best = { rss: 0, anon: 0 };
+  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
+    try {
+      const cmd = readFileSync(`/proc/${pid}/cmdline`, 'latin1');
+      if (!cmd.includes('--type=renderer') || !cmd.includes(profile)) continue;
+      const status = readFileSync(`/proc/${pid}/status`, 'latin1');
+      const rss = Number(/VmRSS:\s+(\d+)/.exec(status)[1]) * 1024;
+      const anon = Number(/RssAnon:\s+(\d+)/.exec(status)[1]) * 1024;
+      if (rss > best.rss) best = { rss, anon };
+    } catch {
+      // The process ended while it was being read.
+    }
+  }
+  return best;
+}
+
+// CPU seconds used so far by the renderers of the profile: the work of
+// opening a session whatever else the machine is doing.
+function rendererCpu(profile) {
+  let ticks = 0;
+  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
+    try {
+      if (!readFileSync(`/proc/${pid}/cmdline`, 'latin1').includes(profile)) continue;
+      // utime and stime follow the parenthesised command name.
+      const fields = readFileSync(`/proc/${pid}/stat`, 'latin1').split(') ')[1].split(' ');
+      ticks += Number(fields[11]) + Number(fields[12]);
+    } catch {
+      // The process ended while it was being read.
+    }
+  }
+  return ticks / 100; // USER_HZ
+}
+
+// The README's picture: the findings and the memory charts zoomed to the
+// memory finding, written as a palette PNG to stay small.
+async function screenshot(page, path) {
+  await page.setViewportSize({ width: 900, height: 1500 });
+  const leak = page.locator('#findings-list li[data-rule="memory"] button');
+  if (await leak.count()) await leak.click();
+  await page.waitForTimeout(1000); // the smooth scroll to the charts
+  await page.evaluate(() => window.scrollTo({ top: document.getElementById('findings').offsetTop - 8, behavior: 'instant' }));
+  await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+  writeFileSync(path, paletted(await page.screenshot()));
+}
+
+// Re-encodes an 8-bit RGB(A) PNG with at most 256 colours: the most frequent
+// ones (a page is mostly a few flat colours), every other pixel mapped to the
+// nearest of them.
+function paletted(png) {
+  const width = png.readUInt32BE(16);
+  const height = png.readUInt32BE(20);
+  const channels = png[25] === 6 ? 4 : 3;
+  const chunks = [];
+  for (let o = 8; o < png.length;) {
+    const len = png.readUInt32BE(o);
+    if (png.toString('latin1', o + 4, o + 8) === 'IDAT') chunks.push(png.subarray(o + 8, o + 8 + len));
+    o += 12 + len;
+  }
+  const raw = inflateSync(Buffer.concat(chunks));
+  const stride = width * channels;
+  const pixels = Buffer.alloc(height * stride);
+  for (let y = 0; y < height; y++) {
+    const filter = raw[y * (stride + 1)];
+    for (let x = 0; x < stride; x++) {
+      const cur = raw[y * (stride + 1) + 1 + x];
+      const a = x >= channels ? pixels[y * stride + x - channels] : 0;
+      const b = y > 0 ? pixels[(y - 1) * stride + x] : 0;
+      const c = x >= channels && y > 0 ? pixels[(y - 1) * stride + x - channels] : 0;
+      const p = a + b - c;
+      const paeth = Math.abs(p - a) <= Math.abs(p - b) && Math.abs(p - a) <= Math.abs(p - c) ? a : Math.abs(p - b) <= Math.abs(p - c) ? b : c;
+      const predictor = [0, a, b, (a + b) >> 1, paeth][filter];
+      pixels[y * stride + x] = (cur + predictor) & 255;
+    }
+  }
+  const key = (i) => (pixels[i] << 16) | (pixels[i + 1] << 8) | pixels[i + 2];
+  const counts = new Map();
+  for (let i = 0; i < pixels.length; i += channels) counts.set(key(i), (counts.get(key(i)) || 0) + 1);
+  const palette = [...counts].sort((x, y) => y[1] - x[1]).slice(0, 256).map(([k]) => k);
+  const index = new Map(palette.map((k, i) => [k, i]));
+  const nearest = (k) => {
+    let best = 0;
+    let bestD = Infinity;
+    palette.forEach((q, i) => {
+      const d = ((k >> 16) - (q >> 16)) ** 2 + (((k >> 8) & 255) - ((q >> 8) & 255)) ** 2 + ((k & 255) - (q & 255)) ** 2;
+      if (d < bestD) { bestD = d; best = i; }
+    });
+    index.set(k, best);
+    return best;
+  };
+  const out = Buffer.alloc(height * (width + 1));
+  for (let y = 0; y < height; y++) {
+    for (let x = 0; x < width; x++) {
+      const k = key(y * stride + x * channels);
+      out[y * (width + 1) + 1 + x] = index.has(k) ? index.get(k) : nearest(k);
+    }
+  }
+  const chunk = (type, data) => {
+    const head = Buffer.alloc(8);
+    head.writeUInt32BE(data.length, 0);
+    head.write(type, 4, 'latin1');
+    const crc = Buffer.alloc(4);
+    crc.writeUInt32BE(crc32(Buffer.concat([head.subarray(4), data])), 0);
+    return Buffer.concat([head, data, crc]);
+  };
+  const ihdr = Buffer.alloc(13);
+  ihdr.writeUInt32BE(width, 0);
+  ihdr.writeUInt32BE(height, 4);
+  ihdr[8] = 8;
+  ihdr[9] = 3;
+  const plte = Buffer.from(palette.flatMap((k) => [k >> 16, (k >> 8) & 255, k & 255]));
+  return Buffer.concat([png.subarray(0, 8), chunk('IHDR', ihdr), chunk('PLTE', plte),
+    chunk('IDAT', deflateSync(out, { level: 9 })), chunk('IEND', Buffer.alloc(0))]);
+}
+
+function crc32(bytes) {
+  let c = ~0;
+  for (const b of bytes) {
+    c ^= b;
+    for (let k = 0; k < 8; k++) c = (c >>> 1) ^ (0xedb88320 & -(c & 1));
+  }
+  return ~c >>> 0;
+}
+
+try {
+  let archive = opt.archive;
+  if (!archive) {
+    const anomalies = opt.anomalies ? ['leak', 'fragmentation', 'outage', 'heat', 'neterrors'].flatMap((a) => ['--anomaly', a]) : [];
+    const manifest = JSON.parse(execFileSync('/usr/bin/python3',
+      [join(repo, 'tests/support/gen_session.py'), work, '--days', opt.days, '--zip', ...anomalies], { encoding: 'utf8' }));
+    archive = manifest.archive;
+    console.log(`session: ${manifest.rounds} rounds over ${opt.days} days`);
+  }
+  console.log(`archive: ${(statSync(archive).size / MiB).toFixed(1)} MiB (${archive})`);
+
+  const profile = join(work, 'profile');
+  const browser = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--enable-precise-memory-info'],
+  });
+  const times = [];
+  for (let run = 0; run < Number(opt.runs); run++) {
+    const page = await browser.newPage();
+    await page.setViewportSize({ width: 1280, height: 900 });
+    await page.goto(`file://${join(build, 'html', 'viewer.html')}`);
+    // The clock starts in the page when the file is chosen and stops once
+    // the frame after "ready" (every chart drawn, findings listed) is painted.
+    await page.evaluate(() => {
+      document.getElementById('zip-input').addEventListener('change', () => { window.benchStart = performance.now(); }, { capture: true });
+    });
+    const cpuBefore = rendererCpu(profile);
+    await page.setInputFiles('#zip-input', archive);
+    await page.waitForFunction(() => document.body.dataset.state === 'ready', null, { timeout: 120000 });
+    const ms = await page.evaluate(() => new Promise((resolve) =>
+      requestAnimationFrame(() => requestAnimationFrame(() => resolve(performance.now() - window.benchStart)))));
+    const cpu = rendererCpu(profile) - cpuBefore;
+    const cdp = await page.context().newCDPSession(page);
+    await cdp.send('Performance.enable');
+    const metrics = Object.fromEntries((await cdp.send('Performance.getMetrics')).metrics.map((m) => [m.name, m.value]));
+    const shown = await page.evaluate(() => ({
+      charts: document.querySelectorAll('figure.chart').length,
+      findings: document.querySelectorAll('#findings-list li').length,
+    }));
+    times.push(ms);
+    const tab = tabResident(profile);
+    console.log(`run ${run + 1}: ${ms.toFixed(0)} ms (${cpu.toFixed(2)} s of browser CPU) to ${shown.charts} charts and ${shown.findings} findings; ` +
+      `JS heap used ${(metrics.JSHeapUsedSize / MiB).toFixed(0)} MiB of ${(metrics.JSHeapTotalSize / MiB).toFixed(0)} MiB; ` +
+      `tab resident ${(tab.rss / MiB).toFixed(0)} MiB, ${(tab.anon / MiB).toFixed(0)} MiB of it anonymous`);
+    if (opt.screenshot && run === 0) await screenshot(page, opt.screenshot);
+    await page.close();
+  }
+  times.sort((a, b) => a - b);
+  console.log(`median: ${times[times.length >> 1].toFixed(0)} ms over ${times.length} runs`);
+  await browser.close();
+} finally {
+  rmSync(work, { recursive: true, force: true });
+}

@@ -1,0 +1,150 @@
+// The session archive as `zip --recurse-paths` writes it, read member by
+// member so that one bad member never costs the others: the central
+// directory lists the members, each is inflated only when asked for, into a
+// buffer of the size it claims and never beyond the limit below. An archive
+// cut short (copy interrupted, storage pulled during archiving) has no
+// central directory; its members are then recovered from their local
+// headers, as far as they go.
+//
+// Global TrelvikArchive in a page (needs the global fflate), require() in node.
+(function (root, factory) {
+  if (typeof module === 'object' && module.exports) module.exports = factory(require('fflate'));
+  else root.TrelvikArchive = factory(root.fflate);
+})(typeof self !== 'undefined' ? self : this, function (fflate) {
+  'use strict';
+
+  // The largest member the viewer inflates: a week of top snapshots is about
+  // 150 MB; anything claiming more is damaged or not a session.
+  const MAX_MEMBER_BYTES = 200 * 1024 * 1024;
+
+  // Below this size fflate in place is quicker than the round trips of the
+  // browser's asynchronous inflater.
+  const NATIVE_FROM_BYTES = 512 * 1024;
+
+  const CENTRAL = 0x02014b50;
+  const LOCAL = 0x04034b50;
+  const END = 0x06054b50;
+
+  function u16(b, o) { return b[o] | (b[o + 1] << 8); }
+  function u32(b, o) { return (b[o] | (b[o + 1] << 8) | (b[o + 2] << 16) | (b[o + 3] << 24)) >>> 0; }
+
+  const decoder = new TextDecoder('utf-8');
+  const nameOf = (b, o, n) => decoder.decode(b.subarray(o, o + n));
+
+  function mib(n) { return `${(n / 1048576).toFixed(n < 10 * 1048576 ? 1 : 0)} MiB`; }
+
+  // A member record; read() returns its bytes (or a promise of them, where
+  // the browser inflates) or fails with an Error that says why (too large,
+  // unsupported method, cut short, corrupt).
+  function member(bytes, path, method, compressedSize, size, dataStart) {
+    return {
+      path,
+      size,
+      compressedSize,
+      read() {
+        if (size > MAX_MEMBER_BYTES) throw new Error(`claims ${mib(size)} uncompressed, more than the ${mib(MAX_MEMBER_BYTES)} the viewer opens`);
+        if (dataStart + compressedSize > bytes.length) throw new Error('cut short: the archive ends inside this file');
+        const data = bytes.subarray(dataStart, dataStart + compressedSize);
+        if (method === 0) return data.slice(0, size);
+        if (method !== 8) throw new Error(`compression method ${method} is not supported`);
+        if (size >= NATIVE_FROM_BYTES && typeof DecompressionStream === 'function') return nativeInflate(data, size);
+        try {
+          // Inflating into a buffer of the claimed size bounds the memory a
+          // member lying about its size can take.
+          return fflate.inflateSync(data, { out: new Uint8Array(size) });
+        } catch (e) {
+          throw new Error(`cannot be inflated (${e.message || e})`);
+        }
+      },
+    };
+  }
+
+  // The browser's own inflater, several times faster than fflate. Output
+  // past the claimed size is an error, so a lying member stays bounded.
+  async function nativeInflate(data, size) {
+    const out = new Uint8Array(size);
+    let filled = 0;
+    const reader = new Blob([data]).stream().pipeThrough(new DecompressionStream('deflate-raw')).getReader();
+    try {
+      for (;;) {
+        const { done, value } = await reader.read();
+        if (done) break;
+        if (filled + value.length > size) throw new Error('inflates to more than its claimed size');
+        out.set(value, filled);
+        filled += value.length;
+      }
+    } catch (e) {
+      reader.cancel().catch(() => {});
+      throw new Error(`cannot be inflated (${e.message || e})`);
+    }
+    return filled === size ? out : out.subarray(0, filled);
+  }
+
+  function findEnd(bytes) {
+    const stop = Math.max(0, bytes.length - 65557);
+    for (let o = bytes.length - 22; o >= stop; o--) if (u32(bytes, o) === END) return o;
+    return -1;
+  }
+
+  function localDataStart(bytes, offset) {
+    if (offset + 30 > bytes.length || u32(bytes, offset) !== LOCAL) return -1;
+    return offset + 30 + u16(bytes, offset + 26) + u16(bytes, offset + 28);
+  }
+
+  function fromCentral(bytes, end) {
+    const count = u16(bytes, end + 10);
+    let o = u32(bytes, end + 16);
+    const members = [];
+    for (let i = 0; i < count; i++) {
+      if (o + 46 > bytes.length || u32(bytes, o) !== CENTRAL) return null;
+      const method = u16(bytes, o + 10);
+      const compressedSize = u32(bytes, o + 20);
+      const size = u32(bytes, o + 24);
+      const nameLen = u16(bytes, o + 28);
+      const path = nameOf(bytes, o + 46, nameLen);
+      const start = localDataStart(bytes, u32(bytes, o + 42));
+      const m = member(bytes, path, method, compressedSize, size, start < 0 ? bytes.length + 1 : start);
+      if (start < 0) m.read = () => { throw new Error('its local header is missing or damaged'); };
+      members.push(m);
+      o += 46 + nameLen + u16(bytes, o + 30) + u16(bytes, o + 32);
+    }
+    return members;
+  }
+
+  function fromLocalHeaders(bytes) {
+    const members = [];
+    let o = 0;
+    while (o + 30 <= bytes.length && u32(bytes, o) === LOCAL) {
+      const flags = u16(bytes, o + 6);
+      const method = u16(bytes, o + 8);
+      const compressedSize = u32(bytes, o + 18);
+      const size = u32(bytes, o + 22);
+      const path = nameOf(bytes, o + 30, u16(bytes, o + 26));
+      const start = localDataStart(bytes, o);
+      // Sizes after the data (flag bit 3) cannot be followed without the
+      // central directory.
+      if (flags & 8) break;
+      members.push(member(bytes, path, method, compressedSize, size, start));
+      o = start + compressedSize;
+    }
+    return members;
+  }
+
+  // Lists the members of a zip held in `bytes` (Uint8Array):
+  //   { members: [{ path, size, compressedSize, read() }], error }
+  // `error` tells what is wrong with the archive as a whole (null when
+  // nothing); the members listed are usable whatever it says.
+  function readZip(bytes) {
+    const end = findEnd(bytes);
+    const central = end >= 0 ? fromCentral(bytes, end) : null;
+    if (central) return { members: central, error: null };
+    const local = fromLocalHeaders(bytes);
+    if (!local.length) return { members: [], error: 'not a zip archive (no zip headers found)' };
+    return {
+      members: local,
+      error: `the archive is cut short (no central directory); ${local.length} files were recovered from what is there`,
+    };
+  }
+
+  return { readZip, MAX_MEMBER_BYTES, NATIVE_FROM_BYTES };
+});

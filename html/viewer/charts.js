@@ -1,0 +1,189 @@
+// uPlot charts of the viewer: units and their formatting, state charts
+// (heater, fan, streams) as steps with their words on the axis, the findings
+// as bands on the time axis, and one cursor and zoom shared by every chart.
+//
+// Global TrelvikCharts in a page; the formatting also require()s in node.
+(function (root, factory) {
+  if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'), null);
+  else root.TrelvikCharts = factory(root.TrelvikCsv, root.TrelvikSeries, root.uPlot);
+})(typeof self !== 'undefined' ? self : this, function (TC, TS, uPlot) {
+  'use strict';
+
+  const PALETTE = ['#0969da', '#d1242f', '#1a7f37', '#9a6700', '#8250df', '#bf3989', '#1b7c83', '#6e7781',
+    '#fb8f44', '#0550ae', '#a40e26', '#116329', '#7d4e00', '#6639ba'];
+  const BAND = { critical: 'rgba(209,36,47,0.16)', warning: 'rgba(191,135,0,0.16)', info: 'rgba(9,105,218,0.12)' };
+
+  function scaled(v, units, step, digits) {
+    let i = 0;
+    let x = v;
+    while (Math.abs(x) >= step && i < units.length - 1) {
+      x /= step;
+      i++;
+    }
+    const whole = Math.abs(x) >= 100 || (i === 0 && Number.isInteger(x));
+    return `${x.toFixed(whole ? 0 : digits)} ${units[i]}`;
+  }
+
+  // A value with its unit at a sensible precision: kB as KiB/MiB/GiB,
+  // bit/s as kbit/s and Mbit/s, °C and % with one decimal.
+  function fmtValue(v, unit) {
+    if (v == null || Number.isNaN(v)) return '–';
+    switch (unit) {
+      case 'kB': return scaled(v, ['KiB', 'MiB', 'GiB'], 1024, 1);
+      case 'bit/s': return scaled(v, ['bit/s', 'kbit/s', 'Mbit/s', 'Gbit/s'], 1000, 1);
+      case '°C': return `${v.toFixed(1)} °C`;
+      case '%': return `${v.toFixed(1)} %`;
+      case 'Mbit/s': return `${v.toFixed(1)} Mbit/s`;
+      case '/s': case 'packets/s': return `${v < 10 ? +v.toFixed(2) : Math.round(v)} ${unit}`;
+      default: {
+        const text = Math.abs(v) >= 1000 || Number.isInteger(v) ? String(Math.round(v)) : String(+v.toPrecision(3));
+        return unit ? `${text} ${unit}` : text;
+      }
+    }
+  }
+
+  // State charts share one list of words; each series' codes are renumbered
+  // into it.
+  function stateUnion(seriesList) {
+    const states = [];
+    const index = new Map();
+    const values = seriesList.map((s) => s.v.map((code) => {
+      if (code == null) return code;
+      const word = s.states[code];
+      if (!index.has(word)) {
+        index.set(word, states.length);
+        states.push(word);
+      }
+      return index.get(word);
+    }));
+    return { states, values };
+  }
+
+  // Findings that concern a chart: those naming one of its files, and gaps
+  // and restarts, which concern every series.
+  function findingsFor(chart, findings) {
+    return findings.filter((f) => f.rule === 'gap' || f.rule === 'reboot' || f.files.some((p) => chart.files.has(p)));
+  }
+
+  function bandsPlugin(bands) {
+    return {
+      hooks: {
+        drawClear: [(u) => {
+          const { ctx, bbox } = u;
+          ctx.save();
+          for (const f of bands) {
+            const x0 = u.valToPos(f.from, 'x', true);
+            const x1 = Math.max(u.valToPos(f.to, 'x', true), x0 + 3);
+            if (x1 < bbox.left || x0 > bbox.left + bbox.width) continue;
+            ctx.fillStyle = BAND[f.severity] || BAND.info;
+            ctx.fillRect(Math.max(x0, bbox.left), bbox.top, Math.min(x1, bbox.left + bbox.width) - Math.max(x0, bbox.left), bbox.height);
+          }
+          ctx.restore();
+        }],
+      },
+    };
+  }
+
+  // One shared time range for every chart: zooming one zooms all.
+  function createGroup(onRange) {
+    const plots = [];
+    let applying = false;
+    return {
+      plots,
+      add(u) { plots.push(u); },
+      changed(u) {
+        if (applying) return;
+        applying = true;
+        const { min, max } = u.scales.x;
+        for (const p of plots) if (p !== u) p.setScale('x', { min, max });
+        applying = false;
+        onRange(min, max);
+      },
+      zoom(min, max) {
+        applying = true;
+        for (const p of plots) p.setScale('x', { min, max });
+        applying = false;
+        onRange(min, max);
+      },
+    };
+  }
+
+  // The legend entries: time first, then each series with its colour, its
+  // value in its unit (or its state's word) and steps for states.
+  function seriesOptions(chart, state) {
+    const series = [{ value: (u, v) => (v == null ? '–' : fmtTime(v)) }];
+    chart.series.forEach((s, k) => {
+      series.push({
+        label: s.label,
+        show: s.show !== false,
+        stroke: PALETTE[k % PALETTE.length],
+        width: 1.5,
+        spanGaps: false,
+        paths: state ? uPlot.paths.stepped({ align: 1 }) : undefined,
+        value: state ? (u, v) => (v == null ? '–' : state.states[v]) : (u, v) => fmtValue(v, s.unit || chart.unit),
+      });
+    });
+    return series;
+  }
+
+  function yAxisOptions(state, unit) {
+    if (!state) return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: 80 };
+    return { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: 110 };
+  }
+
+  // Draws one chart into `target`: { id, title, unit, kind, series } from
+  // TrelvikSeries.buildCharts. Returns the uPlot instance.
+  function makeChart(chart, target, options) {
+    const { group, findings, width, range, gapLimit } = options;
+    const state = chart.kind === 'state' ? stateUnion(chart.series) : null;
+    const shown = chart.series.map((s, k) => {
+      const v = state ? state.values[k] : s.v;
+      return TS.breakAtGaps(s.t, v, gapLimit);
+    });
+    const data = TS.align(shown);
+    const unit = chart.unit;
+    const opts = {
+      width,
+      height: state ? Math.max(90, 40 + 22 * state.states.length) : 190,
+      tzDate: (ts) => uPlot.tzDate(new Date(ts * 1000), 'Etc/UTC'),
+      cursor: { sync: { key: 'trelvik' }, drag: { x: true, y: false } },
+      scales: {
+        x: { time: true, min: range ? range[0] : undefined, max: range ? range[1] : undefined },
+        y: state ? { range: [-0.5, Math.max(0.5, state.states.length - 0.5)] } : { range: (u, min, max) => padRange(min, max) },
+      },
+      series: seriesOptions(chart, state),
+      axes: [{ values: (u, splits) => timeLabels(splits), space: 70 }, yAxisOptions(state, unit)],
+      legend: { live: true },
+      plugins: [bandsPlugin(findingsFor(chart, findings))],
+      hooks: { setScale: [(u, key) => { if (key === 'x') group.changed(u); }] },
+    };
+    const u = new uPlot(opts, data, target);
+    group.add(u);
+    return u;
+  }
+
+  function padRange(min, max) {
+    if (min == null || max == null) return [0, 1];
+    if (min === max) return [min - 1, max + 1];
+    const pad = (max - min) * 0.05;
+    return [min >= 0 && min - pad < 0 ? 0 : min - pad, max + pad];
+  }
+
+  // Axis labels in the camera's 24-hour clock: the date only where it
+  // changes, the time of day everywhere else.
+  function timeLabels(splits) {
+    let lastDay = '';
+    return splits.map((s) => {
+      const text = fmtTime(s);
+      const day = text.slice(5, 10);
+      const clock = text.slice(11, 16);
+      if (day === lastDay) return clock;
+      lastDay = day;
+      return `${clock}\n${day}`;
+    });
+  }
+
+  const fmtTime = (s) => TC.formatTime(s, true);
+
+  return { fmtValue, fmtTime, stateUnion, findingsFor, makeChart, createGroup };
+});

@@ -1,0 +1,396 @@
+// From the session's CSV tables to the series a person reads: which file goes
+// to which chart, which columns are counters (shown as rates per second, a
+// counter going down being a reset and never a negative rate), which hold
+// states, and how series of one chart share one time axis.
+//
+// Global TrelvikSeries in a page, require() in node.
+(function (root, factory) {
+  if (typeof module === 'object' && module.exports) module.exports = factory();
+  else root.TrelvikSeries = factory();
+})(typeof self !== 'undefined' ? self : this, function () {
+  'use strict';
+
+  // Groups in the order a device is diagnosed.
+  const GROUPS = [
+    ['load', 'Load'],
+    ['memory', 'Memory'],
+    ['processes', 'Processes'],
+    ['self', 'Trelvik daemon'],
+    ['network', 'Network'],
+    ['environment', 'Temperatures, heaters and fans'],
+    ['kernel', 'Kernel'],
+    ['vmstat', 'vmstat'],
+    ['power', 'Power'],
+    ['streams', 'Streams'],
+    ['other', 'Other files'],
+  ];
+
+  // Meminfo keys shown at first; the others are a click away in the legend.
+  const MEMINFO_SHOWN = new Set(['MemTotal', 'MemFree', 'MemAvailable', 'Cached', 'Buffers', 'Slab']);
+
+  // Per-second rates between two rows. A value lower than the one before is a
+  // reset (reboot, wrap): no rate there, and its time is listed in `resets`.
+  function rates(t, v) {
+    const out = new Array(v.length);
+    const resets = [];
+    out[0] = null;
+    for (let i = 1; i < v.length; i++) {
+      const a = v[i - 1];
+      const b = v[i];
+      const dt = t[i] - t[i - 1];
+      if (a == null || b == null || !(dt > 0)) out[i] = null;
+      else if (b < a) {
+        out[i] = null;
+        resets.push(t[i]);
+      } else out[i] = (b - a) / dt;
+    }
+    return { v: out, resets };
+  }
+
+  function median(values) {
+    if (!values.length) return NaN;
+    const s = Float64Array.from(values).sort();
+    return s[s.length >> 1];
+  }
+
+  // The typical interval between rows, in seconds (NaN below two rows).
+  function typicalInterval(t) {
+    const d = [];
+    for (let i = 1; i < t.length; i++) if (t[i] > t[i - 1]) d.push(t[i] - t[i - 1]);
+    return median(d);
+  }
+
+  // Copies (t, v) with a null point in each interval longer than `limit`, so
+  // that a line is broken where samples are missing instead of bridged.
+  function breakAtGaps(t, v, limit) {
+    if (!(limit > 0)) return { t, v };
+    const nt = [];
+    const nv = [];
+    for (let i = 0; i < t.length; i++) {
+      if (i > 0 && t[i] - t[i - 1] > limit) {
+        nt.push(t[i - 1] + 1);
+        nv.push(null);
+      }
+      nt.push(t[i]);
+      nv.push(v[i]);
+    }
+    return { t: nt, v: nv };
+  }
+
+  // Strings to small integers, in order of first appearance.
+  function stateCodes(values) {
+    const states = [];
+    const index = new Map();
+    const v = values.map((s) => {
+      if (s === '' || s == null) return null;
+      if (!index.has(s)) {
+        index.set(s, states.length);
+        states.push(s);
+      }
+      return index.get(s);
+    });
+    return { v, states };
+  }
+
+  // Aligns the series of one chart on the union of their times. Holes made by
+  // the alignment are undefined (drawn across); nulls of the data stay nulls
+  // (drawn as breaks). Returns [x, y1, y2, ...].
+  function align(seriesList) {
+    const first = seriesList[0].t;
+    if (seriesList.every((s) => sameTimes(s.t, first))) return [first, ...seriesList.map((s) => s.v)];
+    let total = 0;
+    for (const s of seriesList) total += s.t.length;
+    const x = new Float64Array(total);
+    let k = 0;
+    for (const s of seriesList) for (const v of s.t) x[k++] = v;
+    x.sort();
+    let n = 0;
+    for (let i = 0; i < x.length; i++) if (i === 0 || x[i] !== x[i - 1]) x[n++] = x[i];
+    const xs = Array.from(x.subarray(0, n));
+    const data = [xs];
+    for (const s of seriesList) {
+      const y = new Array(n);
+      let j = 0;
+      for (let i = 0; i < s.t.length; i++) {
+        while (xs[j] < s.t[i]) j++;
+        y[j] = s.v[i];
+      }
+      data.push(y);
+    }
+    return data;
+  }
+
+  function sameTimes(a, b) {
+    if (a === b) return true;
+    if (a.length !== b.length) return false;
+    for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
+    return true;
+  }
+
+  // Splits rows by the text of key columns: { key -> row indices }.
+  function groupRows(table, keyNames) {
+    const keyCols = keyNames.map((k) => table.columns.find((c) => c.name === k)).filter(Boolean);
+    const groups = new Map();
+    for (let i = 0; i < table.t.length; i++) {
+      let key = String(keyCols[0] ? keyCols[0].values[i] : '');
+      for (let k = 1; k < keyCols.length; k++) key += ' · ' + keyCols[k].values[i];
+      let rows = groups.get(key);
+      if (!rows) groups.set(key, (rows = []));
+      rows.push(i);
+    }
+    return groups;
+  }
+
+  // (t, v) of one column over some rows; values at a repeated time are added
+  // (two processes with the same command line count as one).
+  function pick(table, column, rows) {
+    const t = [];
+    const v = [];
+    for (const i of rows) {
+      const x = table.t[i];
+      const y = column.values[i];
+      if (t.length && t[t.length - 1] === x) {
+        v[v.length - 1] = y == null ? v[v.length - 1] : (v[v.length - 1] ?? 0) + y;
+      } else {
+        t.push(x);
+        v.push(y);
+      }
+    }
+    return { t, v };
+  }
+
+  function allRows(table) {
+    return table.t.map((_, i) => i);
+  }
+
+  function column(table, name) {
+    return table.columns.find((c) => c.name === name);
+  }
+
+  // One series record. `file` is the session-relative path it comes from.
+  function series(file, chart, label, t, v, extra) {
+    return { file, chart, label, t, v, kind: 'gauge', show: true, ...extra };
+  }
+
+  function counterSeries(file, chart, label, t, raw, scale, extra) {
+    const r = rates(t, raw);
+    const v = scale === 1 ? r.v : r.v.map((x) => (x == null ? null : x * scale));
+    return series(file, chart, label, t, v, { kind: 'counter', resets: r.resets, raw, ...extra });
+  }
+
+  const basename = (path) => path.slice(path.lastIndexOf('/') + 1);
+  const stem = (path) => basename(path).replace(/\.csv$/i, '');
+
+  // The per-interface header lists "Receive: bytes, compressed, ...,
+  // Transmit: bytes, ...": a name belongs to the direction named last.
+  function interfaceColumns(table) {
+    let dir = 'rx';
+    return table.columns.map((c) => {
+      let name = c.name;
+      const m = /^(Receive|Transmit):\s*(.*)$/.exec(name);
+      if (m) {
+        dir = m[1] === 'Receive' ? 'rx' : 'tx';
+        name = m[2];
+      }
+      const failed = /^Failed packages total \((receive|transmit)\)$/.exec(c.name);
+      if (failed) return { key: (failed[1] === 'receive' ? 'rx' : 'tx') + '_failed', column: c };
+      return { key: `${dir}_${name}`, column: c };
+    });
+  }
+
+  const NET_ERROR_KEYS = ['rx_errs', 'rx_drop', 'rx_frame', 'rx_fifo', 'tx_errs', 'tx_drop', 'tx_carrier', 'tx_colls', 'tx_fifo'];
+
+  function interfaceSeries(path, table) {
+    const name = stem(path);
+    const out = [];
+    for (const { key, column: c } of interfaceColumns(table)) {
+      if (!c.numeric) continue;
+      const dir = key.startsWith('rx') ? 'receive' : 'transmit';
+      const metric = key.slice(3);
+      if (metric === 'bytes') {
+        out.push(counterSeries(path, `net:${name}:bits`, `${dir}`, table.t, c.values, 8, { unit: 'bit/s', iface: name, metric: key }));
+      } else if (metric === 'packets') {
+        out.push(counterSeries(path, `net:${name}:packets`, `${dir}`, table.t, c.values, 1, { unit: 'packets/s', iface: name, metric: key }));
+      } else if (NET_ERROR_KEYS.includes(key)) {
+        out.push(counterSeries(path, `net:${name}:errors`, `${dir} ${metric}`, table.t, c.values, 1, { unit: '/s', iface: name, metric: key }));
+      } else if (metric !== 'failed') {
+        out.push(counterSeries(path, `net:${name}:other`, `${dir} ${metric}`, table.t, c.values, 1, { unit: '/s', iface: name, metric: key }));
+      }
+    }
+    return out;
+  }
+
+  const VMSTAT_CHARTS = {
+    procs_running: ['vmstat:procs', 'gauge'], procs_blocked: ['vmstat:procs', 'gauge'],
+    MemFree_kB: ['vmstat:mem', 'gauge'], Buffers_kB: ['vmstat:mem', 'gauge'], Cached_kB: ['vmstat:mem', 'gauge'], SwapFree_kB: ['vmstat:mem', 'gauge'],
+    pswpin: ['vmstat:swap', 'counter'], pswpout: ['vmstat:swap', 'counter'],
+    pgpgin: ['vmstat:paging', 'counter'], pgpgout: ['vmstat:paging', 'counter'],
+    pgfault: ['vmstat:faults', 'counter'], pgmajfault: ['vmstat:faults', 'counter'],
+    intr: ['vmstat:system', 'counter'], ctxt: ['vmstat:system', 'counter'],
+  };
+  const CPU_FIELDS = ['cpu_user', 'cpu_nice', 'cpu_system', 'cpu_idle', 'cpu_iowait'];
+
+  function vmstatSeries(path, table) {
+    const out = [];
+    for (const c of table.columns) {
+      if (!c.numeric || CPU_FIELDS.includes(c.name)) continue;
+      const [chart, kind] = VMSTAT_CHARTS[c.name] || ['vmstat:other', 'gauge'];
+      if (kind === 'counter') out.push(counterSeries(path, chart, c.name, table.t, c.values, 1, { unit: '/s' }));
+      else out.push(series(path, chart, c.name, table.t, c.values, { unit: c.name.endsWith('_kB') ? 'kB' : '' }));
+    }
+    // CPU time as shares of all time spent between two rows.
+    const cpu = CPU_FIELDS.map((n) => column(table, n)).filter((c) => c && c.numeric);
+    if (cpu.length) {
+      const r = cpu.map((c) => rates(table.t, c.values));
+      for (let k = 0; k < cpu.length; k++) {
+        const v = r[k].v.map((x, i) => {
+          let total = 0;
+          for (const q of r) {
+            if (q.v[i] == null) return null;
+            total += q.v[i];
+          }
+          return total > 0 && x != null ? (100 * x) / total : null;
+        });
+        out.push(series(path, 'vmstat:cpu', cpu[k].name.replace('cpu_', ''), table.t, v, {
+          unit: '%', kind: 'counter', resets: r[k].resets, raw: cpu[k].values,
+        }));
+      }
+    }
+    return out;
+  }
+
+  function keyedSeries(path, table, keys, valueCharts, labelOf) {
+    const out = [];
+    for (const [key, rows] of groupRows(table, keys)) {
+      for (const [colName, chart, unit] of valueCharts) {
+        const c = column(table, colName);
+        if (!c || !c.numeric) continue;
+        const { t, v } = pick(table, c, rows);
+        out.push(series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, { unit, key }));
+      }
+    }
+    return out;
+  }
+
+  function buddySeries(path, table) {
+    const out = [];
+    for (const [zone, rows] of groupRows(table, ['ZONE'])) {
+      const cols = table.columns.filter((c) => c.numeric);
+      const sum = rows.reduce((a, i) => a + cols.reduce((b, c) => b + (c.values[i] || 0), 0), 0);
+      if (sum === 0 && zone !== 'Normal') continue; // a zone the device does not have
+      for (const c of cols) {
+        const { t, v } = pick(table, c, rows);
+        out.push(series(path, `kernel:buddy:${zone}`, c.name, t, v, { unit: 'blocks', zone, blockKiB: parseInt(c.name, 10) }));
+      }
+    }
+    return out;
+  }
+
+  function genericSeries(path, table, chart) {
+    const out = [];
+    for (const c of table.columns) {
+      if (c.numeric) out.push(series(path, chart, c.name, table.t, c.values));
+      else {
+        const s = stateCodes(c.values);
+        out.push(series(path, chart + ':states', c.name, table.t, s.v, { kind: 'state', states: s.states, text: c.values }));
+      }
+    }
+    return out;
+  }
+
+  function stateSeries(path, chart, label, table) {
+    const c = table.columns[0];
+    const s = stateCodes(c.values.map(String));
+    return [series(path, chart, label, table.t, s.v, { kind: 'state', states: s.states, text: c.values })];
+  }
+
+  // The catalogue: which files go where, tried in order, the first match wins.
+  const CATALOGUE = [
+    [/monitoring_load\/load\.csv$/, (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
+    [/monitoring_meminfo\/[^/]+\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+      series(p, 'memory:meminfo', stem(p), tb.t, c.values, { unit: 'kB', show: MEMINFO_SHOWN.has(stem(p)), meminfo: stem(p) }))],
+    [/monitoring_zeda\/zeda_memory\.csv$/, (p, tb) => keyedSeries(p, tb, ['Package'], [
+      ['RSS_kB', 'processes:packages-rss', 'kB'], ['VSZ_kB', 'processes:packages-vsz', 'kB'], ['Processes', 'processes:count', '']],
+    (key) => key)],
+    [/monitoring_zeda\/zeda_processes\.csv$/, (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
+      ['RSS_kB', 'processes:rss', 'kB'], ['VSZ_kB', 'processes:vsz', 'kB']],
+    (key) => key.replace(/^([^·]+) · (.*)$/, '$2 ($1)'))],
+    [/monitoring_self\/Trelvik_summary\.csv$/, (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
+    [/monitoring_network\/network\.csv$/, (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
+    [/monitoring_network\/[^/]+\.csv$/, interfaceSeries],
+    [/monitoring_environment\/power\.csv$/, (p, tb) => keyedSeries(p, tb, ['Source', 'Reading', 'Unit'], [
+      ['Value', (key) => `power:${key.split(' · ')[2]}`, '']], (key) => key.split(' · ').slice(0, 2).join(' '))
+      .map((s) => ({ ...s, unit: s.key.split(' · ')[2] }))],
+    [/monitoring_environment\/Heater_\d+\.csv$/, (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
+    [/monitoring_environment\/Fan_\d+\.csv$/, (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
+    [/monitoring_environment\/[^/]+\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+      series(p, 'env:temperatures', stem(p), tb.t, c.values, { unit: '°C', sensor: stem(p) }))],
+    [/monitoring_kernel\/pagefaults\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+      counterSeries(p, 'kernel:pagefaults', c.name.toLowerCase().replace('_', ' '), tb.t, c.values, 1, { unit: '/s' }))],
+    [/monitoring_kernel\/buddyinfo\.csv$/, buddySeries],
+    [/monitoring_vmstatus\/vmstat\.csv$/, vmstatSeries],
+    [/monitoring_streams\/stream\.csv$/, (p, tb) => stateSeries(p, 'streams', 'streams', tb)],
+  ];
+
+  const CHART_INFO = [
+    [/^load$/, 'load', 'Load average'],
+    [/^memory:meminfo$/, 'memory', 'Memory (/proc/meminfo; click a key in the legend to show or hide it)'],
+    [/^processes:packages-rss$/, 'processes', 'Resident memory per package'],
+    [/^processes:packages-vsz$/, 'processes', 'Virtual memory per package'],
+    [/^processes:count$/, 'processes', 'Processes per package'],
+    [/^processes:rss$/, 'processes', 'Resident memory per process'],
+    [/^processes:vsz$/, 'processes', 'Virtual memory per process'],
+    [/^self/, 'self', 'Daemon CPU and VSZ (top)'],
+    [/^net:bandwidth$/, 'network', 'eth0 bandwidth, receive + transmit'],
+    [/^net:(.+):bits$/, 'network', '$1 bits per second'],
+    [/^net:(.+):packets$/, 'network', '$1 packets per second'],
+    [/^net:(.+):errors$/, 'network', '$1 errors and drops per second'],
+    [/^net:(.+):other$/, 'network', '$1 other counters per second'],
+    [/^env:temperatures$/, 'environment', 'Temperatures'],
+    [/^env:states$/, 'environment', 'Heater and fan states'],
+    [/^kernel:pagefaults$/, 'kernel', 'Page faults per second'],
+    [/^kernel:buddy:(.+)$/, 'kernel', 'Free blocks per order, zone $1 (buddy allocator)'],
+    [/^vmstat:cpu$/, 'vmstat', 'CPU time'],
+    [/^vmstat:(.+)$/, 'vmstat', 'vmstat: $1'],
+    [/^power:(.*)$/, 'power', 'Power readings ($1)'],
+    [/^streams$/, 'streams', 'Stream configuration'],
+  ];
+
+  // The series of one CSV file (an empty list when nothing in it is plottable).
+  function describeFile(path, table) {
+    for (const [re, make] of CATALOGUE) if (re.test(path)) return make(path, table);
+    return genericSeries(path, table, `other:${path}`);
+  }
+
+  // Charts from series: [{ id, group, title, unit, kind, series, files }] in
+  // group order, then by first appearance.
+  function buildCharts(allSeries) {
+    const charts = new Map();
+    for (const s of allSeries) {
+      if (!charts.has(s.chart)) {
+        let group = 'other';
+        let title = s.chart.replace(/^other:/, '');
+        for (const [re, g, tt] of CHART_INFO) {
+          if (re.test(s.chart)) {
+            group = g;
+            title = s.chart.replace(re, tt);
+            break;
+          }
+        }
+        charts.set(s.chart, { id: s.chart, group, title, unit: s.unit || '', kind: s.kind === 'state' ? 'state' : 'line', series: [], files: new Set() });
+      }
+      const c = charts.get(s.chart);
+      c.series.push(s);
+      c.files.add(s.file);
+    }
+    // The meminfo keys shown at first lead the legend, the rest follow by name.
+    const meminfo = charts.get('memory:meminfo');
+    if (meminfo) {
+      meminfo.series.sort((a, b) => (b.show - a.show) || a.label.localeCompare(b.label));
+    }
+    const order = GROUPS.map((g) => g[0]);
+    return [...charts.values()].sort((a, b) => order.indexOf(a.group) - order.indexOf(b.group));
+  }
+
+  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, describeFile, buildCharts, median };
+});

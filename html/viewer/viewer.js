@@ -1,0 +1,453 @@
+// The session viewer page: opens an archive or a folder (picker, drop, the
+// page's ?archive= link, or the archive embedded by the report command),
+// then shows the session's facts, findings, charts, snapshots and files.
+(function () {
+  'use strict';
+
+  const TA = window.TrelvikArchive;
+  const TSn = window.TrelvikSession;
+  const TS = window.TrelvikSeries;
+  const TF = window.TrelvikFindings;
+  const TCh = window.TrelvikCharts;
+  const $ = (id) => document.getElementById(id);
+  const decoder = new TextDecoder('utf-8');
+
+  let current = null; // { session, group, plots, full: [min, max] }
+  // Counts the sessions opened: a session chosen while another is still
+  // being read replaces it, and the older one stops where it is.
+  let opening = 0;
+
+  function el(tag, attrs, ...children) {
+    const e = document.createElement(tag);
+    for (const [k, v] of Object.entries(attrs || {})) {
+      if (k === 'class') e.className = v;
+      else if (k === 'text') e.textContent = v;
+      else if (k.startsWith('on')) e.addEventListener(k.slice(2), v);
+      else e.setAttribute(k, v);
+    }
+    for (const c of children) if (c != null) e.append(c);
+    return e;
+  }
+
+  function banner(text, kind) {
+    const b = $('banner');
+    b.textContent = text;
+    b.className = `banner${kind ? ' ' + kind : ''}`;
+  }
+
+  const pause = TSn.pause;
+  const sizeText = (n) => TCh.fmtValue(n / 1024, 'kB');
+
+  // ---- opening ---------------------------------------------------------
+
+  async function openZip(bytes, label) {
+    banner(`Reading ${label}…`, 'busy');
+    await pause();
+    const zip = TA.readZip(bytes);
+    if (!zip.members.length) {
+      banner(`${label}: ${zip.error}`, 'error');
+      document.body.dataset.state = 'error';
+      return;
+    }
+    await openMembers(zip.members, label, { archiveError: zip.error, archiveSize: bytes.length });
+  }
+
+  function fileMember(file, path) {
+    return {
+      path,
+      size: file.size,
+      read: async () => {
+        if (file.size > TA.MAX_MEMBER_BYTES) throw new Error(`is ${sizeText(file.size)}, more than the viewer opens`);
+        return new Uint8Array(await file.arrayBuffer());
+      },
+    };
+  }
+
+  async function openMembers(members, label, extra) {
+    const mine = ++opening;
+    document.body.dataset.state = 'loading';
+    reset();
+    let session;
+    try {
+      session = await TSn.openSession(members, {
+        progress: (done, total) => mine === opening && banner(`Reading ${label}: ${done} of ${total} files…`, 'busy'),
+      });
+    } catch (e) {
+      if (mine !== opening) return;
+      banner(`${label} could not be opened: ${e.message || e}`, 'error');
+      document.body.dataset.state = 'error';
+      return;
+    }
+    if (mine !== opening) return;
+    session.label = label;
+    session.archiveError = extra.archiveError || null;
+    session.archiveSize = extra.archiveSize || 0;
+    banner(`Drawing ${label}…`, 'busy');
+    await render(session);
+    if (mine !== opening) return;
+    const bad = session.files.filter((f) => f.error).length + (session.archiveError ? 1 : 0);
+    const zone = session.zone ? ` Times are the camera's (${session.zone}).` : '';
+    const summary = `${label}: ${session.files.length} files, ${current.plots.length} charts, ${session.findings.length} findings.${zone}`;
+    if (bad) banner(`${summary} ${bad} file${bad === 1 ? '' : 's'} could not be read fully: see Files.`, 'error');
+    else banner(summary);
+    document.body.dataset.state = 'ready';
+  }
+
+  function reset() {
+    if (current) for (const p of current.plots) p.destroy();
+    current = null;
+    for (const id of ['facts-list', 'findings-list', 'charts', 'groups', 'files-body']) $(id).replaceChildren();
+  }
+
+  // ---- rendering -------------------------------------------------------
+
+  async function render(session) {
+    renderFacts(session);
+    const charts = TS.buildCharts(session.series);
+    const times = session.series.flatMap((s) => (s.t.length ? [s.t[0], s.t[s.t.length - 1]] : []));
+    const full = times.length ? [Math.min(...times), Math.max(...times)] : null;
+    current = { session, plots: [], full, group: TCh.createGroup(showRange) };
+    renderFindings(session);
+    await renderCharts(session, charts);
+    if (!current || current.session !== session) return;
+    renderSnapshots(session);
+    renderFiles(session);
+    if (full) showRange(full[0], full[1]);
+  }
+
+  const FACT_ORDER = ['Model Name', 'Serial Number', 'Firmware version', 'Edge storage location',
+    'Start Time of the session', 'Stop Time of the session', 'Collected Data Points', 'Duration', 'Session Size'];
+
+  function renderFacts(session) {
+    const list = $('facts-list');
+    const add = (name, value) => list.append(el('dt', { text: name }), el('dd', { text: value }));
+    const facts = new Map(session.facts.map((f) => [f.name, f.value]));
+    for (const name of FACT_ORDER) if (facts.has(name)) add(name, facts.get(name));
+    for (const [name, value] of facts) if (!FACT_ORDER.includes(name)) add(name, value);
+    for (const f of session.signature) add(`Signature ${f.name}`, f.value);
+    if (session.archiveSize) add('Archive size', sizeText(session.archiveSize));
+    if (session.cpuCount) add('CPUs', String(session.cpuCount));
+    if (!list.children.length) add('Information', 'Session_Information.txt is missing from this session.');
+    $('facts').hidden = false;
+  }
+
+  function renderFindings(session) {
+    const list = $('findings-list');
+    for (const f of session.findings) {
+      const range = `${TF.fmtTime(f.from)} – ${TF.fmtTime(f.to)}${session.zone ? ' ' + session.zone : ''}`;
+      list.append(el('li', { class: `finding ${f.severity}`, 'data-rule': f.rule, 'data-from': f.from, 'data-to': f.to },
+        el('span', { class: `severity ${f.severity}`, text: f.severity }), ' ',
+        el('span', { class: 'text', text: f.text }), ' ',
+        el('button', { type: 'button', text: 'Show', 'aria-label': `Zoom every chart to ${range}`, onclick: () => zoomTo(f.from, f.to) }),
+        el('span', { class: 'evidence', text: `${range} · ${f.files.join(', ')}` })));
+    }
+    $('findings-none').hidden = session.findings.length > 0;
+    $('findings').hidden = false;
+  }
+
+  function zoomTo(from, to) {
+    if (!current) return;
+    const margin = Math.max((to - from) * 0.25, 1800);
+    const [first, last] = current.full || [from - margin, to + margin];
+    current.group.zoom(Math.max(first, from - margin), Math.min(last, to + margin));
+    $('plots').scrollIntoView({ behavior: 'smooth', block: 'start' });
+  }
+
+  function showRange(min, max) {
+    if (min == null) return;
+    const zone = current && current.session.zone ? ` ${current.session.zone}` : '';
+    $('range-text').textContent = `Shown: ${TF.fmtTime(min)} – ${TF.fmtTime(max)}${zone}`;
+  }
+
+  async function renderCharts(session, charts) {
+    $('plots').hidden = false;
+    const box = $('charts');
+    const width = Math.max(300, box.clientWidth || 800);
+    const period = TS.typicalInterval(session.series.find((s) => s.chart === 'load')?.t || []);
+    const gapLimit = (period > 0 ? period : 120) * TF.THRESHOLDS.gapFactor * 2;
+    let lastGroup = null;
+    let last = Date.now();
+    for (const chart of charts) {
+      if (chart.group !== lastGroup) {
+        lastGroup = chart.group;
+        const title = TS.GROUPS.find((g) => g[0] === chart.group)[1];
+        box.append(el('h3', { id: `group-${chart.group}`, text: title }));
+        $('groups').append(el('a', { href: `#group-${chart.group}`, text: title }));
+      }
+      const plot = el('div', { class: 'plot' });
+      const files = [...chart.files];
+      const figure = el('figure', { class: 'chart', 'data-chart': chart.id, 'data-files': JSON.stringify(files) },
+        el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') })),
+        plot);
+      box.append(figure);
+      try {
+        current.plots.push(TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.full, gapLimit }));
+      } catch (e) {
+        figure.append(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }));
+      }
+      if (chart.id === 'streams') figure.append(changesTable(chart.series[0]));
+      if (Date.now() - last > 100) {
+        await pause();
+        if (!current || current.session !== session) return;
+        last = Date.now();
+      }
+    }
+    const plain = session.files.filter((x) => x.plain);
+    if (plain.length && lastGroup !== 'other') {
+      const title = TS.GROUPS.find((g) => g[0] === 'other')[1];
+      box.append(el('h3', { id: 'group-other', text: title }));
+      $('groups').append(el('a', { href: '#group-other', text: title }));
+    }
+    for (const f of plain) {
+      box.append(el('figure', { class: 'chart', 'data-chart': `table:${f.path}`, 'data-files': JSON.stringify([f.path]) },
+        el('figcaption', { text: `${f.path} (no time axis)` }), plainTable(f.plain)));
+    }
+  }
+
+  const dirOf = (p) => p.slice(0, p.lastIndexOf('/') + 1);
+
+  // The streams' configuration as a list of its changes.
+  function changesTable(s) {
+    const body = el('tbody');
+    let previous;
+    let rows = 0;
+    for (let i = 0; i < s.t.length && rows < 500; i++) {
+      if (s.text[i] === previous) continue;
+      previous = s.text[i];
+      rows++;
+      body.append(el('tr', {}, el('td', { text: TCh.fmtTime(s.t[i]) }), el('td', { text: s.text[i] })));
+    }
+    return el('table', { class: 'changes' },
+      el('caption', { text: 'Changes of the stream configuration' }),
+      el('thead', {}, el('tr', {}, el('th', { scope: 'col', text: 'From' }), el('th', { scope: 'col', text: 'Streams' }))), body);
+  }
+
+  function plainTable(plain) {
+    return el('table', { class: 'plain' },
+      el('thead', {}, el('tr', {}, ...plain.header.map((h) => el('th', { scope: 'col', text: h })))),
+      el('tbody', {}, ...plain.rows.slice(0, 200).map((r) => el('tr', {}, ...r.map((c) => el('td', { text: c }))))));
+  }
+
+  function renderFiles(session) {
+    const body = $('files-body');
+    if (session.archiveError) {
+      body.append(el('tr', { class: 'file-row', 'data-error': '1' }, el('td', { text: session.label }), el('td', { text: '' }),
+        el('td', { class: 'bad', role: 'alert', text: session.archiveError })));
+    }
+    for (const f of session.files) {
+      const status = f.error
+        ? el('td', { class: 'bad', text: [f.error, ...f.warnings].join('; ') })
+        : el('td', { class: 'good', text: f.kind === 'csv' ? (f.plain ? 'table' : 'charted') : f.kind });
+      body.append(el('tr', { class: 'file-row', 'data-path': f.path, 'data-error': f.error ? '1' : '0' },
+        el('td', { text: f.path }), el('td', { text: f.rows != null ? String(f.rows) : '' }), status));
+    }
+    $('files').hidden = false;
+  }
+
+  // ---- snapshots -------------------------------------------------------
+
+  function renderSnapshots(session) {
+    const select = $('snapshot-select');
+    select.replaceChildren(el('option', { value: '', text: 'Choose a snapshot…' }));
+    const groups = new Map();
+    session.snapshots.forEach((s, i) => {
+      if (!groups.has(s.kind)) groups.set(s.kind, el('optgroup', { label: s.kind }));
+      const when = Number.isNaN(s.time) ? '' : `${TCh.fmtTime(s.time)} · `;
+      groups.get(s.kind).append(el('option', { value: String(i), text: `${when}${s.path.slice(s.path.lastIndexOf('/') + 1)}` }));
+    });
+    for (const g of groups.values()) select.append(g);
+    select.onchange = () => showSnapshot(session, select.value);
+    $('snapshots').hidden = session.snapshots.length === 0;
+    $('snapshot-text').textContent = '';
+    $('top-label').hidden = true;
+    $('compare').hidden = true;
+    $('compare-table').hidden = true;
+  }
+
+  async function snapshotText(s) {
+    return decoder.decode(await s.read());
+  }
+
+  async function showSnapshot(session, value) {
+    const pre = $('snapshot-text');
+    $('top-label').hidden = true;
+    $('compare').hidden = true;
+    $('compare-table').hidden = true;
+    if (value === '') return;
+    const s = session.snapshots[+value];
+    if (/\.(data|zip)$/.test(s.path)) {
+      pre.textContent = `${s.path}: ${sizeText(s.size)} of binary data (not shown).`;
+      return;
+    }
+    let text;
+    try {
+      text = await snapshotText(s);
+    } catch (e) {
+      pre.textContent = `${s.path} cannot be read: ${e.message || e}`;
+      return;
+    }
+    if (s.kind === 'top') return showTop(text);
+    pre.textContent = text;
+    if (s.kind === 'interrupts') offerCompare(session, s, text);
+  }
+
+  // topstatus.txt holds one "=== date time ===" block per snapshot.
+  function showTop(text) {
+    const marks = [...text.matchAll(/^=== (.+) ===$/gm)];
+    const select = $('top-select');
+    select.replaceChildren(...marks.map((m, i) => el('option', { value: String(i), text: m[1] })));
+    const show = () => {
+      const i = +select.value;
+      const end = i + 1 < marks.length ? marks[i + 1].index : text.length;
+      $('snapshot-text').textContent = text.slice(marks[i].index, end);
+    };
+    select.onchange = show;
+    $('top-label').hidden = false;
+    if (marks.length) show();
+    else $('snapshot-text').textContent = text;
+  }
+
+  function offerCompare(session, first, firstText) {
+    const others = session.snapshots.map((s, i) => [s, i]).filter(([s]) => s.kind === 'interrupts' && s !== first);
+    if (!others.length) return;
+    const select = $('compare-select');
+    select.replaceChildren(el('option', { value: '', text: 'Choose another interrupt snapshot…' }),
+      ...others.map(([s, i]) => el('option', { value: String(i), text: TCh.fmtTime(s.time) })));
+    select.onchange = async () => {
+      if (select.value === '') return;
+      const other = session.snapshots[+select.value];
+      try {
+        showDeltas(first, firstText, other, await snapshotText(other));
+      } catch (e) {
+        $('snapshot-text').textContent = `${other.path} cannot be read: ${e.message || e}`;
+      }
+    };
+    $('compare').hidden = false;
+  }
+
+  function interruptCounts(text) {
+    const counts = new Map();
+    for (const line of text.split('\n').slice(1)) {
+      const m = /^\s*([^:\s]+):\s*(.*)$/.exec(line);
+      if (!m) continue;
+      const cells = m[2].trim().split(/\s+/);
+      let total = 0;
+      let k = 0;
+      while (k < cells.length && /^\d+$/.test(cells[k])) total += +cells[k++];
+      counts.set(m[1], { total, source: cells.slice(k).join(' ') });
+    }
+    return counts;
+  }
+
+  function showDeltas(a, aText, b, bText) {
+    const [older, newer] = a.time <= b.time ? [[a, aText], [b, bText]] : [[b, bText], [a, aText]];
+    const before = interruptCounts(older[1]);
+    const after = interruptCounts(newer[1]);
+    const seconds = newer[0].time - older[0].time;
+    const rows = [];
+    for (const [irq, n] of after) {
+      const o = before.get(irq);
+      rows.push({ irq, delta: o ? n.total - o.total : n.total, source: n.source });
+    }
+    rows.sort((x, y) => y.delta - x.delta);
+    const body = $('compare-table').querySelector('tbody');
+    body.replaceChildren(...rows.map((r) => el('tr', {},
+      el('td', { text: r.irq }), el('td', { text: String(r.delta) }),
+      el('td', { text: seconds > 0 ? (r.delta / seconds).toFixed(1) : '–' }), el('td', { text: r.source }))));
+    $('compare-table').hidden = false;
+  }
+
+  // ---- sources ---------------------------------------------------------
+
+  async function openFileList(files) {
+    const list = [...files];
+    if (list.length === 1 && /\.zip$/i.test(list[0].name)) {
+      return openZip(new Uint8Array(await list[0].arrayBuffer()), list[0].name);
+    }
+    const members = list.map((f) => fileMember(f, f.webkitRelativePath || f.name));
+    const label = (list[0] && list[0].webkitRelativePath.split('/')[0]) || 'folder';
+    return openMembers(members, label, {});
+  }
+
+  // A dropped folder, walked through the entries API.
+  async function walkEntry(entry, out) {
+    if (entry.isFile) {
+      const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+      out.push(fileMember(file, entry.fullPath.replace(/^\//, '')));
+      return;
+    }
+    const reader = entry.createReader();
+    for (;;) {
+      const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+      if (!batch.length) break;
+      for (const e of batch) await walkEntry(e, out);
+    }
+  }
+
+  async function onDrop(event) {
+    event.preventDefault();
+    document.body.classList.remove('dragging');
+    const items = [...(event.dataTransfer.items || [])];
+    const entries = items.map((i) => i.webkitGetAsEntry && i.webkitGetAsEntry()).filter(Boolean);
+    if (entries.length === 1 && entries[0].isDirectory) {
+      const members = [];
+      try {
+        await walkEntry(entries[0], members);
+      } catch (e) {
+        banner(`The folder could not be read: ${e.message || e}`, 'error');
+        return;
+      }
+      return openMembers(members, entries[0].name, {});
+    }
+    return openFileList(event.dataTransfer.files);
+  }
+
+  async function openUrl(url) {
+    banner(`Fetching ${url}…`, 'busy');
+    try {
+      const reply = await fetch(url, { cache: 'no-store' });
+      if (!reply.ok) throw new Error(`${reply.status} ${reply.statusText}`);
+      await openZip(new Uint8Array(await reply.arrayBuffer()), decodeURIComponent(url.split('/').pop() || url));
+    } catch (e) {
+      banner(`The archive ${url} could not be fetched: ${e.message || e}`, 'error');
+      document.body.dataset.state = 'error';
+    }
+  }
+
+  function embeddedArchive() {
+    const node = document.getElementById('trelvik-archive');
+    if (!node) return null;
+    const b64 = node.textContent.replace(/\s+/g, '');
+    const bin = atob(b64);
+    const bytes = new Uint8Array(bin.length);
+    for (let i = 0; i < bin.length; i++) bytes[i] = bin.charCodeAt(i);
+    return { bytes, label: node.dataset.name || 'session.zip' };
+  }
+
+  function start() {
+    $('zip-input').addEventListener('change', (e) => e.target.files.length && openFileList(e.target.files));
+    $('folder-input').addEventListener('change', (e) => e.target.files.length && openFileList(e.target.files));
+    $('range-reset').addEventListener('click', () => current && current.full && current.group.zoom(current.full[0], current.full[1]));
+    document.addEventListener('dragover', (e) => { e.preventDefault(); document.body.classList.add('dragging'); });
+    document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
+    document.addEventListener('drop', onDrop);
+    let resizeTimer = 0;
+    window.addEventListener('resize', () => {
+      clearTimeout(resizeTimer);
+      resizeTimer = setTimeout(() => {
+        if (!current) return;
+        const width = Math.max(300, $('charts').clientWidth);
+        for (const p of current.plots) p.setSize({ width, height: p.height });
+      }, 200);
+    });
+    const embedded = embeddedArchive();
+    const url = new URLSearchParams(location.search).get('archive');
+    if (embedded) {
+      $('open').hidden = true;
+      openZip(embedded.bytes, embedded.label);
+    } else if (url) openUrl(url);
+    else document.body.dataset.state = 'empty';
+  }
+
+  start();
+})();

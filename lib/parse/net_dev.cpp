@@ -1,0 +1,123 @@
+#include "lib/parse/net_dev.hpp"
+
+#include <algorithm>
+
+#include "lib/parse/text.hpp"
+
+namespace trelvik {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The kernel prints eight metrics per direction; ten leave room for more.
+constexpr std::size_t kMaxMetricNames = 10;
+constexpr int kMaxInterfaces = 10;
+
+struct MetricNames {
+  std::vector<std::string_view> receive, transmit;  // every name of each group, in header order
+  bool split = false;                               // the bar before the transmit names was seen
+};
+
+// Reads the metric names from the second header line, whose groups are each
+// introduced by "|". Returns 0 or a failure code; `next` is where the
+// interface lines begin.
+int parse_metric_names(std::string_view text, MetricNames& names, std::size_t& next, std::size_t& failed_at) {
+  const std::size_t first_end = text.find('\n');
+  if (first_end == npos) return 127;
+  const std::size_t line_end = text.find('\n', first_end + 1);
+  const std::size_t limit = line_end == npos ? text.size() : line_end;
+  const std::size_t bar = text.find('|', first_end + 1);
+  if (bar == npos || bar >= limit) return 139;
+  next = line_end == npos ? text.size() : line_end + 1;
+  for (std::size_t pos = bar + 1; pos < limit;) {
+    while (pos < limit && !is_alpha(text[pos]) && text[pos] != '|') ++pos;
+    if (pos == limit) return line_end == npos ? 153 : 0;
+    if (text[pos] == '|') {
+      names.split = true;
+      ++pos;
+      continue;
+    }
+    std::size_t end = text.find_first_of(" |", pos);
+    if (end == npos || end > limit) {
+      if (line_end == npos) {
+        failed_at = pos;
+        return 166;
+      }
+      end = limit;
+    }
+    (names.split ? names.transmit : names.receive).push_back(text.substr(pos, end - pos));
+    pos = end;
+  }
+  return 0;
+}
+
+// Enters counter number `index` of an interface line under its metric name;
+// a value without a known name is dropped.
+void add_counter(NetDevParse& result, const std::string& interface, const MetricNames& names, std::size_t index,
+                 std::string_view value) {
+  std::string key;
+  if (index < names.receive.size()) {
+    if (index >= kMaxMetricNames) return;
+    key = "receive_";
+    key += names.receive[index];
+  } else {
+    index -= names.receive.size();
+    if (index >= names.transmit.size() || index >= kMaxMetricNames) return;
+    key = "transmit_";
+    key += names.transmit[index];
+  }
+  result.interfaces[interface][key] = value;
+}
+
+// One interface line: blanks, the name, ":" and the counters separated by
+// blanks. A line without ":" is an interface without counters. Without a line
+// feed the line was cut short: 236 while looking for text, 245 inside a word.
+int parse_interface_line(std::string_view line, bool terminated, const MetricNames& names, NetDevParse& result) {
+  std::size_t pos = line.find_first_not_of(' ');
+  if (pos == npos) return terminated ? 0 : 236;
+  const std::size_t colon = line.find(':', pos);
+  if (colon == npos) return terminated ? 0 : 245;
+  const std::string interface(line.substr(pos, colon - pos));
+  const bool keep = names_a_file(interface);
+  std::size_t index = 0;
+  for (pos = colon + 1;;) {
+    while (pos < line.size() && !is_digit(line[pos])) ++pos;
+    if (pos == line.size()) return terminated ? 0 : 236;
+    std::size_t end = line.find(' ', pos);
+    if (end == npos) {
+      if (!terminated) return 245;
+      end = line.size();
+    }
+    if (keep) add_counter(result, interface, names, index, line.substr(pos, end - pos));
+    ++index;
+    pos = end;
+  }
+}
+
+}  // namespace
+
+NetDevParse parse_proc_net_dev(std::string_view text) {
+  NetDevParse result;
+  text = text.substr(0, text.find('\0'));
+  MetricNames names;
+  std::size_t pos = 0;
+  result.code = parse_metric_names(text, names, pos, result.failed_at);
+  if (names.split) result.receive_metrics = static_cast<int>(std::min(names.receive.size(), kMaxMetricNames));
+  if (result.code != 0) return result;
+  for (int count = 0; count < kMaxInterfaces && pos < text.size(); ++count) {
+    const std::size_t end = text.find('\n', pos);
+    const bool terminated = end != npos;
+    const std::string_view line = text.substr(pos, (terminated ? end : text.size()) - pos);
+    result.code = parse_interface_line(line, terminated, names, result);
+    if (result.code != 0) {
+      result.interfaces.clear();
+      return result;
+    }
+    pos = terminated ? end + 1 : text.size();
+  }
+  return result;
+}
+
+}  // namespace trelvik

@@ -1,0 +1,52 @@
+// The names inside a session folder, spelled here and nowhere else: the
+// sampling folders under "system_monitoring", the information file and its
+// temporary files, the signature, the server reports and the archive beside
+// the folder. The package's shell scripts keep their own copies.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace trelvik::session_layout {
+
+inline constexpr const char* kSampling = "system_monitoring";
+
+// Sampling folders below "<session>/system_monitoring/", one per collector
+// or script.
+inline constexpr const char* kBasic = "monitoring_basic";
+inline constexpr const char* kEnvironment = "monitoring_environment";
+inline constexpr const char* kInterrupts = "monitoring_interrupts";
+inline constexpr const char* kKernel = "monitoring_kernel";
+inline constexpr const char* kLoad = "monitoring_load";
+inline constexpr const char* kMeminfo = "monitoring_meminfo";
+inline constexpr const char* kNetwork = "monitoring_network";
+inline constexpr const char* kOnvif = "monitoring_onvif";
+inline constexpr const char* kRadar = "monitoring_radar";
+inline constexpr const char* kSelf = "monitoring_self";
+inline constexpr const char* kStreams = "monitoring_streams";
+inline constexpr const char* kTopStatus = "monitoring_topstatus";
+inline constexpr const char* kVmStatus = "monitoring_vmstatus";
+inline constexpr const char* kZeda = "monitoring_zeda";
+
+// The server reports inside the basic folder, and their archive on the
+// internal storage.
+inline constexpr const char* kServerReports = "Server_Reports";
+inline constexpr const char* kServerReportsArchive = "Server_Reports.zip";
+
+inline constexpr const char* kInfoFile = "Session_Information.txt";
+// The temporary files of the information file: the field update of every
+// round and the rewrite at the end of a session.
+inline constexpr const char* kInfoUpdateTemp = "Session_Information_tmp_tmp.txt";
+inline constexpr const char* kInfoRewriteTemp = "Session_Information_tmp.txt";
+inline constexpr const char* kSignature = ".signature";
+// The archive of a session lies beside its folder: "<session>.zip".
+inline constexpr const char* kArchiveSuffix = ".zip";
+
+// "<session>/system_monitoring/<folder>".
+std::string sampling_folder(std::string_view session, const char* folder);
+// "<session>/<name>" for a file directly in the session folder.
+std::string session_file(std::string_view session, const char* name);
+// "<session>.zip".
+std::string archive(std::string_view session);
+
+}  // namespace trelvik::session_layout

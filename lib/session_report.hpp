@@ -1,0 +1,29 @@
+// One self-contained HTML file from the session viewer and an archive: the
+// page's stylesheets and scripts inlined, the archive embedded as base64, so
+// that the report opens offline in any browser and shows what the viewer
+// shows.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace trelvik {
+
+// The content of a file of the viewer named relative to the page
+// ("viewer/csv.js", "vendor/uPlot.iife.min.js"), or nullopt when it is missing.
+using ReportAsset = std::function<std::optional<std::string_view>(std::string_view relative)>;
+
+// Standard base64 (RFC 4648, with padding) of `bytes`.
+std::string base64_encode(std::string_view bytes);
+
+// The report: `page` (viewer.html) with every <link rel="stylesheet" href=...>
+// and <script src=...></script> replaced by the asset's text, and the
+// archive embedded before the first script under `archive_name`. Nullopt when
+// an asset is missing; `missing` then names it.
+std::optional<std::string> build_session_report(std::string_view page, const ReportAsset& asset,
+                                                std::string_view archive, std::string_view archive_name,
+                                                std::string* missing);
+
+}  // namespace trelvik

@@ -1,0 +1,51 @@
+#include "lib/parse/net_dev.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/unit/support/test_support.hpp"
+
+namespace trelvik {
+namespace {
+
+// The kernel's two header lines, as captured.
+std::string header() {
+  const std::string text = test::fixture("collectors/net_dev_8_interfaces.txt");
+  return text.substr(0, text.find('\n', text.find('\n') + 1) + 1);
+}
+
+TEST(NetDev, UpToTenInterfacesAndOddLines) {
+  const NetDevParse twelve = parse_proc_net_dev(test::fixture("collectors/net_dev_12_interfaces.txt"));
+  EXPECT_EQ(twelve.interfaces.size(), 10u);
+  EXPECT_TRUE(twelve.interfaces.count("veth1") && !twelve.interfaces.count("veth2"));
+
+  // Extra values, a line without ":", an old kernel's "name:value", a name
+  // that would leave the folder, and a NUL that ends the text.
+  const NetDevParse odd = parse_proc_net_dev(header() +
+                                             "  eth0: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19\n"
+                                             "  noise without colon\n"
+                                             "eth1:12345678901 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n"
+                                             "  ../x: 1 2\n"
+                                             "  eth2: 1\n" +
+                                             std::string(1, '\0') + "  eth3: 1\n");
+  ASSERT_EQ(odd.code, 0);
+  EXPECT_EQ(odd.interfaces.size(), 3u);
+  EXPECT_EQ(odd.interfaces.at("eth0").size(), 16u);
+  EXPECT_EQ(odd.interfaces.at("eth0").at("transmit_compressed"), "16");
+  EXPECT_EQ(odd.interfaces.at("eth1").at("receive_bytes"), "12345678901");
+  EXPECT_EQ(odd.interfaces.at("eth2").size(), 1u);
+
+  // Twelve receive names: ten are kept, and the transmit values still line up.
+  const NetDevParse wide =
+      parse_proc_net_dev("Inter-|\n face |a b c d e f g h i j k l|tx\n  eth0: 1 2 3 4 5 6 7 8 9 10 11 12 13\n");
+  EXPECT_EQ(wide.interfaces.at("eth0").size(), 11u);
+  EXPECT_EQ(wide.interfaces.at("eth0").at("receive_j"), "10");
+  EXPECT_EQ(wide.interfaces.at("eth0").at("transmit_tx"), "13");
+  // Without the bar before the transmit names every name is a receive name.
+  const NetDevParse single = parse_proc_net_dev("Inter-|\n face |bytes packets\n  eth0: 1 2 3\n");
+  EXPECT_EQ(single.interfaces.at("eth0"), (NetDevCounters{{"receive_bytes", "1"}, {"receive_packets", "2"}}));
+}
+
+}  // namespace
+}  // namespace trelvik
