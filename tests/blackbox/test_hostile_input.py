@@ -1,6 +1,6 @@
 """Hostile input at every entry: a table of hostile values fed through the
-CGI actions' arguments and standard input, the PTZ given-times text, the
-daemon's arguments and password, and the device's replies as the emulated
+CGI actions' arguments and standard input, the web entry's query strings,
+the PTZ given-times text, the daemon's arguments and password, and the device's replies as the emulated
 camera can give them (storage service, streamer, temperature controller, PTZ
 service, device API, /proc files, df, du, ps and top).
 
@@ -17,6 +17,7 @@ import signal
 import subprocess
 import time
 from pathlib import Path
+from urllib.parse import quote_from_bytes
 
 import pytest
 
@@ -361,4 +362,37 @@ def test_device_replies(hostile):
         daemon.wait(timeout=30)
     json.loads(cgi_body(hostile.run("status_report", SERIAL)).decode("utf-8", "surrogateescape"))
     end_session(hostile)
+    hostile.check()
+
+
+WEB_STATUSES = (b"Status: 200 OK\r\n", b"Status: 400 Bad Request\r\n", b"Status: 403 Forbidden\r\n",
+                b"Status: 404 Not Found\r\n", b"Status: 405 Method Not Allowed\r\n")
+
+
+def test_web_entry_queries(hostile):
+    """The web entry program in front of the real actions: each value as the
+    whole query string and percent-encoded into every parameter, by GET and
+    by POST from the operator page."""
+    camera = hostile.camera
+    (camera.localdata / "device.conf").write_text(
+        f"serial_number={SERIAL}\nmodel_name=Q6135-LE\nfirmware_version=11.8.64\n"
+        "full_name=ZURN Q6135-LE Network Camera\napi_user=root\n")
+    password = camera.localdata / "api_password"
+    password.write_text("pass\n")
+    password.chmod(0o600)
+    hostile.start()
+    for name, value in hostile.values().items():
+        encoded = quote_from_bytes(value, safe="").encode()
+        queries = [value] + [b"action=" + action + b"&" + key + b"=" + encoded for action, key in (
+            (b"begin", b"storage"), (b"ptz_times", b"times"), (b"ptz_interval", b"minutes"),
+            (b"download", b"name"), (b"status", b"x"))] + [b"action=" + encoded]
+        for query in queries:
+            for method in (b"GET", b"POST"):
+                env = camera.env({"GATEWAY_INTERFACE": "CGI/1.1", "HTTP_X_REQUESTED_WITH": "trelvik"})
+                env.update({"QUERY_STRING": query, "REQUEST_METHOD": method})
+                result = subprocess.run([camera.program("trelvik_cgi")], capture_output=True, env=env,
+                                        timeout=120, cwd=camera.workdir)
+                assert result.returncode == 0, (name, query[:100], result.returncode, result.stderr[-2000:])
+                assert result.stdout.startswith(WEB_STATUSES), (name, query[:100], result.stdout[:200])
+        camera.state_file.unlink(missing_ok=True)  # a session begun through the entry
     hostile.check()
