@@ -151,7 +151,7 @@ def logs(camera):
     if not camera.syslog.exists():
         return []
     text = camera.syslog.read_bytes().decode("utf-8", "surrogateescape")
-    return [json.loads(line) for line in text.splitlines() if line]
+    return [json.loads(line) for line in text.split("\n") if line]
 
 
 def debug_texts(camera):
