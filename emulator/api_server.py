@@ -2,6 +2,8 @@
 authentication. Routes are read from a JSON file at every request, so a test
 can change an answer while programs run:
   {"credentials": ["user", "password"], "routes": {"/path?query": "body"}}
+A body's lone surrogates (U+DC80 to U+DCFF) go out as the single bytes 0x80 to
+0xFF, so that a test can serve text that is not valid UTF-8.
 Started as: api_server.py ROUTES_FILE PORT_FILE
 """
 import base64
@@ -30,7 +32,7 @@ def make_handler(routes_file):
             self.answer(200, body)
 
         def answer(self, status, body, headers=None):
-            data = body.encode("utf-8")
+            data = body.encode("utf-8", "surrogateescape")
             self.send_response(status)
             self.send_header("Content-Type", "text/plain")
             self.send_header("Content-Length", str(len(data)))

@@ -33,3 +33,12 @@ def populate(camera):
     (radar / "radar_0001.data").write_bytes(bytes(range(64)))
     (radar / "instqual_lt_stats_0.csv").write_text("quality,count\ngood,12\n")
     return coordinator_log
+
+
+def quick_sleep(camera):
+    """Puts a sleep that returns at once first on the camera's PATH: the
+    interrupt snapshot's second copy then does not wait its seconds, for
+    tests that start many sessions or run many ticks."""
+    sleep = camera.tools / "sleep"
+    sleep.write_text("#!/bin/sh\nexit 0\n")
+    sleep.chmod(0o755)

@@ -4,9 +4,16 @@
 //   check         the 30-second scheduled PTZ check
 //   consumption   the one-shot storage consumption report
 //   counters      prints timer_count, ptz_starting_tick, connection_lost_count
+//   heap          prints the bytes the allocator has handed out and not got back
+//   dispatch      runs the main loop's sources that are due (the consumption
+//                 report a tick scheduled), without waiting, as the daemon's
+//                 loop would between ticks
 // The API user is the first argument, the serial number the optional second
 // (it names the session folders that archive recovery looks at), the password
 // the first input line.
+#include <glib.h>
+#include <malloc.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <iostream>
@@ -40,6 +47,12 @@ int main(int argc, char** argv) {
       scheduled_tasks_timer_callback(nullptr);
     } else if (command == "consumption") {
       storage_consumption_log_message(nullptr);
+    } else if (command == "dispatch") {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+    } else if (command == "heap") {
+      const struct mallinfo2 info = mallinfo2();
+      std::printf("%zu\n", info.uordblks + info.hblkhd);
     } else if (command == "counters") {
       std::printf("%" PRIu64 " %" PRIu64 " %" PRIu64 "\n", static_cast<std::uint64_t>(state.timer_count),
                   state.ptz_starting_tick, state.connection_lost_count);
