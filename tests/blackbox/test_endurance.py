@@ -10,11 +10,16 @@ import os
 import subprocess
 import time
 
-from emulator.camera import Camera, build_dir, sanitized
+from emulator.camera import Camera, build_architecture, build_dir, sanitized
 from emulator.device import populate, quick_sleep
 
 SERIAL = "ACCC8E000001"
-TICKS = int(os.environ.get("TRELVIK_ENDURANCE_TICKS", "2000"))
+# Under qemu (the aarch64 build) a tick costs several times as much and the
+# process's anonymous memory is mostly qemu's own translation cache, so that
+# run checks the descriptors over fewer ticks; the native builds carry the
+# memory figure.
+EMULATED = build_architecture() == "aarch64"
+TICKS = int(os.environ.get("TRELVIK_ENDURANCE_TICKS", "400" if EMULATED else "2000"))
 SETTLED = 100  # ticks after which first-time allocations are done
 SAMPLE_EVERY = min(max(TICKS // 20, 100), 1000)
 # The allocator keeps the high-water mark of the largest reply read whole (top's
@@ -91,7 +96,7 @@ def test_ticks_leak_neither_descriptors_nor_memory(camera):
         status = driver.close()
     assert status == 0
     assert final[0] == settled[0]
-    if not sanitized():  # AddressSanitizer's quarantine and shadow make the figure meaningless
+    if not sanitized() and not EMULATED:  # AddressSanitizer's quarantine and shadow make the figure meaningless
         assert final[1] - settled[1] <= ANON_TOLERANCE_KIB, (settled[1], final[1])
     errors = camera.log_texts("err")
     assert not errors, errors[:5]
