@@ -27,6 +27,15 @@ std::vector<std::string_view> blank_separated(std::string_view text) {
   }
 }
 
+// A process chooses its own name and arguments; a line feed among them must
+// not split a snapshot's line, so every control byte shows as a blank.
+std::string blanked(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) shown += static_cast<unsigned char>(c) < ' ' ? ' ' : c;
+  return shown;
+}
+
 // Fields after the name, counted from the state (field 3 of the stat line).
 enum StatField { kState = 0, kPpid = 1, kUtime = 11, kStime = 12, kNice = 16, kVsize = 20, kRss = 21 };
 
@@ -69,15 +78,15 @@ std::string process_command(std::string_view cmdline, std::string_view comm, std
   while (!cmdline.empty() && cmdline.back() == '\0') cmdline.remove_suffix(1);
   std::string text;
   if (cmdline.empty()) {
-    text = "[" + std::string(comm) + "]";
+    text = "[" + blanked(comm) + "]";
   } else {
     // The base name of the program (the first argument up to a blank: a
     // rewritten "process foo/bar" is not a path); a login shell's "-" aside.
     std::string_view program = cmdline.substr(0, std::min(cmdline.find('\0'), cmdline.find(' ')));
     program.remove_prefix(program.rfind('/') == std::string_view::npos ? 0 : program.rfind('/') + 1);
     if (program.starts_with('-')) program.remove_prefix(1);
-    if (!program.starts_with(comm)) text = "{" + std::string(comm) + "} ";
-    for (const char c : cmdline) text += static_cast<unsigned char>(c) < ' ' ? ' ' : c;
+    if (!program.starts_with(comm)) text = "{" + blanked(comm) + "} ";
+    text += blanked(cmdline);
   }
   if (text.size() > width) text.resize(width);
   return text;

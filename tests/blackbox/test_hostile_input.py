@@ -328,6 +328,16 @@ def hostile_device(hostile):
         script.chmod(0o755)
 
 
+def hostile_process(camera):
+    """Another package's process that named itself: the kernel's name (comm)
+    and the command line are the process's own choice, line feeds included.
+    The process lists show it among the packages' processes."""
+    folder = camera.path("/usr/local/packages") / "Hostile"
+    folder.mkdir(parents=True, exist_ok=True)
+    rename = "import ctypes, time; ctypes.CDLL(None).prctl(15, b'ev\\nINJECTED', 0, 0, 0); time.sleep(600)"
+    return subprocess.Popen(["/usr/bin/python3", "-c", rename, f"{folder}/run", "a\nINJECTED"])
+
+
 def test_device_replies(hostile):
     """A whole session with every device reply hostile: start, the daemon's
     start-up and first ticks (every collector and snapshot), its scheduled
@@ -335,6 +345,7 @@ def test_device_replies(hostile):
     the end with its archive."""
     hostile_device(hostile)
     camera = hostile.camera
+    renamed = hostile_process(camera)
     hostile.start()
     reply = hostile.run("begin_monitor_session", "SD_DISK", SERIAL, "Q6135-LE", "11.8.64", "root",
                         stdin=b"pass\n")
@@ -360,7 +371,14 @@ def test_device_replies(hostile):
     finally:
         daemon.terminate()
         daemon.wait(timeout=30)
+        renamed.kill()
+        renamed.wait(timeout=30)
     json.loads(cgi_body(hostile.run("status_report", SERIAL)).decode("utf-8", "surrogateescape"))
+    # The renamed process is listed on one line of its own, its name blanked.
+    storage = camera.path("/var/spool/storage/SD_DISK")
+    listed = [line for path in storage.rglob("zeda_processes.csv") for line in path.read_bytes().split(b"\n")]
+    rows = [line for line in listed if b"INJECTED" in line]
+    assert rows and all(b",Hostile," in row and b"{ev INJECTED} /usr/bin/python3 -c " in row for row in rows), rows
     end_session(hostile)
     hostile.check()
 

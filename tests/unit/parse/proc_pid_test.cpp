@@ -81,6 +81,9 @@ TEST(ProcPidParse, CommandAsPsShowsIt) {
       {"\0\0"s, "kthreadd", 100, "[kthreadd]"},
       // Control bytes would break the line; a rewritten argv keeps its blanks.
       {"python3\0a\nb\tc\0"s, "python3", 100, "python3 a b c"},
+      // So would a line feed in the name a process gave itself.
+      {"", "evil\nroot 1", 100, "[evil root 1]"},
+      {"/bin/sh\0x\0"s, "a\nb", 100, "{a b} /bin/sh x"},
       {"nginx: worker process\0\0\0"s, "nginx", 100, "nginx: worker process"},
       {"/usr/bin/python3\0-m\0pytest\0"s, "python3", 12, "/usr/bin/pyt"},
       {"/bin/sh\0x\0"s, "long_name", 8, "{long_na"},
