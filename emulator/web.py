@@ -193,6 +193,7 @@ def serve_interactive(workdir):
         print(f"Trelvik on the emulated camera: {web.url}")
         print(f"  user {web.user}, password {web.password}")
         print(f"  device root {camera.root}")
+        print(f"  trelvik_daemon pid {daemon.pid}")
         print("Ctrl-C stops the camera.", flush=True)
         while daemon.poll() is None:
             time.sleep(1)
