@@ -35,11 +35,10 @@ SAMPLE_EVERY = min(max(TICKS // 20, 100), 1000)
 ANON_TOLERANCE_KIB = 256
 # The bytes the allocator has handed out and not got back, with its
 # per-thread cache off: the cache keeps up to seven freed blocks of each size,
-# which mallinfo counts as in use, and its fill drifts up by some 200 KiB
-# over thousands of ticks. Without it the figure moves by a hundred bytes or
-# so (strings that grew to a longer value), while one block lost per tick
-# would add 32 bytes or more a tick, and one lost each hour of ticks a few
-# kilobytes over 2,000 ticks.
+# which mallinfo counts as in use, and its fill drifts up by tens of kilobytes
+# over thousands of ticks. Without it the figure moves by a few hundred bytes
+# at most (strings that grew to a longer value), while one block lost per
+# tick would add 60 KB or more over 1,900 ticks.
 HEAP_TOLERANCE_BYTES = 4096
 
 
