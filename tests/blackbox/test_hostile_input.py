@@ -335,7 +335,10 @@ def hostile_process(camera):
     folder = camera.path("/usr/local/packages") / "Hostile"
     folder.mkdir(parents=True, exist_ok=True)
     rename = "import ctypes, time; ctypes.CDLL(None).prctl(15, b'ev\\nINJECTED', 0, 0, 0); time.sleep(600)"
-    return subprocess.Popen(["/usr/bin/python3", "-c", rename, f"{folder}/run", "a\nINJECTED"])
+    process = subprocess.Popen(["/usr/bin/python3", "-c", rename, f"{folder}/run", "a\nINJECTED"])
+    comm = Path(f"/proc/{process.pid}/comm")
+    wait_until(lambda: comm.read_bytes() == b"ev\nINJECTED\n", "the process's new name")
+    return process
 
 
 def test_device_replies(hostile):
