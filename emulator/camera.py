@@ -106,7 +106,9 @@ def sanitized():
 
 class Camera:
     def __init__(self, workdir, api_user=DEFAULT_API_USER, api_password=DEFAULT_API_PASSWORD):
-        self.workdir = Path(workdir)
+        # Absolute, because its programs run with other working folders (the
+        # web server's CGI runs in cgi-bin/) and reach the bus and the API by it.
+        self.workdir = Path(workdir).absolute()
         self.root = self.workdir / "root"
         self.tools = self.workdir / "tools"
         self.syslog = self.workdir / "syslog.jsonl"
