@@ -20,6 +20,11 @@
 namespace trelvik {
 namespace {
 
+// The longest interval taken: the largest whole number that a JSON reader
+// (the page's JavaScript) carries exactly, since the status report shows the
+// interval as a JSON number. The settings file would carry more.
+constexpr std::uint64_t kIntervalMax = (std::uint64_t{1} << 53) - 1;
+
 // Readers look at no more of the first line than a 100-byte line buffer held.
 constexpr std::size_t kLineLimit = 99;
 
@@ -66,8 +71,7 @@ bool store_setting(const std::string& path, std::string_view contents) {
   return false;
 }
 
-// A digits-only text as a number; beyond the 64-bit range it saturates, as
-// strtoull does.
+// A digits-only text as a number; beyond the 64-bit range it saturates.
 std::uint64_t digits_value(std::string_view digits) {
   std::uint64_t value = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
@@ -134,6 +138,10 @@ void ptz_autotest_interval_answer(const char* interval, FILE* out) {
     return;
   }
   const std::uint64_t minutes = digits_value(interval);
+  if (minutes > kIntervalMax) {
+    http_print_bad_request("Error: Interval is too long (at most 9007199254740991 minutes).", out);
+    return;
+  }
   if (minutes <= 2) {
     http_print_bad_request("Too short interval set (must exceed 2 minutes)", out);
     return;

@@ -10,6 +10,7 @@ PLAIN_OK = b"Status: 200 OK\r\n" + HEAD + b"Content-Type: text/plain\r\n\r\n"
 BAD_REQUEST = b"Status: 400 Bad Request\r\n" + HEAD + b"Content-Type: text/plain; charset=utf-8\r\n\r\n"
 TOO_SHORT = BAD_REQUEST + b"Too short interval set (must exceed 2 minutes)"
 NOT_DIGITS = BAD_REQUEST + b"Error: Interval must be only digits."
+TOO_LONG = BAD_REQUEST + b"Error: Interval is too long (at most 9007199254740991 minutes)."
 NOT_STORED = BAD_REQUEST + b"Error: Could not store the setting."
 INTERVAL_SET = PLAIN_OK + b"Automatic PTZ test has been set."
 TIMES_SET = PLAIN_OK + b"PTZ test rule has been set."
@@ -47,8 +48,10 @@ def opened_own_log(camera):
     ("-5", NOT_DIGITS, None, None),
     ("3", INTERVAL_SET, b"T:3\n", "Started automatic PTZ test: Every 0 hours."),
     ("90", INTERVAL_SET, b"T:90\n", "Started automatic PTZ test: Every 1 hours."),
-    ("99999999999999999999", INTERVAL_SET, b"T:18446744073709551615\n",
-     "Started automatic PTZ test: Every 307445734561825860 hours."),
+    # The largest interval the status report's JSON number carries exactly, and one more.
+    ("9007199254740991", INTERVAL_SET, b"T:9007199254740991\n", "Started automatic PTZ test: Every 150119987579016 hours."),
+    ("9007199254740992", TOO_LONG, None, None),
+    ("99999999999999999999", TOO_LONG, None, None),
 ])
 def test_interval(camera, argument, reply, stored, log):
     assert answer(camera, "ptz_autotest_interval", argument) == reply
