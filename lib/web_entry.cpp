@@ -22,6 +22,7 @@
 #include "lib/pipe.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/session_layout.hpp"
+#include "lib/series_tail.hpp"
 #include "lib/sysutil.hpp"
 
 extern char** environ;
@@ -236,6 +237,8 @@ void dispatch(FILE* out, const WebRequest& request, const DeviceFacts& facts) {
       return run_and_reply(out, "storage_list", {facts.serial_number});
     case WebAction::information:
       return reply_information(out);
+    case WebAction::tail:
+      return reply_series_tail(out);
     case WebAction::download:
       return reply_archive(out, request.value, facts.serial_number);
     case WebAction::ptz_interval:

@@ -17,7 +17,7 @@ struct ActionRule {
   std::string_view parameter;  // empty: the action takes none
 };
 
-constexpr std::array<ActionRule, 9> kActions{{
+constexpr std::array<ActionRule, 10> kActions{{
     {"status", WebAction::status, ""},
     {"storages", WebAction::storages, ""},
     {"information", WebAction::information, ""},
@@ -27,6 +27,7 @@ constexpr std::array<ActionRule, 9> kActions{{
     {"ptz_interval", WebAction::ptz_interval, "minutes"},
     {"ptz_times", WebAction::ptz_times, "times"},
     {"ptz_stop", WebAction::ptz_stop, ""},
+    {"tail", WebAction::tail, ""},
 }};
 
 constexpr std::array<std::string_view, 5> kParameters{"action", "name", "storage", "minutes", "times"};

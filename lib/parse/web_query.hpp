@@ -19,6 +19,7 @@ enum class WebAction {
   ptz_interval,  // POST minutes=<digits>: ptz_autotest_interval
   ptz_times,     // POST times=<HH:MM[,HH:MM...]> or empty: ptz_autotest_times
   ptz_stop,      // POST: ptz_autotest_stop
+  tail,          // GET: the last hour of the running session's live series and the camera's clock
 };
 
 struct WebRequest {

@@ -30,6 +30,7 @@ TEST(WebQuery, AcceptedRequestsCarryOnlyTheirValue) {
       {"action=ptz_times&times=", true, WebAction::ptz_times, ""},  // removes the setting
       {"action=ptz_times&times=00:00,23:59", true, WebAction::ptz_times, "00:00,23:59"},
       {"action=ptz_stop", true, WebAction::ptz_stop, ""},
+      {"action=tail", true, WebAction::tail, ""},
       {"action=download&name=20261206_18_48_53", true, WebAction::download, "20261206_18_48_53"},
       {"action=download&name=20261206_18_48_53.zip", true, WebAction::download, "20261206_18_48_53"},
   };
@@ -102,7 +103,8 @@ TEST(WebQuery, StateChangesAndDecoding) {
                       WebAction::ptz_stop}) {
     EXPECT_TRUE(web_action_changes_state(a));
   }
-  for (WebAction a : {WebAction::status, WebAction::storages, WebAction::information, WebAction::download}) {
+  for (WebAction a : {WebAction::status, WebAction::storages, WebAction::information, WebAction::download,
+                      WebAction::tail}) {
     EXPECT_FALSE(web_action_changes_state(a));
   }
   EXPECT_EQ(percent_decode("a+b%2Bc%2fd%C3%A9"), "a b+c/d\xc3\xa9");
