@@ -1,14 +1,16 @@
 // Figures of the operator page on the emulated camera, in headless chromium:
-// the page's weight (bytes of its files in html/) and how long a fresh load
-// takes to first paint and to paint the camera's status. Not a test.
-//   node bench/operator_page.mjs [--runs N] [--screenshot FILE] [--phone FILE]
+// the page's weight (bytes of the files it loads from html/), how long a fresh
+// load takes to first paint and to paint the camera's status, and the
+// requests a minute one open tab makes while a session runs. Not a test.
+//   node bench/operator_page.mjs [--runs N] [--minutes M] [--screenshot FILE] [--phone FILE]
 // --screenshot keeps a picture of the page with a running session (the
 // README's), --phone the same at 360 px width.
-import { readFileSync, statSync } from 'node:fs';
+import { existsSync, readFileSync, statSync } from 'node:fs';
 import { join } from 'node:path';
-import { credentialsOf, openBrowser, startCamera, BUILD_DIR } from '../tests/browser/operator_support.mjs';
+import { credentialsOf, entry, openBrowser, startCamera, BUILD_DIR } from '../tests/browser/operator_support.mjs';
 
-const PAGE_FILES = ['index.html', 'operator.js', 'operator_format.mjs', 'style.css'];
+const PAGE_FILES = ['index.html', 'operator.js', 'operator_format.mjs', 'style.css', 'favicon.svg',
+  'vendor/uPlot.iife.min.js', 'vendor/uPlot.min.css'];
 
 function option(name, fallback) {
   const at = process.argv.indexOf(name);
@@ -32,6 +34,30 @@ async function measureLoad(camera) {
       statusPaint: performance.now(),
     }));
   } finally {
+    await browser.close();
+  }
+}
+
+// Requests to the entry program, by action, from one open tab over `minutes`
+// while a session runs.
+async function requestsPerMinute(camera, minutes) {
+  const browser = await openBrowser(camera, credentialsOf(camera));
+  try {
+    const { page } = browser;
+    await entry(camera, 'action=begin&storage=localdata', { method: 'POST' });
+    await page.goto(camera.url);
+    await page.waitForFunction(() => document.getElementById('banner').dataset.state !== 'connecting');
+    const counts = {};
+    page.on('request', (request) => {
+      const action = new URL(request.url()).searchParams.get('action');
+      if (action) counts[action] = (counts[action] ?? 0) + 1;
+    });
+    await page.waitForTimeout(minutes * 60000);
+    const total = Object.values(counts).reduce((a, b) => a + b, 0);
+    console.log(`requests a minute while running  ${(total / minutes).toFixed(1)} (${Object.entries(counts)
+      .map(([a, n]) => `${a} ${(n / minutes).toFixed(1)}`).join(', ')})`);
+  } finally {
+    await entry(camera, 'action=end', { method: 'POST' });
     await browser.close();
   }
 }
@@ -70,7 +96,9 @@ async function main() {
   const runs = Number(option('--runs', '5'));
   let weight = 0;
   for (const name of PAGE_FILES) {
-    const bytes = readFileSync(join(BUILD_DIR, 'html', name)).length;
+    const path = join(BUILD_DIR, 'html', name);
+    if (!existsSync(path)) continue;
+    const bytes = readFileSync(path).length;
     weight += bytes;
     console.log(`${name.padEnd(22)} ${String(bytes).padStart(7)} bytes`);
   }
@@ -83,6 +111,7 @@ async function main() {
     console.log(`first contentful paint  median ${median(loads.map((l) => l.firstPaint)).toFixed(0)} ms of ${runs} fresh loads`);
     console.log(`status painted          median ${median(loads.map((l) => l.statusPaint)).toFixed(0)} ms ` +
       `(min ${Math.min(...loads.map((l) => l.statusPaint)).toFixed(0)}, max ${Math.max(...loads.map((l) => l.statusPaint)).toFixed(0)})`);
+    await requestsPerMinute(camera, Number(option('--minutes', '1')));
     const screenshot = option('--screenshot');
     const phone = option('--phone');
     if (screenshot || phone) await pictures(camera, screenshot, phone);

@@ -157,10 +157,11 @@ CONTROL = {
     "set_api_password_file": lambda cam, web, a: web.write_device_config(api_password=a["password"]),
     "remove_api_password_file": lambda cam, web, a: (cam.localdata / "api_password").unlink(),
     "set_device_config": lambda cam, web, a: web.write_device_config(facts=a["facts"]),
+    "remove_device_config": lambda cam, web, a: (cam.localdata / "device.conf").unlink(),
     "session_active": lambda cam, web, a: cam.state_file.exists(),
     "set_api_route": lambda cam, web, a: cam.set_api_route(a["path"], a["body"]),
     "stop_web": lambda cam, web, a: web.stop(),
-    "start_web": lambda cam, web, a: web.start() and None,
+    "start_web": lambda cam, web, a: (web._proc is None and web.start()) and None,
     "logs": lambda cam, web, a: cam.log_texts(),
     "clear_logs": lambda cam, web, a: cam.clear_logs(),
     "root": lambda cam, web, a: str(cam.root),
@@ -212,13 +213,16 @@ def _interrupt(*_):
 
 def main(argv):
     # A terminating signal unwinds like Ctrl-C, so every helper process stops.
+    # SIGINT too, set here: a shell starts a background job with SIGINT
+    # ignored, and Python keeps an ignored SIGINT ignored.
     signal.signal(signal.SIGTERM, _interrupt)
+    signal.signal(signal.SIGINT, _interrupt)
     args = [a for a in argv if a != "--control"]
     if len(args) != 1:
         print("usage: python3 -m emulator.web [--control] WORKDIR", file=sys.stderr)
         return 2
     try:
-        (serve_control if "--control" in argv else serve_interactive)(Path(args[0]))
+        (serve_control if "--control" in argv else serve_interactive)(Path(args[0]).absolute())
     except KeyboardInterrupt:
         pass
     return 0

@@ -87,7 +87,15 @@ export function credentialsOf(camera) {
 export async function entry(camera, query, { method = 'GET', auth = true } = {}) {
   const headers = method === 'GET' ? {} : { 'X-Requested-With': 'trelvik' };
   if (auth) headers.Authorization = `Basic ${Buffer.from(`${camera.user}:${camera.password}`).toString('base64')}`;
-  const response = await fetch(`${camera.url}cgi-bin/trelvik.cgi?${query}`, { method, headers });
+  const url = `${camera.url}cgi-bin/trelvik.cgi?${query}`;
+  let response;
+  try {
+    response = await fetch(url, { method, headers });
+  } catch (error) {
+    // A kept-alive connection the web server closed while idle: a look-up may go once more.
+    if (method !== 'GET') throw error;
+    response = await fetch(url, { method, headers });
+  }
   return { status: response.status, text: await response.text() };
 }
 
@@ -110,4 +118,26 @@ export async function shot(page, name) {
   if (!folder) return;
   mkdirSync(folder, { recursive: true });
   await page.screenshot({ path: join(folder, `${name}.png`), fullPage: true });
+}
+
+// axe-core's violations of the page as it stands; the serious and critical
+// ones are listed by rule and element, every violation counted by impact.
+export async function accessibility(page) {
+  if (!(await page.evaluate(() => Boolean(window.axe)))) {
+    await page.addScriptTag({ path: join(process.cwd(), 'node_modules/axe-core/axe.min.js') });
+  }
+  const violations = await page.evaluate(async () => (await window.axe.run(document, {
+    resultTypes: ['violations'],
+  })).violations.map((v) => ({ id: v.id, impact: v.impact, targets: v.nodes.map((n) => n.target.join(' ')) })));
+  const severe = violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
+  return { violations, severe: severe.map((v) => `${v.id} (${v.impact}): ${v.targets.join(', ')}`) };
+}
+
+// Checks a state of the page: no serious or critical axe-core violation, and
+// keeps its screenshot. Returns the counts for the figures.
+export async function checkState(page, name) {
+  const { violations, severe } = await accessibility(page);
+  assert.deepEqual(severe, [], `axe-core in the state "${name}"`);
+  await shot(page, name);
+  return violations;
 }

@@ -3,8 +3,9 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  describePtz, deviceTimeSeconds, formatDuration, nextPollDelay, normaliseTimes, parseInformation,
-  sessionStartSeconds, storageOfPath, storedSessions, viewerUrl, zoneOf,
+  alignSeries, checkInterval, checkTimes, dateTextSeconds, describePtz, deviceTimeSeconds, firstLine, formatClock,
+  formatDateTime, formatDuration, givenTimesAround, judgeReply, liveness, nextPollDelay,
+  sessionStartSeconds, storageOfPath, storedSessions, viewerUrl, zoneLabel,
 } from '../../html/operator_format.mjs';
 
 test('duration from the folder name and the device time, across a day and a year', () => {
@@ -49,15 +50,71 @@ test('PTZ settings, given times, replies and the viewer link', () => {
   assert.equal(describePtz({ ptz_test_interval: 120, ptz_test_given_times: '' }), 'Every 120 minutes');
   assert.equal(describePtz({ ptz_test_interval: 0, ptz_test_given_times: '08:00,20:00' }), 'At 08:00, 20:00 every day');
   assert.match(describePtz({ ptz_test_interval: 5, ptz_test_given_times: '08:00' }), /^Every 5 minutes \(given times/);
-  assert.equal(normaliseTimes(' 08:00, 20:30;23:59 '), '08:00,20:30,23:59');
-  assert.equal(normaliseTimes('8:00'), null);
-  assert.equal(normaliseTimes('24:00'), null);
-  assert.equal(normaliseTimes('08:00,$(id)'), null);
-  assert.deepEqual(parseInformation('Model Name: Q\r\nCollected Data Points: 7\r\nDuration: 0 days, 0 hours, 14 minutes\r\n'),
-    { dataPoints: '7', duration: '0 days, 0 hours, 14 minutes' });
-  assert.equal(zoneOf('Tue Dec  8 12:16:22 CET 2026'), 'CET');
-  assert.equal(zoneOf(''), '');
   assert.equal(viewerUrl('20261203_10_00_00'),
     'viewer.html?archive=cgi-bin%2Ftrelvik.cgi%3Faction%3Ddownload%26name%3D20261203_10_00_00');
-  assert.deepEqual([0, 1, 2, 5, 10].map((n) => nextPollDelay(n)), [3000, 6000, 12000, 60000, 60000]);
+  assert.deepEqual([0, 1, 2, 4, 10].map((n) => nextPollDelay(n)), [5000, 10000, 20000, 60000, 60000]);
+});
+
+test('one clock: camera-local seconds written one way, with the zone named', () => {
+  const t = dateTextSeconds('Tue Dec  8 07:05:09 CET 2026');
+  assert.equal(formatDateTime(t), '2026-12-08 07:05:09');
+  assert.equal(formatClock(t + 13 * 3600), '20:05:09', 'a 24-hour clock');
+  assert.equal(t, sessionStartSeconds('20261208_07_05_09'));
+  assert.equal(dateTextSeconds('Tue Dec 18 07:05:09 2026'), sessionStartSeconds('20261218_07_05_09'));
+  assert.equal(dateTextSeconds('Still active'), null);
+  assert.equal(formatDateTime(null), '–');
+  assert.equal(zoneLabel({ zone: 'CET', offset: '+0100' }), 'CET (UTC+01:00)');
+  assert.equal(zoneLabel({ zone: 'UTC', offset: '+0000' }), 'UTC');
+  assert.equal(zoneLabel({ zone: '', offset: '-0330' }), 'UTC-03:30');
+  const rows = storedSessions({ sessions: [{ Path: '/x/20261208_07_05_09', StartTime: 'Tue Dec  8 07:05:09 CET 2026',
+    EndTime: 'Tue Dec  8 09:35:10 CET 2026', size: '608 KiB', sizeZip: '296 KiB' }] });
+  assert.equal(formatDuration(rows[0].duration), '2 h 30 min');
+});
+
+test('replies judged by status and by the documented refusal texts', () => {
+  assert.deepEqual(judgeReply(200, 'No monitor session is activated, can not deactivate anything.'),
+    { isError: true, lines: ['No monitor session is activated, can not deactivate anything.'] });
+  assert.deepEqual(judgeReply(200, 'Session deactivated.'), { isError: false, lines: ['Session deactivated.'] });
+  assert.equal(judgeReply(200, 'Error: Could not start monitoring session.').isError, true);
+  assert.equal(judgeReply(400, 'Too short interval set (must exceed 2 minutes)').isError, true);
+  assert.deepEqual(judgeReply(500, ''), { isError: true, lines: ['Error 500 without a reply text.'] });
+  assert.deepEqual(judgeReply(200, '', 'Nothing was set.'), { isError: false, lines: ['Nothing was set.'] });
+  assert.deepEqual(judgeReply(200, 'Automatic PTZ test has been stopped.PTZ test rule at given times has been stopped.').lines,
+    ['Automatic PTZ test has been stopped.', 'PTZ test rule at given times has been stopped.']);
+  assert.equal(judgeReply(200, 'Every 1.5 h.').lines.length, 1);
+  assert.equal(firstLine('\nError: The device configuration could not be read.\nmore'), 'Error: The device configuration could not be read.');
+  assert.equal(firstLine('x'.repeat(400)).length, 158);
+});
+
+test('rounds on time, one overdue, several overdue', () => {
+  const start = 1000;
+  assert.deepEqual(liveness(1030, null, start), { state: 'waiting', next: 1060 });
+  assert.equal(liveness(1100, null, start).state, 'late');
+  assert.deepEqual(liveness(2000, 1900, start), { state: 'live', next: 2020 });
+  assert.equal(liveness(2060, 1900, start).state, 'late');
+  assert.equal(liveness(2200, 1900, start).state, 'stalled');
+  assert.equal(liveness(null, 1900, start).state, 'unknown');
+  assert.deepEqual(alignSeries([[[1, 5], [3, 6]], [[2, 7], [3, 8]]]), [[1, 2, 3], [5, null, 6], [null, 7, 8]]);
+});
+
+test('the PTZ form checks what the actions take', () => {
+  assert.deepEqual(checkInterval(' 120 '), { minutes: '120', confirm: false });
+  assert.deepEqual(checkInterval('10081'), { minutes: '10081', confirm: true });
+  assert.deepEqual(checkInterval('abc'), { error: '"abc" is not a whole number of minutes.' });
+  assert.deepEqual(checkInterval('2'), { error: 'The interval must be at least 3 minutes.' });
+  assert.deepEqual(checkInterval(''), { error: 'Enter the interval in whole minutes.' });
+  assert.deepEqual(checkInterval('9007199254740991'), { minutes: '9007199254740991', confirm: true });
+  assert.match(checkInterval('9007199254740992').error, /at most 9007199254740991/);
+  assert.deepEqual(checkTimes('08:00, 20:30'), { times: '08:00,20:30' });
+  assert.deepEqual(checkTimes('  '), { times: '' });
+  assert.deepEqual(checkTimes('08:00, 08:00'), { error: '08:00 is given twice.' });
+  assert.deepEqual(checkTimes('08:00,$(id)'), { error: '"$(id)" is not a 24-hour time HH:MM (such as 08:00).' });
+  assert.deepEqual(checkTimes('8:00'), { error: '"8:00" is not a 24-hour time HH:MM (such as 08:00).' });
+  assert.match(checkTimes(Array.from({ length: 17 }, (_, i) => `${String(i).padStart(2, '0')}:00`).join(',')).error, /at most 16/);
+  const noon = sessionStartSeconds('20261208_12_00_00');
+  assert.deepEqual(givenTimesAround('08:00,20:00', noon),
+    { last: sessionStartSeconds('20261208_08_00_00'), next: sessionStartSeconds('20261208_20_00_00') });
+  assert.deepEqual(givenTimesAround('08:00', sessionStartSeconds('20261208_07_00_00')),
+    { last: sessionStartSeconds('20261207_08_00_00'), next: sessionStartSeconds('20261208_08_00_00') });
+  assert.deepEqual(givenTimesAround('', noon), { last: null, next: null });
 });
