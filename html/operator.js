@@ -326,7 +326,8 @@ function chartOptions(names, digits, width) {
     tzDate: (ts) => window.uPlot.tzDate(new Date(ts * 1000), 'Etc/UTC'),
     cursor: { sync: { key: 'trelvik-live' } },
     scales: { x: { time: true } },
-    axes: [{ stroke: '#59636e' }, { stroke: '#59636e', size: 50, values: (u, ticks) => ticks.map((v) => v.toFixed(digits)) }],
+    // The one clock of the page on the time axis too: 24-hour camera time.
+    axes: [{ stroke: '#59636e', values: (u, ticks) => ticks.map((t) => formatClock(t).slice(0, 5)) }, { stroke: '#59636e', size: 50, values: (u, ticks) => ticks.map((v) => v.toFixed(digits)) }],
     series: [{}, ...names.map((name, i) => ({ label: name, stroke: COLOURS[i % COLOURS.length], width: 1.5, spanGaps: false,
                                              value: (u, v) => (v == null ? '–' : v.toFixed(digits)) }))],
   };
@@ -363,6 +364,11 @@ async function refreshStorages() {
     state.storages = JSON.parse(reply.text).storages;
     state.storagesAt = Date.now();
     renderStorages();
+    // The storages' names, now known, replace their ids on what is already shown.
+    if (state.status) {
+      renderSession(state.status, state.rows);
+      renderStored(state.rows);
+    }
   } catch {
     view.choices.textContent = 'The storage list could not be read.';
   }

@@ -52,7 +52,8 @@ export async function startCamera() {
     child.stdin.end();
     await exited;
     if (KEEP) console.log(`emulated camera kept in ${workdir}`);
-    else rmSync(workdir, { recursive: true, force: true });
+    // An archive being zipped in the background may still add files for a moment.
+    else rmSync(workdir, { recursive: true, force: true, maxRetries: 10, retryDelay: 300 });
   };
   return camera;
 }
