@@ -9,8 +9,12 @@ import { existsSync, readFileSync, statSync } from 'node:fs';
 import { join } from 'node:path';
 import { credentialsOf, entry, openBrowser, startCamera, BUILD_DIR } from '../tests/browser/operator_support.mjs';
 
-const PAGE_FILES = ['index.html', 'operator.js', 'operator_format.mjs', 'style.css', 'favicon.svg',
-  'vendor/uPlot.iife.min.js', 'vendor/uPlot.min.css'];
+// The files a load fetches: index.html, what it names and the module operator.js imports.
+function pageFiles() {
+  const html = readFileSync(join(BUILD_DIR, 'html', 'index.html'), 'utf8');
+  const named = [...html.matchAll(/(?:src|href)="([^":]+)"/g)].map((m) => m[1]);
+  return ['index.html', ...named, 'operator_format.mjs'];
+}
 
 function option(name, fallback) {
   const at = process.argv.indexOf(name);
@@ -95,7 +99,7 @@ async function pictures(camera, screenshot, phone) {
 async function main() {
   const runs = Number(option('--runs', '5'));
   let weight = 0;
-  for (const name of PAGE_FILES) {
+  for (const name of pageFiles()) {
     const path = join(BUILD_DIR, 'html', name);
     if (!existsSync(path)) continue;
     const bytes = readFileSync(path).length;
