@@ -413,6 +413,7 @@ async function refresh({ byOperator = false } = {}) {
     renderStored(rows);
     renderPtz(status.miscellaneous);
     renderCharts();
+    renderTrust();
     // The storage list (a storage service query and df) comes after the status is shown.
     if (!state.storages || (!status.active && Date.now() - state.storagesAt > STORAGE_PERIOD)) await refreshStorages();
   } catch (error) {

@@ -86,17 +86,11 @@ export function credentialsOf(camera) {
 
 // A request to the entry program from outside the browser.
 export async function entry(camera, query, { method = 'GET', auth = true } = {}) {
-  const headers = method === 'GET' ? {} : { 'X-Requested-With': 'trelvik' };
+  // A connection per request: one kept alive may be closed by the web server
+  // while idle, just as the next request goes out on it.
+  const headers = method === 'GET' ? { Connection: 'close' } : { Connection: 'close', 'X-Requested-With': 'trelvik' };
   if (auth) headers.Authorization = `Basic ${Buffer.from(`${camera.user}:${camera.password}`).toString('base64')}`;
-  const url = `${camera.url}cgi-bin/trelvik.cgi?${query}`;
-  let response;
-  try {
-    response = await fetch(url, { method, headers });
-  } catch (error) {
-    // A kept-alive connection the web server closed while idle: a look-up may go once more.
-    if (method !== 'GET') throw error;
-    response = await fetch(url, { method, headers });
-  }
+  const response = await fetch(`${camera.url}cgi-bin/trelvik.cgi?${query}`, { method, headers });
   return { status: response.status, text: await response.text() };
 }
 
