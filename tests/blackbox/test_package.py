@@ -144,6 +144,55 @@ def test_install_lays_out_the_tree_and_start_refuses_what_would_leak_or_spin(pac
     assert package.processes() == []
 
 
+def test_start_script_refuses_loose_password_files_and_trusts_no_pid_file(package, camera, tmp_path):
+    package.install(unpacked_package(tmp_path, package_version()))
+    package.configure()
+    secret = package.dir / "conf" / "api_password"
+    elsewhere = camera.workdir / "elsewhere"
+    elsewhere.write_bytes(b"pass\n")
+    elsewhere.chmod(0o600)
+    for mode in (0o644, 0o640, 0o604, "link"):
+        secret.unlink()
+        if mode == "link":
+            secret.symlink_to(elsewhere)
+        else:
+            secret.write_bytes(b"pass\n")
+            secret.chmod(mode)
+        refused = package.start_up("start")
+        assert refused.returncode != 0, mode
+        assert len(refused.stderr.splitlines()) == 1 and str(secret).encode() in refused.stderr, mode
+    assert package.processes() == []
+    secret.unlink()
+    package.configure()
+    secret.chmod(0o600)
+
+    # After a crash the supervisor's process id went to another process,
+    # which leads a process group of its own: nothing may signal it.
+    other = subprocess.Popen(["sleep", "300"], start_new_session=True)
+    try:
+        pid_file = package.run_dir / "trelvik.pid"
+        package.run_dir.mkdir(parents=True, exist_ok=True)
+        for command, status, content in (("status", 3, f"{other.pid}\n"), ("stop", 0, f"{other.pid} 1\n"),
+                                         ("start", 0, f"{other.pid}\n")):
+            pid_file.write_text(content)
+            result = package.start_up(command)
+            assert result.returncode == status, (command, result.stderr)
+            assert b"stale process id file" in result.stderr, command
+            assert other.poll() is None, command
+        supervisor = int(pid_file.read_text().split()[0])
+        assert package.start_up("status").stdout == f"running (process {supervisor})\n".encode()
+        # The supervisor's own id with another start time is not it either.
+        pid_file.write_text(f"{supervisor} 1\n")
+        assert package.start_up("status").returncode == 3
+        pid_file.write_text(f"{supervisor}\n")
+        assert package.start_up("stop").returncode == 0
+        assert other.poll() is None
+    finally:
+        other.kill()
+        other.wait()
+    assert package.processes() == []
+
+
 def data_points(session):
     text = (session / "Session_Information.txt").read_text()
     return int(text.split("Collected Data Points: ")[1].split()[0])
