@@ -5,6 +5,7 @@ upgraded while a session runs, and removed. Everything runs from the
 installed tree, not from the build."""
 import json
 import os
+import shutil
 import signal
 import subprocess
 import tarfile
@@ -191,6 +192,15 @@ def test_start_script_refuses_loose_password_files_and_trusts_no_pid_file(packag
         other.kill()
         other.wait()
     assert package.processes() == []
+
+
+@pytest.mark.skipif(shutil.which("systemd-analyze") is None, reason="systemd-analyze is not installed")
+def test_the_unit_is_sandboxed():
+    scored = subprocess.run(["systemd-analyze", "security", "--offline=true", "--no-pager",
+                             str(SOURCE_DIR / "package" / "trelvik.service")], capture_output=True, text=True)
+    assert scored.returncode == 0, scored.stderr
+    exposure = float(scored.stdout.split("Overall exposure level for trelvik.service: ")[1].split()[0])
+    assert exposure <= 3.5, scored.stdout
 
 
 def data_points(session):
