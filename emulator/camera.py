@@ -120,6 +120,7 @@ class Camera:
         self._api = None
         self._services = {}
         self._routes = {}
+        self._delays = {}
 
     # ----- life cycle -----------------------------------------------------
     def start(self):
@@ -301,13 +302,19 @@ class Camera:
         self._routes[path] = body
         self._write_routes()
 
+    def set_api_delay(self, path, seconds):
+        """Makes the API answer `path` only after `seconds` (0: at once)."""
+        self._delays[path] = seconds
+        self._write_routes()
+
     def set_api_credentials(self, user, password):
         self.api_user, self.api_password = user, password
         self._write_routes()
 
     def _write_routes(self):
         tmp = self.api_routes.with_suffix(".tmp")
-        tmp.write_text(json.dumps({"credentials": [self.api_user, self.api_password], "routes": self._routes}))
+        tmp.write_text(json.dumps({"credentials": [self.api_user, self.api_password], "routes": self._routes,
+                                   "delays": self._delays}))
         tmp.rename(self.api_routes)
 
     def _start_api(self):
