@@ -382,6 +382,24 @@ class Camera:
         self.syslog.unlink(missing_ok=True)
 
 
+# Password files that every program refuses: readable by the group or by
+# others, or a link.
+LOOSE_SECRET_MODES = (0o644, 0o640, 0o604, "link")
+
+
+def plant_secret(path, text, mode=0o600):
+    """Writes the password file `path` with `mode`; for mode "link", makes it
+    a link to a private file beside it that holds `text`."""
+    path.unlink(missing_ok=True)
+    if mode == "link":
+        target = path.with_name(path.name + ".target")
+        plant_secret(target, text)
+        path.symlink_to(target)
+    else:
+        path.write_text(text)
+        path.chmod(mode)
+
+
 def _terminate(proc):
     if proc.poll() is None:
         proc.terminate()

@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from emulator.camera import SOURCE_DIR, build_dir, wait_until
+from emulator.camera import LOOSE_SECRET_MODES, SOURCE_DIR, build_dir, plant_secret, wait_until
 from emulator.device import populate
 
 SERIAL = "ACCC8E000001"
@@ -149,23 +149,13 @@ def test_start_script_refuses_loose_password_files_and_trusts_no_pid_file(packag
     package.install(unpacked_package(tmp_path, package_version()))
     package.configure()
     secret = package.dir / "conf" / "api_password"
-    elsewhere = camera.workdir / "elsewhere"
-    elsewhere.write_bytes(b"pass\n")
-    elsewhere.chmod(0o600)
-    for mode in (0o644, 0o640, 0o604, "link"):
-        secret.unlink()
-        if mode == "link":
-            secret.symlink_to(elsewhere)
-        else:
-            secret.write_bytes(b"pass\n")
-            secret.chmod(mode)
+    for mode in LOOSE_SECRET_MODES:
+        plant_secret(secret, "pass\n", mode)
         refused = package.start_up("start")
         assert refused.returncode != 0, mode
         assert len(refused.stderr.splitlines()) == 1 and str(secret).encode() in refused.stderr, mode
     assert package.processes() == []
-    secret.unlink()
-    package.configure()
-    secret.chmod(0o600)
+    plant_secret(secret, "pass\n")
 
     # After a crash the supervisor's process id went to another process,
     # which leads a process group of its own: nothing may signal it.

@@ -9,7 +9,7 @@ from pathlib import Path
 
 import pytest
 
-from emulator.camera import Camera, build_dir
+from emulator.camera import LOOSE_SECRET_MODES, Camera, build_dir, plant_secret
 
 SERIAL = "ACCC8E000001"
 ACTIONS = ("status_report", "storage_list", "begin_monitor_session", "end_monitor_session",
@@ -149,16 +149,8 @@ def test_whitelisted_requests_start_exactly_their_argv(entry):
 
 def test_a_password_file_that_others_could_read_runs_nothing(entry):
     path = entry.camera.localdata / "api_password"
-    target = entry.camera.workdir / "elsewhere"
-    target.write_text("s3cret\n")
-    target.chmod(0o600)
-    for mode in (0o644, 0o640, 0o604, "link"):
-        path.unlink()
-        if mode == "link":
-            path.symlink_to(target)
-        else:
-            entry.set_password("s3cret")
-            path.chmod(mode)
+    for mode in LOOSE_SECRET_MODES:
+        plant_secret(path, "s3cret\n", mode)
         entry.camera.clear_logs()
         for query in ("action=begin&storage=SD_DISK", "action=end"):
             reply = entry.run(query, "POST")
@@ -170,8 +162,7 @@ def test_a_password_file_that_others_could_read_runs_nothing(entry):
             f"The device API password file '{path}' must be a regular file readable by its owner only.")
             for e in errors), (mode, errors)
     assert entry.runs() == []
-    path.unlink()
-    entry.set_password("s3cret")
+    plant_secret(path, "s3cret\n")
     assert entry.run("action=end", "POST").startswith(b"Status: 200 OK")
 
 
