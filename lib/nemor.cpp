@@ -78,6 +78,8 @@ ReadPipe nemor_get(const char* nemor_user, const char* nemor_pass, const char* p
   argv.push_back(url_of(path));
   const std::string config = nemor_credentials_config(nemor_user, nemor_pass);
   RunningProcess curl = start_process(curl_spec(std::move(argv), config, kGetSeconds));
+  // A curl that cannot be executed answers nothing, as under the shell.
+  if (curl.pid <= 0 && is_not_executable(curl.spawn_error)) return ReadPipe(::fopen("/dev/null", "re"), 0);
   FILE* stream = curl.pid > 0 ? ::fdopen(curl.output.get(), "r") : nullptr;
   if (stream == nullptr) {
     const std::string command = nemor_get_command(nemor_user, nemor_pass, path);
@@ -99,7 +101,9 @@ bool nemor_download(const char* nemor_user, const char* nemor_pass, const char* 
   const ProcessResult result = run_process(curl_spec(std::move(argv), config, kDownloadSeconds));
   const std::string shown = shell_word(device::curl()) + " -sS -u " + shown_credentials(nemor_user, nemor_pass) +
                             " -o \"" + shell_escape_double(dest) + "\" " + shown_url(path);
-  return sysutil_judge_exit(result.wait_status, shown.c_str());
+  // A curl that cannot be executed is judged as the shell's exit status 127.
+  const bool not_executed = result.wait_status == -1 && is_not_executable(result.spawn_error);
+  return sysutil_judge_exit(not_executed ? kNotExecutedStatus : result.wait_status, shown.c_str());
 }
 
 }  // namespace trelvik

@@ -1,5 +1,7 @@
 #include "lib/pipe.hpp"
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <utility>
 
@@ -71,7 +73,8 @@ int ReadPipe::close() noexcept {
   if (stream_ == nullptr) return -1;
   if (pid_ < 0) return pclose(std::exchange(stream_, nullptr));
   std::fclose(std::exchange(stream_, nullptr));
-  return wait_process(std::exchange(pid_, -1));
+  const pid_t pid = std::exchange(pid_, -1);
+  return pid == 0 ? kNotExecutedStatus : wait_process(pid);
 }
 
 File::File(const char* path, const char* mode) noexcept : stream_(std::fopen(path, mode)) {}

@@ -16,7 +16,8 @@ class ReadPipe {
   // Starts `command` through the shell; check is_open() for failure (errno set).
   explicit ReadPipe(const std::string& command) noexcept;
   // Takes over the output of a child started without a shell (lib/process);
-  // close() waits for that child.
+  // close() waits for that child. Pid 0 stands for a program that could not
+  // be executed: close() gives exit status 127, as the shell would have.
   ReadPipe(FILE* stream, pid_t pid) noexcept : stream_(stream), pid_(pid) {}
   ReadPipe(const ReadPipe&) = delete;
   ReadPipe& operator=(const ReadPipe&) = delete;
@@ -33,7 +34,7 @@ class ReadPipe {
 
  private:
   FILE* stream_ = nullptr;
-  pid_t pid_ = -1;  // a child of lib/process; -1 for popen's
+  pid_t pid_ = -1;  // a child of lib/process, 0 for none; -1 for popen's
   char* buffer_ = nullptr;
   std::size_t capacity_ = 0;
 };

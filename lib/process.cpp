@@ -50,7 +50,8 @@ bool make_pipe(Descriptor& read_end, Descriptor& write_end) {
   return true;
 }
 
-pid_t spawn(const ProcessSpec& spec, int stdin_fd, int stdout_fd) {
+// The child's id, or -1 with `error` set (logged).
+pid_t spawn(const ProcessSpec& spec, int stdin_fd, int stdout_fd, int& error) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
@@ -71,9 +72,7 @@ pid_t spawn(const ProcessSpec& spec, int stdin_fd, int stdout_fd) {
   for (const std::string& entry : spec.environment) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
   pid_t pid = -1;
-  const int error = spec.argv.empty()
-                        ? EINVAL
-                        : posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  error = spec.argv.empty() ? EINVAL : posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
@@ -166,6 +165,15 @@ bool wait_until(pid_t pid, const Clock::time_point& deadline, int& wait_status) 
 
 }  // namespace
 
+bool is_not_executable(int spawn_error) {
+  switch (spawn_error) {
+    case ENOENT: case EACCES: case ENOEXEC: case ENOTDIR: case ELOOP: case ENAMETOOLONG: case EPERM:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int wait_process(pid_t pid) {
   int status = -1;
   while (::waitpid(pid, &status, 0) < 0) {
@@ -182,7 +190,7 @@ ProcessResult run_process(const ProcessSpec& spec) {
     LOG_ERROR("Could not create the pipes for '%s'", program);
     return result;
   }
-  const pid_t pid = spawn(spec, in_read.get(), out_write.get());
+  const pid_t pid = spawn(spec, in_read.get(), out_write.get(), result.spawn_error);
   // The child holds its own copies; ours would keep the pipes from ending.
   in_read.close();
   out_write.close();
@@ -207,7 +215,7 @@ RunningProcess start_process(const ProcessSpec& spec) {
     LOG_ERROR("Could not create the pipes for '%s'", spec.argv.empty() ? "" : spec.argv[0].c_str());
     return running;
   }
-  running.pid = spawn(spec, in_read.get(), out_write.get());
+  running.pid = spawn(spec, in_read.get(), out_write.get(), running.spawn_error);
   in_read.close();
   out_write.close();
   if (running.pid <= 0) return running;

@@ -41,10 +41,20 @@ struct ProcessSpec {
   bool capture_output = true;            // false: standard output stays the caller's
 };
 
+// The wait status of a shell whose command could not be executed (exit
+// status 127), which a program that could not be started stands for where a
+// caller kept the shell's judgement.
+inline constexpr int kNotExecutedStatus = 127 << 8;
+
+// True when starting a program failed because of the program itself (missing,
+// not executable), not for want of resources.
+bool is_not_executable(int spawn_error);
+
 struct ProcessResult {
   int wait_status = -1;  // -1 when the child could not be started or waited for
+  int spawn_error = 0;   // the errno of a start that failed
   bool timed_out = false;
-  std::string output;    // standard output, when captured
+  std::string output;  // standard output, when captured
 };
 
 // Runs the child to its end (or its time limit, after which it gets SIGKILL)
@@ -55,6 +65,7 @@ ProcessResult run_process(const ProcessSpec& spec);
 // A child whose standard output the caller reads as it comes.
 struct RunningProcess {
   pid_t pid = -1;  // -1 when it could not be started (logged)
+  int spawn_error = 0;
   Descriptor output;
 };
 

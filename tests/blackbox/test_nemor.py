@@ -102,10 +102,22 @@ def test_no_process_shows_the_password_while_the_server_report_is_fetched(camera
             while not ending.done():
                 for pid, cmdline, environ in process_texts():
                     assert camera.api_password.encode() not in cmdline + environ, cmdline
-                    if b"trelvik_cgi" not in cmdline and b"trelvik.cgi" not in cmdline:
+                    # The camera's own, below the web server's entry program.
+                    ours = f"TRELVIK_DEVICE_ROOT={camera.root}\0".encode() in environ
+                    if ours and b"trelvik_cgi" not in cmdline and b"trelvik.cgi" not in cmdline:
                         assert b"HTTP_AUTHORIZATION=" not in environ, cmdline
                     seen_curl = seen_curl or (b"curl" in cmdline and SERVER_REPORT.encode() in cmdline)
             assert ending.result().endswith(b"Session deactivated.")
         assert seen_curl
     finally:
         web.stop()
+
+
+def test_a_missing_curl_fails_as_under_the_shell(camera):
+    camera.path("/usr/bin/curl").unlink()
+    got = driver(camera, "nemor-get", "root", PARAMS)
+    assert (got.returncode, got.stdout) == (127, b"")
+    dest = camera.workdir / "report.txt"
+    assert driver(camera, "nemor-download", "root", REPORT, str(dest)).stdout == b"0\n"
+    [warning] = camera.log_texts("warning")
+    assert warning.startswith("Exit status '127' for command: ") and '-u "root":"***" -o ' in warning
