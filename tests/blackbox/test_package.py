@@ -146,8 +146,15 @@ def test_install_lays_out_the_tree_and_start_refuses_what_would_leak_or_spin(pac
 
 
 def test_start_script_refuses_loose_password_files_and_trusts_no_pid_file(package, camera, tmp_path):
-    package.install(unpacked_package(tmp_path, package_version()))
+    unpacked = unpacked_package(tmp_path, package_version())
+    package.install(unpacked)
     package.configure()
+    # The install names the web entry's password file that the operator left loose.
+    web_secret = package.dir / "localdata" / "api_password"
+    plant_secret(web_secret, "pass\n", 0o640)
+    assert f"{web_secret} must be a regular file readable by its owner only".encode() in package.install(unpacked).stderr
+    plant_secret(web_secret, "pass\n")
+    assert str(web_secret).encode() not in package.install(unpacked).stderr
     secret = package.dir / "conf" / "api_password"
     for mode in LOOSE_SECRET_MODES:
         plant_secret(secret, "pass\n", mode)
