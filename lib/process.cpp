@@ -198,6 +198,9 @@ ProcessResult run_process(const ProcessSpec& spec) {
   std::optional<Clock::time_point> deadline;
   if (spec.time_limit_seconds > 0) deadline = Clock::now() + std::chrono::seconds(spec.time_limit_seconds);
   bool in_time = exchange(in_write, out_read, spec.input, result.output, deadline);
+  // Whatever is left of the pipes (a deadline passed) ends, so that no child waits on them.
+  in_write.close();
+  out_read.close();
   if (in_time && deadline) in_time = wait_until(pid, *deadline, result.wait_status);
   if (!in_time) {
     result.timed_out = true;
