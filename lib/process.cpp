@@ -153,13 +153,22 @@ bool exchange(Descriptor& input, Descriptor& output, std::string_view pending, s
   return true;
 }
 
-// Waits until the child ends or the deadline passes; false for the latter.
-bool wait_until(pid_t pid, const Clock::time_point& deadline, int& wait_status) {
+// The one wait for a child, whatever signals arrive meanwhile. Without a
+// deadline it blocks; with one it looks every 20 ms and gives up (false)
+// once the deadline has passed. `wait_status` is -1 when the child cannot be
+// waited for.
+bool reap(pid_t pid, const std::optional<Clock::time_point>& deadline, int& wait_status) {
   for (;;) {
-    const pid_t got = ::waitpid(pid, &wait_status, WNOHANG);
-    if (got == pid || (got < 0 && errno != EINTR)) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const pid_t got = ::waitpid(pid, &wait_status, deadline ? WNOHANG : 0);
+    if (got == pid) return true;
+    if (got < 0 && errno != EINTR) {
+      wait_status = -1;
+      return true;
+    }
+    if (got == 0) {
+      if (Clock::now() >= *deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
 }
 
@@ -176,9 +185,7 @@ bool is_not_executable(int spawn_error) {
 
 int wait_process(pid_t pid) {
   int status = -1;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
+  reap(pid, std::nullopt, status);
   return status;
 }
 
@@ -197,17 +204,15 @@ ProcessResult run_process(const ProcessSpec& spec) {
   if (pid <= 0) return result;
   std::optional<Clock::time_point> deadline;
   if (spec.time_limit_seconds > 0) deadline = Clock::now() + std::chrono::seconds(spec.time_limit_seconds);
-  bool in_time = exchange(in_write, out_read, spec.input, result.output, deadline);
+  const bool in_time = exchange(in_write, out_read, spec.input, result.output, deadline);
   // Whatever is left of the pipes (a deadline passed) ends, so that no child waits on them.
   in_write.close();
   out_read.close();
-  if (in_time && deadline) in_time = wait_until(pid, *deadline, result.wait_status);
-  if (!in_time) {
-    result.timed_out = true;
-    LOG_ERROR("'%s' did not end within %d seconds: killed", program, spec.time_limit_seconds);
-    ::kill(pid, SIGKILL);
-  }
-  if (!in_time || !deadline) result.wait_status = wait_process(pid);
+  if (in_time && reap(pid, deadline, result.wait_status)) return result;
+  result.timed_out = true;
+  LOG_ERROR("'%s' did not end within %d seconds: killed", program, spec.time_limit_seconds);
+  ::kill(pid, SIGKILL);
+  result.wait_status = wait_process(pid);
   return result;
 }
 
