@@ -1,7 +1,10 @@
 """The device HTTP API of the emulated camera, on loopback with basic
 authentication. Routes are read from a JSON file at every request, so a test
 can change an answer while programs run:
-  {"credentials": ["user", "password"], "routes": {"/path?query": "body"}}
+  {"credentials": ["user", "password"], "routes": {"/path?query": "body"},
+   "delays": {"/path?query": seconds}}
+A delayed route answers after that many seconds, as a slow or hung API does
+(each request has a thread of its own, so the others are not held up).
 A body's lone surrogates (U+DC80 to U+DCFF) go out as the single bytes 0x80 to
 0xFF, so that a test can serve text that is not valid UTF-8.
 Started as: api_server.py ROUTES_FILE PORT_FILE
@@ -9,6 +12,7 @@ Started as: api_server.py ROUTES_FILE PORT_FILE
 import base64
 import json
 import sys
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
@@ -25,6 +29,7 @@ def make_handler(routes_file):
             if self.headers.get("Authorization") != expected:
                 self.answer(401, "401 Unauthorized\n", {"WWW-Authenticate": 'Basic realm="device"'})
                 return
+            time.sleep(config.get("delays", {}).get(self.path, 0))
             body = config["routes"].get(self.path)
             if body is None:
                 self.answer(404, "404 Not Found\n")

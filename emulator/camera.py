@@ -122,6 +122,7 @@ class Camera:
         self._api = None
         self._services = {}
         self._routes = {}
+        self._delays = {}
 
     # ----- life cycle -----------------------------------------------------
     def start(self):
@@ -303,13 +304,19 @@ class Camera:
         self._routes[path] = body
         self._write_routes()
 
+    def set_api_delay(self, path, seconds):
+        """Makes the API answer `path` only after `seconds` (0: at once)."""
+        self._delays[path] = seconds
+        self._write_routes()
+
     def set_api_credentials(self, user, password):
         self.api_user, self.api_password = user, password
         self._write_routes()
 
     def _write_routes(self):
         tmp = self.api_routes.with_suffix(".tmp")
-        tmp.write_text(json.dumps({"credentials": [self.api_user, self.api_password], "routes": self._routes}))
+        tmp.write_text(json.dumps({"credentials": [self.api_user, self.api_password], "routes": self._routes,
+                                   "delays": self._delays}))
         tmp.rename(self.api_routes)
 
     def _start_api(self):
@@ -375,6 +382,24 @@ class Camera:
 
     def clear_logs(self):
         self.syslog.unlink(missing_ok=True)
+
+
+# Password files that every program refuses: readable by the group or by
+# others, or a link.
+LOOSE_SECRET_MODES = (0o644, 0o640, 0o604, "link")
+
+
+def plant_secret(path, text, mode=0o600):
+    """Writes the password file `path` with `mode`; for mode "link", makes it
+    a link to a private file beside it that holds `text`."""
+    path.unlink(missing_ok=True)
+    if mode == "link":
+        target = path.with_name(path.name + ".target")
+        plant_secret(target, text)
+        path.symlink_to(target)
+    else:
+        path.write_text(text)
+        path.chmod(mode)
 
 
 def _terminate(proc):

@@ -1,7 +1,11 @@
 #include "lib/pipe.hpp"
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <utility>
+
+#include "lib/process.hpp"
 
 namespace trelvik {
 
@@ -35,6 +39,7 @@ ReadPipe::ReadPipe(const std::string& command) noexcept : stream_(popen(command.
 
 ReadPipe::ReadPipe(ReadPipe&& other) noexcept
     : stream_(std::exchange(other.stream_, nullptr)),
+      pid_(std::exchange(other.pid_, -1)),
       buffer_(std::exchange(other.buffer_, nullptr)),
       capacity_(std::exchange(other.capacity_, 0)) {}
 
@@ -43,6 +48,7 @@ ReadPipe& ReadPipe::operator=(ReadPipe&& other) noexcept {
     close();
     std::free(buffer_);
     stream_ = std::exchange(other.stream_, nullptr);
+    pid_ = std::exchange(other.pid_, -1);
     buffer_ = std::exchange(other.buffer_, nullptr);
     capacity_ = std::exchange(other.capacity_, 0);
   }
@@ -65,9 +71,10 @@ bool ReadPipe::read_line(std::string& line) {
 
 int ReadPipe::close() noexcept {
   if (stream_ == nullptr) return -1;
-  const int status = pclose(stream_);
-  stream_ = nullptr;
-  return status;
+  if (pid_ < 0) return pclose(std::exchange(stream_, nullptr));
+  std::fclose(std::exchange(stream_, nullptr));
+  const pid_t pid = std::exchange(pid_, -1);
+  return pid == 0 ? kNotExecutedStatus : wait_process(pid);
 }
 
 File::File(const char* path, const char* mode) noexcept : stream_(std::fopen(path, mode)) {}

@@ -1,7 +1,9 @@
-// A read pipe on a shell command whose output is parsed. Lines are read
+// A read pipe on a command whose output is parsed. Lines are read
 // whole, whatever their length. close() returns the wait status, because each
 // caller judges the command's exit in its own way.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdio>
 #include <string>
@@ -13,6 +15,10 @@ class ReadPipe {
   ReadPipe() noexcept = default;
   // Starts `command` through the shell; check is_open() for failure (errno set).
   explicit ReadPipe(const std::string& command) noexcept;
+  // Takes over the output of a child started without a shell (lib/process);
+  // close() waits for that child. Pid 0 stands for a program that could not
+  // be executed: close() gives exit status 127, as the shell would have.
+  ReadPipe(FILE* stream, pid_t pid) noexcept : stream_(stream), pid_(pid) {}
   ReadPipe(const ReadPipe&) = delete;
   ReadPipe& operator=(const ReadPipe&) = delete;
   ReadPipe(ReadPipe&& other) noexcept;
@@ -28,6 +34,7 @@ class ReadPipe {
 
  private:
   FILE* stream_ = nullptr;
+  pid_t pid_ = -1;  // a child of lib/process, 0 for none; -1 for popen's
   char* buffer_ = nullptr;
   std::size_t capacity_ = 0;
 };
@@ -48,6 +55,8 @@ class File {
  public:
   File() noexcept = default;
   File(const char* path, const char* mode) noexcept;
+  // Takes over an opened stream (null: not open).
+  explicit File(FILE* stream) noexcept : stream_(stream) {}
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   File(File&& other) noexcept;

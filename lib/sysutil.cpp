@@ -98,8 +98,9 @@ bool read_secret_line(FILE* in, std::string& secret) {
   return true;
 }
 
-bool qorm_system(const char* cmd) {
-  const int status = std::system(cmd);
+bool qorm_system(const char* cmd) { return sysutil_judge_exit(std::system(cmd), cmd); }
+
+bool sysutil_judge_exit(int status, const char* cmd) {
   if (status == -1) {
     LOG_ERROR("Could not create child process: %s", sysutil_redact(cmd).c_str());
     return false;

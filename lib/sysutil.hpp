@@ -11,6 +11,9 @@ namespace trelvik {
 // failure is logged once (exit status at warning level, no child or a signal
 // at error level).
 bool qorm_system(const char* cmd);
+// Judges and logs the wait status `status` of the command shown as `cmd`, as
+// qorm_system does (-1: no child); true only for exit status 0.
+bool sysutil_judge_exit(int status, const char* cmd);
 // Formats the command without a length limit, then as qorm_system.
 [[gnu::format(printf, 1, 2)]] bool qorm_systemf(const char* fmt, ...);
 

@@ -1,8 +1,6 @@
 #include "lib/web_entry.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -12,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <utility>
 
 #include "lib/device_paths.hpp"
 #include "lib/httputil.hpp"
@@ -20,12 +17,11 @@
 #include "lib/parse/device_config.hpp"
 #include "lib/parse/web_query.hpp"
 #include "lib/pipe.hpp"
+#include "lib/process.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/session_layout.hpp"
 #include "lib/series_tail.hpp"
 #include "lib/sysutil.hpp"
-
-extern char** environ;
 
 namespace trelvik {
 
@@ -41,90 +37,6 @@ void print_text_reply(FILE* out, std::string_view status, std::string_view body,
 }
 
 void print_server_error(FILE* out, std::string_view body) { print_text_reply(out, "500 Internal Server Error", body); }
-
-// One end of a pipe, closed at the latest when it goes out of scope.
-class Descriptor {
- public:
-  Descriptor() noexcept = default;
-  explicit Descriptor(int fd) noexcept : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-      close();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~Descriptor() { close(); }
-
-  int get() const noexcept { return fd_; }
-  bool close() noexcept { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_ = -1;
-};
-
-// A pipe whose both ends close on the exec of a child.
-bool make_pipe(Descriptor& read_end, Descriptor& write_end) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-  read_end = Descriptor(fds[0]);
-  write_end = Descriptor(fds[1]);
-  return true;
-}
-
-bool write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-std::string read_all(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return text;
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
-pid_t spawn_with_pipes(const std::string& program, const std::vector<std::string>& args, int stdin_fd,
-                       int stdout_fd) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
-  // The entry program ignores SIGPIPE for its own writes; the action gets the
-  // default back.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    errno = error;
-    LOG_ERROR("Could not start '%s'", program.c_str());
-    return -1;
-  }
-  return pid;
-}
 
 std::string actions_dir() {
   std::error_code error;
@@ -148,9 +60,28 @@ std::optional<DeviceFacts> load_device_facts() {
   return facts;
 }
 
+// True when the opened password file (or the failure to open it, `fd` < 0)
+// is a regular file that nobody but its owner can read: a link could lend it
+// any file's contents, and a password that others can read is no longer a
+// secret to hand on.
+bool is_private_file(int fd) {
+  if (fd < 0) return errno != ELOOP;  // a link, refused by O_NOFOLLOW; any other failure is no file at all
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & (S_IRGRP | S_IROTH)) == 0;
+}
+
 std::optional<std::string> load_api_password() {
   const std::string path = device::api_password_file();
-  File file(path.c_str(), "r");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (!is_private_file(fd)) {
+    if (fd >= 0) ::close(fd);
+    LOG_ERROR("The device API password file '%s' must be a regular file readable by its owner only.",
+              path.c_str());
+    return std::nullopt;
+  }
+  FILE* stream = fd >= 0 ? ::fdopen(fd, "r") : nullptr;
+  if (stream == nullptr && fd >= 0) ::close(fd);
+  File file(stream);
   std::string password;
   if (!file.is_open() || !read_secret_line(file.get(), password)) {
     LOG_ERROR("Could not read the device API password from '%s'", path.c_str());
@@ -167,9 +98,10 @@ void run_and_reply(FILE* out, const char* name, std::vector<std::string> args, s
     print_server_error(out, "Error: The action could not be started.");
     return;
   }
-  const std::string program = dir + name;
-  args.insert(args.begin(), program);
-  const ActionResult result = run_action(program, args, input);
+  args.insert(args.begin(), dir + name);
+  // The action sees none of the request's headers (the operator's
+  // credentials among them): only what every program here is given.
+  const ProcessResult result = run_process({std::move(args), input, child_environment()});
   const bool answered = WIFEXITED(result.wait_status) && WEXITSTATUS(result.wait_status) == 0;
   if (!answered || result.output.empty()) {
     LOG_ERROR("Action %s gave no reply (wait status %d).", name, result.wait_status);
@@ -264,27 +196,6 @@ void dispatch(FILE* out, const WebRequest& request, const DeviceFacts& facts) {
 }
 
 }  // namespace
-
-ActionResult run_action(const std::string& program, const std::vector<std::string>& args, std::string_view input) {
-  ActionResult result;
-  Descriptor in_read, in_write, out_read, out_write;
-  if (!make_pipe(in_read, in_write) || !make_pipe(out_read, out_write)) {
-    LOG_ERROR("Could not create the pipes for '%s'", program.c_str());
-    return result;
-  }
-  const pid_t pid = spawn_with_pipes(program, args, in_read.get(), out_write.get());
-  // The child holds its own copies; ours would keep the pipes from ending.
-  in_read.close();
-  out_write.close();
-  if (pid <= 0) return result;
-  // The password is one short line, far below a pipe's capacity.
-  write_all(in_write.get(), input);
-  in_write.close();
-  result.output = read_all(out_read.get());
-  while (::waitpid(pid, &result.wait_status, 0) < 0 && errno == EINTR) {
-  }
-  return result;
-}
 
 int web_entry_run(const CgiRequest& cgi, FILE* out) {
   std::string error;

@@ -10,21 +10,8 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace trelvik {
-
-// What an action program left: its wait status (-1 when it could not be
-// started) and everything it wrote to standard output.
-struct ActionResult {
-  int wait_status = -1;
-  std::string output;
-};
-
-// Runs `program` with `args` (argv[0] is the program's path) and `input` on
-// its standard input; waits for it. Its standard error stays the caller's.
-ActionResult run_action(const std::string& program, const std::vector<std::string>& args,
-                        std::string_view input);
 
 // One request as the web server hands it over in the CGI environment; a
 // missing variable is null.

@@ -11,9 +11,12 @@
 #   trelvik.sh restart
 #   trelvik.sh status    exit status 0 while running
 #   trelvik.sh run       supervise in the foreground (what the systemd unit runs)
+#
+# No process id file is trusted: a signal goes only to a process that
+# supervisor (paths.sh) recognises as this package's running supervisor, and
+# a file that names another process is removed and reported.
 . "$(dirname "$0")/paths.sh"
 
-supervisor_pid=$run/trelvik.pid
 restart_period=10
 
 # The last value of NAME in the configuration, as written: values are never
@@ -44,6 +47,10 @@ read_setup() {
   fi
   # The password reaches the daemon's standard input and nothing else; a
   # file that anyone else can read would give it away.
+  if [ -L "$password" ]; then
+    say "$password must be a file, not a link"
+    return 1
+  fi
   if [ ! -f "$password" ]; then
     say "no API password in $password"
     return 1
@@ -103,9 +110,16 @@ keep_running() {
 }
 
 supervise() {
+  if pid=$(supervisor); then
+    say "already running (process $pid)"
+    exit 1
+  fi
   read_setup || exit 1
   mkdir -p "$run"
-  echo $$ > "$supervisor_pid"
+  # What a supervisor that ended without its trap left names no process of
+  # ours any more.
+  rm -f "$run"/*.pid
+  echo "$$ $(start_time $$)" > "$supervisor_pid"
   loops=
   # The loops first, so that nothing is started again, then the programs.
   trap 'kill $loops 2>/dev/null; rm -f "$supervisor_pid"; kill $(cat "$run"/*.pid 2>/dev/null) 2>/dev/null; rm -f "$run"/*.pid "$run/events"; exit 0' TERM INT HUP
@@ -122,7 +136,7 @@ supervise() {
 }
 
 running() {
-  [ -f "$supervisor_pid" ] && kill -0 "$(cat "$supervisor_pid")" 2>/dev/null
+  supervisor > /dev/null
 }
 
 # Polls a condition for up to the given tenths of a second.
@@ -141,6 +155,7 @@ start() {
     say "already running"
     return 0
   fi
+  clean_stale_pid_file
   read_setup || return 1
   mkdir -p "$run"
   rm -f "$run"/*.pid
@@ -155,11 +170,11 @@ group_gone() {
 }
 
 stop() {
-  if ! running; then
+  if ! pid=$(supervisor); then
+    clean_stale_pid_file
     rm -f "$run"/*.pid
     return 0
   fi
-  pid=$(cat "$supervisor_pid")
   kill -TERM "$pid"
   # Then the rest of its process group: the event tool and the sampling
   # scripts that the daemon left running in the background.
@@ -176,9 +191,10 @@ case ${1:-} in
   stop) stop ;;
   restart) stop && start ;;
   status)
-    if running; then
-      echo "running (process $(cat "$supervisor_pid"))"
+    if pid=$(supervisor); then
+      echo "running (process $pid)"
     else
+      clean_stale_pid_file
       echo "stopped"
       exit 3
     fi

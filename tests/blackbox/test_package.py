@@ -5,6 +5,7 @@ upgraded while a session runs, and removed. Everything runs from the
 installed tree, not from the build."""
 import json
 import os
+import shutil
 import signal
 import subprocess
 import tarfile
@@ -13,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from emulator.camera import SOURCE_DIR, build_dir, wait_until
+from emulator.camera import LOOSE_SECRET_MODES, SOURCE_DIR, build_dir, plant_secret, wait_until
 from emulator.device import populate
 
 SERIAL = "ACCC8E000001"
@@ -142,6 +143,61 @@ def test_install_lays_out_the_tree_and_start_refuses_what_would_leak_or_spin(pac
     assert package.start_up("stop").returncode == 0
     assert package.start_up("status").returncode != 0
     assert package.processes() == []
+
+
+def test_start_script_refuses_loose_password_files_and_trusts_no_pid_file(package, camera, tmp_path):
+    unpacked = unpacked_package(tmp_path, package_version())
+    package.install(unpacked)
+    package.configure()
+    # The install names the web entry's password file that the operator left loose.
+    web_secret = package.dir / "localdata" / "api_password"
+    plant_secret(web_secret, "pass\n", 0o640)
+    assert f"{web_secret} must be a regular file readable by its owner only".encode() in package.install(unpacked).stderr
+    plant_secret(web_secret, "pass\n")
+    assert str(web_secret).encode() not in package.install(unpacked).stderr
+    secret = package.dir / "conf" / "api_password"
+    for mode in LOOSE_SECRET_MODES:
+        plant_secret(secret, "pass\n", mode)
+        refused = package.start_up("start")
+        assert refused.returncode != 0, mode
+        assert len(refused.stderr.splitlines()) == 1 and str(secret).encode() in refused.stderr, mode
+    assert package.processes() == []
+    plant_secret(secret, "pass\n")
+
+    # After a crash the supervisor's process id went to another process,
+    # which leads a process group of its own: nothing may signal it.
+    other = subprocess.Popen(["sleep", "300"], start_new_session=True)
+    try:
+        pid_file = package.run_dir / "trelvik.pid"
+        package.run_dir.mkdir(parents=True, exist_ok=True)
+        for command, status, content in (("status", 3, f"{other.pid}\n"), ("stop", 0, f"{other.pid} 1\n"),
+                                         ("start", 0, f"{other.pid}\n")):
+            pid_file.write_text(content)
+            result = package.start_up(command)
+            assert result.returncode == status, (command, result.stderr)
+            assert b"stale process id file" in result.stderr, command
+            assert other.poll() is None, command
+        supervisor = int(pid_file.read_text().split()[0])
+        assert package.start_up("status").stdout == f"running (process {supervisor})\n".encode()
+        # The supervisor's own id with another start time is not it either.
+        pid_file.write_text(f"{supervisor} 1\n")
+        assert package.start_up("status").returncode == 3
+        pid_file.write_text(f"{supervisor}\n")
+        assert package.start_up("stop").returncode == 0
+        assert other.poll() is None
+    finally:
+        other.kill()
+        other.wait()
+    assert package.processes() == []
+
+
+@pytest.mark.skipif(shutil.which("systemd-analyze") is None, reason="systemd-analyze is not installed")
+def test_the_unit_is_sandboxed():
+    scored = subprocess.run(["systemd-analyze", "security", "--offline=true", "--no-pager",
+                             str(SOURCE_DIR / "package" / "trelvik.service")], capture_output=True, text=True)
+    assert scored.returncode == 0, scored.stderr
+    exposure = float(scored.stdout.split("Overall exposure level for trelvik.service: ")[1].split()[0])
+    assert exposure <= 3.5, scored.stdout
 
 
 def data_points(session):

@@ -13,9 +13,10 @@ namespace {
 constexpr const char* kSensors = "/zurn-cgi/param.cgi?action=list&group=root.TemperatureControl.Sensor";
 constexpr const char* kHostile = "p\"a$(touch pwned)`id`\\'s;|&<>*? x";
 
-// A device curl that prints every argument it receives on a line of its own.
+// A device curl that prints every argument it receives on a line of its own,
+// then its standard input, then how many of its environment entries hold the test's secret.
 void install_recording_curl(const test::DeviceRoot& root) {
-  root.write("/usr/bin/curl", "#!/bin/sh\nfor a do printf '%s\\n' \"$a\"; done\n");
+  root.write("/usr/bin/curl", "#!/bin/sh\nfor a do printf '%s\\n' \"$a\"; done\ncat\nenv | grep -c s3cr3t-in-env || :\n");
   chmod(root.path("/usr/bin/curl").c_str(), 0755);
 }
 
@@ -29,9 +30,10 @@ TEST(Nemor, CommandLineOfOrdinaryValuesIsThePlainOne) {
   if (saved != nullptr) setenv("TRELVIK_DEVICE_ROOT", previous.c_str(), 1);
 }
 
-TEST(Nemor, CredentialsAndPathReachCurlUnchanged) {
+TEST(Nemor, CredentialsReachCurlOnItsInputOnly) {
   test::DeviceRoot root;
   install_recording_curl(root);
+  setenv("NEMOR_TEST_SECRET", "s3cr3t-in-env", 1);  // would show, were the environment handed on whole
   const std::string quotes(255, '"');  // the longest password the programs read
   const struct {
     const char* user;
@@ -48,9 +50,17 @@ TEST(Nemor, CredentialsAndPathReachCurlUnchanged) {
     std::string body, line;
     while (pipe.read_line(line)) body += line;
     EXPECT_EQ(pipe.close(), 0);
-    EXPECT_EQ(body, std::string("-sS\n-u\n") + c.user + ":" + c.pass + "\nhttp://127.0.0.12" + c.path + "\n");
+    EXPECT_EQ(body, std::string("-sS\n--connect-timeout\n10\n--max-time\n30\n-K\n-\nhttp://127.0.0.12") + c.path +
+                        "\n" + nemor_credentials_config(c.user, c.pass) + "0\n");
   }
+  unsetenv("NEMOR_TEST_SECRET");
   EXPECT_FALSE(std::filesystem::exists("pwned") || std::filesystem::exists(root.path("/pwned")));
+}
+
+TEST(Nemor, CredentialsConfigEscapesWhatCurlUnquotes) {
+  EXPECT_EQ(nemor_credentials_config("root", "pass"), "user = \"root:pass\"\n");
+  EXPECT_EQ(nemor_credentials_config("r\"t", "a\\b\tc\rd\ve$`'x y:z"),
+            "user = \"r\\\"t:a\\\\b\\tc\\rd\\ve$`'x y:z\"\n");
 }
 
 }  // namespace
