@@ -207,14 +207,21 @@ std::string base_name(std::string path) {
 
 }  // namespace
 
-std::string session_metrics_text(const std::string& session_path) {
+std::string session_metrics_text(const std::string& session_path, const std::string& device_serial) {
   std::string text;
+  // A session whose storage is gone (or whose folder is a link) still runs:
+  // it answers without a round.
   const int session = open_no_follow(AT_FDCWD, session_path.c_str(), O_DIRECTORY);
-  if (session < 0) return text;
-  const SessionFacts facts = parse_session_facts(read_session_file(session, session_layout::kInfoFile));
-  const std::string labels = session_labels(facts.serial, base_name(session_path));
-  const std::vector<Sample> samples = round_samples(session);
-  ::close(session);
+  SessionFacts facts;
+  std::vector<Sample> samples;
+  if (session >= 0) {
+    facts = parse_session_facts(read_session_file(session, session_layout::kInfoFile));
+    samples = round_samples(session);
+    ::close(session);
+  }
+  // The information file's serial number is the export's label.
+  const std::string labels = session_labels(facts.serial.empty() ? device_serial : facts.serial,
+                                            base_name(session_path));
   append_facts(text, facts, labels, samples);
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const MetricFamily& family = export_families()[samples[i].family];
@@ -233,8 +240,9 @@ std::string session_metrics_text(const std::string& session_path) {
 void reply_session_metrics(FILE* out, const std::string& serial) {
   const SessionPtr session = monitoring_session_load();
   std::string body;
-  if (monitoring_session_is_active(session.get())) body = session_metrics_text(*session->session_path);
-  if (body.empty()) {
+  if (monitoring_session_is_active(session.get())) {
+    body = session_metrics_text(*session->session_path, serial);
+  } else {
     append_family_header(body, kActive);
     append_sample(body, kActive, "serial=\"" + escape_label_value(serial) + '"', "", 0, std::nullopt);
     body += kOpenMetricsEnd;
