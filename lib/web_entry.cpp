@@ -21,6 +21,7 @@
 #include "lib/session_globals.hpp"
 #include "lib/session_layout.hpp"
 #include "lib/series_tail.hpp"
+#include "lib/session_metrics.hpp"
 #include "lib/sysutil.hpp"
 
 namespace trelvik {
@@ -173,6 +174,8 @@ void dispatch(FILE* out, const WebRequest& request, const DeviceFacts& facts) {
       return reply_series_tail(out);
     case WebAction::download:
       return reply_archive(out, request.value, facts.serial_number);
+    case WebAction::metrics:
+      return reply_session_metrics(out, facts.serial_number);
     case WebAction::ptz_interval:
       return run_and_reply(out, "ptz_autotest_interval", {request.value});
     case WebAction::ptz_times:
