@@ -1,6 +1,7 @@
 #include "lib/fileutil.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -15,6 +16,7 @@
 #include "lib/log.hpp"
 #include "lib/parse/tool_lines.hpp"
 #include "lib/pipe.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/shell_quote.hpp"
 
 namespace trelvik {
@@ -94,18 +96,44 @@ bool empty_file_if_possible(const char* path) {
   return file.is_open() && file.close();
 }
 
+namespace {
+
+bool copy_bytes(int from, int to) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(from, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t written = ::write(to, buffer + done, static_cast<std::size_t>(got - done));
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      done += written;
+    }
+  }
+}
+
+}  // namespace
+
 bool file_copy(const char* src, const char* dest) {
-  g_autoptr(GFile) source = g_file_new_for_path(src);
-  g_autoptr(GFile) destination = g_file_new_for_path(dest);
-  g_autoptr(GError) error = nullptr;
-  if (g_file_copy(source, destination, G_FILE_COPY_TARGET_DEFAULT_PERMS, nullptr, nullptr, nullptr, &error)) {
-    return true;
+  // The destination is a new file in a folder reached without links: a copy
+  // into a session folder never lands where a planted link points.
+  const safe_fs::Fd source(::open(src, O_RDONLY | O_CLOEXEC));
+  safe_fs::Fd destination;
+  bool ok = source.valid();
+  if (ok) {
+    destination = safe_fs::open_file(dest, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    ok = destination.valid();
+    if (ok && (!copy_bytes(source.get(), destination.get()) || !destination.close())) {
+      const int cause = errno;
+      ::unlink(dest);
+      errno = cause;
+      ok = false;
+    }
   }
-  if (error != nullptr) {
-    syslog(LOG_WARNING, "Could not copy '%s' to '%s': %s", src, dest, error->message);
-  } else {
-    syslog(LOG_WARNING, "Could not copy '%s' to '%s', but no error code was set.", src, dest);
-  }
+  if (ok) return true;
+  syslog(LOG_WARNING, "Could not copy '%s' to '%s': %s", src, dest, std::strerror(errno != 0 ? errno : EIO));
+  errno = 0;
   return false;
 }
 

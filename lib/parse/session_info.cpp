@@ -54,4 +54,13 @@ std::string session_info_close(const std::string& text, const std::string& stop_
   return out + "Stop Time of the session: " + stop_time + "\r\n";
 }
 
+std::optional<std::string> session_info_field(const std::string& text, std::string_view field) {
+  for (std::string_view line : split_lines(text)) {
+    if (!line.starts_with(field) || !line.substr(field.size()).starts_with(": ")) continue;
+    line.remove_prefix(field.size() + 2);
+    return std::string(line.substr(0, line.find_first_of("\r\n")));
+  }
+  return std::nullopt;
+}
+
 }  // namespace trelvik

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace trelvik {
 
@@ -24,5 +25,9 @@ std::optional<std::string> update_duration(const std::string& value);
 // The text at deactivation: every line holding "Stop Time of the session:" or
 // "Session Size: " is dropped and the stop time line appended.
 std::string session_info_close(const std::string& text, const std::string& stop_time);
+
+// The value of the first line "<field>: <value>" without its line end;
+// none when no line begins so.
+std::optional<std::string> session_info_field(const std::string& text, std::string_view field);
 
 }  // namespace trelvik
