@@ -113,29 +113,39 @@ bool copy_bytes(int from, int to) {
   }
 }
 
+// The copy with the wording of GLib's copy, which it replaces: a reason that
+// names the file it concerns.
+bool copy_into(const char* src, const char* dest, int create) {
+  const safe_fs::Fd source(::open(src, O_RDONLY | O_CLOEXEC));
+  if (!source.valid()) {
+    syslog(LOG_WARNING, "Could not copy '%s' to '%s': Error opening file \u201c%s\u201d: %s", src, dest, src,
+           std::strerror(errno));
+    errno = 0;
+    return false;
+  }
+  // The destination's folder is reached without links and the file is
+  // opened with O_NOFOLLOW: a copy never lands where a planted link points.
+  safe_fs::Fd destination = safe_fs::open_file(dest, O_WRONLY | O_CREAT | create, 0666);
+  if (!destination.valid()) {
+    syslog(LOG_WARNING, "Could not copy '%s' to '%s': Error opening file \u201c%s\u201d: %s", src, dest, dest,
+           std::strerror(errno));
+    errno = 0;
+    return false;
+  }
+  if (!copy_bytes(source.get(), destination.get()) || !destination.close()) {
+    syslog(LOG_WARNING, "Could not copy '%s' to '%s': Error writing to file: %s", src, dest,
+           std::strerror(errno != 0 ? errno : EIO));
+    errno = 0;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool file_copy(const char* src, const char* dest) {
-  // The destination is a new file in a folder reached without links: a copy
-  // into a session folder never lands where a planted link points.
-  const safe_fs::Fd source(::open(src, O_RDONLY | O_CLOEXEC));
-  safe_fs::Fd destination;
-  bool ok = source.valid();
-  if (ok) {
-    destination = safe_fs::open_file(dest, O_WRONLY | O_CREAT | O_EXCL, 0666);
-    ok = destination.valid();
-    if (ok && (!copy_bytes(source.get(), destination.get()) || !destination.close())) {
-      const int cause = errno;
-      ::unlink(dest);
-      errno = cause;
-      ok = false;
-    }
-  }
-  if (ok) return true;
-  syslog(LOG_WARNING, "Could not copy '%s' to '%s': %s", src, dest, std::strerror(errno != 0 ? errno : EIO));
-  errno = 0;
-  return false;
-}
+bool file_copy(const char* src, const char* dest) { return copy_into(src, dest, O_EXCL); }
+
+bool file_copy_over(const char* src, const char* dest) { return copy_into(src, dest, O_TRUNC); }
 
 std::optional<std::string> file_get_contents(const char* path) {
   g_autofree gchar* contents = nullptr;

@@ -42,6 +42,8 @@ bool empty_file_if_possible(const char* path);
 // overwritten, its folder is reached without links and the copy gets default
 // permissions. False with a warning naming the reason.
 bool file_copy(const char* src, const char* dest);
+// The same, but an existing regular destination is overwritten (never a link).
+bool file_copy_over(const char* src, const char* dest);
 // The whole file, or nothing with a warning naming GLib's reason.
 std::optional<std::string> file_get_contents(const char* path);
 // Replaces the file with `contents` (up to its terminating zero); false with a

@@ -15,12 +15,12 @@ namespace {
 // Long enough for every counter that moves to move visibly.
 constexpr unsigned kSecondCopyDelaySeconds = 3;
 
-// One copy named by the time it is taken; a new file, never written through
-// a link that lies at its name.
+// One copy named by the time it is taken; a copy in the same second
+// overwrites the first, as cp did, but never through a link at its name.
 void copy_interrupts(const std::string& folder) {
   char name[64] = {};
   date_format_now(name, sizeof name, "%Y%m%d_%H%M%S_interrupts.txt");
-  file_copy(device::proc("interrupts").c_str(), (folder + "/" + name).c_str());
+  file_copy_over(device::proc("interrupts").c_str(), (folder + "/" + name).c_str());
 }
 
 }  // namespace

@@ -73,7 +73,9 @@ Fd::~Fd() { close(); }
 
 bool Fd::close() noexcept { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
 
-std::pair<std::string, std::string> split(const std::string& path) {
+std::pair<std::string, std::string> split(const std::string& whole) {
+  std::string path = whole;  // a folder's final "/" names no entry of its own
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {".", path};
   return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};

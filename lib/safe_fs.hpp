@@ -39,7 +39,7 @@ class Fd {
   int fd_ = -1;
 };
 
-// "<folder>" and "<name>" of a path ("/a/b/c" -> "/a/b", "c").
+// "<folder>" and "<name>" of a path ("/a/b/c" and "/a/b/c/" -> "/a/b", "c").
 std::pair<std::string, std::string> split(const std::string& path);
 
 // The folder, reached without links. Invalid, with errno, when it cannot be;

@@ -58,7 +58,8 @@ class Storage:
 
     def tick(self, *numbers):
         commands = "".join(f"tick {n}\n" for n in numbers).encode()
-        self.cam.run_driver("driver_daemon", "root", SERIAL, stdin=b"pass\n" + commands, timeout=120)
+        self.cam.run_driver("driver_daemon", "root", SERIAL, stdin=b"pass\n" + commands, timeout=120,
+                            env={"TRELVIK_SCRIPT_SAMPLES": "1", "TRELVIK_SCRIPT_INTERVAL": "0"})
 
     def web(self, query, method="GET"):
         env = self.cam.env({"QUERY_STRING": query, "REQUEST_METHOD": method, "GATEWAY_INTERFACE": "CGI/1.1",
@@ -70,16 +71,17 @@ class Storage:
         state = dict(line.split(":", 1) for line in self.cam.state_file.read_text().splitlines())
         return Path(state["SSPA"] + state["ACTI"])
 
-    def zips_settled(self):
-        wait_until(lambda: b"zip --recurse-paths" not in self.cam.shell("ps").stdout, "the background zip",
-                   timeout=60)
+    def zips_settled(self, folder=None):
+        archive = folder.parent / (folder.name + ".zip") if folder else None
+        wait_until(lambda: (archive is None or archive.exists()) and
+                   b"zip --recurse-paths" not in self.cam.shell("ps").stdout, "the background zip", timeout=60)
 
     def leaked(self, data):
         return SECRET.strip() in data or VICTIM.strip() in data
 
     def assert_nothing_leaked(self, *replies):
         assert self.secret.read_bytes() == SECRET and self.victim.read_bytes() == VICTIM, "a link target changed"
-        for archive in self.app.glob("*.zip"):
+        for archive in [] if self.app.is_symlink() else self.app.glob("*.zip"):
             with zipfile.ZipFile(archive) as z:
                 for info in z.infolist():
                     assert not self.leaked(z.read(info)), f"{archive.name}: {info.filename}"
@@ -140,14 +142,14 @@ def test_links_put_into_a_running_session(sd):
     assert any(f"Could not open file '{load}'" in t for t in sd.errors())
     assert not list(sd.victim.parent.glob("*.csv")), "a collector wrote into a linked folder"
     assert sd.end().endswith(b"Session deactivated.")
-    sd.zips_settled()
-    assert (folder.parent / (folder.name + ".zip")).exists()
+    sd.zips_settled(folder)
     sd.assert_nothing_leaked()
 
 
 def test_a_linked_information_file_is_neither_served_nor_written(sd):
     assert sd.begin().endswith(b"Session started.")
-    info = sd.folder() / "Session_Information.txt"
+    folder = sd.folder()
+    info = folder / "Session_Information.txt"
     info.unlink()
     info.symlink_to(sd.secret)
     reply = sd.web("action=information")
@@ -155,7 +157,7 @@ def test_a_linked_information_file_is_neither_served_nor_written(sd):
     assert reply.endswith(b"The session information file could not be read.")
     sd.tick(0, 2)
     assert sd.end().endswith(b"Session deactivated.")
-    sd.zips_settled()
+    sd.zips_settled(folder)
     sd.assert_nothing_leaked(reply)
     assert any(f"Refused to follow the symbolic link '{info}'" in t for t in sd.errors())
 
@@ -237,7 +239,7 @@ def web_post(sd, query):
 
 
 def assert_ended_once(sd, folder):
-    sd.zips_settled()
+    sd.zips_settled(folder)
     info = (folder / "Session_Information.txt").read_text()
     assert info.count("Session Size:") == 1 and info.count("Stop Time of the session:") == 1, info
     assert (folder / ".signature").read_text().count("End: ") == 1
@@ -250,6 +252,7 @@ def assert_ended_once(sd, folder):
 def test_parallel_ends_deactivate_once(sd):
     assert web_post(sd, "action=begin&storage=SD_DISK").endswith(b"Session started.")
     folder = sd.folder()
+    time.sleep(1.1)  # the last server report gets a name of its own
     with ThreadPoolExecutor(4) as pool:
         replies = list(pool.map(lambda _: web_post(sd, "action=end"), range(4)))
     bodies = sorted(reply.rsplit(b"\r\n\r\n", 1)[1] for reply in replies)
@@ -286,6 +289,7 @@ def stopped_curl(control):
 def test_recovery_leaves_an_end_in_progress_alone(sd):
     assert sd.begin().endswith(b"Session started.")
     folder = sd.folder()
+    time.sleep(1.1)  # the last server report gets a name of its own
     faults = Faults(sd.cam)
     faults.set(path="*/Server_Report_*", ops="open", program="curl", action="stop")
     ending = sd.cam.spawn("end_monitor_session", "root", env=faults.env(), stdin=subprocess.PIPE,
@@ -296,7 +300,7 @@ def test_recovery_leaves_an_end_in_progress_alone(sd):
     wait_until(lambda: pid.append(stopped_curl(faults.control)) or pid[-1] is not None, "the slowed report")
     faults.clear()
     try:
-        sd.tick(0, 2)  # archive recovery runs while the end fetches its last report
+        sd.tick(2)  # archive recovery runs while the end fetches its last report
         assert not list(sd.app.glob("*.zip")), "recovery archived a session whose end was in progress"
     finally:
         os.kill(pid[-1], signal.SIGCONT)
