@@ -115,15 +115,15 @@ def test_a_planted_ended_session_is_archived_without_its_links_targets(sd):
     plant_ended_session(sd, "20200101_00_00_00")
     linked_info = plant_ended_session(sd, "20200101_00_00_01", info_link=True)
     sd.tick(0, 2)
-    sd.zips_settled()
-    # Links are stored as links; a folder whose information file is a link is
-    # not this device's and is passed over, with one line.
-    assert (sd.app / "20200101_00_00_00.zip").exists()
+    sd.zips_settled(sd.app / "20200101_00_00_00")
+    # Links are stored as links, never followed.
+    downloads = [sd.web(f"action=download&name=20200101_00_00_0{i}") for i in range(2)]
+    sd.assert_nothing_leaked(*downloads)
+    # A folder whose information file is a link is not this device's: passed
+    # over, with one line.
     assert not (sd.app / "20200101_00_00_01.zip").exists()
     skipped = [t for t in sd.cam.log_texts("warning") if str(linked_info) in t]
     assert len(skipped) == 1, skipped
-    downloads = [sd.web(f"action=download&name=20200101_00_00_0{i}") for i in range(2)]
-    sd.assert_nothing_leaked(*downloads)
 
 
 def test_links_put_into_a_running_session(sd):
@@ -138,6 +138,7 @@ def test_links_put_into_a_running_session(sd):
     (folder / "system_monitoring/monitoring_meminfo").symlink_to(sd.victim.parent)  # a linked folder
     sd.cam.clear_logs()
     sd.tick(2)
+    assert sd.victim.read_bytes() == VICTIM, "a row was appended through the link"
     assert any(f"Refused to follow the symbolic link '{load}'" in t for t in sd.errors())
     assert any(f"Could not open file '{load}'" in t for t in sd.errors())
     assert not list(sd.victim.parent.glob("*.csv")), "a collector wrote into a linked folder"
