@@ -126,6 +126,18 @@ def test_a_planted_ended_session_is_archived_without_its_links_targets(sd):
     assert len(skipped) == 1, skipped
 
 
+def test_the_status_report_reads_no_linked_record(sd):
+    folder = sd.app / "20200101_00_00_02"
+    folder.mkdir(parents=True)
+    target = sd.cam.root / "etc" / "records.txt"
+    target.write_bytes(b"Start: " + SECRET + b"Session Size: " + SECRET)
+    (folder / ".signature").symlink_to(target)
+    (folder / "Session_Information.txt").symlink_to(target)
+    reply = sd.web("action=status")
+    assert reply.startswith(b"Status: 200 OK\r\n") and b"20200101_00_00_02" in reply
+    assert SECRET.strip() not in reply
+
+
 def test_links_put_into_a_running_session(sd):
     assert sd.begin().endswith(b"Session started.")
     folder = sd.folder()
