@@ -124,6 +124,9 @@ Fd open_file_at(int folder, const std::string& name, const std::string& path_for
     errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     return {};
   }
+  // A regular file after all: its reads and writes block as they always did.
+  const int mode_flags = ::fcntl(file.get(), F_GETFL);
+  if (mode_flags < 0 || ::fcntl(file.get(), F_SETFL, mode_flags & ~O_NONBLOCK) != 0) return {};
   return file;
 }
 
