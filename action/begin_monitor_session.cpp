@@ -2,7 +2,10 @@
 // The device API password arrives as one line on standard input. Starts a
 // monitoring session on the internal storage ("localdata") or an edge storage
 // and answers one CGI reply.
+#include <sys/stat.h>
 #include <syslog.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstring>
@@ -17,6 +20,7 @@
 #include "lib/interrupts.hpp"
 #include "lib/log.hpp"
 #include "lib/onvif.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/session_layout.hpp"
 #include "lib/shell_quote.hpp"
@@ -137,6 +141,27 @@ void take_start_snapshots(const Request& request, const monitoring_session& sess
   }
 }
 
+// A session starts only in a folder that it makes itself, inside an
+// application folder that is a real folder: what was put on the storage
+// beforehand (a folder holding links) is never written into.
+bool session_folder_is_new(const monitoring_session& session) {
+  const std::string& folder = *session.session_path;
+  struct stat status {};
+  if (::lstat(folder.c_str(), &status) == 0) {
+    LOG_ERROR("Could not start monitoring session: The session folder '%s' exists already.", folder.c_str());
+    return false;
+  }
+  // Without its final "/", which would make lstat follow a link.
+  std::string application = *session.secondary_storage_path;
+  while (application.size() > 1 && application.back() == '/') application.pop_back();
+  if (::lstat(application.c_str(), &status) == 0 && !safe_fs::open_folder(application).valid()) {
+    LOG_ERROR("Could not start monitoring session: '%s' is not a folder.", application.c_str());
+    return false;
+  }
+  errno = 0;
+  return true;
+}
+
 // Steps from the running-session check to the saved state file, under the
 // lock of the package's data folder: two requests at the same moment (a
 // double click) must not both pass the check. The reply text on refusal, or
@@ -144,8 +169,12 @@ void take_start_snapshots(const Request& request, const monitoring_session& sess
 const char* create_session(const Request& request, SessionPtr& session) {
   const FileLock lock(device::localdata_dir());
   syslog(LOG_DEBUG, "Loading monitoring session.");
-  // A state file that cannot be read may hold the running session.
-  if (const SessionLoad running = monitoring_session_load_checked(); running.session || running.unreadable) {
+  // A state file that cannot be read may hold the running session: no new
+  // one starts, but the refusal is not "another is running" (the load has
+  // logged the file's name).
+  const SessionLoad running = monitoring_session_load_checked();
+  if (running.unreadable) return kCouldNotStart;
+  if (running.session) {
     LOG_ERROR("Can not start new monitoring session while another one is running.");
     return "Can not start new activity while another is running.";
   }
@@ -164,8 +193,13 @@ const char* create_session(const Request& request, SessionPtr& session) {
     LOG_ERROR("Could not start monitoring session: Secondary storage is soon out of disk space.");
     return kCouldNotStart;
   }
-  qorm_systemf("%s \"%s\"", shell_word(device::shell_script("monitory_creator.sh")).c_str(),
-               shell_escape_double(*session->session_path).c_str());
+  if (!session_folder_is_new(*session)) return kCouldNotStart;
+  if (!qorm_systemf("%s \"%s\"", shell_word(device::shell_script("monitory_creator.sh")).c_str(),
+                    shell_escape_double(*session->session_path).c_str())) {
+    LOG_ERROR("Could not start monitoring session: Could not create the session folder '%s'.",
+              session->session_path->c_str());
+    return kCouldNotStart;
+  }
   // The session becomes active with its state file, so its folder and its
   // information file are on the card first.
   if (!write_information_file(request, *session)) return kCouldNotStart;

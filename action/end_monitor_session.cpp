@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "lib/atomic_file.hpp"
+#include "lib/device_paths.hpp"
 #include "lib/httputil.hpp"
 #include "lib/log.hpp"
 #include "lib/session.hpp"
@@ -31,6 +33,10 @@ int end_monitor_session_action(int argc, char** argv) {
     return 1;
   }
   syslog(LOG_DEBUG, "action_end_monitor_session");
+  // The lock that begin takes: of two ends at one moment the second finds
+  // the session ended, and archive recovery leaves a session alone while its
+  // end is in progress.
+  const FileLock lock(device::localdata_dir());
   const SessionLoad loaded = monitoring_session_load_checked();
   const SessionPtr& session = loaded.session;
   if (loaded.unreadable) {

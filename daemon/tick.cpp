@@ -10,6 +10,7 @@
 #include "daemon/schedule.hpp"
 #include "daemon/state.hpp"
 #include "lib/archive_recovery.hpp"
+#include "lib/atomic_file.hpp"
 #include "lib/csv_file.hpp"
 #include "lib/device_paths.hpp"
 #include "lib/environment.hpp"
@@ -193,7 +194,13 @@ bool monitor_session(DaemonState& state, const monitoring_session& session, std:
   const bool judge_usage = storage == SessionStorage::Internal || usable;
   if (judge_usage && !check_partition_usage(session.secondary_storage_path->c_str())) {
     syslog(LOG_WARNING, "Secondary storage is running out of free space. Deactivating monitoring session.");
-    end_monitor_session(&session, state.nemor_user, state.nemor_pass.c_str());
+    // Under the lock of begin and end: an operator's end at this moment
+    // ends it once, not twice.
+    const FileLock lock(device::localdata_dir());
+    if (const SessionPtr current = monitoring_session_load();
+        current && current->session_path == session.session_path) {
+      end_monitor_session(current.get(), state.nemor_user, state.nemor_pass.c_str());
+    }
     return false;
   }
   for (const TickStep step : tick_schedule(n, storage, usable)) run_step(step, session, state);

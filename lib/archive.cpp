@@ -16,6 +16,7 @@
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_layout.hpp"
 #include "lib/shell_quote.hpp"
 #include "lib/sysutil.hpp"
@@ -33,19 +34,22 @@ bool is_zipping_session(const char* path) {
 
 namespace {
 
-// Starts zip from the folder that holds the session folder, then returns to
-// the working directory the process had: a daemon must not keep an edge
-// storage busy for the rest of its life.
+// Starts zip from the folder that holds the session folder (reached without
+// links: a linked application folder is not archived), then returns to the
+// working directory the process had: a daemon must not keep an edge storage
+// busy for the rest of its life.
 void start_zip_in(const std::string& parent, const std::string& name) {
+  const safe_fs::Fd folder = safe_fs::open_folder(parent);
   const int previous = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (::chdir(parent.c_str()) != 0) {
+  if (!folder.valid() || ::fchdir(folder.get()) != 0) {
     LOG_ERROR("Could not change directory to: %s", parent.c_str());
     if (previous >= 0) ::close(previous);
     return;
   }
   syslog(LOG_DEBUG, "zipping '%s'", name.c_str());
   const std::string word = shell_word(name);
-  start_detached_archive("zip --recurse-paths " + word + session_layout::kArchiveSuffix + " " + word +
+  // -y: a link inside the folder is stored as a link, never followed.
+  start_detached_archive("zip --recurse-paths -y " + word + session_layout::kArchiveSuffix + " " + word +
                              " --exclude .tmp\\* > /dev/null 2>&1",
                          name + session_layout::kArchiveSuffix);
   if (previous >= 0) {
@@ -58,7 +62,7 @@ void start_zip_in(const std::string& parent, const std::string& name) {
 
 int zip_session(const char* path) {
   if (is_zipping_session(path)) return 0;
-  if (!is_directory(path)) {
+  if (!safe_fs::is_folder(path)) {
     LOG_ERROR("Path to zip is not a directory: %s", path);
     return 1;
   }
@@ -85,7 +89,7 @@ bool is_monitory_dir(const char* path) {
   localdata.pop_back();  // the prefix is the folder's name without its final "/"
   const bool on_storage = text.starts_with(localdata) ||
                           (text.starts_with(device::storage_root()) && text.find("Trelvik") != std::string_view::npos);
-  if (!on_storage || text.find("/..") != std::string_view::npos || !is_directory(path)) return false;
+  if (!on_storage || text.find("/..") != std::string_view::npos || !safe_fs::is_folder(path)) return false;
   const std::string_view name = text.substr(text.rfind('/') + 1);
   unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   if (name.size() != 17 || std::sscanf(std::string(name).c_str(), "%4u%2u%2u_%2u_%2u_%2u", &year, &month, &day,

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <set>
+#include <string_view>
 #include <vector>
 
 #include "lib/archive.hpp"
@@ -19,8 +21,9 @@
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
-#include "lib/pipe.hpp"
+#include "lib/parse/text.hpp"
 #include "lib/parse/session_info.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_layout.hpp"
 #include "lib/sysutil.hpp"
 
@@ -32,13 +35,16 @@ constexpr auto kRetryAfter = std::chrono::hours(1);
 constexpr char kEndRecord[] = "PK\x05\x06";
 constexpr off_t kEndRecordSize = 22;  // without an archive comment, which zip does not write
 
+// The names in a folder reached without links.
 std::vector<std::string> entries_of(const std::string& folder) {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
+  safe_fs::Fd fd = safe_fs::open_folder(folder, false);
+  DIR* dir = fd.valid() ? ::fdopendir(fd.get()) : nullptr;
   if (dir == nullptr) {
     errno = 0;
     return names;
   }
+  fd.release();  // the folder stream owns it now
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
@@ -48,16 +54,44 @@ std::vector<std::string> entries_of(const std::string& folder) {
   return names;
 }
 
-// The folders that hold this device's sessions, each ending in "/".
+// What recovery passed over, each logged once per process.
+void log_skipped_once(const std::string& path) {
+  static std::set<std::string> logged;
+  if (logged.size() >= 4096) logged.clear();
+  if (logged.insert(path).second) {
+    syslog(LOG_WARNING, "Not archiving '%s': it is not a session folder that this device made.", path.c_str());
+  }
+}
+
+// The folders that hold this device's sessions, each ending in "/"; a
+// linked application folder is passed over.
 std::vector<std::string> application_folders(const std::string& serial_number) {
   std::vector<std::string> folders{device::localdata_dir()};
   if (serial_number.empty()) return folders;
   const std::string root = device::storage_root();
   for (const std::string& storage : entries_of(root)) {
-    const std::string folder = root + storage + "/Trelvik_" + serial_number + "/";
-    if (is_directory(folder.c_str())) folders.push_back(folder);
+    const std::string folder = root + storage + "/Trelvik_" + serial_number;
+    if (safe_fs::is_folder(folder)) {
+      folders.push_back(folder + "/");
+    } else if (struct stat status {}; ::lstat(folder.c_str(), &status) == 0) {
+      log_skipped_once(folder);
+    }
+    errno = 0;
   }
   return folders;
+}
+
+// A folder that this device's program made: its signature and its
+// information file are regular files (reached without links), and the
+// information file names this device.
+bool made_by_this_device(const std::string& session_path, const std::string& serial_number) {
+  const std::string info_file = session_layout::session_file(session_path, session_layout::kInfoFile);
+  std::string info;
+  if (!safe_fs::is_regular_file(info_file) || !safe_fs::read_file(info_file, info)) {
+    errno = 0;
+    return false;
+  }
+  return serial_number.empty() || session_info_field(info, "Serial Number") == serial_number;
 }
 
 // When each session was last handed to the archiver by this process.
@@ -74,12 +108,12 @@ bool due(const std::string& session_path) {
 // The date of the ".signature" end line ("End: " and the date command's
 // text, the same form as the stop time), or nothing.
 std::optional<std::string> end_date(const std::string& session_path) {
-  File in(session_layout::session_file(session_path, session_layout::kSignature).c_str(), "r");
-  std::string line;
-  while (in.is_open() && in.read_line(line)) {
-    if (line.starts_with("End: ")) return line.substr(5, line.find_first_of("\r\n") - 5);
-  }
+  std::string text;
+  safe_fs::read_file(session_layout::session_file(session_path, session_layout::kSignature), text);
   errno = 0;
+  for (const std::string_view line : split_lines(text)) {
+    if (line.starts_with("End: ")) return std::string(line.substr(5, line.find_first_of("\r\n") - 5));
+  }
   return std::nullopt;
 }
 
@@ -90,7 +124,7 @@ void complete_information_file(const std::string& session_path) {
   const std::string info = session_layout::session_file(session_path, session_layout::kInfoFile);
   const FileLock lock(session_path);
   std::string text;
-  if (!read_text_file(info, text) || text.find("Stop Time of the session: Still active") == std::string::npos) {
+  if (!safe_fs::read_file(info, text) || text.find("Stop Time of the session: Still active") == std::string::npos) {
     errno = 0;
     return;
   }
@@ -106,14 +140,16 @@ void complete_information_file(const std::string& session_path) {
 
 void recover(const std::string& session_path) {
   const std::string archive = session_layout::archive(session_path);
-  if (is_file(archive.c_str()) && is_whole_archive(archive)) {
+  if (safe_fs::is_regular_file(archive) && is_whole_archive(archive)) {
     attempts().erase(session_path);
     return;
   }
   if (!due(session_path) || is_zipping_session(session_path.c_str())) return;
   attempts()[session_path] = Clock::now();
   syslog(LOG_INFO, "Archiving ended monitoring session '%s', which has no archive.", session_path.c_str());
-  if (is_file(archive.c_str())) file_remove(archive.c_str());  // a cut left it truncated
+  // A cut left it truncated (or something else lies at its name: the
+  // name goes, never what a link points at).
+  if (struct stat status {}; ::lstat(archive.c_str(), &status) == 0) file_remove(archive.c_str());
   complete_information_file(session_path);
   zip_session(session_path.c_str());
 }
@@ -137,6 +173,12 @@ void start_detached_archive(const std::string& command, const std::string& archi
       for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
       if (null > STDERR_FILENO) ::close(null);
     }
+    // Nor any lock of the caller: an end's lock on the data folder must go
+    // with the end, not with the archive. The log connection goes too and is
+    // opened again as the program opened it.
+    ::closelog();
+    ::close_range(STDERR_FILENO + 1, ~0U, 0);
+    open_program_log();
     const bool ok = qorm_system(command.c_str()) && sync_path(archive) && sync_path(".");
     if (!ok) {
       char folder[4096] = {};
@@ -167,21 +209,41 @@ bool is_whole_archive(const std::string& archive) {
 }
 
 bool session_has_ended(const std::string& session_path) {
-  File in(session_layout::session_file(session_path, session_layout::kSignature).c_str(), "r");
-  std::string line;
-  while (in.is_open() && in.read_line(line)) {
+  std::string text;
+  safe_fs::read_file(session_layout::session_file(session_path, session_layout::kSignature), text);
+  errno = 0;  // a missing signature: not ended
+  for (const std::string_view line : split_lines(text)) {
     if (line.starts_with("End")) return true;
   }
-  errno = 0;  // a missing signature: not ended
   return false;
 }
 
 void archive_ended_sessions(const char* serial_number, const monitoring_session* active) {
+  // An end in progress (or a begin) holds the data folder's lock: the
+  // session it ends is not done yet, so recovery waits for a later tick.
+  const FileLock lock(device::localdata_dir(), FileLock::Wait::no);
+  if (lock.busy()) return;
   for (const std::string& folder : application_folders(serial_number)) {
     for (const std::string& name : entries_of(folder)) {
       const std::string session_path = folder + name;
       if (active != nullptr && active->session_path && *active->session_path == session_path) continue;
-      if (!is_monitory_dir(session_path.c_str()) || !session_has_ended(session_path)) continue;
+      if (!is_monitory_dir(session_path.c_str())) {
+        if (struct stat status {}; ::lstat(session_path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+          log_skipped_once(session_path);
+        }
+        continue;
+      }
+      // A folder without its signature yet is one that begin is making.
+      const std::string signature = session_layout::session_file(session_path, session_layout::kSignature);
+      if (!safe_fs::is_regular_file(signature)) {
+        if (struct stat status {}; ::lstat(signature.c_str(), &status) == 0) log_skipped_once(session_path);
+        continue;
+      }
+      if (!session_has_ended(session_path)) continue;
+      if (!made_by_this_device(session_path, serial_number)) {
+        log_skipped_once(session_path);
+        continue;
+      }
       recover(session_path);
     }
   }

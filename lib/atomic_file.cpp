@@ -7,15 +7,10 @@
 
 #include <cerrno>
 
+#include "lib/safe_fs.hpp"
+
 namespace trelvik {
 namespace {
-
-std::string folder_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 bool write_all(int fd, std::string_view contents) {
   while (!contents.empty()) {
@@ -29,57 +24,76 @@ bool write_all(int fd, std::string_view contents) {
   return true;
 }
 
+// The existing `name` may be replaced: a regular file (or none) that the
+// process may write. A link is refused as an unwritable file is.
+bool may_replace(int folder, const std::string& name, const std::string& path) {
+  struct stat status {};
+  if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (S_ISLNK(status.st_mode)) {
+    safe_fs::log_link(path);
+    return false;
+  }
+  // A rename needs only the folder's permission: without this check a file
+  // made read-only would be replaced all the same.
+  return ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+bool write_temporary(int folder, const std::string& name, const std::string& path, std::string_view contents) {
+  // O_EXCL makes sure that a new file of our own is written, never the
+  // target of a planted link.
+  safe_fs::Fd file = safe_fs::open_file_at(folder, name, path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (!file.valid()) return false;
+  // The umask must not narrow it: the replaced files are read by other programs.
+  ::fchmod(file.get(), 0644);
+  const bool ok = write_all(file.get(), contents) && ::fsync(file.get()) == 0;
+  const int cause = errno;
+  if (!file.close()) return false;
+  errno = cause;
+  return ok;
+}
+
 }  // namespace
 
 bool sync_path(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  const int saved = errno;
-  ::close(fd);
-  errno = ok ? 0 : saved;
+  const auto [folder, name] = safe_fs::split(path);
+  const safe_fs::Fd dir = safe_fs::open_folder(folder);
+  if (!dir.valid()) return false;
+  const safe_fs::Fd fd(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  const bool ok = ::fsync(fd.get()) == 0;
+  errno = ok ? 0 : errno;
   return ok;
 }
 
 bool atomic_replace(const std::string& path, const std::string& temporary, std::string_view contents) {
-  // A rename needs only the folder's permission: without this check a file
-  // made read-only would be replaced all the same.
-  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) return false;
-  // A crash's leftover goes first; then O_EXCL and O_NOFOLLOW make sure that
-  // a new file of our own is written, never the target of a planted link.
-  ::unlink(temporary.c_str());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  // The umask must not narrow it: the replaced files are read by other programs.
-  ::fchmod(fd, 0644);
-  bool ok = write_all(fd, contents) && ::fsync(fd) == 0;
-  int saved = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    saved = errno;
-  }
-  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    errno = saved;
+  // Both names live in one folder, reached once without links.
+  const auto [folder_path, name] = safe_fs::split(path);
+  const std::string temporary_name = safe_fs::split(temporary).second;
+  const safe_fs::Fd folder = safe_fs::open_folder(folder_path);
+  if (!folder.valid() || !may_replace(folder.get(), name, path)) return false;
+  // A crash's leftover goes first.
+  ::unlinkat(folder.get(), temporary_name.c_str(), 0);
+  if (!write_temporary(folder.get(), temporary_name, temporary, contents) ||
+      ::renameat(folder.get(), temporary_name.c_str(), folder.get(), name.c_str()) != 0) {
+    const int cause = errno;
+    ::unlinkat(folder.get(), temporary_name.c_str(), 0);
+    errno = cause;
     return false;
   }
-  sync_path(folder_of(path));
+  ::fsync(folder.get());
   errno = 0;
   return true;
 }
 
-FileLock::FileLock(const std::string& path) noexcept {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+FileLock::FileLock(const std::string& path, Wait wait) noexcept {
+  fd_ = safe_fs::open_folder(path, false).release();
   if (fd_ < 0) {
     errno = 0;
     return;
   }
-  while (::flock(fd_, LOCK_EX) != 0) {
+  while (::flock(fd_, wait == Wait::yes ? LOCK_EX : LOCK_EX | LOCK_NB) != 0) {
     if (errno != EINTR) {
+      busy_ = errno == EWOULDBLOCK;
       errno = 0;
       return;
     }

@@ -10,6 +10,7 @@
 
 #include "lib/dateutil.hpp"
 #include "lib/log.hpp"
+#include "lib/safe_fs.hpp"
 
 namespace trelvik {
 namespace {
@@ -70,7 +71,8 @@ CsvFile::CsvFile(const std::string& path, const char* source, int line) noexcept
     : path_(path), source_(source), line_(line) {
   // One path look-up per call: the file's size, not a separate existence
   // test, tells a new file (sessions append to dozens of files per round).
-  fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  // Reached without links: a CSV replaced by a link is not written through.
+  fd_ = safe_fs::open_file(path, O_RDWR | O_APPEND | O_CREAT, 0666).release();
   if (fd_ < 0) {
     log_prefixed(LOG_ERR, source, line, "Could not open file '%s'", path.c_str());
     return;
@@ -122,7 +124,12 @@ void CsvFile::undo_failed_append() noexcept {
     log_prefixed(LOG_ERR, source_, line_, "Could not write file '%s'", path_.c_str());
     failing.insert(path_);
   }
-  const bool undone = fd_ >= 0 ? ::ftruncate(fd_, start_size_) == 0 : ::truncate(path_.c_str(), start_size_) == 0;
+  bool undone = false;
+  if (fd_ >= 0) {
+    undone = ::ftruncate(fd_, start_size_) == 0;
+  } else if (const safe_fs::Fd again = safe_fs::open_file(path_, O_WRONLY); again.valid()) {
+    undone = ::ftruncate(again.get(), start_size_) == 0;
+  }
   if (!undone) {
     checked_files().erase(path_);  // the next first append cuts the half row
   }
@@ -130,12 +137,10 @@ void CsvFile::undo_failed_append() noexcept {
 }
 
 bool CsvFile::sync_storage(const std::string& folder) noexcept {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::syncfs(fd) == 0;
-  const int cause = errno;
-  ::close(fd);
-  errno = ok ? 0 : cause;
+  const safe_fs::Fd fd = safe_fs::open_folder(folder);
+  if (!fd.valid()) return false;
+  const bool ok = ::syncfs(fd.get()) == 0;
+  errno = ok ? 0 : errno;
   return ok;
 }
 

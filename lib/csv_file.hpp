@@ -16,9 +16,10 @@ std::string csv_timestamp();
 class CsvFile {
  public:
   // Opens `path` for appending (created when missing, close-on-exec: a
-  // collector may run a command while its file is open). A file that cannot
-  // be opened logs "Could not open file '%s'" in the name of the calling
-  // source and line. The first time a process opens a file, a tail that a
+  // collector may run a command while its file is open), reached without
+  // links (safe_fs): a link or anything but a regular file is not opened. A
+  // file that cannot be opened logs "Could not open file '%s'" in the name
+  // of the calling source and line. The first time a process opens a file, a tail that a
   // power cut or an earlier failure left (NUL bytes, a row without its line
   // end) is cut back to the last whole row.
   explicit CsvFile(const std::string& path, const char* source = __builtin_FILE(),

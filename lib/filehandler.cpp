@@ -1,6 +1,8 @@
 #include "lib/filehandler.hpp"
 
+#include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include "lib/nemor.hpp"
 #include "lib/parse/text.hpp"
 #include "lib/pipe.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_layout.hpp"
 #include "lib/shell_quote.hpp"
 #include "lib/sysutil.hpp"
@@ -398,13 +401,39 @@ void shellscript_invoker(const char* path, const char* name, bool quiet) {
                quiet ? "> /dev/null 2>&1" : "");
 }
 
+namespace {
+
+// The download writes a new file into a real folder of the session: neither
+// a linked reports folder nor a link planted at the report's name is
+// written through.
+bool report_name_is_free(const std::string& reports, const std::string& report) {
+  const safe_fs::Fd folder = safe_fs::open_folder(reports);
+  if (!folder.valid()) {
+    // A linked folder is logged; a missing one fails in the download as ever.
+    const bool link = errno == ELOOP;
+    errno = 0;
+    return !link;
+  }
+  struct stat status {};
+  const std::string name = safe_fs::split(report).second;
+  const bool link =
+      ::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
+  if (link) safe_fs::log_link(report);
+  errno = 0;
+  return !link;
+}
+
+}  // namespace
+
 void create_serverreport_snapshot(const monitoring_session& session, const char* nemor_user, const char* nemor_pass) {
   if (!session.session_path) return;
   char name[100] = {};
   date_format_now(name, sizeof name, "Server_Report_%Y-%m-%dT%H%M%S%Z.txt");
   const std::string reports = session_layout::session_file(
       session_layout::sampling_folder(*session.session_path, session_layout::kBasic), session_layout::kServerReports);
-  nemor_download(nemor_user, nemor_pass, "/zurn-cgi/serverreport.cgi", (reports + "/" + name).c_str());
+  const std::string report = reports + "/" + name;
+  if (!report_name_is_free(reports, report)) return;
+  nemor_download(nemor_user, nemor_pass, "/zurn-cgi/serverreport.cgi", report.c_str());
   if (session.storage_id) return;  // an edge storage keeps one plain report per call
   // The plain reports go only when the archive took them.
   qorm_systemf("( cd %s && zip -J %s Server_Report_* > /dev/null 2>&1 && rm Server_Report_* ) > /dev/null 2>&1",

@@ -1,6 +1,7 @@
 #include "lib/fileutil.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -15,6 +16,7 @@
 #include "lib/log.hpp"
 #include "lib/parse/tool_lines.hpp"
 #include "lib/pipe.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/shell_quote.hpp"
 
 namespace trelvik {
@@ -94,20 +96,56 @@ bool empty_file_if_possible(const char* path) {
   return file.is_open() && file.close();
 }
 
-bool file_copy(const char* src, const char* dest) {
-  g_autoptr(GFile) source = g_file_new_for_path(src);
-  g_autoptr(GFile) destination = g_file_new_for_path(dest);
-  g_autoptr(GError) error = nullptr;
-  if (g_file_copy(source, destination, G_FILE_COPY_TARGET_DEFAULT_PERMS, nullptr, nullptr, nullptr, &error)) {
-    return true;
+namespace {
+
+bool copy_bytes(int from, int to) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(from, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t written = ::write(to, buffer + done, static_cast<std::size_t>(got - done));
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      done += written;
+    }
   }
-  if (error != nullptr) {
-    syslog(LOG_WARNING, "Could not copy '%s' to '%s': %s", src, dest, error->message);
-  } else {
-    syslog(LOG_WARNING, "Could not copy '%s' to '%s', but no error code was set.", src, dest);
-  }
-  return false;
 }
+
+// The copy with the wording of GLib's copy, which it replaces: a reason that
+// names the file it concerns.
+bool copy_into(const char* src, const char* dest, int create) {
+  const safe_fs::Fd source(::open(src, O_RDONLY | O_CLOEXEC));
+  if (!source.valid()) {
+    syslog(LOG_WARNING, "Could not copy '%s' to '%s': Error opening file \u201c%s\u201d: %s", src, dest, src,
+           std::strerror(errno));
+    errno = 0;
+    return false;
+  }
+  // The destination's folder is reached without links and the file is
+  // opened with O_NOFOLLOW: a copy never lands where a planted link points.
+  safe_fs::Fd destination = safe_fs::open_file(dest, O_WRONLY | O_CREAT | create, 0666);
+  if (!destination.valid()) {
+    syslog(LOG_WARNING, "Could not copy '%s' to '%s': Error opening file \u201c%s\u201d: %s", src, dest, dest,
+           std::strerror(errno));
+    errno = 0;
+    return false;
+  }
+  if (!copy_bytes(source.get(), destination.get()) || !destination.close()) {
+    syslog(LOG_WARNING, "Could not copy '%s' to '%s': Error writing to file: %s", src, dest,
+           std::strerror(errno != 0 ? errno : EIO));
+    errno = 0;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool file_copy(const char* src, const char* dest) { return copy_into(src, dest, O_EXCL); }
+
+bool file_copy_over(const char* src, const char* dest) { return copy_into(src, dest, O_TRUNC); }
 
 std::optional<std::string> file_get_contents(const char* path) {
   g_autofree gchar* contents = nullptr;

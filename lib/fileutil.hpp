@@ -38,9 +38,12 @@ void filesize_human_readable(char* buffer, std::size_t buffer_size, const char* 
 // Creates the file or truncates it to 0 bytes; false (silently) when it
 // cannot be opened for writing.
 bool empty_file_if_possible(const char* path);
-// Copies one file; an existing destination is not overwritten and the copy
-// gets default permissions. False with a warning naming GLib's reason.
+// Copies one file; an existing destination (a link included) is not
+// overwritten, its folder is reached without links and the copy gets default
+// permissions. False with a warning naming the reason.
 bool file_copy(const char* src, const char* dest);
+// The same, but an existing regular destination is overwritten (never a link).
+bool file_copy_over(const char* src, const char* dest);
 // The whole file, or nothing with a warning naming GLib's reason.
 std::optional<std::string> file_get_contents(const char* path);
 // Replaces the file with `contents` (up to its terminating zero); false with a

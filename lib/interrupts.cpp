@@ -1,27 +1,35 @@
 #include "lib/interrupts.hpp"
 
+#include <unistd.h>
+
 #include <string>
 
+#include "lib/dateutil.hpp"
 #include "lib/device_paths.hpp"
+#include "lib/fileutil.hpp"
 #include "lib/session_layout.hpp"
-#include "lib/shell_quote.hpp"
-#include "lib/sysutil.hpp"
 
 namespace trelvik {
 namespace {
 
 // Long enough for every counter that moves to move visibly.
-constexpr int kSecondCopyDelaySeconds = 3;
+constexpr unsigned kSecondCopyDelaySeconds = 3;
+
+// One copy named by the time it is taken; a copy in the same second
+// overwrites the first, as cp did, but never through a link at its name.
+void copy_interrupts(const std::string& folder) {
+  char name[64] = {};
+  date_format_now(name, sizeof name, "%Y%m%d_%H%M%S_interrupts.txt");
+  file_copy_over(device::proc("interrupts").c_str(), (folder + "/" + name).c_str());
+}
 
 }  // namespace
 
 void create_interrupts_snapshot(const char* session_path) {
-  const std::string source = shell_word(device::proc("interrupts"));
-  const std::string folder = shell_escape_double(session_layout::sampling_folder(session_path, session_layout::kInterrupts));
-  // The $(date ...) stays live: the shell names each copy at its own time.
-  qorm_systemf("cp %s \"%s/$(date +%%Y%%m%%d_%%H%%M%%S)_interrupts.txt\"", source.c_str(), folder.c_str());
-  qorm_systemf("sleep %d && cp %s \"%s/$(date +%%Y%%m%%d_%%H%%M%%S)_interrupts.txt\"", kSecondCopyDelaySeconds,
-               source.c_str(), folder.c_str());
+  const std::string folder = session_layout::sampling_folder(session_path, session_layout::kInterrupts);
+  copy_interrupts(folder);
+  ::sleep(kSecondCopyDelaySeconds);
+  copy_interrupts(folder);
 }
 
 }  // namespace trelvik

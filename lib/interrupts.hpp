@@ -5,9 +5,9 @@
 namespace trelvik {
 
 // Copies "/proc/interrupts" into the session's "monitoring_interrupts" folder
-// twice, each named "<%Y%m%d_%H%M%S>_interrupts.txt" by the shell's date at the
-// time of the copy. Holds the caller for about 3 seconds; a failing copy is
-// logged by the command runner.
+// twice, each named "<%Y%m%d_%H%M%S>_interrupts.txt" by the time of the copy
+// and written without following a link (file_copy_over). Holds the caller for about 3 seconds; a
+// failing copy is logged by file_copy.
 void create_interrupts_snapshot(const char* session_path);
 
 }  // namespace trelvik

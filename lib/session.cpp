@@ -1,6 +1,10 @@
 #include "lib/session.hpp"
 
+#include <fcntl.h>
 #include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <optional>
 #include <string>
@@ -14,21 +18,35 @@
 #include "lib/log.hpp"
 #include "lib/onvif.hpp"
 #include "lib/parse/session_info.hpp"
-#include "lib/pipe.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_layout.hpp"
-#include "lib/shell_quote.hpp"
-#include "lib/sysutil.hpp"
 
 namespace trelvik {
 namespace {
+
+// Appends to a file of the session folder, created when missing; never
+// through a link.
+bool append_text(const std::string& path, std::string_view text) {
+  const safe_fs::Fd file = safe_fs::open_file(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+  if (!file.valid()) return false;
+  while (!text.empty()) {
+    const ssize_t written = ::write(file.get(), text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
 
 // The end line goes to the card before the state file goes: from it the
 // daemon knows an ended session that still needs its archive.
 void write_signature_end(const std::string& session_path) {
   if (session_has_ended(session_path)) return;
   const std::string signature = session_layout::session_file(session_path, session_layout::kSignature);
-  if (!qorm_systemf("(echo \"End: $(date)\") >> %s/%s", shell_word(session_path).c_str(), session_layout::kSignature) ||
-      !sync_path(signature)) {
+  // The date command's default text (no locale), as the start line has it.
+  char date[100] = {};
+  date_format_now(date, sizeof date, "%a %b %e %H:%M:%S %Z %Y");
+  if (!append_text(signature, std::string("End: ") + date + "\n") || !sync_path(signature)) {
     LOG_ERROR("Could not write file '%s'", signature.c_str());
   }
 }
@@ -39,7 +57,7 @@ void write_stop_time(const std::string& session_path) {
   const std::string info = session_layout::session_file(session_path, session_layout::kInfoFile);
   const FileLock lock(session_path);
   std::string text;
-  if (!read_text_file(info, text)) {
+  if (!safe_fs::read_file(info, text)) {
     errno = 0;  // no information file: no stop time line, the size line still comes
     return;
   }
@@ -54,13 +72,9 @@ void write_session_size(const std::string& session_path) {
   suffix_bytes(size_text, sizeof size_text, static_cast<std::int64_t>(get_dir_size_bytes(session_path.c_str())));
   const std::string info = session_layout::session_file(session_path, session_layout::kInfoFile);
   const FileLock lock(session_path);
-  File out(info.c_str(), "a");
-  if (!out.is_open()) {
+  if (!append_text(info, std::string("Session Size: ") + size_text + "\r\n") || !sync_path(info)) {
     LOG_ERROR("Could not open file '%s'", info.c_str());
-    return;
   }
-  std::fprintf(out.get(), "Session Size: %s\r\n", size_text);
-  if (!out.close() || !sync_path(info)) LOG_ERROR("Could not open file '%s'", info.c_str());
 }
 
 // What a session's records held before its end began; put back when the
@@ -72,7 +86,7 @@ struct SessionRecords {
 
 std::optional<std::string> read_record(const std::string& path) {
   std::string text;
-  if (!read_text_file(path, text)) {
+  if (!safe_fs::read_file(path, text)) {
     errno = 0;  // not there: nothing to put back
     return std::nullopt;
   }

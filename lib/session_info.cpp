@@ -9,7 +9,7 @@
 #include "lib/atomic_file.hpp"
 #include "lib/log.hpp"
 #include "lib/parse/session_info.hpp"
-#include "lib/pipe.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_layout.hpp"
 
 namespace trelvik {
@@ -33,7 +33,7 @@ void read_and_update_session_info(const char* path, const char* field, const cha
   const FileLock lock(path);
   const std::string info = info_file_of(path);
   std::string text;
-  if (!read_text_file(info, text)) {
+  if (!safe_fs::read_file(info, text)) {
     syslog(LOG_DEBUG, "(errno: %s) Could not open file '%s'", errno == 0 ? "None" : std::strerror(errno),
            info.c_str());
     errno = 0;

@@ -18,6 +18,7 @@
 #include "lib/parse/web_query.hpp"
 #include "lib/pipe.hpp"
 #include "lib/process.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/session_layout.hpp"
 #include "lib/series_tail.hpp"
@@ -120,7 +121,8 @@ void reply_information(FILE* out) {
   }
   std::string text;
   const std::string path = session_layout::session_file(*session->session_path, session_layout::kInfoFile);
-  if (!read_text_file(path, text)) {
+  // Read without following a link: a linked information file serves nothing.
+  if (!safe_fs::read_file(path, text)) {
     LOG_ERROR("Could not read '%s'", path.c_str());
     print_text_reply(out, "404 Not Found", "The session information file could not be read.");
     return;
@@ -129,27 +131,34 @@ void reply_information(FILE* out) {
 }
 
 // The archive "<name>.zip" in one of this device's application folders: the
-// internal storage's, then each edge storage's "Trelvik_<serial>" folder. Only
-// a regular file counts; a link is never followed out of the folder.
-std::optional<std::string> find_archive(const std::string& name, const std::string& serial_number) {
-  std::vector<std::string> folders{device::localdata_dir()};
+// internal storage's, then each edge storage's "Trelvik_<serial>" folder,
+// opened once. Only a regular file counts, judged on the open descriptor, so
+// a swap after the check cannot serve another file; neither a linked archive
+// nor a linked application folder is followed.
+safe_fs::Fd open_archive(const std::string& name, const std::string& serial_number) {
+  std::string localdata = device::localdata_dir();
+  localdata.pop_back();  // its final "/"
+  std::vector<std::string> folders{localdata};
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(device::storage_root(), error)) {
-    folders.push_back(entry.path().string() + "/Trelvik_" + serial_number + "/");
+    folders.push_back(entry.path().string() + "/Trelvik_" + serial_number);
   }
+  const std::string file_name = name + session_layout::kArchiveSuffix;
   for (const std::string& folder : folders) {
-    const std::string path = session_layout::archive(folder + name);
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return path;
+    const safe_fs::Fd dir = safe_fs::open_folder(folder);
+    if (!dir.valid()) continue;
+    safe_fs::Fd file =
+        safe_fs::open_file_at(dir.get(), file_name, session_layout::archive(folder + "/" + name), O_RDONLY);
+    if (file.valid()) return file;
   }
-  return std::nullopt;
+  errno = 0;
+  return {};
 }
 
 void reply_archive(FILE* out, const std::string& name, const std::string& serial_number) {
-  const std::optional<std::string> path = find_archive(name, serial_number);
-  File file(path ? path->c_str() : "", "rb");
+  const safe_fs::Fd file = open_archive(name, serial_number);
   struct stat status {};
-  if (!path || !file.is_open() || ::fstat(::fileno(file.get()), &status) != 0) {
+  if (!file.valid() || ::fstat(file.get(), &status) != 0) {
     print_text_reply(out, "404 Not Found", "Error: No archive of that session is stored.");
     return;
   }
@@ -158,8 +167,12 @@ void reply_archive(FILE* out, const std::string& name, const std::string& serial
                "Content-Disposition: attachment; filename=\"%s%s\"\r\nCache-Control: no-cache\r\n\r\n",
                static_cast<long long>(status.st_size), name.c_str(), session_layout::kArchiveSuffix);
   char buffer[65536];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) std::fwrite(buffer, 1, got, out);
+  for (;;) {
+    const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    std::fwrite(buffer, 1, static_cast<std::size_t>(got), out);
+  }
 }
 
 void dispatch(FILE* out, const WebRequest& request, const DeviceFacts& facts) {

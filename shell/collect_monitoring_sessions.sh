@@ -55,9 +55,14 @@ fi
 
 # Prints the blocks of the sessions in one application folder ($1, ending "/").
 # Paths reach awk through the environment: -v would expand backslashes in them.
+# Nothing on a storage is followed: a linked application folder is not
+# listed, and a session's records that are links are read as missing (one
+# find per folder names them).
 list_sessions() {
-  [ -d "$1" ] || return 0
-  ls -ln "$1" 2>/dev/null | LIST_DIR=$1 ACTIVE=$active ACTIVE_KIB=$active_kib awk '
+  [ -d "$1" ] && [ ! -L "${1%/}" ] || return 0
+  linked=$(find "$1" -mindepth 2 -maxdepth 2 -type l \( -name .signature -o -name Session_Information.txt \) \
+    2>/dev/null)
+  ls -ln "$1" 2>/dev/null | LIST_DIR=$1 ACTIVE=$active ACTIVE_KIB=$active_kib LINKED=$linked awk '
     function size_text(s,   q) {
       if (s <= 1024) return s " B"
       q = int(s / 1024); if (q <= 1024) return q " KiB"
@@ -73,6 +78,7 @@ list_sessions() {
     # Sets start and end from the first "Start: " and "End: " lines of .signature.
     function read_signature(file,   line) {
       start = end = ""
+      if (file in linked) return
       while ((getline line < file) > 0) {
         if (start == "" && index(line, "Start: ") == 1) start = rest(line, "Start: ")
         else if (end == "" && index(line, "End: ") == 1) end = rest(line, "End: ")
@@ -82,6 +88,7 @@ list_sessions() {
     # The last "Session Size: " of the information file.
     function session_size(file,   line, found) {
       found = ""
+      if (file in linked) return found
       while ((getline line < file) > 0) {
         if (index(line, "Session Size: ") == 1) found = rest(line, "Session Size: ")
       }
@@ -92,6 +99,8 @@ list_sessions() {
       dir = ENVIRON["LIST_DIR"]
       active = ENVIRON["ACTIVE"]
       active_kib = ENVIRON["ACTIVE_KIB"]
+      n = split(ENVIRON["LINKED"], links, "\n")
+      for (i = 1; i <= n; i++) if (links[i] != "") linked[links[i]] = 1
       pattern = "^[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]_[0-9][0-9]_[0-9][0-9]_[0-9][0-9]"
     }
     NF >= 6 {

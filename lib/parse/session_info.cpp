@@ -72,4 +72,13 @@ SessionFacts parse_session_facts(std::string_view text) {
   return facts;
 }
 
+std::optional<std::string> session_info_field(const std::string& text, std::string_view field) {
+  for (std::string_view line : split_lines(text)) {
+    if (!line.starts_with(field) || !line.substr(field.size()).starts_with(": ")) continue;
+    line.remove_prefix(field.size() + 2);
+    return std::string(line.substr(0, line.find_first_of("\r\n")));
+  }
+  return std::nullopt;
+}
+
 }  // namespace trelvik

@@ -39,4 +39,8 @@ struct SessionFacts {
 };
 SessionFacts parse_session_facts(std::string_view text);
 
+// The value of the first line "<field>: <value>" without its line end;
+// none when no line begins so.
+std::optional<std::string> session_info_field(const std::string& text, std::string_view field);
+
 }  // namespace trelvik

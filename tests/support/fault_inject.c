@@ -218,6 +218,18 @@ static int open_checked(const char* path) {
   return 1;
 }
 
+/* The whole path of a name opened from a folder's descriptor, so that the
+ * patterns match the *at calls as they match the plain ones. */
+static const char* at_path(int dirfd, const char* path, char* whole, size_t size) {
+  if (path == NULL || path[0] == '/' || dirfd == AT_FDCWD) return path;
+  char link[64];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", dirfd);
+  const long n = syscall(SYS_readlinkat, AT_FDCWD, link, whole, size - 1);
+  if (n <= 0) return path;
+  snprintf(whole + n, size - (size_t)n, "/%s", path);
+  return whole;
+}
+
 static mode_t mode_of(int flags, va_list ap) {
   return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
 }
@@ -227,20 +239,22 @@ static int opened(int fd, const char* path) {
   return fd;
 }
 
-#define OPEN_HOOK(name, params, args)                     \
+#define OPEN_HOOK(name, params, args, dirfd)              \
   int name params {                                       \
     LOAD(name);                                           \
     va_list ap;                                           \
     va_start(ap, flags);                                  \
     const mode_t mode = mode_of(flags, ap);               \
     va_end(ap);                                           \
-    if (!open_checked(path)) return -1;                   \
-    return opened(REAL(name) args, path);                 \
+    char whole[4200];                                     \
+    const char* full = at_path(dirfd, path, whole, sizeof whole); \
+    if (!open_checked(full)) return -1;                   \
+    return opened(REAL(name) args, full);                 \
   }
-OPEN_HOOK(open, (const char* path, int flags, ...), (path, flags, mode))
-OPEN_HOOK(open64, (const char* path, int flags, ...), (path, flags, mode))
-OPEN_HOOK(openat, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, mode))
-OPEN_HOOK(openat64, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, mode))
+OPEN_HOOK(open, (const char* path, int flags, ...), (path, flags, mode), AT_FDCWD)
+OPEN_HOOK(open64, (const char* path, int flags, ...), (path, flags, mode), AT_FDCWD)
+OPEN_HOOK(openat, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, mode), dirfd)
+OPEN_HOOK(openat64, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, mode), dirfd)
 
 #define CREAT_HOOK(name)                                  \
   int name(const char* path, mode_t mode) {               \
@@ -308,7 +322,9 @@ int rename(const char* from, const char* to) {
 
 int renameat(int fromfd, const char* from, int tofd, const char* to) {
   LOAD(renameat);
-  if (rename_fails(from, to)) {
+  char whole_from[4200], whole_to[4200];
+  if (rename_fails(at_path(fromfd, from, whole_from, sizeof whole_from),
+                   at_path(tofd, to, whole_to, sizeof whole_to))) {
     errno = cfg.error;
     return -1;
   }
@@ -317,7 +333,9 @@ int renameat(int fromfd, const char* from, int tofd, const char* to) {
 
 int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned flags) {
   LOAD(renameat2);
-  if (rename_fails(from, to)) {
+  char whole_from[4200], whole_to[4200];
+  if (rename_fails(at_path(fromfd, from, whole_from, sizeof whole_from),
+                   at_path(tofd, to, whole_to, sizeof whole_to))) {
     errno = cfg.error;
     return -1;
   }
@@ -335,7 +353,9 @@ int unlink(const char* path) {
 
 int unlinkat(int dirfd, const char* path, int flags) {
   LOAD(unlinkat);
-  if (path_matches(path) && strikes(OP_UNLINK, "unlink", path)) {
+  char whole[4200];
+  const char* full = at_path(dirfd, path, whole, sizeof whole);
+  if (path_matches(full) && strikes(OP_UNLINK, "unlink", full)) {
     errno = cfg.error;
     return -1;
   }

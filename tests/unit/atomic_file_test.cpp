@@ -1,4 +1,4 @@
-// The atomic replace seen from the system calls: fsync and rename are
+// The atomic replace seen from the system calls: fsync and rename(at) are
 // interposed in this program, so that their order can be checked and a rename
 // can be made to fail.
 #include "lib/atomic_file.hpp"
@@ -64,6 +64,21 @@ extern "C" int rename(const char* from, const char* to) noexcept {
     }
   }
   return real<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+// The replace renames inside the folder's descriptor: noted with whole paths.
+extern "C" int renameat(int from_folder, const char* from, int to_folder, const char* to) noexcept {
+  if (armed) {
+    const auto whole = [](int folder, const char* name) {
+      return name[0] == '/' || folder == AT_FDCWD ? std::string(name) : path_of(folder) + "/" + name;
+    };
+    calls().push_back("rename " + whole(from_folder, from) + " " + whole(to_folder, to));
+    if (failing_rename) {
+      errno = EIO;
+      return -1;
+    }
+  }
+  return real<int (*)(int, const char*, int, const char*)>("renameat")(from_folder, from, to_folder, to);
 }
 
 namespace trelvik {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 
 #include "lib/archive_recovery.hpp"
@@ -45,20 +48,79 @@ TEST(CsvFile, FirstAppendCutsADamagedTailBackToWholeRows) {
   EXPECT_TRUE(csv.is_new());
 }
 
+// A file size limit makes the kernel write part of a row and refuse the
+// rest, as a card that fills up in the middle of a write does.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &previous_);
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, previous_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  rlimit previous_{};
+  void (*old_handler_)(int) = nullptr;
+};
+
 TEST(CsvFile, FailedAppendsAreLoggedOncePerFileUntilOneSucceeds) {
+  DeviceRoot root;
+  const std::string path = (root.dir() / "full.csv").string();
   test::clear_log();
-  for (int round = 0; round < 3; ++round) {
-    CsvFile csv("/dev/full");
-    ASSERT_TRUE(csv.is_open());
-    csv.put("2026-12-06,18:48:53,1\n");
-    EXPECT_FALSE(csv.close());
+  {
+    const FileSizeLimit full(0);
+    for (int round = 0; round < 3; ++round) {
+      CsvFile csv(path);
+      ASSERT_TRUE(csv.is_open());
+      csv.put("2026-12-06,18:48:53,1\n");
+      EXPECT_FALSE(csv.close());
+    }
   }
   int lines = 0;
   for (const auto& line : test::captured_log()) {
-    lines += line.text.find("Could not write file '/dev/full'") != std::string::npos;
+    lines += line.text.find("Could not write file '" + path + "'") != std::string::npos;
   }
   EXPECT_EQ(lines, 1);
-  EXPECT_TRUE(test::logged(LOG_ERR, "No space left on device"));
+  EXPECT_TRUE(test::logged(LOG_ERR, "File too large"));
+}
+
+TEST(CsvFile, AShortWriteIsUndoneBeforeTheNextAppendOfTheSameProcess) {
+  DeviceRoot root;
+  const auto path = root.dir() / "load.csv";
+  const std::string header = "Date,Time,Load\r\n";
+  const std::string row = "2026-12-06,18:48:53,0.52\r\n";
+  test::write_file(path, header);
+  {
+    const FileSizeLimit limit(header.size() + row.size() / 2);
+    CsvFile csv(path.string());
+    ASSERT_TRUE(csv.is_open());
+    csv.put(row);
+    EXPECT_FALSE(csv.close());
+  }
+  EXPECT_EQ(test::read_file(path), header);  // at once, not at a later process's first append
+  CsvFile csv(path.string());
+  csv.put(row);
+  EXPECT_TRUE(csv.close());
+  EXPECT_EQ(test::read_file(path), header + row);
+}
+
+TEST(CsvFile, ALinkWhereTheFileBelongsIsNeverWrittenThrough) {
+  DeviceRoot root;
+  const auto secret = root.dir() / "secret";
+  test::write_file(secret, "secret\n");
+  std::filesystem::create_directories(root.dir() / "s");
+  std::filesystem::create_symlink(secret, root.dir() / "s/load.csv");
+  test::clear_log();
+  CsvFile csv((root.dir() / "s/load.csv").string());
+  EXPECT_FALSE(csv.is_open());
+  EXPECT_EQ(test::read_file(secret), "secret\n");
+  EXPECT_TRUE(test::logged(LOG_ERR, "Refused to follow the symbolic link '" + (root.dir() / "s/load.csv").string()));
+  EXPECT_TRUE(test::logged(LOG_ERR, "Could not open file '" + (root.dir() / "s/load.csv").string()));
 }
 
 TEST(ArchiveRecovery, WholeArchiveEndsWithTheEndRecord) {

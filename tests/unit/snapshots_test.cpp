@@ -14,11 +14,13 @@ TEST(Snapshots, MissingInterruptsFileIsReportedForBothCopies) {
   fs::create_directories(folder);
   test::clear_log();
   create_interrupts_snapshot(root.path("/s").c_str());
-  // Ordinary paths give the plain command lines, byte for byte.
-  const std::string copy = "cp " + root.path("/proc/interrupts").string() + " \"" + folder.string() +
-                           "/$(date +%Y%m%d_%H%M%S)_interrupts.txt\"";
-  EXPECT_TRUE(test::logged(LOG_WARNING, "Exit status '1' for command: " + copy));
-  EXPECT_TRUE(test::logged(LOG_WARNING, "Exit status '1' for command: sleep 3 && " + copy));
+  int warnings = 0;
+  for (const auto& line : test::captured_log()) {
+    warnings += line.level == LOG_WARNING &&
+                line.text.starts_with("Could not copy '" + root.path("/proc/interrupts").string() + "' to '" +
+                                      folder.string() + "/");
+  }
+  EXPECT_EQ(warnings, 2);
   EXPECT_TRUE(fs::is_empty(folder));
 }
 

@@ -37,5 +37,12 @@ TEST(InfoFields, RulesAndValues) {
             "Stop Time of the session: Mon Dec  7 10:00:00 UTC 2026\r\n");
 }
 
+TEST(InfoFields, FieldValueOfTheFirstMatchingLine) {
+  const std::string text = "Model Name: Q\r\nSerial Numbers: X\r\nSerial Number: ACCC8E000001\r\nSerial Number: B\n";
+  EXPECT_EQ(session_info_field(text, "Serial Number"), "ACCC8E000001");
+  EXPECT_EQ(session_info_field("Serial Number: last", "Serial Number"), "last");  // no line end
+  EXPECT_EQ(session_info_field("Serial Number:X\n serial number: X\n", "Serial Number"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace trelvik

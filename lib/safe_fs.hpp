@@ -1,0 +1,66 @@
+// Reaching files and folders on a storage that is not trusted (an edge
+// storage, the session folders) without ever following a symbolic link. The
+// trusted part of a path (a storage's mount point, the package's data
+// folder; for any other path the folder that holds it) is opened as it is;
+// every name below it is opened from its folder's descriptor with
+// O_NOFOLLOW, and files are judged by fstat on the open descriptor, never by
+// a look-up of the name that a swap could change in between. A link found
+// where a file or folder belongs is logged once at error level with its path;
+// the call then fails with errno ELOOP, as an unwritable file fails.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace trelvik::safe_fs {
+
+// A descriptor closed at the latest when it goes out of scope.
+class Fd {
+ public:
+  Fd() noexcept = default;
+  explicit Fd(int fd) noexcept : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept;
+  ~Fd();
+
+  int get() const noexcept { return fd_; }
+  bool valid() const noexcept { return fd_ >= 0; }
+  // Hands the descriptor over to the caller, who closes it.
+  int release() noexcept { return std::exchange(fd_, -1); }
+  // False (errno set) when the close reported an error.
+  bool close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
+// "<folder>" and "<name>" of a path ("/a/b/c" and "/a/b/c/" -> "/a/b", "c").
+std::pair<std::string, std::string> split(const std::string& path);
+
+// The folder, reached without links. Invalid, with errno, when it cannot be;
+// `log_links` false leaves a link found on the way unlogged (a caller that
+// logs its own line for what it skips).
+Fd open_folder(const std::string& folder, bool log_links = true);
+// The file, opened with `flags` (O_NOFOLLOW and O_CLOEXEC added; `mode` for
+// O_CREAT) in its folder reached without links. Anything but a regular file
+// is refused (errno ELOOP for a link, EINVAL otherwise).
+Fd open_file(const std::string& path, int flags, mode_t mode = 0644);
+// The same name in a folder already open.
+Fd open_file_at(int folder, const std::string& name, const std::string& path_for_log, int flags,
+                mode_t mode = 0644);
+
+// The whole regular file. False with errno (ENOENT for a missing file).
+bool read_file(const std::string& path, std::string& text);
+// A real folder / a regular file, reached without links; nothing logged.
+bool is_folder(const std::string& path);
+bool is_regular_file(const std::string& path);
+
+// Logs the one error line of a link found where a file or a folder belongs.
+void log_link(std::string_view path);
+
+}  // namespace trelvik::safe_fs
