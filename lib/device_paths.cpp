@@ -32,6 +32,15 @@ std::string ptz_times_file() { return localdata_dir() + "automatic_PTZ_test_time
 std::string device_config_file() { return localdata_dir() + "device.conf"; }
 std::string api_password_file() { return localdata_dir() + "api_password"; }
 std::string own_executable() { return "/proc/self/exe"; }
+std::string etc_timezone() { return path("/etc/timezone"); }
+std::string etc_localtime() { return path("/etc/localtime"); }
+std::string host_zoneinfo_dir() {
+  const char* dir = std::getenv("TZDIR");
+  if (dir == nullptr || *dir == '\0') return "/usr/share/zoneinfo/";
+  std::string text(dir);
+  if (text.back() != '/') text += '/';
+  return text;
+}
 std::string storage_root() { return path(kStorageRoot); }
 std::string media_conf() { return path("/etc/ws/onvif/media/media.conf"); }
 std::string radar_dir() { return path("/tmp/radar-diagnostics"); }

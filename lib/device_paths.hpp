@@ -49,6 +49,15 @@ std::string sys_class(std::string_view name);  // "/sys/class/" + name
 // own in the root's "/proc/".
 std::string processes_dir();
 
+// The device's time zone: the name file Debian-style systems keep, and the
+// link whose target lies in the zone database ("/usr/share/zoneinfo/<name>").
+std::string etc_timezone();   // "/etc/timezone"
+std::string etc_localtime();  // "/etc/localtime"
+// The time zone database of the machine the program runs on (the export
+// runs on a workstation): $TZDIR as the C library reads it, or its default.
+// Not under the device root. Ends in "/".
+std::string host_zoneinfo_dir();  // "/usr/share/zoneinfo/"
+
 // The running program's own executable (not under the device root: it is
 // this process's view, not the device's); the actions sit beside it.
 std::string own_executable();  // "/proc/self/exe"

@@ -38,6 +38,10 @@ inline constexpr const char* kInfoFile = "Session_Information.txt";
 // round and the rewrite at the end of a session.
 inline constexpr const char* kInfoUpdateTemp = "Session_Information_tmp_tmp.txt";
 inline constexpr const char* kInfoRewriteTemp = "Session_Information_tmp.txt";
+// The camera's time zone at the start of the session (the CSV rows carry
+// local time without a zone).
+inline constexpr const char* kTimeZoneFile = "Session_TimeZone.txt";
+inline constexpr const char* kTimeZoneTemp = "Session_TimeZone_tmp.txt";
 inline constexpr const char* kSignature = ".signature";
 // The signature's temporary file, when an end that cannot remove the state
 // file puts the signature back as it was.

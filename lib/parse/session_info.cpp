@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "lib/parse/text.hpp"
 
@@ -52,6 +53,22 @@ std::string session_info_close(const std::string& text, const std::string& stop_
     }
   }
   return out + "Stop Time of the session: " + stop_time + "\r\n";
+}
+
+SessionFacts parse_session_facts(std::string_view text) {
+  SessionFacts facts;
+  const std::pair<std::string_view, std::string*> fields[] = {{"Model Name: ", &facts.model},
+                                                              {"Serial Number: ", &facts.serial},
+                                                              {"Firmware version: ", &facts.firmware},
+                                                              {"Edge storage location: ", &facts.storage}};
+  for (std::string_view line : split_lines(text)) {
+    line = line_body(line);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    for (const auto& [field, value] : fields) {
+      if (line.starts_with(field) && value->empty()) *value = line.substr(field.size());
+    }
+  }
+  return facts;
 }
 
 }  // namespace trelvik

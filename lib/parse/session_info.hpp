@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace trelvik {
 
@@ -24,5 +25,16 @@ std::optional<std::string> update_duration(const std::string& value);
 // The text at deactivation: every line holding "Stop Time of the session:" or
 // "Session Size: " is dropped and the stop time line appended.
 std::string session_info_close(const std::string& text, const std::string& stop_time);
+
+// The facts the export joins to every series, from the information file's
+// "Model Name", "Serial Number", "Firmware version" and "Edge storage
+// location" lines (empty when missing).
+struct SessionFacts {
+  std::string model;
+  std::string serial;
+  std::string firmware;
+  std::string storage;
+};
+SessionFacts parse_session_facts(std::string_view text);
 
 }  // namespace trelvik
