@@ -160,7 +160,7 @@ def report(vm, results, fired):
     first = min(r["first"] for r in results if not r["refused"])
     last = max(r["last"] for r in results if not r["refused"])
     say(f"\nQuery: {vm.url}/vmui/ (time range {utc(first)} to {utc(last)} UTC), e.g.")
-    say(f"  {vm.url}/api/v1/query_range?query=trelvik_meminfo_bytes&start={int(first)}&end={int(last)}&step=10m")
+    say(f"  {vm.url}/api/v1/query_range?query=trelvik_memory_bytes&start={int(first)}&end={int(last)}&step=10m")
     say("  Grafana: a Prometheus data source with the URL " + vm.url)
 
 

@@ -158,20 +158,20 @@ def test_both_engines_answer_what_was_generated(engine_name, request, sessions):
     sel = f'serial="{summary.serial}",session="{summary.session}"'
 
     # The leak, in the package that leaks and in the kernel's anonymous pages.
-    for series in (f'trelvik_package_rss_bytes{{{sel},package="Acme"}}',
-                   f'trelvik_meminfo_bytes{{{sel},key="AnonPages"}}'):
+    for series in (f'trelvik_package_resident_memory_bytes{{{sel},package="Acme"}}',
+                   f'trelvik_memory_bytes{{{sel},key="AnonPages"}}'):
         slope = one_value(engine, f"deriv({series}[6h]) * 3600", end)
         assert slope == pytest.approx(LEAK_BYTES_PER_HOUR, rel=0.05), series
 
     # One restart: the since-boot counters reset once in the whole session.
     window = int(end - summary.first) + 60
-    assert one_value(engine, f'resets(trelvik_page_faults_total{{{sel},mode="minor"}}[{window}s])',
+    assert one_value(engine, f'resets(trelvik_page_faults_minor_total{{{sel}}}[{window}s])',
                      end) == 1
 
     # The outage: rounds before and after it, none within it (past the
     # five-minute lookback).
     outage = anomaly(manifest, "outage")
-    points = range_points(engine, f'trelvik_meminfo_bytes{{{sel},key="MemTotal"}}',
+    points = range_points(engine, f'trelvik_memory_bytes{{{sel},key="MemTotal"}}',
                           outage["from"] - 3600, outage["to"] + 3600, 120)
     assert any(t < outage["from"] for t in points) and any(t > outage["to"] for t in points)
     assert not [t for t in points if outage["from"] + 300 < t < outage["to"]]
