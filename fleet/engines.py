@@ -218,6 +218,10 @@ class Summary:
             self.session = labels.get(b"session", b"").decode()
 
 
+# The exporter's closing line counts what it left out.
+EXPORTED = re.compile(r"Exported .*: \d+ series, \d+ samples, (\d+) duplicates dropped")
+
+
 def export(archive, out, tz=None):
     """Runs the exporter into `out` (.om.gz); (ok, its standard error)."""
     argv = [str(exporter_path()), str(archive), "-o", str(out)]
@@ -235,14 +239,28 @@ def summarize(path):
     return summary
 
 
+def settled_count(engine, summary, patience=30):
+    """Stored samples of the export's session once all of them are seen, or
+    the count after `patience` seconds: even after a flush the engine may
+    take a moment to make a large import searchable."""
+    deadline = time.monotonic() + patience
+    while True:
+        stored = engine.stored_samples(summary.serial, summary.session, summary.first, summary.last)
+        if stored is None or stored >= summary.samples or time.monotonic() > deadline:
+            return stored
+        time.sleep(0.5)
+        engine.flush()
+
+
 def import_session(engine, archive, work, tz=None):
     """Exports one archive and imports it; a dict with series, samples,
-    dropped (rows the engine ignored or did not store) and refused (why, or
-    None). `dropped` is None when the engine cannot be asked."""
+    dropped (rows the engine ignored or did not store; None when the engine
+    cannot be asked), export_dropped (duplicates the export left out) and
+    refused (why, or None)."""
     work = Path(work)
     work.mkdir(parents=True, exist_ok=True)
     out = work / (Path(str(archive).rstrip("/")).name.removesuffix(".zip") + ".om.gz")
-    result = {"archive": str(archive), "series": 0, "samples": 0, "dropped": None, "refused": None,
+    result = {"archive": str(archive), "series": 0, "samples": 0, "dropped": None, "export_dropped": 0, "refused": None,
               "export_warnings": "", "file": str(out)}
     started = time.monotonic()
     ok, warnings = export(archive, out, tz)
@@ -251,6 +269,8 @@ def import_session(engine, archive, work, tz=None):
     if not ok:
         result["refused"] = warnings.splitlines()[-1] if warnings else "the exporter failed"
         return result
+    counted = EXPORTED.search(warnings)
+    result["export_dropped"] = int(counted.group(1)) if counted else 0
     summary = summarize(out)
     result.update(series=len(summary.series), samples=summary.samples, serial=summary.serial,
                   session=summary.session, first=summary.first, last=summary.last)
@@ -260,14 +280,13 @@ def import_session(engine, archive, work, tz=None):
     if status not in (200, 204):
         result["refused"] = f"HTTP {status}: {body.decode(errors='replace').strip()[:200]}"
         return result
-    engine.flush()
     result["import_seconds"] = round(time.monotonic() - started, 2)
+    engine.flush()
     ignored_after = engine.rows_ignored()
     ignored = None
     if ignored_before is not None and ignored_after is not None:
         ignored = sum(ignored_after.values()) - sum(ignored_before.values())
-    stored = engine.stored_samples(summary.serial, summary.session, summary.first, summary.last) \
-        if summary.samples else 0
+    stored = settled_count(engine, summary) if summary.samples else 0
     if stored is not None:
         result["stored"] = stored
         # More stored than sent means an earlier copy without deduplication,

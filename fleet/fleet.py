@@ -72,7 +72,9 @@ def generate(serial, anomalies, days, seed, folder):
 
 def summary_line(result):
     name = Path(result["archive"].rstrip("/")).name
-    dropped = "unknown" if result["dropped"] is None else str(result["dropped"])
+    # Duplicates the export left out (same time, same value) count as
+    # dropped too, though nothing is lost with them.
+    dropped = "unknown" if result["dropped"] is None else str(result["dropped"] + result["export_dropped"])
     refused = result["refused"] or "no"
     return (f"{name}: {result['series']} series, {result['samples']} samples, "
             f"{dropped} dropped, refused: {refused}")
@@ -118,7 +120,7 @@ def run_fleet(args):
             say(f"[{i}/{len(CAMERAS)}] {serial}: generating {args.days} days"
                 f" ({', '.join(anomalies) or 'no anomaly'})")
             manifest = generate(serial, anomalies, args.days, i, OUTPUT / "sessions" / serial)
-            result = engines.import_session(engine, manifest["folder"], OUTPUT / "export")
+            result = engines.import_session(engine, manifest["folder"], OUTPUT / "export" / serial)
             result["camera"], result["anomalies"] = serial, anomalies
             say(f"    {summary_line(result)}; exported in {result.get('export_seconds')} s,"
                 f" imported in {result.get('import_seconds')} s")
