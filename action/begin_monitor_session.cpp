@@ -22,6 +22,7 @@
 #include "lib/shell_quote.hpp"
 #include "lib/storage_investigator.hpp"
 #include "lib/sysutil.hpp"
+#include "lib/time_zone.hpp"
 
 namespace {
 
@@ -167,7 +168,10 @@ const char* create_session(const Request& request, SessionPtr& session) {
                shell_escape_double(*session->session_path).c_str());
   // The session becomes active with its state file, so its folder and its
   // information file are on the card first.
-  if (!write_information_file(request, *session) || !sync_session_tree(*session)) return kCouldNotStart;
+  if (!write_information_file(request, *session)) return kCouldNotStart;
+  // Without it the session still runs; its times are read as UTC later.
+  record_session_time_zone(*session->session_path);
+  if (!sync_session_tree(*session)) return kCouldNotStart;
   syslog(LOG_DEBUG, "Save monitoring session information to file.");
   // A state file that could not be written is not a started session.
   return monitoring_session_save(session.get()) ? nullptr : kCouldNotStart;

@@ -22,6 +22,7 @@
 #include "lib/pipe.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/session_layout.hpp"
+#include "lib/session_metrics.hpp"
 #include "lib/sysutil.hpp"
 
 extern char** environ;
@@ -238,6 +239,8 @@ void dispatch(FILE* out, const WebRequest& request, const DeviceFacts& facts) {
       return reply_information(out);
     case WebAction::download:
       return reply_archive(out, request.value, facts.serial_number);
+    case WebAction::metrics:
+      return reply_session_metrics(out, facts.serial_number);
     case WebAction::ptz_interval:
       return run_and_reply(out, "ptz_autotest_interval", {request.value});
     case WebAction::ptz_times:

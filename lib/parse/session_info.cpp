@@ -60,7 +60,8 @@ SessionFacts parse_session_facts(std::string_view text) {
   const std::pair<std::string_view, std::string*> fields[] = {{"Model Name: ", &facts.model},
                                                               {"Serial Number: ", &facts.serial},
                                                               {"Firmware version: ", &facts.firmware},
-                                                              {"Edge storage location: ", &facts.storage}};
+                                                              {"Edge storage location: ", &facts.storage},
+                                                              {"Collected Data Points: ", &facts.data_points}};
   for (std::string_view line : split_lines(text)) {
     line = line_body(line);
     if (line.ends_with('\r')) line.remove_suffix(1);

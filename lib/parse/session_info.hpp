@@ -28,12 +28,14 @@ std::string session_info_close(const std::string& text, const std::string& stop_
 
 // The facts the export joins to every series, from the information file's
 // "Model Name", "Serial Number", "Firmware version" and "Edge storage
-// location" lines (empty when missing).
+// location" lines, and the "Collected Data Points" count (empty when
+// missing).
 struct SessionFacts {
   std::string model;
   std::string serial;
   std::string firmware;
   std::string storage;
+  std::string data_points;
 };
 SessionFacts parse_session_facts(std::string_view text);
 

@@ -17,11 +17,12 @@ struct ActionRule {
   std::string_view parameter;  // empty: the action takes none
 };
 
-constexpr std::array<ActionRule, 9> kActions{{
+constexpr std::array<ActionRule, 10> kActions{{
     {"status", WebAction::status, ""},
     {"storages", WebAction::storages, ""},
     {"information", WebAction::information, ""},
     {"download", WebAction::download, "name"},
+    {"metrics", WebAction::metrics, ""},
     {"begin", WebAction::begin, "storage"},
     {"end", WebAction::end, ""},
     {"ptz_interval", WebAction::ptz_interval, "minutes"},

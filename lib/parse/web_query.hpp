@@ -14,6 +14,7 @@ enum class WebAction {
   storages,      // GET: storage_list
   information,   // GET: the active session's information file
   download,      // GET name=<session folder name>[.zip]: the session's archive
+  metrics,       // GET: the running session's latest round as OpenMetrics text
   begin,         // POST storage=<"localdata" or disk id>: begin_monitor_session
   end,           // POST: end_monitor_session
   ptz_interval,  // POST minutes=<digits>: ptz_autotest_interval

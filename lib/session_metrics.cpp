@@ -1,0 +1,229 @@
+#include "lib/session_metrics.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+#include "lib/httputil.hpp"
+#include "lib/local_time.hpp"
+#include "lib/openmetrics.hpp"
+#include "lib/parse/export_rows.hpp"
+#include "lib/parse/session_info.hpp"
+#include "lib/parse/time_zone_file.hpp"
+#include "lib/session_globals.hpp"
+#include "lib/session_layout.hpp"
+
+namespace trelvik {
+
+namespace {
+
+// The latest round of every file lies in its last rows: a round writes at
+// most a few rows per file (a zone, a package or a reading each).
+constexpr std::size_t kTailBytes = 1 << 16;
+constexpr std::size_t kHeadBytes = 4096;
+
+constexpr MetricFamily kActive{"trelvik_session_active", MetricType::gauge, "1 while a session runs.", false};
+constexpr MetricFamily kDataPoints{"trelvik_session_data_points", MetricType::gauge,
+                                   "Sampling rounds the running session has collected.", false};
+
+constexpr std::string_view kReplyHeader =
+    "Status: 200 OK\r\nCache-Control: no-cache\r\n"
+    "Content-Type: application/openmetrics-text; version=1.0.0; charset=utf-8\r\n\r\n";
+
+struct Sample {
+  std::uint16_t family;
+  std::string labels;
+  double value;
+  std::int64_t seconds;
+};
+
+// Everything below the session folder lies on an edge storage: a link there
+// is never followed. `name` is opened below `dir` (a folder's descriptor, or
+// AT_FDCWD for a path) and must be a regular file or, with O_DIRECTORY in
+// `flags`, a folder. -1 otherwise.
+int open_no_follow(int dir, const char* name, int flags) {
+  const int fd = ::openat(dir, name, flags | O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  struct stat status {};
+  if (fd < 0) return -1;
+  const bool folder = (flags & O_DIRECTORY) != 0;
+  if (::fstat(fd, &status) != 0 || (folder ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string read_at(int fd, off_t offset, std::size_t size) {
+  std::string text(size, '\0');
+  const ssize_t got = ::pread(fd, text.data(), size, offset);
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return text;
+}
+
+// The first line and the whole rows of the last kTailBytes (without the
+// header when the tail reaches back to it).
+bool read_head_and_tail(int dir, const char* name, std::string& head, std::string& tail) {
+  const int fd = open_no_follow(dir, name, 0);
+  struct stat status {};
+  if (fd < 0 || ::fstat(fd, &status) != 0) {
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  head = read_at(fd, 0, kHeadBytes);
+  head.resize(std::min(head.size(), head.find('\n')));
+  const off_t size = status.st_size;
+  const off_t from = size > static_cast<off_t>(kTailBytes) ? size - static_cast<off_t>(kTailBytes) : 0;
+  tail = read_at(fd, from, static_cast<std::size_t>(size - from));
+  ::close(fd);
+  // The first line of the tail is the header or a row cut by the offset.
+  tail.erase(0, std::min(tail.size(), tail.find('\n') + 1));
+  return true;
+}
+
+// The rows with the latest time among the whole rows of `tail`.
+std::optional<RowRead> latest_round(const RowReader& reader, std::string_view tail) {
+  std::optional<RowRead> latest;
+  RowRead row;
+  for (std::size_t end; (end = tail.find('\n')) != std::string_view::npos; tail.remove_prefix(end + 1)) {
+    if (!reader.read(tail.substr(0, end + 1), row)) continue;
+    if (!latest || row.local_seconds > latest->local_seconds) {
+      latest = row;
+    } else if (row.local_seconds == latest->local_seconds) {
+      latest->samples.insert(latest->samples.end(), row.samples.begin(), row.samples.end());
+    }
+  }
+  return latest;
+}
+
+void folder_samples(int sampling, const char* folder, LocalTimeConverter& clock, std::vector<Sample>& out) {
+  const int fd = open_no_follow(sampling, folder, O_DIRECTORY);
+  DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
+  if (listing == nullptr) {
+    if (fd >= 0) ::close(fd);
+    return;
+  }
+  std::string head, tail;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string path = std::string(session_layout::kSampling) + "/" + folder + "/" + entry->d_name;
+    if (!may_hold_series(path) || !read_head_and_tail(fd, entry->d_name, head, tail)) continue;
+    const std::optional<RowReader> reader = session_row_reader(path, head);
+    const std::optional<RowRead> round = reader ? latest_round(*reader, tail) : std::nullopt;
+    if (!round) continue;
+    const LocalTimeConverter::Utc utc = clock.to_utc(round->local_seconds);
+    if (utc.fit != LocalTimeConverter::Fit::exact) continue;
+    for (const RowSample& sample : round->samples) out.push_back({sample.family, sample.labels, sample.value, utc.seconds});
+  }
+  ::closedir(listing);
+}
+
+std::string read_session_file(int session, const char* name) {
+  std::string text;
+  const int fd = open_no_follow(session, name, 0);
+  if (fd < 0) return text;
+  text = read_at(fd, 0, kHeadBytes);
+  ::close(fd);
+  return text;
+}
+
+LocalTimeConverter session_clock(int session) {
+  const std::optional<SessionTimeZone> zone =
+      parse_time_zone_file(read_session_file(session, session_layout::kTimeZoneFile));
+  std::string error;
+  std::optional<LocalTimeConverter> clock = zone ? LocalTimeConverter::open(zone->zone, error) : std::nullopt;
+  if (!clock) clock = LocalTimeConverter::fixed(zone ? zone->offset_minutes : 0);
+  return std::move(*clock);
+}
+
+std::vector<Sample> round_samples(int session) {
+  std::vector<Sample> samples;
+  const int sampling = open_no_follow(session, session_layout::kSampling, O_DIRECTORY);
+  if (sampling < 0) return samples;
+  LocalTimeConverter clock = session_clock(session);
+  for (const char* folder : {session_layout::kMeminfo, session_layout::kLoad, session_layout::kNetwork,
+                             session_layout::kKernel, session_layout::kEnvironment, session_layout::kSelf,
+                             session_layout::kStreams, session_layout::kVmStatus, session_layout::kZeda}) {
+    folder_samples(sampling, folder, clock, samples);
+  }
+  ::close(sampling);
+  // One sample per series, the families in the table's order.
+  std::stable_sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
+    return std::tie(a.family, a.labels) < std::tie(b.family, b.labels);
+  });
+  samples.erase(std::unique(samples.begin(), samples.end(),
+                            [](const Sample& a, const Sample& b) { return a.family == b.family && a.labels == b.labels; }),
+                samples.end());
+  return samples;
+}
+
+void append_facts(std::string& text, const SessionFacts& facts, std::string_view labels,
+                  const std::vector<Sample>& samples) {
+  std::optional<std::int64_t> round;
+  for (const Sample& sample : samples) {
+    if (export_families()[sample.family].round) round = std::max(round.value_or(sample.seconds), sample.seconds);
+  }
+  if (!round) return;
+  const MetricFamily& info = export_families()[kSessionInfoFamily];
+  append_family_header(text, info);
+  append_sample(text, info, labels,
+                "model=\"" + escape_label_value(facts.model) + "\",firmware=\"" + escape_label_value(facts.firmware) +
+                    "\",storage=\"" + escape_label_value(facts.storage) + '"',
+                1, *round);
+}
+
+std::optional<std::uint64_t> data_points(std::string_view text) {
+  std::uint64_t count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return count;
+}
+
+std::string base_name(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path.substr(path.rfind('/') + 1);
+}
+
+}  // namespace
+
+std::string session_metrics_text(const std::string& session_path) {
+  std::string text;
+  const int session = open_no_follow(AT_FDCWD, session_path.c_str(), O_DIRECTORY);
+  if (session < 0) return text;
+  const SessionFacts facts = parse_session_facts(read_session_file(session, session_layout::kInfoFile));
+  const std::string labels = session_labels(facts.serial, base_name(session_path));
+  const std::vector<Sample> samples = round_samples(session);
+  ::close(session);
+  append_facts(text, facts, labels, samples);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const MetricFamily& family = export_families()[samples[i].family];
+    if (i == 0 || samples[i - 1].family != samples[i].family) append_family_header(text, family);
+    append_sample(text, family, labels, samples[i].labels, samples[i].value, samples[i].seconds);
+  }
+  append_family_header(text, kActive);
+  append_sample(text, kActive, labels, "", 1, std::nullopt);
+  if (const std::optional<std::uint64_t> points = data_points(facts.data_points)) {
+    append_family_header(text, kDataPoints);
+    append_sample(text, kDataPoints, labels, "", static_cast<double>(*points), std::nullopt);
+  }
+  return text + std::string(kOpenMetricsEnd);
+}
+
+void reply_session_metrics(FILE* out, const std::string& serial) {
+  const SessionPtr session = monitoring_session_load();
+  std::string body;
+  if (monitoring_session_is_active(session.get())) body = session_metrics_text(*session->session_path);
+  if (body.empty()) {
+    append_family_header(body, kActive);
+    append_sample(body, kActive, "serial=\"" + escape_label_value(serial) + '"', "", 0, std::nullopt);
+    body += kOpenMetricsEnd;
+  }
+  http_print_reply(kReplyHeader, body, out);
+}
+
+}  // namespace trelvik
