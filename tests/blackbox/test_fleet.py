@@ -2,11 +2,13 @@
 imported into VictoriaMetrics (twice) and backfilled into Prometheus, then
 asked over their HTTP APIs what the generator put in; the alerting rules
 evaluated by vmalert over the sessions' time; tools/fleet's import and its
-stop on SIGTERM. Every server runs on a free loopback port and is stopped
-by the test."""
+stop on SIGTERM; a running session on the emulated camera scraped by the
+real vmagent. Every server runs on a free loopback port and is stopped by
+the test."""
 import gzip
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -17,6 +19,9 @@ from pathlib import Path
 
 import pytest
 
+from emulator.camera import wait_until
+from emulator.device import populate
+from emulator.web import SERIAL, WebServer
 from fleet import engines
 
 SOURCE = engines.SOURCE_DIR
@@ -242,3 +247,117 @@ def test_fleet_stops_its_servers_on_sigterm():
     assert "Stopped VictoriaMetrics and vmalert." in rest, err
     for url in set(urls[:2]):
         assert engines.http(url.split("/vmui")[0] + "/health", timeout=2)[0] == 0
+
+
+# Short package scripts, as in the session golden test.
+SCRIPTS = {"TRELVIK_SCRIPT_SAMPLES": "2", "TRELVIK_SCRIPT_INTERVAL": "1"}
+VMAGENT_CONFIG = """global:
+  scrape_interval: 5s
+scrape_configs:
+  - job_name: trelvik
+    metrics_path: /cgi-bin/trelvik.cgi
+    params: {{action: [metrics]}}
+    honor_timestamps: true
+    basic_auth: {{username: "{user}", password_file: "{password_file}"}}
+    static_configs: [{{targets: ["127.0.0.1:{port}"]}}]
+    # The archive's series carry no scrape target: neither may the scraped.
+    metric_relabel_configs:
+      - action: labeldrop
+        regex: "job|instance"
+"""
+
+
+def samples_of_export(text):
+    """{(name, labels...): {second: value}} of an OpenMetrics text."""
+    out = {}
+    for line in text.splitlines():
+        m = engines.Summary.SAMPLE.match(line.encode())
+        if not m:
+            continue
+        labels = tuple(sorted(re.findall(r'(\w+)="((?:[^"\\]|\\.)*)"', (m.group(2) or b"").decode())))
+        name, value, stamp = line.rsplit(" ", 2)
+        out.setdefault((m.group(1).decode(),) + labels, {})[int(float(stamp))] = float(value)
+    return out
+
+
+def samples_of_victoria(engine, match):
+    params = urllib.parse.urlencode({"match[]": match})
+    status, body = engines.http(f"{engine.url}/api/v1/export?{params}")
+    assert status == 200, body
+    out = {}
+    for line in body.decode().splitlines():
+        row = json.loads(line)
+        metric = dict(row["metric"])
+        name = metric.pop("__name__")
+        key = (name,) + tuple(sorted(metric.items()))
+        out[key] = {t // 1000: v for t, v in zip(row["timestamps"], row["values"])}
+    return out
+
+
+def test_vmagent_scrapes_a_running_session_as_it_is_exported(camera, tmp_path):
+    populate(camera)
+    web = WebServer(camera).start()
+    servers = [web]
+    daemon = None
+    try:
+        vm = engines.victoria_metrics(tmp_path / "vm").start()
+        servers.append(vm)
+        engine = engines.Engine(vm.url)
+        password_file = tmp_path / "web_password"
+        password_file.write_text(web.password)
+        password_file.chmod(0o600)
+        config = tmp_path / "vmagent.yml"
+        config.write_text(VMAGENT_CONFIG.format(user=web.user, password_file=password_file, port=web.port))
+        agent_port = engines.free_port()
+        agent = engines.Server("vmagent", [
+            "vmagent", f"-promscrape.config={config}", f"-remoteWrite.url={vm.url}/api/v1/write",
+            f"-remoteWrite.tmpDataPath={tmp_path / 'vmagent-data'}", f"-httpListenAddr=127.0.0.1:{agent_port}",
+        ], agent_port, tmp_path / "vmagent").start()
+        servers.append(agent)
+
+        result = camera.run("begin_monitor_session", "SD_DISK", SERIAL, "Q6135-LE", "11.8.64", camera.api_user,
+                            stdin=camera.api_password.encode() + b"\n")
+        assert result.stdout.endswith(b"Session started."), result
+        state = dict(line.split(":", 1) for line in camera.state_file.read_text().splitlines())
+        session = Path(state["SSPA"] + state["ACTI"])
+        daemon = camera.spawn("trelvik_daemon", SERIAL, "ZURN Q6135-LE", "Network Camera", camera.api_user,
+                              env=SCRIPTS, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+        daemon.stdin.write(camera.api_password.encode() + b"\n")
+        daemon.stdin.close()
+        # Two rounds, each scraped a few times.
+        info = session / "Session_Information.txt"
+        wait_until(lambda: b"Collected Data Points: 2\n" in info.read_bytes(), "two sampling rounds", timeout=400)
+        labels = f'serial="{SERIAL}",session="{session.name}"'
+        mem_total = f'trelvik_memory_bytes{{key="MemTotal",{labels}}}'
+
+        def second_round_stored():
+            engine.flush()
+            return any(len(v) == 2 for v in samples_of_victoria(engine, mem_total).values())
+        wait_until(second_round_stored, "the second round in VictoriaMetrics", timeout=60)
+        # The package scripts' rows of the round, scraped too.
+        time.sleep(10)
+        agent.stop()
+        servers.remove(agent)
+        engine.flush()
+
+        export = subprocess.run([camera.program("trelvik_session_export"), str(session), "-o", "-"],
+                                capture_output=True, text=True, timeout=60)
+        assert export.returncode == 0, export.stderr
+        exported = samples_of_export(export.stdout)
+        scraped = samples_of_victoria(engine, f"{{{labels}}}")
+        live_only = {k for k in scraped if k[0] in ("trelvik_session_active", "trelvik_session_data_points")}
+        assert {k[0] for k in live_only} == {"trelvik_session_active", "trelvik_session_data_points"}
+        rows = {k: v for k, v in scraped.items() if k not in live_only}
+        assert set(rows) == set(exported)
+        differ = {k: (v, {t: exported[k].get(t) for t in v}) for k, v in rows.items()
+                  if any(exported[k].get(t) != pytest.approx(x, rel=1e-12) for t, x in v.items())}
+        assert differ == {}
+        rounds = rows[("trelvik_memory_bytes", ("key", "MemTotal"), ("serial", SERIAL), ("session", session.name))]
+        assert len(rounds) == 2
+    finally:
+        if daemon is not None:
+            daemon.terminate()
+            daemon.wait(timeout=10)
+        for server in reversed(servers):
+            server.stop()
