@@ -163,7 +163,8 @@ class Engine:
             m = re.match(r'vm_rows_ignored_total\{reason="([^"]+)"\} (\d+)', line)
             if m:
                 total[m.group(1)] = total.get(m.group(1), 0) + int(m.group(2))
-        return total
+        # A process that does not count them (vminsert) tells nothing.
+        return total or None
 
     def flush(self):
         # Only a single node has it; a cluster makes rows searchable within seconds.

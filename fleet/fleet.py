@@ -135,7 +135,10 @@ def run_fleet(args):
         report(vm, results, fired)
         if not args.once:
             say("\nServing until Ctrl-C.")
-            signal.pause()
+            try:
+                signal.pause()
+            except KeyboardInterrupt:
+                pass
         return 0 if all(not r["refused"] and r["dropped"] == 0 for r in results) else 1
     except KeyboardInterrupt:
         return 130
