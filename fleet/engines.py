@@ -194,29 +194,48 @@ class Engine:
 
 
 class Summary:
-    """What one export holds: series, samples, time range and identity."""
+    """What one export holds: series, samples, time range and identity.
+    Relies on the exporter's order: each series' samples together and in
+    time order, so only the first and last of each are looked at."""
 
-    SAMPLE = re.compile(rb'^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{[^}]*\})? \S+ (\d+(?:\.\d+)?)$')
+    LABELS = re.compile(rb'(\w+)="((?:[^"\\]|\\.)*)"')
 
     def __init__(self):
         self.series = set()
         self.samples = 0
         self.first = self.last = None
         self.serial = self.session = None
+        self._current = None
+        self._stamp = None
 
     def add(self, line):
-        m = self.SAMPLE.match(line)
-        if not m:
+        if not line or line[:1] == b"#":
             return
+        head, _, stamp = line.rpartition(b" ")
+        series = head.rpartition(b" ")[0]
         self.samples += 1
-        self.series.add(m.group(1) + (m.group(2) or b""))
-        t = float(m.group(3))
+        if series != self._current:
+            self._close()
+            self._current = series
+            self.series.add(series)
+            self._extend(float(stamp))
+            if self.serial is None:
+                labels = dict(self.LABELS.findall(series))
+                self.serial = labels.get(b"serial", b"").decode()
+                self.session = labels.get(b"session", b"").decode()
+        self._stamp = stamp
+
+    def finish(self):
+        self._close()
+        return self
+
+    def _close(self):
+        if self._stamp is not None:
+            self._extend(float(self._stamp))
+
+    def _extend(self, t):
         self.first = t if self.first is None else min(self.first, t)
         self.last = t if self.last is None else max(self.last, t)
-        if self.serial is None and m.group(2):
-            labels = dict(re.findall(rb'(\w+)="((?:[^"\\]|\\.)*)"', m.group(2)))
-            self.serial = labels.get(b"serial", b"").decode()
-            self.session = labels.get(b"session", b"").decode()
 
 
 # The exporter's closing line counts what it left out.
@@ -237,7 +256,7 @@ def summarize(path):
     with gzip.open(path, "rb") as f:
         for line in f:
             summary.add(line.rstrip(b"\n"))
-    return summary
+    return summary.finish()
 
 
 def settled_count(engine, summary, patience=30):
@@ -268,7 +287,8 @@ def import_session(engine, archive, work, tz=None):
     result["export_seconds"] = round(time.monotonic() - started, 2)
     result["export_warnings"] = warnings
     if not ok:
-        result["refused"] = warnings.splitlines()[-1] if warnings else "the exporter failed"
+        last = warnings.splitlines()[-1] if warnings else "the exporter failed"
+        result["refused"] = last.removeprefix(exporter_path().name + ": ")
         return result
     counted = EXPORTED.search(warnings)
     result["export_dropped"] = int(counted.group(1)) if counted else 0

@@ -182,8 +182,10 @@ def run_import(args):
                       end="", flush=True)
             result = engines.import_session(engine, archive, work, args.tz)
             results.append(result)
-            if result["export_warnings"]:
-                print(("\r\033[K" if live else "") + result["export_warnings"], file=sys.stderr, flush=True)
+            # The exporter's closing count is in the summary line already.
+            warnings = [w for w in result["export_warnings"].splitlines() if not engines.EXPORTED.search(w)]
+            if warnings:
+                print(("\r\033[K" if live else "") + "\n".join(warnings), file=sys.stderr, flush=True)
             if live:
                 done = sum(r["samples"] for r in results)
                 print(f"\r[{i}/{len(args.archives)}] {done} samples, {time.monotonic() - started:.1f} s\033[K",
