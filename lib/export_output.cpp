@@ -15,6 +15,10 @@ namespace {
 constexpr std::size_t kPiece = 1 << 18;
 // zlib's windowBits for a gzip wrapper around the deflate stream.
 constexpr int kGzipWindow = 15 + 16;
+// The fastest level: on a generated week it writes 9.5 MiB instead of the
+// default level's 8.2 MiB in less than half the time (0.7 s against 1.7 s),
+// which was most of the export's time.
+constexpr int kGzipLevel = Z_BEST_SPEED;
 
 bool write_all(int fd, std::string_view data) {
   // Standard output may be a pipe that takes the text in small pieces.
@@ -61,7 +65,7 @@ bool ExportOutput::open(const std::string& path, std::string& error) {
   }
   if (gzip_) {
     zip_ = std::make_unique<z_stream>();
-    if (deflateInit2(zip_.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindow, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(zip_.get(), kGzipLevel, Z_DEFLATED, kGzipWindow, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
       zip_.reset();
       error = "cannot start the gzip stream";
       return false;

@@ -25,8 +25,11 @@ namespace trelvik {
 namespace {
 
 // The latest round of every file lies in its last rows: a round writes at
-// most a few rows per file (a zone, a package or a reading each).
-constexpr std::size_t kTailBytes = 1 << 16;
+// most a few rows per file (a zone, a package or a reading each). The tail
+// read grows from the first size to the last until it holds a row of an
+// earlier round.
+constexpr std::size_t kTailFirst = 4096;
+constexpr std::size_t kTailLast = 1 << 16;
 constexpr std::size_t kHeadBytes = 4096;
 
 constexpr MetricFamily kActive{"trelvik_session_active", MetricType::gauge, "1 while a session runs.", false};
@@ -67,39 +70,55 @@ std::string read_at(int fd, off_t offset, std::size_t size) {
   return text;
 }
 
-// The first line and the whole rows of the last kTailBytes (without the
-// header when the tail reaches back to it).
-bool read_head_and_tail(int dir, const char* name, std::string& head, std::string& tail) {
+// The rows of the latest time among the whole rows of `tail`, read from
+// the end back to the first readable row of an earlier time; `complete`
+// tells whether one was found (or `tail` is the whole file).
+std::optional<RowRead> latest_round(const RowReader& reader, std::string_view tail, bool& complete) {
+  std::optional<RowRead> latest;
+  RowRead row;
+  // The piece after the last line end is a row still being written.
+  tail = tail.substr(0, tail.rfind('\n') + 1);
+  while (!tail.empty()) {
+    // The line before the last line end; npos + 1 is the tail's start.
+    const std::size_t start = tail.size() < 2 ? 0 : tail.rfind('\n', tail.size() - 2) + 1;
+    const std::string_view line = tail.substr(start);
+    tail.remove_suffix(line.size());
+    if (!reader.read(line, row)) continue;
+    if (latest && row.local_seconds != latest->local_seconds) {
+      complete = true;
+      break;
+    }
+    if (!latest) latest = RowRead{row.local_seconds, {}};
+    latest->samples.insert(latest->samples.end(), row.samples.begin(), row.samples.end());
+  }
+  return latest;
+}
+
+// The file's header and its latest round, from its first line and its last
+// bytes only.
+std::optional<RowRead> file_round(int dir, const char* name, const std::string& path) {
   const int fd = open_no_follow(dir, name, 0);
   struct stat status {};
   if (fd < 0 || ::fstat(fd, &status) != 0) {
     if (fd >= 0) ::close(fd);
-    return false;
+    return std::nullopt;
   }
-  head = read_at(fd, 0, kHeadBytes);
+  std::string head = read_at(fd, 0, kHeadBytes);
   head.resize(std::min(head.size(), head.find('\n')));
-  const off_t size = status.st_size;
-  const off_t from = size > static_cast<off_t>(kTailBytes) ? size - static_cast<off_t>(kTailBytes) : 0;
-  tail = read_at(fd, from, static_cast<std::size_t>(size - from));
-  ::close(fd);
-  // The first line of the tail is the header or a row cut by the offset.
-  tail.erase(0, std::min(tail.size(), tail.find('\n') + 1));
-  return true;
-}
-
-// The rows with the latest time among the whole rows of `tail`.
-std::optional<RowRead> latest_round(const RowReader& reader, std::string_view tail) {
-  std::optional<RowRead> latest;
-  RowRead row;
-  for (std::size_t end; (end = tail.find('\n')) != std::string_view::npos; tail.remove_prefix(end + 1)) {
-    if (!reader.read(tail.substr(0, end + 1), row)) continue;
-    if (!latest || row.local_seconds > latest->local_seconds) {
-      latest = row;
-    } else if (row.local_seconds == latest->local_seconds) {
-      latest->samples.insert(latest->samples.end(), row.samples.begin(), row.samples.end());
-    }
+  const std::optional<RowReader> reader = session_row_reader(path, head);
+  std::optional<RowRead> round;
+  const auto size = static_cast<std::size_t>(status.st_size);
+  for (std::size_t want = kTailFirst; reader; want *= 4) {
+    const std::size_t from = size > want ? size - want : 0;
+    std::string tail = read_at(fd, static_cast<off_t>(from), size - from);
+    // The first line of the tail is the header or a row cut by the offset.
+    tail.erase(0, std::min(tail.size(), tail.find('\n') + 1));
+    bool complete = from == 0;
+    round = latest_round(*reader, tail, complete);
+    if (complete || want >= kTailLast) break;
   }
-  return latest;
+  ::close(fd);
+  return round;
 }
 
 void folder_samples(int sampling, const char* folder, LocalTimeConverter& clock, std::vector<Sample>& out) {
@@ -109,12 +128,9 @@ void folder_samples(int sampling, const char* folder, LocalTimeConverter& clock,
     if (fd >= 0) ::close(fd);
     return;
   }
-  std::string head, tail;
   while (const dirent* entry = ::readdir(listing)) {
     const std::string path = std::string(session_layout::kSampling) + "/" + folder + "/" + entry->d_name;
-    if (!may_hold_series(path) || !read_head_and_tail(fd, entry->d_name, head, tail)) continue;
-    const std::optional<RowReader> reader = session_row_reader(path, head);
-    const std::optional<RowRead> round = reader ? latest_round(*reader, tail) : std::nullopt;
+    const std::optional<RowRead> round = may_hold_series(path) ? file_round(fd, entry->d_name, path) : std::nullopt;
     if (!round) continue;
     const LocalTimeConverter::Utc utc = clock.to_utc(round->local_seconds);
     if (utc.fit != LocalTimeConverter::Fit::exact) continue;
@@ -191,14 +207,21 @@ std::string base_name(std::string path) {
 
 }  // namespace
 
-std::string session_metrics_text(const std::string& session_path) {
+std::string session_metrics_text(const std::string& session_path, const std::string& device_serial) {
   std::string text;
+  // A session whose storage is gone (or whose folder is a link) still runs:
+  // it answers without a round.
   const int session = open_no_follow(AT_FDCWD, session_path.c_str(), O_DIRECTORY);
-  if (session < 0) return text;
-  const SessionFacts facts = parse_session_facts(read_session_file(session, session_layout::kInfoFile));
-  const std::string labels = session_labels(facts.serial, base_name(session_path));
-  const std::vector<Sample> samples = round_samples(session);
-  ::close(session);
+  SessionFacts facts;
+  std::vector<Sample> samples;
+  if (session >= 0) {
+    facts = parse_session_facts(read_session_file(session, session_layout::kInfoFile));
+    samples = round_samples(session);
+    ::close(session);
+  }
+  // The information file's serial number is the export's label.
+  const std::string labels = session_labels(facts.serial.empty() ? device_serial : facts.serial,
+                                            base_name(session_path));
   append_facts(text, facts, labels, samples);
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const MetricFamily& family = export_families()[samples[i].family];
@@ -217,8 +240,9 @@ std::string session_metrics_text(const std::string& session_path) {
 void reply_session_metrics(FILE* out, const std::string& serial) {
   const SessionPtr session = monitoring_session_load();
   std::string body;
-  if (monitoring_session_is_active(session.get())) body = session_metrics_text(*session->session_path);
-  if (body.empty()) {
+  if (monitoring_session_is_active(session.get())) {
+    body = session_metrics_text(*session->session_path, serial);
+  } else {
     append_family_header(body, kActive);
     append_sample(body, kActive, "serial=\"" + escape_label_value(serial) + '"', "", 0, std::nullopt);
     body += kOpenMetricsEnd;

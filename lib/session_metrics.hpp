@@ -11,9 +11,10 @@
 
 namespace trelvik {
 
-// The reply body for the session in `session_path` (its folder's name is
-// the session label).
-std::string session_metrics_text(const std::string& session_path);
+// The reply body for the running session in `session_path` (its folder's
+// name is the session label; the serial number is its information file's,
+// or `device_serial` when that cannot be read).
+std::string session_metrics_text(const std::string& session_path, const std::string& device_serial);
 
 // The whole CGI reply: the running session's metrics, or only
 // trelvik_session_active 0 (labelled with `serial`) when none runs.

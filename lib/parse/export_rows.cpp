@@ -181,16 +181,6 @@ constexpr std::array kColumns{
 
 }  // namespace
 
-enum class RowReader::Kind : std::uint8_t {
-  values,     // Date,Time,<value columns>: the file's stem (if any) is the label
-  heater,     // Date,Time,<on|off>
-  fan,        // Date,Time,<state>
-  streams,    // Date,Time,<stream list>
-  buddyinfo,  // ZONE,DATE,TIME,<free blocks per order>
-  power,      // Date,Time,Source,Reading,Value,Unit
-  package,    // Date,Time,Package,Processes,VSZ_kB,RSS_kB
-};
-
 namespace {
 
 // Columns beyond the kernel's eleven orders are not a buddyinfo file.
@@ -302,64 +292,8 @@ std::string label(std::string_view name, std::string_view value) {
   return std::string(name) + "=\"" + escape_label_value(value) + '"';
 }
 
-// The readers of the files whose header alone names their columns.
-std::optional<RowReader> values_reader(std::string_view label_text, std::span<const std::string_view> header,
-                                       std::size_t skip) {
-  if (header.size() <= skip) return std::nullopt;
-  auto columns = header_columns(header.subspan(skip));
-  if (!columns) return std::nullopt;
-  return RowReader(RowReader::Kind::values, std::string(label_text), std::move(*columns));
-}
-
-std::optional<RowReader> single_reader(std::string_view label_text, std::int16_t column,
-                                       std::span<const std::string_view> header) {
-  if (header.size() != 3) return std::nullopt;
-  return RowReader(RowReader::Kind::values, std::string(label_text), {column});
-}
-
-std::optional<RowReader> environment_reader(std::string_view name, std::span<const std::string_view> header) {
-  if (name == "power.csv") {
-    if (header.size() != 6) return std::nullopt;
-    return RowReader(RowReader::Kind::power, "", {});
-  }
-  if (header.size() != 3) return std::nullopt;
-  const std::string sensor = label("sensor", stem(name));
-  const std::string_view what = trim(header[2]);
-  if (what == "Temperature (Celsius)") return single_reader(sensor, kTemperatureColumn, header);
-  if (what == "Heater status") return RowReader(RowReader::Kind::heater, sensor, {});
-  if (what == "Fan status") return RowReader(RowReader::Kind::fan, sensor, {});
-  return std::nullopt;
-}
-
-std::optional<RowReader> folder_reader(std::string_view folder, std::string_view name,
-                                       std::span<const std::string_view> header) {
-  namespace layout = session_layout;
-  if (folder == layout::kMeminfo) {
-    const bool pages = stem(name).starts_with("HugePages_");
-    return single_reader(label("key", stem(name)), pages ? kHugepagesColumn : kMemoryColumn, header);
-  }
-  if (folder == layout::kLoad && name == "load.csv") return values_reader("", header, 2);
-  if (folder == layout::kNetwork && header.size() > 2 && trim(header[2]).starts_with("Receive: ")) {
-    return values_reader(label("interface", stem(name)), header, 2);
-  }
-  if (folder == layout::kKernel && name == "pagefaults.csv") return values_reader("", header, 2);
-  if (folder == layout::kKernel && name == "buddyinfo.csv" && header.size() > 3 && header.size() <= 3 + kMaxOrders) {
-    return RowReader(RowReader::Kind::buddyinfo, "", {});
-  }
-  if (folder == layout::kEnvironment) return environment_reader(name, header);
-  if (folder == layout::kSelf && name == "Trelvik_summary.csv") return values_reader("", header, 2);
-  if (folder == layout::kStreams && name == "stream.csv" && header.size() == 3) {
-    return RowReader(RowReader::Kind::streams, "", {});
-  }
-  if (folder == layout::kVmStatus && name == "vmstat.csv") return values_reader("", header, 2);
-  if (folder == layout::kZeda && name == "zeda_memory.csv" && header.size() == 6) {
-    return RowReader(RowReader::Kind::package, "", {});
-  }
-  return std::nullopt;
-}
-
 // A heater reports "on" while it heats.
-bool heater_is_on(std::string_view state) {
+double heater_is_on(std::string_view state) {
   state = trim(state);
   return state.size() == 2 && (state[0] | 0x20) == 'o' && (state[1] | 0x20) == 'n';
 }
@@ -374,7 +308,7 @@ bool contains_word(std::string_view text, std::string_view word) {
 }
 
 // The fan service's words for a fault (the viewer's findings read the same).
-bool fan_reports_fault(std::string_view state) {
+double fan_reports_fault(std::string_view state) {
   for (const std::string_view word : {"fail", "fault", "error", "stop", "stuck", "block", "broken"}) {
     if (contains_word(state, word)) return true;
   }
@@ -401,6 +335,127 @@ std::optional<std::pair<Family, double>> power_unit(std::string_view unit) {
   return std::nullopt;
 }
 
+// ----- one reader of cells per kind of file -----------------------------------------
+
+// Date,Time,<value columns>: each known column in its family, the file's
+// name as the label.
+bool read_values(const RowReader& file, std::span<const std::string_view> cells, std::vector<RowSample>& out) {
+  const std::vector<std::int16_t>& columns = file.columns();
+  if (cells.size() != columns.size() + 2) return false;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i] < 0) continue;
+    const std::optional<double> value = parse_number(cells[i + 2]);
+    if (!value) return false;
+    const Column& column = kColumns[static_cast<std::size_t>(columns[i])];
+    out.push_back({column.family, join_labels(file.name_labels(), column.label), in_base_unit(column, *value)});
+  }
+  return true;
+}
+
+// Date,Time,<state or list>: one value made from the text.
+template <Family family, double (*value_of)(std::string_view)>
+bool read_text(const RowReader& file, std::span<const std::string_view> cells, std::vector<RowSample>& out) {
+  if (cells.size() != 3 || trim(cells[2]).empty()) return false;
+  out.push_back({family, file.name_labels(), value_of(cells[2])});
+  return true;
+}
+
+// ZONE,DATE,TIME,<free blocks per order>.
+bool read_buddyinfo(const RowReader&, std::span<const std::string_view> cells, std::vector<RowSample>& out) {
+  const std::string_view zone = trim(cells[0]);
+  if (zone.empty() || cells.size() > 3 + kMaxOrders) return false;
+  for (std::size_t order = 0; order + 3 < cells.size(); ++order) {
+    const std::optional<double> value = parse_number(cells[order + 3]);
+    if (!value) return false;
+    // The "Total" rows sum the zones: a repeat, left out.
+    if (zone == "Total") continue;
+    out.push_back({kBuddyinfo, label("zone", zone) + ",order=\"" + std::to_string(order) + '"', *value});
+  }
+  return true;
+}
+
+// Date,Time,Source,Reading,Value,Unit.
+bool read_power(const RowReader&, std::span<const std::string_view> cells, std::vector<RowSample>& out) {
+  if (cells.size() != 6) return false;
+  const std::optional<double> value = parse_number(cells[4]);
+  const auto unit = power_unit(cells[5]);
+  if (!value || !unit || trim(cells[2]).empty() || trim(cells[3]).empty()) return false;
+  const std::string sensor = std::string(trim(cells[2])) + '/' + std::string(trim(cells[3]));
+  out.push_back({unit->first, label("sensor", sensor), *value / unit->second});
+  return true;
+}
+
+// Date,Time,Package,Processes,VSZ_kB,RSS_kB.
+bool read_package(const RowReader&, std::span<const std::string_view> cells, std::vector<RowSample>& out) {
+  if (cells.size() != 6) return false;
+  const std::string_view package = trim(cells[2]);
+  const std::optional<double> processes = parse_number(cells[3]);
+  const std::optional<double> virt = parse_number(cells[4]);
+  const std::optional<double> resident = parse_number(cells[5]);
+  if (package.empty() || !processes || !virt || !resident) return false;
+  const std::string labels = label("package", package);
+  out.push_back({kPackageProcesses, labels, *processes});
+  out.push_back({kPackageVirtual, labels, *virt * 1024});
+  out.push_back({kPackageResident, labels, *resident * 1024});
+  return true;
+}
+
+// The readers of the files whose header alone names their columns.
+std::optional<RowReader> values_reader(std::string_view label_text, std::span<const std::string_view> header,
+                                       std::size_t skip) {
+  if (header.size() <= skip) return std::nullopt;
+  auto columns = header_columns(header.subspan(skip));
+  if (!columns) return std::nullopt;
+  return RowReader(read_values, 0, std::string(label_text), std::move(*columns));
+}
+
+std::optional<RowReader> single_reader(std::string_view label_text, std::int16_t column,
+                                       std::span<const std::string_view> header) {
+  if (header.size() != 3) return std::nullopt;
+  return RowReader(read_values, 0, std::string(label_text), {column});
+}
+
+std::optional<RowReader> environment_reader(std::string_view name, std::span<const std::string_view> header) {
+  if (name == "power.csv") {
+    if (header.size() != 6) return std::nullopt;
+    return RowReader(read_power, 0, "", {});
+  }
+  if (header.size() != 3) return std::nullopt;
+  const std::string sensor = label("sensor", stem(name));
+  const std::string_view what = trim(header[2]);
+  if (what == "Temperature (Celsius)") return single_reader(sensor, kTemperatureColumn, header);
+  if (what == "Heater status") return RowReader(read_text<kHeaterOn, heater_is_on>, 0, sensor, {});
+  if (what == "Fan status") return RowReader(read_text<kFanFault, fan_reports_fault>, 0, sensor, {});
+  return std::nullopt;
+}
+
+std::optional<RowReader> folder_reader(std::string_view folder, std::string_view name,
+                                       std::span<const std::string_view> header) {
+  namespace layout = session_layout;
+  if (folder == layout::kMeminfo) {
+    const bool pages = stem(name).starts_with("HugePages_");
+    return single_reader(label("key", stem(name)), pages ? kHugepagesColumn : kMemoryColumn, header);
+  }
+  if (folder == layout::kLoad && name == "load.csv") return values_reader("", header, 2);
+  if (folder == layout::kNetwork && header.size() > 2 && trim(header[2]).starts_with("Receive: ")) {
+    return values_reader(label("interface", stem(name)), header, 2);
+  }
+  if (folder == layout::kKernel && name == "pagefaults.csv") return values_reader("", header, 2);
+  if (folder == layout::kKernel && name == "buddyinfo.csv" && header.size() > 3 && header.size() <= 3 + kMaxOrders) {
+    return RowReader(read_buddyinfo, 1, "", {});
+  }
+  if (folder == layout::kEnvironment) return environment_reader(name, header);
+  if (folder == layout::kSelf && name == "Trelvik_summary.csv") return values_reader("", header, 2);
+  if (folder == layout::kStreams && name == "stream.csv" && header.size() == 3) {
+    return RowReader(read_text<kVideoStreams, stream_count>, 0, "", {});
+  }
+  if (folder == layout::kVmStatus && name == "vmstat.csv") return values_reader("", header, 2);
+  if (folder == layout::kZeda && name == "zeda_memory.csv" && header.size() == 6) {
+    return RowReader(read_package, 0, "", {});
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::span<const MetricFamily> export_families() { return kFamilies; }
@@ -416,8 +471,8 @@ bool may_hold_series(std::string_view path) {
   return folder == layout::kZeda && name == "zeda_memory.csv";
 }
 
-RowReader::RowReader(Kind kind, std::string name, std::vector<std::int16_t> columns)
-    : kind_(kind), name_(std::move(name)), columns_(std::move(columns)) {}
+RowReader::RowReader(CellReader cells, std::size_t date_column, std::string name, std::vector<std::int16_t> columns)
+    : cells_(cells), date_column_(date_column), name_(std::move(name)), columns_(std::move(columns)) {}
 
 std::optional<RowReader> session_row_reader(std::string_view path, std::string_view header) {
   std::string_view folder, name;
@@ -430,79 +485,12 @@ std::optional<RowReader> session_row_reader(std::string_view path, std::string_v
 bool RowReader::read(std::string_view line, RowRead& out) const {
   if (line.find('\0') != std::string_view::npos) return false;
   thread_local std::vector<std::string_view> cells;
-  if (!split_cells(line, cells)) return false;
+  if (!split_cells(line, cells) || cells.size() < date_column_ + 3) return false;
   out.samples.clear();
-  const bool keyed = kind_ == Kind::buddyinfo;
-  if (cells.size() < 3) return false;
-  const std::optional<std::int64_t> time = parse_row_time(trim(cells[keyed ? 1 : 0]), trim(cells[keyed ? 2 : 1]));
+  const std::optional<std::int64_t> time = parse_row_time(trim(cells[date_column_]), trim(cells[date_column_ + 1]));
   if (!time) return false;
   out.local_seconds = *time;
-  return kind_ == Kind::values ? read_values(cells, out) : read_keyed(cells, out);
-}
-
-bool RowReader::read_values(std::span<const std::string_view> cells, RowRead& out) const {
-  if (cells.size() != columns_.size() + 2) return false;
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i] < 0) continue;
-    const std::optional<double> value = parse_number(cells[i + 2]);
-    if (!value) return false;
-    const Column& column = kColumns[static_cast<std::size_t>(columns_[i])];
-    out.samples.push_back({column.family, join_labels(name_, column.label), in_base_unit(column, *value)});
-  }
-  return true;
-}
-
-bool RowReader::read_keyed(std::span<const std::string_view> cells, RowRead& out) const {
-  switch (kind_) {
-    case Kind::heater:
-    case Kind::fan:
-    case Kind::streams: {
-      if (cells.size() != 3 || trim(cells[2]).empty()) return false;
-      const double value = kind_ == Kind::heater ? heater_is_on(cells[2])
-                           : kind_ == Kind::fan  ? fan_reports_fault(cells[2])
-                                                 : stream_count(cells[2]);
-      out.samples.push_back({kind_ == Kind::heater ? kHeaterOn : kind_ == Kind::fan ? kFanFault : kVideoStreams,
-                             name_, value});
-      return true;
-    }
-    case Kind::buddyinfo: {
-      const std::string_view zone = trim(cells[0]);
-      if (zone.empty() || cells.size() > 3 + kMaxOrders) return false;
-      for (std::size_t order = 0; order + 3 < cells.size(); ++order) {
-        const std::optional<double> value = parse_number(cells[order + 3]);
-        if (!value) return false;
-        // The "Total" rows sum the zones: a repeat, left out.
-        if (zone == "Total") continue;
-        out.samples.push_back(
-            {kBuddyinfo, label("zone", zone) + ",order=\"" + std::to_string(order) + '"', *value});
-      }
-      return true;
-    }
-    case Kind::power: {
-      const std::optional<double> value = cells.size() == 6 ? parse_number(cells[4]) : std::nullopt;
-      const auto unit = cells.size() == 6 ? power_unit(cells[5]) : std::nullopt;
-      if (!value || !unit || trim(cells[2]).empty() || trim(cells[3]).empty()) return false;
-      const std::string sensor = std::string(trim(cells[2])) + '/' + std::string(trim(cells[3]));
-      out.samples.push_back({unit->first, label("sensor", sensor), *value / unit->second});
-      return true;
-    }
-    case Kind::package: {
-      if (cells.size() != 6) return false;
-      const std::string_view package = trim(cells[2]);
-      const std::optional<double> processes = parse_number(cells[3]);
-      const std::optional<double> virt = parse_number(cells[4]);
-      const std::optional<double> resident = parse_number(cells[5]);
-      if (package.empty() || !processes || !virt || !resident) return false;
-      const std::string labels = label("package", package);
-      out.samples.push_back({kPackageProcesses, labels, *processes});
-      out.samples.push_back({kPackageVirtual, labels, *virt * 1024});
-      out.samples.push_back({kPackageResident, labels, *resident * 1024});
-      return true;
-    }
-    case Kind::values:
-      break;
-  }
-  return false;
+  return cells_(*this, cells, out.samples);
 }
 
 std::string escape_label_value(std::string_view value) {

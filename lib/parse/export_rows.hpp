@@ -51,23 +51,29 @@ struct RowRead {
 // session and its header line.
 class RowReader {
  public:
-  enum class Kind : std::uint8_t;
+  // One kind of file: the samples of a row's cells (all of them, date and
+  // time included); false for cells it cannot read.
+  using CellReader = bool (*)(const RowReader& file, std::span<const std::string_view> cells,
+                              std::vector<RowSample>& out);
+
+  RowReader(CellReader cells, std::size_t date_column, std::string name, std::vector<std::int16_t> columns);
 
   // Reads one data row (its line end, CR included, may still be there).
   // False for a row that cannot be read: a bad date, text among numbers, a
   // missing column, NUL bytes.
   bool read(std::string_view line, RowRead& out) const;
 
-  // For session_row_reader only.
-  RowReader(Kind kind, std::string name, std::vector<std::int16_t> columns);
+  // The labels that the file's name gives (`key="MemFree"`), possibly empty.
+  const std::string& name_labels() const { return name_; }
+  // Per value column after the date and time: its entry in the table of
+  // columns, or -1 for one the export leaves out.
+  const std::vector<std::int16_t>& columns() const { return columns_; }
 
  private:
-  bool read_values(std::span<const std::string_view> cells, RowRead& out) const;
-  bool read_keyed(std::span<const std::string_view> cells, RowRead& out) const;
-
-  Kind kind_;
-  std::string name_;                  // the file's stem: the key, interface or sensor
-  std::vector<std::int16_t> columns_;  // per value column: its table entry, or -1 for a left-out one
+  CellReader cells_;
+  std::size_t date_column_;
+  std::string name_;
+  std::vector<std::int16_t> columns_;
 };
 
 // The reader for `path` ("system_monitoring/<folder>/<file>.csv", relative to

@@ -132,3 +132,15 @@ def test_damaged_archives_and_other_inputs_are_refused(session, tmp_path):
         assert run.returncode == 1 and reason in run.stderr, (source, run.stderr)
         assert not (tmp_path / "out.om").exists() and not (tmp_path / "out.om.tmp").exists()
     assert export(session, "--bogus").returncode == 2
+
+
+@pytest.mark.skipif(shutil.which("promtool") is None, reason="promtool (Debian's prometheus) is not installed")
+def test_promtool_takes_every_sample(tmp_path):
+    # promtool drops samples out of order or repeated without a word: the
+    # block must hold as many as the export's summary counted.
+    run = subprocess.run(["promtool", "tsdb", "create-blocks-from", "openmetrics", str(GOLDEN), str(tmp_path / "db")],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    # The block's line ends in: samples, chunks, series, size.
+    samples, _, series, _ = run.stdout.strip().splitlines()[-1].split()[-4:]
+    assert (samples, series) == ("107", "60"), run.stdout

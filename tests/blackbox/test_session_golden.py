@@ -104,17 +104,11 @@ def scripts_running(camera):
     return False
 
 
-def test_first_round_session_tree(camera, update_golden):
-    populate(camera)
-    camera.write_proc("net/dev", (FIXTURES / "collectors" / "net_dev_8_interfaces.txt").read_text())
-    for name, text in PROC.items():
-        camera.write_proc(name, text)
-    result = camera.run("begin_monitor_session", "SD_DISK", SERIAL, "Q6135-LE", "11.8.64", "root", stdin=b"pass\n")
-    assert result.stdout.endswith(b"Session started.")
-    state = dict(line.split(":", 1) for line in camera.state_file.read_text().splitlines())
-    session = Path(state["SSPA"] + state["ACTI"])
-    daemon = camera.spawn("trelvik_daemon", SERIAL, "ZURN Q6135-LE", "Network Camera", "root", env=SCRIPTS,
-                          stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def first_round(camera, env=None):
+    """Runs the daemon through its first sampling round and waits for the scripts it started."""
+    daemon = camera.spawn("trelvik_daemon", SERIAL, "ZURN Q6135-LE", "Network Camera", "root",
+                          env={**SCRIPTS, **(env or {})}, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
     try:
         daemon.stdin.write(b"pass\n")
         daemon.stdin.close()
@@ -124,6 +118,18 @@ def test_first_round_session_tree(camera, update_golden):
         daemon.terminate()
         daemon.wait(timeout=10)
     wait_until(lambda: not scripts_running(camera), "the package's scripts", timeout=60)
+
+
+def test_first_round_session_tree(camera, update_golden):
+    populate(camera)
+    camera.write_proc("net/dev", (FIXTURES / "collectors" / "net_dev_8_interfaces.txt").read_text())
+    for name, text in PROC.items():
+        camera.write_proc(name, text)
+    result = camera.run("begin_monitor_session", "SD_DISK", SERIAL, "Q6135-LE", "11.8.64", "root", stdin=b"pass\n")
+    assert result.stdout.endswith(b"Session started.")
+    state = dict(line.split(":", 1) for line in camera.state_file.read_text().splitlines())
+    session = Path(state["SSPA"] + state["ACTI"])
+    first_round(camera)
 
     tree = listing(session)
     if update_golden:

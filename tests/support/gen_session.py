@@ -5,7 +5,7 @@ device's two-minute sampling rounds, with optional injected anomalies. Test
 support for the session viewer; not shipped.
 
     gen_session.py OUT_DIR [--days 7] [--anomaly leak --anomaly outage ...]
-                   [--zip] [--seed 1] [--no-top]
+                   [--zip] [--seed 1] [--no-top] [--start "YYYY-MM-DD HH:MM:SS"]
 
 Prints a JSON manifest on standard output: the session folder, the archive,
 and for each injected anomaly the rule it should trigger and its time range
@@ -61,14 +61,14 @@ def name_stamp(t, fmt):
 
 
 class Session:
-    def __init__(self, out, days, anomalies, seed, top):
+    def __init__(self, out, days, anomalies, seed, top, start=START):
         self.rng = random.Random(seed)
-        self.t0 = calendar.timegm(START.timetuple())
+        self.t0 = calendar.timegm(start.timetuple())
         self.rounds = int(days * 86400 / ROUND)
         self.end = self.t0 + self.rounds * ROUND
         self.anomalies = set(anomalies)
         self.top = top
-        self.name = START.strftime("%Y%m%d_%H_%M_%S")
+        self.name = start.strftime("%Y%m%d_%H_%M_%S")
         self.path = os.path.join(out, self.name)
         self.files = {}
         self.manifest = []
@@ -351,9 +351,11 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--zip", action="store_true", help="also write the archive beside the folder, as zip does")
     ap.add_argument("--no-top", dest="top", action="store_false", help="leave the top snapshots out (smaller, faster)")
+    ap.add_argument("--start", type=datetime.datetime.fromisoformat, default=START,
+                    help="the first round's camera time (a session in the past for engines that refuse the future)")
     args = ap.parse_args()
     os.makedirs(args.out, exist_ok=True)
-    session = Session(args.out, args.days, args.anomaly, args.seed, args.top)
+    session = Session(args.out, args.days, args.anomaly, args.seed, args.top, args.start)
     session.save()
     archive = None
     if args.zip:

@@ -29,7 +29,7 @@ std::set<std::string> lines_of(const std::string& text) {
 // The scrape must add to the series the export writes: every sample line of
 // the latest round is, byte for byte, a line of the export of the same rows.
 TEST(SessionMetrics, LatestRoundUsesTheExportedNamesAndTimes) {
-  const std::string text = session_metrics_text(fixture_session().string());
+  const std::string text = session_metrics_text(fixture_session().string(), "ACCC8E000001");
   const std::set<std::string> exported = lines_of(test::fixture("export/session.om"));
   const std::string labels = "{serial=\"ACCC8E000001\",session=\"20261206_18_48_53\"";
   std::size_t samples = 0;
@@ -54,7 +54,7 @@ TEST(SessionMetrics, LatestRoundUsesTheExportedNamesAndTimes) {
 }
 
 // Nothing on the storage is followed: a linked file or folder is left out,
-// a linked session folder gives nothing at all.
+// a linked session folder gives no round (the session still runs).
 TEST(SessionMetrics, LinksAreNeverFollowed) {
   const fs::path dir = fs::temp_directory_path() / ("metrics_links_" + std::to_string(::getpid()));
   fs::remove_all(dir);
@@ -67,11 +67,13 @@ TEST(SessionMetrics, LinksAreNeverFollowed) {
   fs::create_directory_symlink(dir / "meminfo", dir / kSession / "system_monitoring/monitoring_meminfo");
   fs::create_directory_symlink(dir / kSession, dir / "linked");
 
-  const std::string text = session_metrics_text((dir / kSession).string());
+  const std::string text = session_metrics_text((dir / kSession).string(), "ACCC8E000001");
   EXPECT_EQ(text.find("trelvik_load1"), std::string::npos);
   EXPECT_EQ(text.find("trelvik_memory_bytes"), std::string::npos);
   EXPECT_NE(text.find("trelvik_temperature_celsius"), std::string::npos);
-  EXPECT_EQ(session_metrics_text((dir / "linked").string()), "");
+  EXPECT_EQ(session_metrics_text((dir / "linked").string(), "ACCC8E000009"),
+            "# TYPE trelvik_session_active gauge\n# HELP trelvik_session_active 1 while a session runs.\n"
+            "trelvik_session_active{serial=\"ACCC8E000009\",session=\"linked\"} 1\n# EOF\n");
   fs::remove_all(dir);
 }
 

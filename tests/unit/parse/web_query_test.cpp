@@ -20,6 +20,7 @@ TEST(WebQuery, AcceptedRequestsCarryOnlyTheirValue) {
       {"action=status", true, WebAction::status, ""},
       {"action=storages&", true, WebAction::storages, ""},
       {"&&action=information", true, WebAction::information, ""},
+      {"action=metrics", true, WebAction::metrics, ""},
       {"action=begin&storage=SD_DISK", true, WebAction::begin, "SD_DISK"},
       {"storage=localdata&action=begin", true, WebAction::begin, "localdata"},
       {"action=begin&storage=Network-Share.1", true, WebAction::begin, "Network-Share.1"},
@@ -55,6 +56,7 @@ TEST(WebQuery, HostileQueriesAreRefusedWithAReadableText) {
       {"action=status&debug=1", false, {}, "Error: Unknown parameter."},
       {"act%69on=status", false, {}, "Error: Unknown parameter."},
       {"action=status&storage=SD_DISK", false, {}, "Error: The action takes no parameter storage."},
+      {"action=metrics&name=x", false, {}, "Error: The action takes no parameter name."},
       {"action=begin&minutes=5", false, {}, "Error: The action takes no parameter minutes."},
       {"action=begin", false, {}, "Error: Missing parameter storage."},
       {"action=download", false, {}, "Error: Missing parameter name."},
@@ -102,7 +104,8 @@ TEST(WebQuery, StateChangesAndDecoding) {
                       WebAction::ptz_stop}) {
     EXPECT_TRUE(web_action_changes_state(a));
   }
-  for (WebAction a : {WebAction::status, WebAction::storages, WebAction::information, WebAction::download}) {
+  for (WebAction a : {WebAction::status, WebAction::storages, WebAction::information, WebAction::download,
+                      WebAction::metrics}) {
     EXPECT_FALSE(web_action_changes_state(a));
   }
   EXPECT_EQ(percent_decode("a+b%2Bc%2fd%C3%A9"), "a b+c/d\xc3\xa9");
