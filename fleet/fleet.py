@@ -56,9 +56,17 @@ def stop_on_sigterm():
     signal.signal(signal.SIGTERM, interrupt)
 
 
+def recent_start(days):
+    """A start that puts a generated session's end just behind the present:
+    engines and the exporter refuse samples from the future."""
+    start = int(time.time() - days * 86400 - 3600) // 3600 * 3600
+    return time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(start))
+
+
 def generate(serial, anomalies, days, seed, folder):
     """One camera's session folder, with its own serial."""
-    argv = [sys.executable, str(GENERATOR), str(folder), "--days", str(days), "--seed", str(seed), "--no-top"]
+    argv = [sys.executable, str(GENERATOR), str(folder), "--days", str(days), "--seed", str(seed), "--no-top",
+            "--start", recent_start(days)]
     for a in anomalies:
         argv += ["--anomaly", a]
     done = subprocess.run(argv, capture_output=True, check=True, text=True)

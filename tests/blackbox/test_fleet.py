@@ -22,7 +22,7 @@ import pytest
 from emulator.camera import wait_until
 from emulator.device import populate
 from emulator.web import SERIAL, WebServer
-from fleet import engines
+from fleet import engines, fleet
 
 SOURCE = engines.SOURCE_DIR
 GENERATOR = SOURCE / "tests" / "support" / "gen_session.py"
@@ -48,7 +48,8 @@ FIRES = {
 
 
 def generate(folder, serial, anomalies, seed):
-    argv = [sys.executable, str(GENERATOR), str(folder), "--days", "2", "--seed", str(seed), "--no-top", "--zip"]
+    argv = [sys.executable, str(GENERATOR), str(folder), "--days", "2", "--seed", str(seed), "--no-top", "--zip",
+            "--start", fleet.recent_start(2)]
     for a in anomalies:
         argv += ["--anomaly", a]
     manifest = json.loads(subprocess.run(argv, capture_output=True, check=True, text=True).stdout)
