@@ -184,6 +184,14 @@ bool Exporter::read_file(const std::string& path) {
       if (!overlong) reader = session_row_reader(path, line);
       return reader.has_value();
     }
+    // A power cut during an append leaves a block of NUL bytes where the
+    // row was, and the next row goes on behind it: the block is lost, the
+    // row is not.
+    if (const std::size_t data = line.find_first_not_of('\0'); data > 0 && !overlong) {
+      ++skipped;
+      line.remove_prefix(std::min(data, line.size()));
+      if (line.empty()) return true;
+    }
     if (overlong || !reader->read(line, row)) {
       ++skipped;
       return true;

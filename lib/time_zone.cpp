@@ -15,14 +15,25 @@ namespace trelvik {
 
 namespace {
 
-// TZ holds a zone name (":Europe/Stockholm" or "Europe/Stockholm") or a POSIX
-// rule ("CET-1CEST,M3.5.0,M10.5.0/3"); only a name with a region or "UTC"
-// is taken: a rule names no zone of the database.
+// "…/zoneinfo/Europe/Stockholm" (a path into the database, as TZ or the
+// /etc/localtime link give it): the part after "zoneinfo/", without the
+// database's "posix/" variant folder.
+std::string_view after_zoneinfo(std::string_view path) {
+  const std::size_t at = path.rfind("zoneinfo/");
+  if (at != std::string_view::npos) path.remove_prefix(at + 9);
+  if (path.starts_with("posix/")) path.remove_prefix(6);
+  return path;
+}
+
+// TZ holds a zone name (":Europe/Stockholm", "Europe/Stockholm", a path into
+// the database) or a POSIX rule ("CET-1CEST,M3.5.0,M10.5.0/3"); only a name
+// with a region or "UTC" is taken: a rule names no zone of the database.
 std::optional<std::string> zone_from_environment() {
   const char* value = std::getenv("TZ");
   if (value == nullptr) return std::nullopt;
   std::string_view name(value);
   if (name.starts_with(':')) name.remove_prefix(1);
+  name = after_zoneinfo(name);
   if (!is_iana_zone_name(name) || (name.find('/') == std::string_view::npos && name != "UTC")) return std::nullopt;
   return std::string(name);
 }
@@ -38,17 +49,14 @@ std::optional<std::string> zone_from_timezone_file() {
   return name;
 }
 
-// "/usr/share/zoneinfo/Europe/Stockholm" (or a relative link): the part
-// after "zoneinfo/", without the database's "posix/" variant folder.
+// The link's target in the database (a relative link too).
 std::optional<std::string> zone_from_localtime_link() {
   std::error_code error;
   const std::string target = std::filesystem::read_symlink(device::etc_localtime(), error).string();
-  const std::size_t at = target.rfind("zoneinfo/");
-  if (error || at == std::string::npos) return std::nullopt;
-  std::string name = target.substr(at + 9);
-  if (name.starts_with("posix/")) name.erase(0, 6);
+  if (error || target.find("zoneinfo/") == std::string::npos) return std::nullopt;
+  const std::string_view name = after_zoneinfo(target);
   if (!is_iana_zone_name(name)) return std::nullopt;
-  return name;
+  return std::string(name);
 }
 
 // The database's fixed zones: "Etc/GMT-1" is one hour east of UTC (POSIX

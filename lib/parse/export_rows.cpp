@@ -338,18 +338,23 @@ std::optional<std::pair<Family, double>> power_unit(std::string_view unit) {
 // ----- one reader of cells per kind of file -----------------------------------------
 
 // Date,Time,<value columns>: each known column in its family, the file's
-// name as the label.
+// name as the label. An empty cell is a figure the collector did not find
+// (the sampler leaves one empty that /proc did not show): no sample, the
+// row's other values stand. A row with no value at all is unreadable.
 bool read_values(const RowReader& file, std::span<const std::string_view> cells, std::vector<RowSample>& out) {
   const std::vector<std::int16_t>& columns = file.columns();
   if (cells.size() != columns.size() + 2) return false;
+  bool any = false;
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (columns[i] < 0) continue;
+    const bool empty = trim(cells[i + 2]).empty();
+    any = any || !empty;
+    if (columns[i] < 0 || empty) continue;
     const std::optional<double> value = parse_number(cells[i + 2]);
     if (!value) return false;
     const Column& column = kColumns[static_cast<std::size_t>(columns[i])];
     out.push_back({column.family, join_labels(file.name_labels(), column.label), in_base_unit(column, *value)});
   }
-  return true;
+  return any;
 }
 
 // Date,Time,<state or list>: one value made from the text.

@@ -47,6 +47,7 @@ def test_begin_records_the_zone_from_tz_timezone_file_or_link(camera, monkeypatc
     # offset is the C library's, the one the rows are written in: only with
     # TZ is it the named zone's on this host.
     cases = [({"TZ": f":{ZONE}"}, None, None, ZONE, offset_now(ZONE)),
+             ({"TZ": "/usr/share/zoneinfo/Asia/Kolkata"}, None, None, "Asia/Kolkata", "+0530"),
              ({"TZ": "<+03>-3"}, "America/New_York\n", None, "America/New_York", "+0300"),
              ({}, None, "../usr/share/zoneinfo/posix/Asia/Tokyo", "Asia/Tokyo", None)]
     etc = camera.root / "etc"

@@ -61,6 +61,10 @@ TEST(ExportRows, EveryKindOfFileInBaseUnits) {
   EXPECT_EQ(read_row("system_monitoring/monitoring_vmstatus/vmstat.csv", "Date,Time,cpu_user,MemFree_kB,intr\n",
                      "2026-12-06,18:48:53,250,1,7\n"),
             (Rows{"trelvik_cpu_seconds{mode=\"user\"} 2.5", "trelvik_interrupts{} 7"}));
+  // A value the collector could not take is left empty; the others stand.
+  EXPECT_EQ(read_row("system_monitoring/monitoring_vmstatus/vmstat.csv", "Date,Time,cpu_user,MemFree_kB,intr\n",
+                     "2026-12-06,18:48:53,,1,7\n"),
+            (Rows{"trelvik_interrupts{} 7"}));
   // A package name with a quote stays inside its label.
   EXPECT_EQ(read_row("system_monitoring/monitoring_zeda/zeda_memory.csv", "Date,Time,Package,Processes,VSZ_kB,RSS_kB\n",
                      "2026-12-06,18:48:53,Ac\"me\\,2,1,1\n")[0],
