@@ -33,18 +33,35 @@
     const b = digit(s, i + 1);
     return a >= 0 && a <= 9 && b >= 0 && b <= 9 ? a * 10 + b : NaN;
   };
-  // Seconds for "YYYY-MM-DD" + "HH:MM:SS", or NaN when either is malformed.
-  // Read by character codes: it runs once per row of every file.
+  // Seconds since 1970 of a calendar day, or NaN for a day that does not
+  // exist (month 13, 30 February): such a date is damage, never a real day.
+  function dayOf(date) {
+    const m = /^(\d{4})-(\d{2})-(\d{2})$/.exec(date);
+    if (!m) return NaN;
+    const y = +m[1];
+    const mo = +m[2];
+    const d = +m[3];
+    if (mo < 1 || mo > 12 || d < 1) return NaN;
+    const days = new Date(Date.UTC(y, mo, 0)).getUTCDate();
+    return d > days ? NaN : Date.UTC(y, mo - 1, d) / 1000;
+  }
+
+  // Seconds for "YYYY-MM-DD" + "HH:MM:SS", or NaN when either is malformed
+  // or names a day or time that cannot be. Read by character codes: it runs
+  // once per row of every file.
   function parseTime(date, time) {
     let day = dayCache.get(date);
     if (day === undefined) {
-      const m = /^(\d{4})-(\d{2})-(\d{2})$/.exec(date);
-      day = m ? Date.UTC(+m[1], +m[2] - 1, +m[3]) / 1000 : NaN;
+      day = dayOf(date);
       if (dayCache.size > 10000) dayCache.clear();
       dayCache.set(date, day);
     }
     if (time.length !== 8 || time[2] !== ':' || time[5] !== ':') return NaN;
-    return day + two(time, 0) * 3600 + two(time, 3) * 60 + two(time, 6);
+    const h = two(time, 0);
+    const m = two(time, 3);
+    const s = two(time, 6);
+    if (!(h < 24 && m < 60 && s < 60)) return NaN;
+    return day + h * 3600 + m * 60 + s;
   }
 
   const pad = (n) => String(n).padStart(2, '0');
@@ -55,19 +72,44 @@
     return withSeconds ? `${text}:${pad(d.getUTCSeconds())}` : text;
   }
 
+  // A file's faults: the first few in words, and a count of the lines each
+  // kind of fault cost (`counts`), which the file table shows.
   function errorList() {
     const list = [];
     list.total = 0;
-    list.add = function (text) {
+    list.counts = {};
+    list.add = function (kind, text) {
       list.total += 1;
+      list.counts[kind] = (list.counts[kind] || 0) + 1;
       if (list.length < MAX_LISTED_ERRORS) list.push(text);
     };
     return list;
   }
 
-  function looksBinary(text) {
-    const head = text.slice(0, 4096);
-    return head.indexOf('\u0000') >= 0 || head.indexOf('\uFFFD') >= 0;
+  // What each kind of fault is called in the file table.
+  const FAULT_WORDS = {
+    damaged: ['damaged line (NUL bytes or invalid UTF-8)', 'damaged lines (NUL bytes or invalid UTF-8)'],
+    half: ['half row at the end', 'half rows at the end'],
+    cells: ['row with the wrong number of cells', 'rows with the wrong number of cells'],
+    time: ['row with an impossible date or time', 'rows with an impossible date or time'],
+    text: ['cell with text among numbers', 'cells with text among numbers'],
+    before: ['row dated before the session started', 'rows dated before the session started'],
+    after: ['row dated long after the session stopped', 'rows dated long after the session stopped'],
+    backwards: ['row whose time went backwards', 'rows whose time went backwards'],
+  };
+
+  // "3 damaged lines (…), 1 half row at the end" from { kind: count }.
+  function describeFaults(counts) {
+    return Object.keys(FAULT_WORDS).filter((k) => counts[k] > 0)
+      .map((k) => `${counts[k]} ${FAULT_WORDS[k][counts[k] === 1 ? 0 : 1]}`).join(', ');
+  }
+
+  // A line with a NUL (the zeros a power cut leaves where a block was not
+  // written) or an invalid UTF-8 sequence (decoded as U+FFFD).
+  const damaged = (line) => line.indexOf('\u0000') >= 0 || line.indexOf('\uFFFD') >= 0;
+
+  function looksBinary(line) {
+    return damaged(line.slice(0, 4096));
   }
 
   const isBlank = (c) => c === 32 || c === 9;
@@ -84,15 +126,20 @@
   //   { header, t: number[], columns: [{ name, numeric, values }], errors, fatal }
   // where values are numbers (null for an empty or unreadable cell) for a
   // numeric column and strings otherwise. `fatal` is set (and nothing is
-  // usable) when the text is not a CSV time series at all. Rows with the
-  // wrong number of cells or an unreadable time are left out and reported.
+  // usable) when the text is not a CSV time series at all. A damaged line
+  // (NUL bytes, invalid UTF-8), a half row at the end, a row with the wrong
+  // number of cells or an impossible time costs that line only, wherever it
+  // is; each is counted in `errors.counts`.
   function readTable(text) {
     const errors = errorList();
     const empty = (why) => ({ header: [], t: [], columns: [], errors, fatal: why });
-    if (looksBinary(text)) return empty('not a text file');
     const lines = text.split('\n');
-    if (lines.length && lines[lines.length - 1].trim() === '') lines.pop();
+    // The collectors end every row with a line end: text after the last one
+    // is a row cut short.
+    const cut = lines.length > 1 && lines[lines.length - 1] !== '';
+    if (lines[lines.length - 1].trim() === '') lines.pop();
     if (!lines.length) return empty('empty file');
+    if (looksBinary(lines[0])) return empty('not a text file');
     const header = splitRow(lines[0].replace(/\r$/, ''));
     const dateCol = header.findIndex((h) => /^date$/i.test(h));
     const timeCol = header.findIndex((h) => /^time$/i.test(h));
@@ -102,8 +149,9 @@
     if (lines.length === 1) return empty('a header and no rows');
 
     const width = header.length;
+    const check = { damage: text.indexOf('\u0000') >= 0 || text.indexOf('\uFFFD') >= 0, cutAt: cut ? lines.length - 1 : -1 };
     const numeric = sampleTypes(lines, width);
-    const { t, values } = readRows(lines, { header, dateCol, timeCol, numeric }, errors);
+    const { t, values } = readRows(lines, { header, dateCol, timeCol, numeric, check }, errors);
     if (!t.length) return { ...empty('no readable rows'), errors };
 
     const columns = [];
@@ -145,7 +193,7 @@
   // are found by their commas and numbers read in place, without cutting
   // each row into strings: this loop runs for every row of every file.
   function readRows(lines, layout, errors) {
-    const { header, dateCol, timeCol, numeric } = layout;
+    const { header, dateCol, timeCol, numeric, check } = layout;
     const width = header.length;
     const t = [];
     const values = header.map(() => []);
@@ -155,11 +203,19 @@
       let line = lines[i];
       if (line.charCodeAt(line.length - 1) === 13) line = line.slice(0, -1);
       if (line === '') continue;
+      if (check.damage && damaged(line)) {
+        errors.add('damaged', `line ${i + 1}: damaged (NUL bytes or invalid UTF-8)`);
+        continue;
+      }
+      if (i === check.cutAt) {
+        errors.add('half', `line ${i + 1}: cut short (no line end)`);
+        continue;
+      }
       let cells = 0;
       bounds[0] = -1;
       for (let at = line.indexOf(','); at >= 0 && cells < width; at = line.indexOf(',', at + 1)) bounds[++cells] = at;
       if (cells !== width - 1 || line.indexOf(',', bounds[cells] + 1) >= 0) {
-        errors.add(`line ${i + 1}: ${line.split(',').length} cells where the header has ${width}`);
+        errors.add('cells', `line ${i + 1}: ${line.split(',').length} cells where the header has ${width}`);
         continue;
       }
       bounds[width] = line.length;
@@ -167,7 +223,7 @@
       const clock = cellText(line, bounds[timeCol] + 1, bounds[timeCol + 1]);
       const time = parseTime(date, clock);
       if (Number.isNaN(time)) {
-        errors.add(`line ${i + 1}: "${date},${clock}" is not a date and time`);
+        errors.add('time', `line ${i + 1}: "${date},${clock}" is not a date and time`);
         continue;
       }
       t.push(time);
@@ -182,7 +238,7 @@
         if (n === undefined) {
           const text = cellText(line, a, b);
           n = cellNumber(text);
-          if (n === undefined) errors.add(`line ${i + 1}: "${text}" in column "${header[c]}" is not a number`);
+          if (n === undefined) errors.add('text', `line ${i + 1}: "${text}" in column "${header[c]}" is not a number`);
         }
         values[c].push(n === undefined ? null : n);
       }
@@ -210,6 +266,7 @@
     const numbers = new Array(width).fill(0);
     const filled = new Array(width).fill(0);
     for (let i = 1; i < lines.length && i <= SAMPLE_ROWS; i++) {
+      if (damaged(lines[i])) continue;
       const cells = splitRow(lines[i].replace(/\r$/, ''));
       if (cells.length !== width) continue;
       for (let c = 0; c < width; c++) {
@@ -221,10 +278,59 @@
     return numbers.map((n, c) => filled[c] > 0 && n * 2 > filled[c]);
   }
 
+  // Leaves out of a table the rows whose time cannot be right: before the
+  // session's window, after it, or earlier than a row above (a clock stepped
+  // back). `window` is { from, to } (either may be null). Each row left out
+  // is counted in table.errors; the table's clock events are returned:
+  //   [{ kind: 'back' | 'unset', at, to, rows }]
+  // `at` is the last good time before the event, `to` the first good one
+  // after it (a clock set late: the first row inside the window).
+  function checkTimes(table, window) {
+    const t = table.t;
+    const keep = new Uint8Array(t.length);
+    const events = [];
+    let last = -Infinity;
+    let open = null; // the event whose rows are being left out
+    let kept = 0;
+    for (let i = 0; i < t.length; i++) {
+      const x = t[i];
+      let why = null;
+      if (window.from != null && x < window.from) why = 'before';
+      else if (window.to != null && x > window.to) why = 'after';
+      else if (x < last) why = 'backwards';
+      if (!why) {
+        keep[i] = 1;
+        kept++;
+        if (open) {
+          open.to = x;
+          events.push(open);
+          open = null;
+        }
+        last = x;
+        continue;
+      }
+      table.errors.add(why, `row at ${formatTime(x, true)}: ${why === 'backwards' ? 'earlier than the row before it' : why === 'before' ? 'before the session started' : 'after the session stopped'}`);
+      if (why === 'after') continue;
+      const kind = why === 'backwards' ? 'back' : 'unset';
+      if (!open || open.kind !== kind) {
+        if (open) events.push(open);
+        open = { kind, at: last, to: null, rows: 0, first: x };
+      }
+      open.rows++;
+    }
+    if (open) events.push(open);
+    if (kept === t.length) return { table, events };
+    const pick = (values) => values.filter((_, i) => keep[i]);
+    return {
+      table: { ...table, t: pick(t), columns: table.columns.map((c) => ({ ...c, values: pick(c.values) })) },
+      events,
+    };
+  }
+
   // A CSV file without a time axis (the radar software's statistics): its
   // header and rows, or null when the text is not a consistent CSV table.
   function readPlainTable(text) {
-    if (looksBinary(text)) return null;
+    if (looksBinary(text.slice(0, 4096))) return null;
     const lines = text.split('\n').map((l) => l.replace(/\r$/, '')).filter((l) => l !== '');
     if (lines.length < 2) return null;
     const header = splitRow(lines[0]);
@@ -233,5 +339,5 @@
     return rows.every((r) => r.length === header.length) ? { header, rows } : null;
   }
 
-  return { readTable, readPlainTable, parseTime, formatTime, cellNumber, MAX_LISTED_ERRORS };
+  return { readTable, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
 });

@@ -143,13 +143,14 @@
 
   // (t, v) of one column over some rows; values at a repeated time are added
   // (two processes with the same command line count as one).
-  function pick(table, column, rows) {
+  function pick(table, column, rows, first) {
     const t = [];
     const v = [];
     for (const i of rows) {
       const x = table.t[i];
       const y = column.values[i];
       if (t.length && t[t.length - 1] === x) {
+        if (first) continue;
         v[v.length - 1] = y == null ? v[v.length - 1] : (v[v.length - 1] ?? 0) + y;
       } else {
         t.push(x);
@@ -261,12 +262,16 @@
 
   function keyedSeries(path, table, keys, valueCharts, labelOf) {
     const out = [];
+    const pid = keys.length > 1 ? column(table, 'PID') : null;
     for (const [key, rows] of groupRows(table, keys)) {
       for (const [colName, chart, unit] of valueCharts) {
         const c = column(table, colName);
         if (!c || !c.numeric) continue;
         const { t, v } = pick(table, c, rows);
-        out.push(series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, { unit, key }));
+        const extra = { unit, key };
+        // A process's PID per point: a new one is a restart.
+        if (pid && pid.numeric) extra.pid = pick(table, pid, rows, true).v;
+        out.push(series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, extra));
       }
     }
     return out;
