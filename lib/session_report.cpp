@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+
+#include "lib/session_layout.hpp"
 
 namespace trelvik {
 namespace {
@@ -78,7 +81,124 @@ struct Inliner {
   }
 };
 
+constexpr std::uint32_t kLocalHeader = 0x04034b50;
+constexpr std::uint32_t kCentralHeader = 0x02014b50;
+constexpr std::uint32_t kEndRecord = 0x06054b50;
+constexpr std::size_t kLocalSize = 30;
+constexpr std::size_t kCentralSize = 46;
+constexpr std::size_t kEndSize = 22;
+constexpr std::size_t kLongestComment = 65535;
+
+std::uint32_t u16(std::string_view b, std::size_t o) {
+  return static_cast<unsigned char>(b[o]) | static_cast<unsigned char>(b[o + 1]) << 8;
+}
+std::uint32_t u32(std::string_view b, std::size_t o) { return u16(b, o) | u16(b, o + 2) << 16; }
+
+struct Member {
+  std::string name;
+  bool whole = true;  // its data lies inside the archive
+};
+
+// The end record's offset, or npos.
+std::size_t find_end(std::string_view b) {
+  if (b.size() < kEndSize) return std::string_view::npos;
+  const std::size_t stop = b.size() > kEndSize + kLongestComment ? b.size() - kEndSize - kLongestComment : 0;
+  for (std::size_t o = b.size() - kEndSize + 1; o-- > stop;) {
+    if (u32(b, o) == kEndRecord) return o;
+  }
+  return std::string_view::npos;
+}
+
+bool data_inside(std::string_view b, std::size_t local, std::uint64_t compressed) {
+  if (local + kLocalSize > b.size() || u32(b, local) != kLocalHeader) return false;
+  const std::uint64_t start = local + kLocalSize + u16(b, local + 26) + u16(b, local + 28);
+  return start + compressed <= b.size();
+}
+
+// The members the central directory lists; false when it is unreadable.
+bool central_members(std::string_view b, std::size_t end, std::vector<Member>& out) {
+  const std::uint32_t count = u16(b, end + 10);
+  std::size_t o = u32(b, end + 16);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (o + kCentralSize > b.size() || u32(b, o) != kCentralHeader) return false;
+    const std::size_t name_length = u16(b, o + 28);
+    if (o + kCentralSize + name_length > b.size()) return false;
+    out.push_back({std::string(b.substr(o + kCentralSize, name_length)), data_inside(b, u32(b, o + 42), u32(b, o + 20))});
+    o += kCentralSize + name_length + u16(b, o + 30) + u16(b, o + 32);
+  }
+  return true;
+}
+
+// The members found by walking the local headers from the start, as far as
+// they go (an archive cut short has no central directory).
+std::vector<Member> local_members(std::string_view b) {
+  std::vector<Member> out;
+  std::size_t o = 0;
+  while (o + kLocalSize <= b.size() && u32(b, o) == kLocalHeader) {
+    const std::size_t name_length = u16(b, o + 26);
+    if (o + kLocalSize + name_length > b.size()) break;
+    const std::uint64_t compressed = u32(b, o + 18);
+    Member m{std::string(b.substr(o + kLocalSize, name_length)), data_inside(b, o, compressed)};
+    // Sizes written after the data (flag bit 3) cannot be followed.
+    const bool sizes_after = (u16(b, o + 6) & 8) != 0;
+    out.push_back(m);
+    if (!m.whole || sizes_after) break;
+    o += kLocalSize + name_length + u16(b, o + 28) + compressed;
+  }
+  return out;
+}
+
+bool ends_with(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+bool names_file(std::string_view name, std::string_view file) {
+  return name == file || ends_with(name, "/" + std::string(file));
+}
+
+bool in_sampling_folder(std::string_view name) {
+  const std::string folder = std::string(session_layout::kSampling) + "/";
+  return name.starts_with(folder) || name.find("/" + folder) != std::string_view::npos;
+}
+
 }  // namespace
+
+ArchiveCheck check_session_archive(std::string_view bytes) {
+  ArchiveCheck check;
+  if (bytes.empty()) {
+    check.reason = "the file is empty";
+    return check;
+  }
+  std::vector<Member> members;
+  const std::size_t end = find_end(bytes);
+  const bool central = end != std::string_view::npos && central_members(bytes, end, members);
+  if (!central) {
+    members = local_members(bytes);
+    if (members.empty()) {
+      check.reason = "it is not a zip archive";
+      return check;
+    }
+  }
+  bool facts = false;
+  bool sampled = false;
+  std::vector<std::string> cut;
+  for (const Member& m : members) {
+    facts = facts || names_file(m.name, session_layout::kInfoFile);
+    sampled = sampled || in_sampling_folder(m.name);
+    if (!m.whole) cut.push_back(m.name);
+  }
+  if (!facts && !sampled) {
+    check.reason = "no session folder inside (neither " + std::string(session_layout::kInfoFile) + " nor " +
+                   std::string(session_layout::kSampling) + "/)";
+    return check;
+  }
+  if (!central) check.missing.push_back("the end of the archive (cut short: " + std::to_string(members.size()) +
+                                        " files recovered from what is there)");
+  for (const std::string& name : cut) check.missing.push_back(name + " (cut short)");
+  if (!facts) check.missing.push_back(std::string("the session facts (") + session_layout::kInfoFile + ")");
+  check.verdict = check.missing.empty() ? ArchiveVerdict::Session : ArchiveVerdict::Damaged;
+  return check;
+}
 
 std::string base64_encode(std::string_view bytes) {
   static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace trelvik {
 
@@ -25,5 +26,16 @@ std::string base64_encode(std::string_view bytes);
 std::optional<std::string> build_session_report(std::string_view page, const ReportAsset& asset,
                                                 std::string_view archive, std::string_view archive_name,
                                                 std::string* missing);
+
+// What an archive is, judged from its zip structure before a report is made
+// of it: a whole session, a damaged one (cut short, members cut off, the
+// facts missing: still worth a report), or not a session archive at all.
+enum class ArchiveVerdict { Session, Damaged, NotSession };
+struct ArchiveCheck {
+  ArchiveVerdict verdict = ArchiveVerdict::NotSession;
+  std::string reason;                // NotSession: why, in words
+  std::vector<std::string> missing;  // Damaged: what is missing, in words
+};
+ArchiveCheck check_session_archive(std::string_view bytes);
 
 }  // namespace trelvik
