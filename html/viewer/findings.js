@@ -19,6 +19,12 @@
     leakMinFallKiBPerHour: 512,
     // Fit quality (R²) for "steadily": noise and daily cycles stay well below.
     leakMinR2: 0.8,
+    // A fall that ends before its segment does counts only if what follows
+    // gives back less than this share of it (a daily swing gives back half).
+    leakMaxRecoveryShare: 0.25,
+    // Once a process is seen leaking, its growth after a restart counts
+    // from this many hours: a process killed for its leak restarts sooner.
+    leakAgainMinHours: 2,
     // A process or package is named as the cause when it grows at least this
     // share of the fall's rate, with the same fit quality.
     leakCauseMinShare: 0.25,
@@ -241,7 +247,10 @@
     const vy = n * syy - sy * sy;
     if (vx <= 0) return null;
     const c = n * sxy - sx * sy;
-    return { slope: c / vx, r2: vy <= 0 ? 0 : (c * c) / (vx * vy) };
+    const slope = c / vx;
+    // The fitted value at point j, where the slope ends.
+    const end = (sy - slope * sx) / n + slope * (P.x[j + 1] - P.x[j] - xk);
+    return { slope, r2: vy <= 0 ? 0 : (c * c) / (vx * vy), end };
   }
 
   // The longest stretch of [i0, i1] over which v changes steadily in the
@@ -249,38 +258,49 @@
   // hour: a level that turns into a slope at a round (the onset), fitted
   // from the segment's start to an end that need not be the segment's.
   // { from, to, slope, r2 } or null.
-  function steadiestChange(t, v, i0, i1, sign, rate) {
+  function steadiestChange(t, v, i0, i1, sign, rate, minHours = THRESHOLDS.leakMinHours) {
     const P = prefixSums(t, v, i0, i1, t[i0]);
     const points = P.idx.length;
     const at = (k) => t[P.idx[k]];
-    const hours = THRESHOLDS.leakMinHours * 3600;
+    const hours = minHours * 3600;
     const good = (k, j) => {
       if (at(j) - at(k) < hours) return null;
       const fit = hingeAt(P, k, j);
-      return fit && fit.r2 >= THRESHOLDS.leakMinR2 && sign * fit.slope >= rate ? fit : null;
+      if (!fit || fit.r2 < THRESHOLDS.leakMinR2 || sign * fit.slope < rate) return null;
+      // A window that ends before the segment does must not be undone by
+      // what follows it: a daily swing comes back, a leak that stopped
+      // does not.
+      const rest = points - 1 - j;
+      if (rest > 0) {
+        const back = -sign * ((P.y[points] - P.y[j + 1]) / rest - fit.end);
+        if (back > THRESHOLDS.leakMaxRecoveryShare * Math.abs(fit.slope) * (at(j) - at(k)) / 3600) return null;
+      }
+      return fit;
     };
     // Candidates on a coarse stride first (a week of samples is too many
     // for every pair), then the turn and the end refined to the point.
     const stride = Math.max(1, Math.ceil(points / THRESHOLDS.fitCandidates));
-    // The furthest end with a steady fit; at it, the turn that fits best.
+    // The turn and end that fit best: a longer steady change fits better
+    // than a part of it (its signal grows with its length, the noise does
+    // not), a change that stopped fits best up to where it stopped.
     let best = null;
-    for (let j = points - 1; j >= 2 && !best; j -= stride) {
+    for (let j = points - 1; j >= 2; j -= stride) {
       for (let k = 0; k < j - 1; k += stride) {
         const fit = good(k, j);
         if (fit && (!best || fit.r2 > best.fit.r2)) best = { k, j, fit };
       }
     }
     if (!best) return null;
-    for (let j = Math.min(points - 1, best.j + stride); j > best.j; j--) {
-      const fit = good(best.k, j);
-      if (fit) {
-        best = { k: best.k, j, fit };
-        break;
+    for (let round = 0; round < 2; round++) {
+      const { k: k0, j: j0 } = best;
+      for (let j = Math.max(k0 + 2, j0 - stride); j <= Math.min(points - 1, j0 + stride); j++) {
+        const fit = good(k0, j);
+        if (fit && fit.r2 > best.fit.r2) best = { k: k0, j, fit };
       }
-    }
-    for (let k = Math.max(0, best.k - stride); k <= Math.min(best.j - 2, best.k + stride); k++) {
-      const fit = good(k, best.j);
-      if (fit && fit.r2 > best.fit.r2) best = { k, j: best.j, fit };
+      for (let k = Math.max(0, k0 - stride); k <= Math.min(best.j - 2, k0 + stride); k++) {
+        const fit = good(k, best.j);
+        if (fit && fit.r2 > best.fit.r2) best = { k, j: best.j, fit };
+      }
     }
     return { from: at(best.k), to: at(best.j), slope: best.fit.slope, r2: best.fit.r2 };
   }
@@ -372,14 +392,17 @@
   // Stretches of steady growth of each package process, between its restarts.
   function processGrowth(ctx, mc) {
     const out = [];
+    const rate = THRESHOLDS.leakMinFallKiBPerHour * THRESHOLDS.leakCauseMinShare;
     for (const { g, at } of mc.restarts) {
       const cuts = at.map((r) => indexAt(g.t, r.t)).concat(ctx.resets.map((e) => indexAt(g.t, e.from)));
-      const windows = [];
-      for (const [a, b] of segmentsAt(g.t, cuts)) {
-        if (g.t[b] - g.t[a] < THRESHOLDS.leakMinHours * 3600) continue;
-        const grow = steadiestChange(g.t, g.v, a, b, 1, THRESHOLDS.leakMinFallKiBPerHour * THRESHOLDS.leakCauseMinShare);
-        if (grow) windows.push(grow);
+      const segs = segmentsAt(g.t, cuts);
+      const fit = (minHours) => segs.map(([a, b]) => (g.t[b] - g.t[a] < minHours * 3600 ? null : steadiestChange(g.t, g.v, a, b, 1, rate, minHours)));
+      let windows = fit(THRESHOLDS.leakMinHours);
+      if (windows.some(Boolean)) {
+        const again = fit(THRESHOLDS.leakAgainMinHours);
+        windows = windows.map((w, i) => w || again[i]);
       }
+      windows = windows.filter(Boolean);
       if (windows.length) out.push({ g, windows, restarts: at });
     }
     return out;
@@ -435,7 +458,7 @@
     for (const p of growth) {
       const mine = falls.filter((f) => !explained.has(f) && p.windows.some((w) => overlaps(w, f)));
       mine.forEach((f) => explained.add(f));
-      const from = Math.min(...p.windows.map((w) => w.from), ...mine.map((f) => f.from));
+      const from = Math.min(...p.windows.map((w) => w.from));
       const to = Math.max(...p.windows.map((w) => w.to), ...mine.map((f) => f.to));
       const span = { from, to: to + 2 * ctx.period };
       const restarts = p.restarts.filter((r) => r.t >= from && r.t <= span.to);
