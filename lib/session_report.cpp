@@ -76,10 +76,17 @@ struct Inliner {
       if (missing) *missing = std::string(href);
       return std::nullopt;
     }
-    if (script) return "<script>\n" + escape_closing(*text, "script") + "\n</script>";
+    // The report is windows-1252 (one byte per byte of the archive): the
+    // code it inlines is ASCII, its other characters escaped.
+    if (script) return "<script>\n" + escape_closing(ascii_script(*text), "script") + "\n</script>";
     return "<style>\n" + escape_closing(*text, "style") + "\n</style>";
   }
 };
+
+// The page declares UTF-8; the report declares the charset in which every
+// byte is one character, so that the archive is embedded as it is.
+constexpr std::string_view kUtf8Meta = "<meta charset=\"utf-8\">";
+constexpr std::string_view kBytesMeta = "<meta charset=\"windows-1252\">";
 
 constexpr std::uint32_t kLocalHeader = 0x04034b50;
 constexpr std::uint32_t kCentralHeader = 0x02014b50;
@@ -200,26 +207,49 @@ ArchiveCheck check_session_archive(std::string_view bytes) {
   return check;
 }
 
-std::string base64_encode(std::string_view bytes) {
-  static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+std::string embed_bytes(std::string_view bytes) {
   std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    out += digits[v >> 18];
-    out += digits[(v >> 12) & 63];
-    out += digits[(v >> 6) & 63];
-    out += digits[v & 63];
+  out.reserve(bytes.size() + bytes.size() / 32);
+  for (char c : bytes) {
+    if (c == '\0' || c == '\r' || c == '<' || c == '=') {
+      out += '=';
+      out += static_cast<char>(c + 0x40);
+    } else {
+      out += c;
+    }
   }
-  if (i < bytes.size()) {
-    const bool two = i + 1 < bytes.size();
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 | (two ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0);
-    out += digits[v >> 18];
-    out += digits[(v >> 12) & 63];
-    out += two ? digits[(v >> 6) & 63] : '=';
-    out += '=';
+  return out;
+}
+
+std::string ascii_script(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const std::size_t length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+    std::uint32_t point = length == 1 ? 0xfffd : c & (0x7f >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned char next = i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+      point = (next & 0xc0) == 0x80 ? point << 6 | (next & 0x3f) : 0xfffd;
+    }
+    i += length;
+    const auto unit = [&out](std::uint32_t u) {
+      static constexpr char hex[] = "0123456789abcdef";
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += hex[(u >> shift) & 15];
+    };
+    if (point > 0xffff) {
+      point -= 0x10000;
+      unit(0xd800 + (point >> 10));
+      unit(0xdc00 + (point & 0x3ff));
+    } else {
+      unit(point);
+    }
   }
   return out;
 }
@@ -229,7 +259,7 @@ std::optional<std::string> build_session_report(std::string_view page, const Rep
                                                 std::string* missing) {
   Inliner inliner{asset, missing};
   std::string out;
-  out.reserve(page.size() + archive.size() * 4 / 3 + 300000);
+  out.reserve(page.size() + archive.size() + archive.size() / 32 + 300000);
   bool archive_placed = false;
   std::size_t at = 0;
   while (at < page.size()) {
@@ -237,6 +267,12 @@ std::optional<std::string> build_session_report(std::string_view page, const Rep
     if (open == std::string_view::npos) break;
     const bool script = page.compare(open, 12, "<script src=") == 0;
     const bool style = page.compare(open, 6, "<link ") == 0 && page.find("rel=\"stylesheet\"", open) < page.find('>', open);
+    if (page.compare(open, kUtf8Meta.size(), kUtf8Meta) == 0) {
+      out.append(page.substr(at, open - at));
+      out += kBytesMeta;
+      at = open + kUtf8Meta.size();
+      continue;
+    }
     if (!script && !style) {
       out.append(page.substr(at, open + 1 - at));
       at = open + 1;
@@ -251,12 +287,11 @@ std::optional<std::string> build_session_report(std::string_view page, const Rep
     }
     out.append(page.substr(at, open - at));
     if (script && !archive_placed) {
-      out += "<script type=\"application/octet-stream\" id=\"trelvik-archive\" data-name=\"";
+      out += "<script type=\"application/octet-stream\" id=\"trelvik-archive\" data-encoding=\"bytes\" data-name=\"";
       out += escape_attribute(archive_name);
       out += "\">\n";
-      const std::string encoded = base64_encode(archive);
-      for (std::size_t i = 0; i < encoded.size(); i += 76) out.append(encoded, i, 76).push_back('\n');
-      out += "</script>\n";
+      out += embed_bytes(archive);
+      out += "\n</script>\n";
       archive_placed = true;
     }
     std::optional<std::string> replaced = inliner.replace(page.substr(open, end + 1 - open), script);

@@ -107,7 +107,7 @@
     const lines = [`${session.label}: ${session.files.length} files, ${current.plots.length} charts, ${session.findings.length} findings. Times are the camera's (${session.zone}).`];
     if (session.archiveError) lines.push(`The archive is damaged: ${session.archiveError}.`);
     if (session.missing.length) lines.push(`Missing: ${session.missing.join('; ')}.`);
-    const leftOut = session.files.filter((f) => f.faults && Object.keys(f.faults).length);
+    const leftOut = session.files.filter((f) => f.faults && Object.keys(f.faults).length).sort((a, b) => a.path.localeCompare(b.path));
     if (leftOut.length) {
       const rows = leftOut.reduce((n, f) => n + Object.values(f.faults).reduce((a, b) => a + b, 0), 0);
       const names = leftOut.map((f) => f.path.slice(f.path.lastIndexOf('/') + 1));
@@ -449,14 +449,29 @@
     }
   }
 
+  // The archive the report command embedded: one character per byte of a
+  // windows-1252 page, "=" and the byte plus 0x40 for the few bytes a page
+  // cannot hold as they are.
   function embeddedArchive() {
     const node = document.getElementById('trelvik-archive');
     if (!node) return null;
-    const b64 = node.textContent.replace(/\s+/g, '');
-    const bin = atob(b64);
-    const bytes = new Uint8Array(bin.length);
-    for (let i = 0; i < bin.length; i++) bytes[i] = bin.charCodeAt(i);
-    return { bytes, label: node.dataset.name || 'session.zip' };
+    const text = node.textContent;
+    const byteOf = new Map();
+    const chars = new TextDecoder('windows-1252').decode(Uint8Array.from({ length: 256 }, (_, i) => i));
+    for (let i = 0; i < 256; i++) byteOf.set(chars.charCodeAt(i), i);
+    const table = new Uint8Array(65536);
+    for (const [code, byte] of byteOf) table[code] = byte;
+    // The element's text starts and ends with the line ends around it.
+    const from = text.charCodeAt(0) === 10 ? 1 : 0;
+    const to = text.charCodeAt(text.length - 1) === 10 ? text.length - 1 : text.length;
+    const bytes = new Uint8Array(to - from);
+    let n = 0;
+    for (let i = from; i < to; i++) {
+      const code = text.charCodeAt(i);
+      if (code === 61) bytes[n++] = text.charCodeAt(++i) - 0x40;
+      else bytes[n++] = table[code];
+    }
+    return { bytes: bytes.subarray(0, n), label: node.dataset.name || 'session.zip' };
   }
 
   function start() {

@@ -374,7 +374,7 @@ class Session:
             last = parts[-1]
             cut = last[: max(1, len(last) // 2)].rstrip("\n")
             parts[-1] = cut.encode() + b"\0" * 1024
-        self.write("system_monitoring/monitoring_environment/Fan_0.csv", b"2026-12-\xff\xfe\xc3,run\xe9ing\n")
+        self.write("system_monitoring/monitoring_environment/Fan_0.csv", b"\n2026-12-\xff\xfe\xc3,run\xe9ing\n")
 
     def snapshots(self, t):
         sm = "system_monitoring/"
