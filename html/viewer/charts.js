@@ -140,7 +140,10 @@
       const v = state ? state.values[k] : s.v;
       return TS.breakAtGaps(s.t, v, gapLimit);
     });
-    const data = TS.align(shown);
+    // Drawn from at most a few points per pixel: a week of samples every
+    // ten seconds would cost the page its memory and its speed.
+    const aligned = TS.align(shown);
+    const data = state ? aligned : TS.decimate(aligned, Math.ceil(width));
     const unit = chart.unit;
     const opts = {
       width,

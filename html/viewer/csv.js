@@ -49,13 +49,18 @@
   // Seconds for "YYYY-MM-DD" + "HH:MM:SS", or NaN when either is malformed
   // or names a day or time that cannot be. Read by character codes: it runs
   // once per row of every file.
+  let lastDate = '';
+  let lastDay = NaN;
   function parseTime(date, time) {
-    let day = dayCache.get(date);
+    // Rows come in order: most share the day of the row before.
+    let day = date === lastDate ? lastDay : dayCache.get(date);
     if (day === undefined) {
       day = dayOf(date);
       if (dayCache.size > 10000) dayCache.clear();
       dayCache.set(date, day);
     }
+    lastDate = date;
+    lastDay = day;
     if (time.length !== 8 || time[2] !== ':' || time[5] !== ':') return NaN;
     const h = two(time, 0);
     const m = two(time, 3);
@@ -131,35 +136,98 @@
   // number of cells or an impossible time costs that line only, wherever it
   // is; each is counted in `errors.counts`.
   function readTable(text) {
+    const reader = tableReader();
+    reader.push(text);
+    return reader.finish();
+  }
+
+  // readTable in pieces: push(text) the file's text as it is inflated and
+  // decoded, then finish() gives the table. A file of hundreds of
+  // megabytes is never held as one text.
+  function tableReader() {
     const errors = errorList();
     const empty = (why) => ({ header: [], t: [], columns: [], errors, fatal: why });
-    const lines = text.split('\n');
-    // The collectors end every row with a line end: text after the last one
-    // is a row cut short.
-    const cut = lines.length > 1 && lines[lines.length - 1] !== '';
-    if (lines[lines.length - 1].trim() === '') lines.pop();
-    if (!lines.length) return empty('empty file');
-    if (looksBinary(lines[0])) return empty('not a text file');
-    const header = splitRow(lines[0].replace(/\r$/, ''));
-    const dateCol = header.findIndex((h) => /^date$/i.test(h));
-    const timeCol = header.findIndex((h) => /^time$/i.test(h));
-    if (header.length < 3 || dateCol < 0 || timeCol < 0) {
-      return empty('not a CSV time series (no Date and Time columns in the first line)');
-    }
-    if (lines.length === 1) return empty('a header and no rows');
+    let pending = '';
+    let lineNo = 0;
+    let layout = null; // the header's reading, once the first line is there
+    let fatal = null;
+    let rows = null; // the row reader, once the column types are known
+    let sample = []; // rows held back until the types are known
+    let sawRow = false;
 
-    const width = header.length;
-    const check = { damage: text.indexOf('\u0000') >= 0 || text.indexOf('\uFFFD') >= 0, cutAt: cut ? lines.length - 1 : -1 };
-    const numeric = sampleTypes(lines, width);
-    const { t, values } = readRows(lines, { header, dateCol, timeCol, numeric, check }, errors);
-    if (!t.length) return { ...empty('no readable rows'), errors };
-
-    const columns = [];
-    for (let c = 0; c < width; c++) {
-      if (c === dateCol || c === timeCol) continue;
-      columns.push({ name: header[c], numeric: numeric[c], values: values[c] });
+    function start(first) {
+      if (looksBinary(first)) return (fatal = 'not a text file');
+      const header = splitRow(first.replace(/\r$/, ''));
+      const dateCol = header.findIndex((h) => /^date$/i.test(h));
+      const timeCol = header.findIndex((h) => /^time$/i.test(h));
+      if (header.length < 3 || dateCol < 0 || timeCol < 0) {
+        return (fatal = 'not a CSV time series (no Date and Time columns in the first line)');
+      }
+      layout = { header, dateCol, timeCol };
+      return null;
     }
-    return { header, t, columns, errors, fatal: null };
+
+    function typesKnown() {
+      layout.numeric = sampleTypes([''].concat(sample.map((x) => x[0])), layout.header.length);
+      rows = rowReader(layout, errors);
+      for (const [line, no, check] of sample) rows.add(line, no, check);
+      sample = null;
+    }
+
+    function lines(list, check, last) {
+      for (let k = 0; k < list.length; k++) {
+        const line = list[k];
+        lineNo++;
+        if (lineNo === 1) {
+          if (start(line)) return;
+          continue;
+        }
+        if (fatal) return;
+        if (line.trim() !== '') sawRow = true;
+        const half = last && k === list.length - 1;
+        if (half) {
+          if (line.trim() === '') continue;
+          if (!rows) typesKnown(); // its rows before it, in line order
+          errors.add('half', `line ${lineNo}: cut short (no line end)`);
+          continue;
+        }
+        if (rows) rows.add(line, lineNo, check);
+        else {
+          sample.push([line, lineNo, check]);
+          if (sample.length >= SAMPLE_ROWS) typesKnown();
+        }
+      }
+    }
+
+    return {
+      push(text) {
+        if (fatal || !text) return;
+        const list = (pending + text).split('\n');
+        pending = list.pop();
+        lines(list, text.indexOf('\u0000') >= 0 || text.indexOf('\uFFFD') >= 0, false);
+      },
+      finish() {
+        // The collectors end every row with a line end: text after the last
+        // one is a row cut short (or, alone, a header without its line end).
+        if (!fatal && pending !== '') {
+          const check = pending.indexOf('\u0000') >= 0 || pending.indexOf('\uFFFD') >= 0;
+          lines([pending], check, lineNo > 0);
+        }
+        pending = '';
+        if (fatal) return empty(fatal);
+        if (!layout) return empty('empty file');
+        if (!sawRow) return empty('a header and no rows');
+        if (!rows) typesKnown();
+        const { t, values } = rows;
+        if (!t.length) return { ...empty('no readable rows'), errors };
+        const columns = [];
+        for (let c = 0; c < layout.header.length; c++) {
+          if (c === layout.dateCol || c === layout.timeCol) continue;
+          columns.push({ name: layout.header[c], numeric: layout.numeric[c], values: values[c] });
+        }
+        return { header: layout.header, t, columns, errors, fatal: null };
+      },
+    };
   }
 
   // A whole number of up to 15 digits read in place (the counters and sizes
@@ -189,61 +257,58 @@
     return line.slice(a, b);
   }
 
-  // The rows under the header: times and one value list per column. Cells
-  // are found by their commas and numbers read in place, without cutting
-  // each row into strings: this loop runs for every row of every file.
-  function readRows(lines, layout, errors) {
-    const { header, dateCol, timeCol, numeric, check } = layout;
+  // The rows under the header: times and one value list per column, one
+  // line at a time. Cells are found by their commas and numbers read in
+  // place, without cutting each row into strings: add() runs for every row
+  // of every file.
+  function rowReader(layout, errors) {
+    const { header, dateCol, timeCol, numeric } = layout;
     const width = header.length;
     const t = [];
     const values = header.map(() => []);
     const recent = header.map(() => []);
     const bounds = new Int32Array(width + 1);
-    for (let i = 1; i < lines.length; i++) {
-      let line = lines[i];
+    function add(line, no, check) {
       if (line.charCodeAt(line.length - 1) === 13) line = line.slice(0, -1);
-      if (line === '') continue;
-      if (check.damage && damaged(line)) {
-        errors.add('damaged', `line ${i + 1}: damaged (NUL bytes or invalid UTF-8)`);
-        continue;
-      }
-      if (i === check.cutAt) {
-        errors.add('half', `line ${i + 1}: cut short (no line end)`);
-        continue;
+      if (line === '') return;
+      if (check && damaged(line)) {
+        errors.add('damaged', `line ${no}: damaged (NUL bytes or invalid UTF-8)`);
+        return;
       }
       let cells = 0;
       bounds[0] = -1;
       for (let at = line.indexOf(','); at >= 0 && cells < width; at = line.indexOf(',', at + 1)) bounds[++cells] = at;
       if (cells !== width - 1 || line.indexOf(',', bounds[cells] + 1) >= 0) {
-        errors.add('cells', `line ${i + 1}: ${line.split(',').length} cells where the header has ${width}`);
-        continue;
+        errors.add('cells', `line ${no}: ${line.split(',').length} cells where the header has ${width}`);
+        return;
       }
       bounds[width] = line.length;
       const date = cellText(line, bounds[dateCol] + 1, bounds[dateCol + 1]);
       const clock = cellText(line, bounds[timeCol] + 1, bounds[timeCol + 1]);
       const time = parseTime(date, clock);
       if (Number.isNaN(time)) {
-        errors.add('time', `line ${i + 1}: "${date},${clock}" is not a date and time`);
-        continue;
+        errors.add('time', `line ${no}: "${date},${clock}" is not a date and time`);
+        return;
       }
       t.push(time);
       for (let c = 0; c < width; c++) {
+        if (c === dateCol || c === timeCol) continue;
         const a = bounds[c] + 1;
         const b = bounds[c + 1];
         if (!numeric[c]) {
-          values[c].push(intern(recent[c], cellText(line, a, b)));
+          values[c].push(intern(recent[c], line, a, b));
           continue;
         }
         let n = wholeNumber(line, a, b);
         if (n === undefined) {
           const text = cellText(line, a, b);
           n = cellNumber(text);
-          if (n === undefined) errors.add('text', `line ${i + 1}: "${text}" in column "${header[c]}" is not a number`);
+          if (n === undefined) errors.add('text', `line ${no}: "${text}" in column "${header[c]}" is not a number`);
         }
         values[c].push(n === undefined ? null : n);
       }
     }
-    return { t, values };
+    return { add, t, values };
   }
 
   // One copy of each recent distinct text per column: a cell cut from the
@@ -251,9 +316,16 @@
   // commands, states) repeat a few values row after row. Comparing with the
   // last few values is cheaper than hashing every cell.
   const RECENT_TEXTS = 16;
-  function intern(recent, cell) {
-    for (let k = 0; k < recent.length; k++) if (recent[k] === cell) return recent[k];
-    const copy = JSON.parse(JSON.stringify(cell));
+  function intern(recent, line, a, b) {
+    while (a < b && isBlank(line.charCodeAt(a))) a++;
+    while (b > a && isBlank(line.charCodeAt(b - 1))) b--;
+    // Compared in place: most cells repeat one of the last few texts, and
+    // cutting each out first would cost an allocation per cell.
+    for (let k = 0; k < recent.length; k++) {
+      const r = recent[k];
+      if (r.length === b - a && line.startsWith(r, a)) return r;
+    }
+    const copy = JSON.parse(JSON.stringify(line.slice(a, b)));
     if (recent.length >= RECENT_TEXTS) recent.pop();
     recent.unshift(copy);
     return copy;
@@ -339,5 +411,5 @@
     return rows.every((r) => r.length === header.length) ? { header, rows } : null;
   }
 
-  return { readTable, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
+  return { readTable, tableReader, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
 });

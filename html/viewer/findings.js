@@ -618,36 +618,55 @@
   const latin1 = new TextDecoder('latin1');
 
   // The busiest processes of the top snapshots ("=== date time ===" blocks
-  // of busybox top's batch output) taken within [from, to], read straight
-  // from the file's bytes: [{ name, command, cpu (average %) }], busiest
-  // first. Only the blocks in the window are decoded.
-  function topProcesses(bytes, from, to) {
-    const sums = new Map();
-    let blocks = 0;
-    let at = 0;
-    for (;;) {
-      at = bytes.indexOf(61, at); // '='
-      if (at < 0) break;
-      if ((at > 0 && bytes[at - 1] !== 10) || bytes[at + 1] !== 61 || bytes[at + 2] !== 61 || bytes[at + 3] !== 32) {
-        at++;
-        continue;
-      }
-      const head = latin1.decode(bytes.subarray(at + 4, at + 23));
+  // of busybox top's batch output) taken within each of `windows`
+  // ([{ from, to }]), from the file's bytes as they come, chunk by chunk:
+  // the file is the session's largest and is never held whole. push(chunk)
+  // each chunk, then result() gives per window [{ name, command, cpu
+  // (average %) }], busiest first. Only the blocks in a window are decoded.
+  function topScanner(windows) {
+    const sums = windows.map(() => new Map());
+    const blocks = windows.map(() => 0);
+    let carry = new Uint8Array(0);
+    const isMark = (b, at) => (at === 0 || b[at - 1] === 10) && b[at + 1] === 61 && b[at + 2] === 61 && b[at + 3] === 32;
+    const marks = (b) => {
+      const out = [];
+      for (let at = b.indexOf(61); at >= 0 && at + 3 < b.length; at = b.indexOf(61, at + 1)) if (isMark(b, at)) out.push(at);
+      return out;
+    };
+    const block = (b, from, to) => {
+      const head = latin1.decode(b.subarray(from + 4, from + 23));
       const time = TC.parseTime(head.slice(0, 10), head.slice(11, 19));
-      let end = at + 4;
-      for (;;) {
-        end = bytes.indexOf(61, end + 1);
-        if (end < 0 || (bytes[end - 1] === 10 && bytes[end + 1] === 61 && bytes[end + 2] === 61)) break;
-      }
-      if (end < 0) end = bytes.length;
-      if (time >= from && time <= to) {
-        blocks++;
-        addTopBlock(latin1.decode(bytes.subarray(at, end)), sums);
-      }
-      at = end;
-    }
-    return [...sums.values()].map((p) => ({ ...p, cpu: p.cpu / Math.max(1, blocks) }))
-      .sort((a, b) => b.cpu - a.cpu).slice(0, THRESHOLDS.topShown).filter((p) => p.cpu > 0);
+      windows.forEach((w, k) => {
+        if (!(time >= w.from && time <= w.to)) return;
+        blocks[k]++;
+        addTopBlock(latin1.decode(b.subarray(from, to)), sums[k]);
+      });
+    };
+    const scan = (b, last) => {
+      const at = marks(b);
+      const whole = last ? at.length : at.length - 1;
+      for (let i = 0; i < whole; i++) block(b, at[i], i + 1 < at.length ? at[i + 1] : b.length);
+      carry = last || !at.length ? new Uint8Array(0) : b.slice(at[at.length - 1]);
+    };
+    return {
+      push(chunk) {
+        const b = new Uint8Array(carry.length + chunk.length);
+        b.set(carry);
+        b.set(chunk, carry.length);
+        scan(b, false);
+      },
+      result() {
+        if (carry.length) scan(carry, true);
+        return sums.map((m, k) => [...m.values()].map((p) => ({ ...p, cpu: p.cpu / Math.max(1, blocks[k]) }))
+          .sort((x, y) => y.cpu - x.cpu).slice(0, THRESHOLDS.topShown).filter((p) => p.cpu > 0));
+      },
+    };
+  }
+
+  function topProcesses(bytes, from, to) {
+    const scanner = topScanner([{ from, to }]);
+    scanner.push(bytes);
+    return scanner.result()[0];
   }
 
   function addTopBlock(text, sums) {
@@ -806,5 +825,5 @@
     return m ? m.length : 0;
   }
 
-  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, fmtTime, fmtDuration };
+  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, fmtTime, fmtDuration };
 });

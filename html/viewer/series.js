@@ -120,6 +120,41 @@
     return data;
   }
 
+  // Aligned chart data ([x, y1, ...]) cut down to two points per bucket
+  // for drawing: each series' lowest and highest value of the bucket, in
+  // the order they came, so that peaks and dips stay visible however many
+  // samples fall on one pixel. A break (null) in a bucket stays a break.
+  function decimate(data, buckets) {
+    const x = data[0];
+    const n = x.length;
+    if (n <= 2 * buckets) return data;
+    const out = data.map(() => []);
+    for (let b = 0; b < buckets; b++) {
+      const i0 = Math.floor((b * n) / buckets);
+      const i1 = Math.floor(((b + 1) * n) / buckets);
+      if (i1 <= i0) continue;
+      out[0].push(x[i0], x[i1 - 1]);
+      for (let k = 1; k < data.length; k++) {
+        const y = data[k];
+        let lo = null, hi = null, loAt = 0, hiAt = 0, broken = false;
+        for (let i = i0; i < i1; i++) {
+          const v = y[i];
+          if (v === undefined) continue;
+          if (v === null) {
+            broken = true;
+            continue;
+          }
+          if (lo === null || v < lo) { lo = v; loAt = i; }
+          if (hi === null || v > hi) { hi = v; hiAt = i; }
+        }
+        const first = loAt <= hiAt ? lo : hi;
+        const second = loAt <= hiAt ? hi : lo;
+        out[k].push(first === null && !broken ? undefined : first, broken ? null : second === null ? undefined : second);
+      }
+    }
+    return out;
+  }
+
   function sameTimes(a, b) {
     if (a === b) return true;
     if (a.length !== b.length) return false;
@@ -127,17 +162,36 @@
     return true;
   }
 
-  // Splits rows by the text of key columns: { key -> row indices }.
+  // Splits rows by the text of key columns: { key -> row indices }. Cells
+  // of a text column are shared strings (the reader interns them), so rows
+  // are sorted by identity first and the key text is made once per group.
   function groupRows(table, keyNames) {
     const keyCols = keyNames.map((k) => table.columns.find((c) => c.name === k)).filter(Boolean);
-    const groups = new Map();
+    const byCell = new Map();
     for (let i = 0; i < table.t.length; i++) {
-      let key = String(keyCols[0] ? keyCols[0].values[i] : '');
-      for (let k = 1; k < keyCols.length; k++) key += ' · ' + keyCols[k].values[i];
-      let rows = groups.get(key);
-      if (!rows) groups.set(key, (rows = []));
+      let level = byCell;
+      for (let k = 0; k < keyCols.length - 1; k++) {
+        const cell = keyCols[k].values[i];
+        let next = level.get(cell);
+        if (!next) level.set(cell, (next = new Map()));
+        level = next;
+      }
+      const last = keyCols.length ? keyCols[keyCols.length - 1].values[i] : '';
+      let rows = level.get(last);
+      if (!rows) level.set(last, (rows = []));
       rows.push(i);
     }
+    const groups = new Map();
+    const walk = (level, prefix, depth) => {
+      for (const [cell, next] of level) {
+        const key = depth === 0 ? String(cell) : `${prefix} · ${cell}`;
+        if (depth === keyCols.length - 1 || !keyCols.length) {
+          const rows = groups.get(key);
+          groups.set(key, rows ? rows.concat(next).sort((x, y) => x - y) : next);
+        } else walk(next, key, depth + 1);
+      }
+    };
+    walk(byCell, '', 0);
     return groups;
   }
 
@@ -397,5 +451,5 @@
     return [...charts.values()].sort((a, b) => order.indexOf(a.group) - order.indexOf(b.group));
   }
 
-  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, describeFile, buildCharts, median };
+  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, decimate, describeFile, buildCharts, median };
 });

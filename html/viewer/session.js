@@ -118,7 +118,9 @@
     };
     const kinds = files.map((m) => kindOf(strip(m.path)));
     const firstInterrupts = kinds.indexOf('interrupts');
-    const wanted = (i) => ['csv', 'information', 'signature', 'time zone'].includes(kinds[i]) || i === firstInterrupts;
+    // Large CSV files are read as they are inflated, never whole.
+    const streamed = (i) => kinds[i] === 'csv' && files[i].stream && files[i].size >= STREAM_FROM_BYTES;
+    const wanted = (i) => (['csv', 'information', 'signature', 'time zone'].includes(kinds[i]) || i === firstInterrupts) && !streamed(i);
     // Every member that is read is asked for at once, so that inflating in
     // the background overlaps the parsing of the ones already there.
     const reads = files.map((m, i) => {
@@ -136,9 +138,15 @@
       const file = { path, kind, size: m.size, error: null, warnings: [], series: [], faults: {} };
       session.files.push(file);
       if (!['csv', 'information', 'signature', 'time zone'].includes(kind)) {
-        session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read() });
+        session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read(), stream: m.stream && ((f) => m.stream(f)) });
       }
-      if (reads[i]) {
+      if (streamed(i)) {
+        try {
+          tables.push([file, await streamTable(m), '']);
+        } catch (e) {
+          file.error = `cannot be read: ${e.message || e}`;
+        }
+      } else if (reads[i]) {
         let text;
         try {
           text = decode(await reads[i]);
@@ -148,7 +156,11 @@
         } finally {
           reads[i] = null;
         }
-        if (kind === 'csv') tables.push([file, TC.readTable(text), text]);
+        if (kind === 'csv') {
+          // The text is kept only where it may be a table without times.
+          const table = TC.readTable(text);
+          tables.push([file, table, table.fatal ? text : '']);
+        }
         else if (kind === 'information') session.facts = readFacts(text);
         else if (kind === 'signature') session.signature = readFacts(text);
         else if (kind === 'time zone') {
@@ -178,6 +190,17 @@
     await nameTopProcesses(session, options);
     session.missing = missingParts(session);
     return session;
+  }
+
+  // From this size a CSV member is parsed as it is inflated.
+  const STREAM_FROM_BYTES = 1024 * 1024;
+
+  async function streamTable(m) {
+    const reader = TC.tableReader();
+    const utf8 = new TextDecoder('utf-8');
+    await m.stream((chunk) => reader.push(utf8.decode(chunk, { stream: true })));
+    reader.push(utf8.decode());
+    return reader.finish();
   }
 
   function setCpuCount(session, count, source) {
@@ -229,19 +252,19 @@
     const loads = session.findings.filter((f) => f.rule === 'load');
     const top = session.snapshots.find((s) => s.kind === 'top');
     if (!loads.length || !top) return;
-    let bytes;
+    const scanner = TF.topScanner(loads.map((f) => ({ from: f.from, to: f.to + TF.THRESHOLDS.topSlackSeconds })));
     try {
-      bytes = await top.read();
+      if (top.stream) await top.stream((chunk) => scanner.push(chunk));
+      else scanner.push(await top.read());
     } catch (e) {
-      return;
+      return; // the snapshot file shows its own error when opened
     }
-    for (const f of loads) {
-      const busiest = TF.topProcesses(bytes, f.from, f.to + TF.THRESHOLDS.topSlackSeconds);
-      if (busiest.length) {
-        f.text = f.text.replace(/\.$/, `; top showed ${busiest.map((p) => `${p.name} (${p.cpu.toFixed(0)} % CPU on average)`).join(', ')} as the busiest.`);
-        f.files.push(top.path);
-      }
-    }
+    scanner.result().forEach((busiest, k) => {
+      const f = loads[k];
+      if (!busiest.length) return;
+      f.text = f.text.replace(/\.$/, `; top showed ${busiest.map((p) => `${p.name} (${p.cpu.toFixed(0)} % CPU on average)`).join(', ')} as the busiest.`);
+      f.files.push(top.path);
+    });
   }
 
   // On the internal storage the server reports are packed into one
