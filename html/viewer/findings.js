@@ -62,6 +62,9 @@
     // taken while the load was high (and this many seconds after).
     topShown: 3,
     topSlackSeconds: 120,
+    // Snapshots with a lower one-minute load are not read for processes:
+    // the load rule needs a load above the CPU count, at least one.
+    topMinLoad: 1,
     // An error or drop counter must rise by at least this much in the session.
     netMinIncrease: 10,
     // An interface absent for this many rounds in a row has disappeared.
@@ -617,15 +620,16 @@
 
   const latin1 = new TextDecoder('latin1');
 
-  // The busiest processes of the top snapshots ("=== date time ===" blocks
-  // of busybox top's batch output) taken within each of `windows`
-  // ([{ from, to }]), from the file's bytes as they come, chunk by chunk:
-  // the file is the session's largest and is never held whole. push(chunk)
-  // each chunk, then result() gives per window [{ name, command, cpu
-  // (average %) }], busiest first. Only the blocks in a window are decoded.
-  function topScanner(windows) {
-    const sums = windows.map(() => new Map());
-    const blocks = windows.map(() => 0);
+  // Top's snapshots ("=== date time ===" blocks of busybox top's batch
+  // output) read from the file's bytes as they come, chunk by chunk: the
+  // file is the session's largest and is never held whole. push(chunk)
+  // each chunk, then result() gives { times: every snapshot's time, busy:
+  // [{ time, sums }] } where only the snapshots with a one-minute load of
+  // at least THRESHOLDS.topMinLoad are read further (their processes'
+  // %CPU by short name): a load finding needs no other.
+  function topScanner() {
+    const times = [];
+    const busy = [];
     let carry = new Uint8Array(0);
     const isMark = (b, at) => (at === 0 || b[at - 1] === 10) && b[at + 1] === 61 && b[at + 2] === 61 && b[at + 3] === 32;
     const marks = (b) => {
@@ -634,13 +638,14 @@
       return out;
     };
     const block = (b, from, to) => {
-      const head = latin1.decode(b.subarray(from + 4, from + 23));
+      const head = latin1.decode(b.subarray(from + 4, Math.min(to, from + 400)));
       const time = TC.parseTime(head.slice(0, 10), head.slice(11, 19));
-      windows.forEach((w, k) => {
-        if (!(time >= w.from && time <= w.to)) return;
-        blocks[k]++;
-        addTopBlock(latin1.decode(b.subarray(from, to)), sums[k]);
-      });
+      times.push(time);
+      const load = /Load average: ([\d.]+)/.exec(head);
+      if (!load || +load[1] < THRESHOLDS.topMinLoad) return;
+      const sums = new Map();
+      addTopBlock(latin1.decode(b.subarray(from, to)), sums);
+      busy.push({ time, sums });
     };
     const scan = (b, last) => {
       const at = marks(b);
@@ -657,16 +662,32 @@
       },
       result() {
         if (carry.length) scan(carry, true);
-        return sums.map((m, k) => [...m.values()].map((p) => ({ ...p, cpu: p.cpu / Math.max(1, blocks[k]) }))
-          .sort((x, y) => y.cpu - x.cpu).slice(0, THRESHOLDS.topShown).filter((p) => p.cpu > 0));
+        return { times, busy };
       },
     };
   }
 
+  // The busiest processes of the snapshots taken within [from, to]:
+  // [{ name, command, cpu (average %) }], busiest first.
+  function busiestIn(scan, from, to) {
+    const count = scan.times.filter((x) => x >= from && x <= to).length;
+    const total = new Map();
+    for (const b of scan.busy) {
+      if (!(b.time >= from && b.time <= to)) continue;
+      for (const p of b.sums.values()) {
+        const q = total.get(p.name) || { name: p.name, command: p.command, cpu: 0 };
+        q.cpu += p.cpu;
+        total.set(p.name, q);
+      }
+    }
+    return [...total.values()].map((p) => ({ ...p, cpu: p.cpu / Math.max(1, count) }))
+      .sort((x, y) => y.cpu - x.cpu).slice(0, THRESHOLDS.topShown).filter((p) => p.cpu > 0);
+  }
+
   function topProcesses(bytes, from, to) {
-    const scanner = topScanner([{ from, to }]);
+    const scanner = topScanner();
     scanner.push(bytes);
-    return scanner.result()[0];
+    return busiestIn(scanner.result(), from, to);
   }
 
   function addTopBlock(text, sums) {
@@ -825,5 +846,5 @@
     return m ? m.length : 0;
   }
 
-  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, fmtTime, fmtDuration };
+  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, busiestIn, fmtTime, fmtDuration };
 });

@@ -130,6 +130,8 @@
       return p;
     });
     const tables = [];
+    // Top's snapshots are scanned while the CSV files are read.
+    const topScan = scanTop(files, kinds);
     let last = Date.now();
     for (let i = 0; i < files.length; i++) {
       const m = files[i];
@@ -187,7 +189,7 @@
     });
     session.findings = result.findings;
     session.unjudged = result.unjudged;
-    await nameTopProcesses(session, options);
+    await nameTopProcesses(session, topScan);
     session.missing = missingParts(session);
     return session;
   }
@@ -248,23 +250,29 @@
   // The load findings name the processes that topped the top snapshots
   // taken then. The snapshots file is the session's largest: it is read
   // only when there is a load finding, and only the blocks in its time.
-  async function nameTopProcesses(session) {
+  // Scans top's snapshots as they are inflated, beside the reading of the
+  // CSV files; resolves to the scan (TrelvikFindings.topScanner) or null.
+  function scanTop(members, kinds) {
+    const i = kinds.indexOf('top');
+    if (i < 0) return Promise.resolve(null);
+    const m = members[i];
+    const scanner = TF.topScanner();
+    const done = m.stream ? m.stream((chunk) => scanner.push(chunk)) : Promise.resolve(m.read()).then((b) => scanner.push(b));
+    return done.then(() => scanner.result(), () => null);
+  }
+
+  async function nameTopProcesses(session, topScan) {
     const loads = session.findings.filter((f) => f.rule === 'load');
     const top = session.snapshots.find((s) => s.kind === 'top');
     if (!loads.length || !top) return;
-    const scanner = TF.topScanner(loads.map((f) => ({ from: f.from, to: f.to + TF.THRESHOLDS.topSlackSeconds })));
-    try {
-      if (top.stream) await top.stream((chunk) => scanner.push(chunk));
-      else scanner.push(await top.read());
-    } catch (e) {
-      return; // the snapshot file shows its own error when opened
-    }
-    scanner.result().forEach((busiest, k) => {
-      const f = loads[k];
-      if (!busiest.length) return;
+    const scan = await topScan;
+    if (!scan) return; // the snapshot file shows its own error when opened
+    for (const f of loads) {
+      const busiest = TF.busiestIn(scan, f.from, f.to + TF.THRESHOLDS.topSlackSeconds);
+      if (!busiest.length) continue;
       f.text = f.text.replace(/\.$/, `; top showed ${busiest.map((p) => `${p.name} (${p.cpu.toFixed(0)} % CPU on average)`).join(', ')} as the busiest.`);
       f.files.push(top.path);
-    });
+    }
   }
 
   // On the internal storage the server reports are packed into one
