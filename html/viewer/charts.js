@@ -119,16 +119,31 @@
         stroke: PALETTE[k % PALETTE.length],
         width: 1.5,
         spanGaps: false,
-        paths: state ? uPlot.paths.stepped({ align: 1 }) : undefined,
+        paths: state || chart.step ? uPlot.paths.stepped({ align: 1 }) : undefined,
         value: state ? (u, v) => (v == null ? '–' : state.states[v]) : (u, v) => fmtValue(v, s.unit || chart.unit),
       });
     });
     return series;
   }
 
+  // The y axis as wide as its longest label, so that none is cut.
+  function labelWidth(u, values) {
+    if (!values || !values.length) return 40;
+    const ctx = u.ctx;
+    ctx.save();
+    const font = u.axes[1].font;
+    ctx.font = (Array.isArray(font) ? font[0] : font) || '12px sans-serif';
+    let widest = 0;
+    for (const v of values) widest = Math.max(widest, ctx.measureText(String(v)).width);
+    ctx.restore();
+    // The canvas counts device pixels, the axis CSS pixels; the rest is
+    // the ticks' length and the gap beside them.
+    return Math.ceil(widest / (window.devicePixelRatio || 1)) + 22;
+  }
+
   function yAxisOptions(state, unit) {
-    if (!state) return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: 80 };
-    return { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: 110 };
+    if (!state) return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: labelWidth };
+    return { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: labelWidth };
   }
 
   // Draws one chart into `target`: { id, title, unit, kind, series } from
@@ -161,6 +176,9 @@
       hooks: { setScale: [(u, key) => { if (key === 'x') group.changed(u); }] },
     };
     const u = new uPlot(opts, data, target);
+    // A legend entry shows a short name; the whole command line on hover.
+    const rows = target.querySelectorAll('.u-legend .u-series');
+    chart.series.forEach((s, k) => { if (s.title && rows[k + 1]) rows[k + 1].title = s.title; });
     group.add(u);
     return u;
   }

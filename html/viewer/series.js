@@ -26,7 +26,13 @@
   ];
 
   // Meminfo keys shown at first; the others are a click away in the legend.
-  const MEMINFO_SHOWN = new Set(['MemTotal', 'MemFree', 'MemAvailable', 'Cached', 'Buffers', 'Slab']);
+  // MemTotal is a note beside the chart, not a line: as the scale's top it
+  // would flatten a fall of a hundred megabytes.
+  const MEMINFO_SHOWN = new Set(['MemFree', 'MemAvailable', 'Cached', 'Buffers', 'Slab']);
+
+  // Processes drawn at first on a per-process chart: the largest; the rest
+  // are found by name.
+  const PROCESSES_SHOWN = 8;
 
   // Per-second rates between two rows. A value lower than the one before is a
   // reset (reboot, wrap): no rate there, and its time is listed in `resets`.
@@ -363,6 +369,14 @@
     return [series(path, chart, label, table.t, s.v, { kind: 'state', states: s.states, text: c.values })];
   }
 
+  // A process by its program's name and its package ("acme_analytics
+  // (Acme)"); the whole command line is its title.
+  function processName(key) {
+    const m = /^([^·]+) · (\S*)/.exec(key);
+    if (!m) return key;
+    return `${m[2].slice(m[2].lastIndexOf('/') + 1)} (${m[1].trim()})`;
+  }
+
   // The catalogue: which files go where, tried in order, the first match wins.
   const CATALOGUE = [
     [/monitoring_load\/load\.csv$/, (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
@@ -373,7 +387,7 @@
     (key) => key)],
     [/monitoring_zeda\/zeda_processes\.csv$/, (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
       ['RSS_kB', 'processes:rss', 'kB'], ['VSZ_kB', 'processes:vsz', 'kB']],
-    (key) => key.replace(/^([^·]+) · (.*)$/, '$2 ($1)'))],
+    (key) => processName(key)).map((s) => ({ ...s, title: s.key.replace(/^([^·]+) · (.*)$/, '$2 ($1)') }))],
     [/monitoring_self\/Trelvik_summary\.csv$/, (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
     [/monitoring_network\/network\.csv$/, (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
     [/monitoring_network\/[^/]+\.csv$/, interfaceSeries],
@@ -421,6 +435,12 @@
     return genericSeries(path, table, `other:${path}`);
   }
 
+  function peak(v) {
+    let most = -Infinity;
+    for (const x of v) if (x != null && x > most) most = x;
+    return most;
+  }
+
   // Charts from series: [{ id, group, title, unit, kind, series, files }] in
   // group order, then by first appearance.
   function buildCharts(allSeries) {
@@ -442,11 +462,24 @@
       c.series.push(s);
       c.files.add(s.file);
     }
-    // The meminfo keys shown at first lead the legend, the rest follow by name.
+    // The meminfo keys shown at first lead the legend, the rest follow by
+    // name; MemTotal is the chart's note.
     const meminfo = charts.get('memory:meminfo');
     if (meminfo) {
       meminfo.series.sort((a, b) => (b.show - a.show) || a.label.localeCompare(b.label));
+      const total = meminfo.series.find((s) => s.meminfo === 'MemTotal');
+      if (total) meminfo.total = peak(total.v);
     }
+    // Per process: the largest first and shown, the rest behind a search.
+    for (const id of ['processes:rss', 'processes:vsz']) {
+      const c = charts.get(id);
+      if (!c) continue;
+      c.series.sort((a, b) => peak(b.v) - peak(a.v));
+      c.series.forEach((s, i) => { s.show = i < PROCESSES_SHOWN; });
+      c.searchable = c.series.length > PROCESSES_SHOWN;
+    }
+    // Counts are whole numbers that change in steps.
+    if (charts.has('processes:count')) charts.get('processes:count').step = true;
     const order = GROUPS.map((g) => g[0]);
     return [...charts.values()].sort((a, b) => order.indexOf(a.group) - order.indexOf(b.group));
   }

@@ -208,12 +208,15 @@
       }
       const plot = el('div', { class: 'plot' });
       const files = [...chart.files];
+      const note = chart.total > 0 ? el('span', { class: 'source', text: `MemTotal ${TCh.fmtValue(chart.total, 'kB')}: the scale follows what moves, not the total.` }) : null;
       const figure = el('figure', { class: 'chart', 'data-chart': chart.id, 'data-files': JSON.stringify(files) },
-        el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') })),
+        el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') }), note),
         plot);
       box.append(figure);
       try {
-        current.plots.push(TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.full, gapLimit }));
+        const u = TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.full, gapLimit });
+        current.plots.push(u);
+        if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
       } catch (e) {
         figure.append(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }));
       }
@@ -237,6 +240,20 @@
   }
 
   const dirOf = (p) => p.slice(0, p.lastIndexOf('/') + 1);
+
+  // The largest processes are drawn at first; the others are found by a
+  // part of their name or command line, and drawn while they match.
+  function processSearch(chart, u) {
+    const input = el('input', { type: 'search', placeholder: 'name or command line', 'aria-label': `Show processes in "${chart.title}" by name` });
+    input.addEventListener('input', () => {
+      const words = input.value.trim().toLowerCase();
+      chart.series.forEach((s, k) => {
+        const match = words ? `${s.label} ${s.title || ''}`.toLowerCase().includes(words) : s.show;
+        u.setSeries(k + 1, { show: match });
+      });
+    });
+    return el('label', { class: 'process-search' }, `${chart.series.length} processes, the largest shown; find others: `, input);
+  }
 
   // The streams' configuration as a list of its changes.
   function changesTable(s) {
