@@ -65,6 +65,10 @@
     // Snapshots with a lower one-minute load are not read for processes:
     // the load rule needs a load above the CPU count, at least one.
     topMinLoad: 1,
+    // The CPU count is read from the processor column of this many of top's
+    // first snapshots when nothing else tells it: one snapshot may show
+    // every listed process on one CPU.
+    topCpuBlocks: 30,
     // An error or drop counter must rise by at least this much in the session.
     netMinIncrease: 10,
     // An interface absent for this many rounds in a row has disappeared.
@@ -630,6 +634,7 @@
   function topScanner() {
     const times = [];
     const busy = [];
+    let cpus = 0; // the CPU count top's processor column shows
     let carry = new Uint8Array(0);
     const isMark = (b, at) => (at === 0 || b[at - 1] === 10) && b[at + 1] === 61 && b[at + 2] === 61 && b[at + 3] === 32;
     const marks = (b) => {
@@ -641,6 +646,7 @@
       const head = latin1.decode(b.subarray(from + 4, Math.min(to, from + 400)));
       const time = TC.parseTime(head.slice(0, 10), head.slice(11, 19));
       times.push(time);
+      if (times.length <= THRESHOLDS.topCpuBlocks) cpus = Math.max(cpus, cpuCountFromTop(latin1.decode(b.subarray(from, to))));
       const load = /Load average: ([\d.]+)/.exec(head);
       if (!load || +load[1] < THRESHOLDS.topMinLoad) return;
       const sums = new Map();
@@ -662,7 +668,7 @@
       },
       result() {
         if (carry.length) scan(carry, true);
-        return { times, busy };
+        return { times, busy, cpus };
       },
     };
   }

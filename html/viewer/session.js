@@ -183,6 +183,10 @@
     session.snapshots.sort((a, b) => (a.time || 0) - (b.time || 0) || a.path.localeCompare(b.path));
     if (session.timeZone) session.zone = session.timeZone.zone;
     setCpuCount(session, cpuCountFromFacts(session.facts), 'the session information');
+    if (!session.cpuCount) {
+      const scan = await topScan;
+      setCpuCount(session, scan && scan.cpus, "top's processor column");
+    }
     session.clockEvents = clockEvents(events, session);
     const result = TF.analyse(session.series, {
       cpuCount: session.cpuCount, clockEvents: session.clockEvents, files: session.files.map((f) => f.path),

@@ -76,6 +76,12 @@ test('without anything telling the CPU count the load rule says so instead of as
   assert.equal(session.cpuCount, 0);
   assert.deepEqual(session.unjudged.map((u) => u.rule), ['load']);
   assert.match(session.missing.join(), /load rule \(the CPU count is unknown/);
+  // Top's processor column tells it when the interrupts do not.
+  const withTop = generate(tempDir(t), ['--days', '0.5', '--seed', '3']);
+  const fromTop = await TSn.openSession(folderMembers(withTop.folder).filter((m) => !/_interrupts\.txt$/.test(m.path)));
+  assert.equal(fromTop.cpuCount, 2);
+  assert.equal(fromTop.cpuSource, "top's processor column");
+  assert.deepEqual(fromTop.unjudged, []);
 });
 
 test('clean sessions of several seeds give no finding at all', async (t) => {
