@@ -69,6 +69,30 @@
     return day + h * 3600 + m * 60 + s;
   }
 
+  // parseTime of the date between offsets a and b of a line and the time
+  // between c and d, read in place: the day is looked up only when it is
+  // not the one of the row before, nothing is cut out of the line.
+  function timeAt(line, a, b, c, d) {
+    while (a < b && isBlank(line.charCodeAt(a))) a++;
+    while (b > a && isBlank(line.charCodeAt(b - 1))) b--;
+    while (c < d && isBlank(line.charCodeAt(c))) c++;
+    while (d > c && isBlank(line.charCodeAt(d - 1))) d--;
+    const sameDay = b - a === lastDate.length && line.startsWith(lastDate, a);
+    if (!sameDay || d - c !== 8) return parseTime(line.slice(a, b), line.slice(c, d));
+    if (line.charCodeAt(c + 2) !== 58 || line.charCodeAt(c + 5) !== 58) return NaN;
+    const h = twoAt(line, c);
+    const m = twoAt(line, c + 3);
+    const sec = twoAt(line, c + 6);
+    if (!(h < 24 && m < 60 && sec < 60)) return NaN;
+    return lastDay + h * 3600 + m * 60 + sec;
+  }
+
+  function twoAt(s, i) {
+    const x = s.charCodeAt(i) - 48;
+    const y = s.charCodeAt(i + 1) - 48;
+    return x >= 0 && x <= 9 && y >= 0 && y <= 9 ? x * 10 + y : NaN;
+  }
+
   const pad = (n) => String(n).padStart(2, '0');
   // "YYYY-MM-DD HH:MM" (with ":SS" when asked) of seconds on the camera clock.
   function formatTime(seconds, withSeconds) {
@@ -283,10 +307,10 @@
         return;
       }
       bounds[width] = line.length;
-      const date = cellText(line, bounds[dateCol] + 1, bounds[dateCol + 1]);
-      const clock = cellText(line, bounds[timeCol] + 1, bounds[timeCol + 1]);
-      const time = parseTime(date, clock);
+      const time = timeAt(line, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
       if (Number.isNaN(time)) {
+        const date = cellText(line, bounds[dateCol] + 1, bounds[dateCol + 1]);
+        const clock = cellText(line, bounds[timeCol] + 1, bounds[timeCol + 1]);
         errors.add('time', `line ${no}: "${date},${clock}" is not a date and time`);
         return;
       }
@@ -320,14 +344,28 @@
     while (a < b && isBlank(line.charCodeAt(a))) a++;
     while (b > a && isBlank(line.charCodeAt(b - 1))) b--;
     // Compared in place: most cells repeat one of the last few texts, and
-    // cutting each out first would cost an allocation per cell.
-    for (let k = 0; k < recent.length; k++) {
-      const r = recent[k];
-      if (r.length === b - a && line.startsWith(r, a)) return r;
+    // cutting each out first would cost an allocation per cell. The rows
+    // of one sample repeat in the same order, so the text after the last
+    // one found is tried first.
+    const n = recent.length;
+    const last = recent.last || 0;
+    for (let k = 1; k <= n; k++) {
+      const at = (last + k) % n;
+      const r = recent[at];
+      if (r.length === b - a && line.startsWith(r, a)) {
+        recent.last = at;
+        return r;
+      }
     }
     const copy = JSON.parse(JSON.stringify(line.slice(a, b)));
-    if (recent.length >= RECENT_TEXTS) recent.pop();
-    recent.unshift(copy);
+    if (n < RECENT_TEXTS) {
+      recent.push(copy);
+      recent.last = n;
+    } else {
+      recent.oldest = ((recent.oldest || 0) + 1) % n;
+      recent[recent.oldest] = copy;
+      recent.last = recent.oldest;
+    }
     return copy;
   }
 
