@@ -407,7 +407,9 @@
       let why = null;
       if (window.from != null && x < window.from) why = 'before';
       else if (window.to != null && x > window.to) why = 'after';
-      else if (x < last) why = 'backwards';
+      // After a step back, a row dated exactly like the last good one is
+      // from after the step as well.
+      else if (x < last || (x === last && open && open.kind === 'back')) why = 'backwards';
       if (!why) {
         keep[i] = 1;
         kept++;

@@ -336,6 +336,15 @@
     return lo;
   };
 
+  // Indices of t where a series is not continuous: restarts of the device
+  // and the camera's clock being set or stepped (a fit across either would
+  // mix two stretches).
+  function discontinuities(ctx, t) {
+    const at = ctx.resets.map((e) => e.from);
+    for (const e of ctx.clockEvents || []) if (e.to != null) at.push(e.to);
+    return at.map((x) => indexAt(t, x));
+  }
+
   // Times a package process was restarted: its PID changed, or its
   // resident memory dropped at once by a large share.
   function restartTimes(s) {
@@ -382,7 +391,7 @@
   function memoryFalls(ctx, mc) {
     const { avail } = mc;
     const t = avail.t;
-    const cuts = ctx.resets.map((e) => indexAt(t, e.from));
+    const cuts = discontinuities(ctx, t);
     for (let i = 1; i < t.length; i++) {
       if (avail.v[i] != null && avail.v[i - 1] != null && avail.v[i] - avail.v[i - 1] > THRESHOLDS.availJumpKiB) cuts.push(i);
     }
@@ -401,7 +410,7 @@
     const out = [];
     const rate = THRESHOLDS.leakMinFallKiBPerHour * THRESHOLDS.leakCauseMinShare;
     for (const { g, at } of mc.restarts) {
-      const cuts = at.map((r) => indexAt(g.t, r.t)).concat(ctx.resets.map((e) => indexAt(g.t, e.from)));
+      const cuts = at.map((r) => indexAt(g.t, r.t)).concat(discontinuities(ctx, g.t));
       const segs = segmentsAt(g.t, cuts);
       const fit = (minHours) => segs.map(([a, b]) => (g.t[b] - g.t[a] < minHours * 3600 ? null : steadiestChange(g.t, g.v, a, b, 1, rate, minHours)));
       let windows = fit(THRESHOLDS.leakMinHours);

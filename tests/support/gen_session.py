@@ -148,10 +148,10 @@ class Session:
 
     def boot_offset(self, t):
         """Seconds since the device (re)booted: counters count from there."""
-        if "powercut" in self.anomalies and t >= self.powercut[1]:
-            return t - self.powercut[1] + 30
-        if "reboot" in self.anomalies and t >= self.reboot_at:
-            return t - self.reboot_at + 30
+        boots = [b for b, on in ((self.powercut[1], "powercut" in self.anomalies), (self.reboot_at, "reboot" in self.anomalies))
+                 if on and b <= t]
+        if boots:
+            return t - max(boots) + 30
         return t - self.t0 + 86400
 
     def daily(self, t, amplitude):
