@@ -13,6 +13,8 @@
     information: 'Session_Information.txt',
     signature: '.signature',
     timeZone: 'Session_TimeZone.txt',
+    // The start of a server report's name, before its time.
+    serverReport: 'Server_Report_',
   };
 
   const FOLDERS = {

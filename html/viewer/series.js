@@ -5,9 +5,9 @@
 //
 // Global TrelvikSeries in a page, require() in node.
 (function (root, factory) {
-  if (typeof module === 'object' && module.exports) module.exports = factory();
-  else root.TrelvikSeries = factory();
-})(typeof self !== 'undefined' ? self : this, function () {
+  if (typeof module === 'object' && module.exports) module.exports = factory(require('./layout.js'));
+  else root.TrelvikSeries = factory(root.TrelvikLayout);
+})(typeof self !== 'undefined' ? self : this, function (TL) {
   'use strict';
 
   // Groups in the order a device is diagnosed.
@@ -379,30 +379,30 @@
 
   // The catalogue: which files go where, tried in order, the first match wins.
   const CATALOGUE = [
-    [/monitoring_load\/load\.csv$/, (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
-    [/monitoring_meminfo\/[^/]+\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [TL.inFolder('load', String.raw`load\.csv`), (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
+    [TL.inFolder('meminfo', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       series(p, 'memory:meminfo', stem(p), tb.t, c.values, { unit: 'kB', show: MEMINFO_SHOWN.has(stem(p)), meminfo: stem(p) }))],
-    [/monitoring_zeda\/zeda_memory\.csv$/, (p, tb) => keyedSeries(p, tb, ['Package'], [
+    [TL.inFolder('zeda', String.raw`zeda_memory\.csv`), (p, tb) => keyedSeries(p, tb, ['Package'], [
       ['RSS_kB', 'processes:packages-rss', 'kB'], ['VSZ_kB', 'processes:packages-vsz', 'kB'], ['Processes', 'processes:count', '']],
     (key) => key)],
-    [/monitoring_zeda\/zeda_processes\.csv$/, (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
+    [TL.inFolder('zeda', String.raw`zeda_processes\.csv`), (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
       ['RSS_kB', 'processes:rss', 'kB'], ['VSZ_kB', 'processes:vsz', 'kB']],
     (key) => processName(key)).map((s) => ({ ...s, title: s.key.replace(/^([^·]+) · (.*)$/, '$2 ($1)') }))],
-    [/monitoring_self\/Trelvik_summary\.csv$/, (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
-    [/monitoring_network\/network\.csv$/, (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
-    [/monitoring_network\/[^/]+\.csv$/, interfaceSeries],
-    [/monitoring_environment\/power\.csv$/, (p, tb) => keyedSeries(p, tb, ['Source', 'Reading', 'Unit'], [
+    [TL.inFolder('self', String.raw`Trelvik_summary\.csv`), (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
+    [TL.inFolder('network', String.raw`network\.csv`), (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
+    [TL.inFolder('network', String.raw`[^/]+\.csv`), interfaceSeries],
+    [TL.inFolder('environment', String.raw`power\.csv`), (p, tb) => keyedSeries(p, tb, ['Source', 'Reading', 'Unit'], [
       ['Value', (key) => `power:${key.split(' · ')[2]}`, '']], (key) => key.split(' · ').slice(0, 2).join(' '))
       .map((s) => ({ ...s, unit: s.key.split(' · ')[2] }))],
-    [/monitoring_environment\/Heater_\d+\.csv$/, (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
-    [/monitoring_environment\/Fan_\d+\.csv$/, (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
-    [/monitoring_environment\/[^/]+\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [TL.inFolder('environment', String.raw`Heater_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
+    [TL.inFolder('environment', String.raw`Fan_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
+    [TL.inFolder('environment', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       series(p, 'env:temperatures', stem(p), tb.t, c.values, { unit: '°C', sensor: stem(p) }))],
-    [/monitoring_kernel\/pagefaults\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [TL.inFolder('kernel', String.raw`pagefaults\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       counterSeries(p, 'kernel:pagefaults', c.name.toLowerCase().replace('_', ' '), tb.t, c.values, 1, { unit: '/s' }))],
-    [/monitoring_kernel\/buddyinfo\.csv$/, buddySeries],
-    [/monitoring_vmstatus\/vmstat\.csv$/, vmstatSeries],
-    [/monitoring_streams\/stream\.csv$/, (p, tb) => stateSeries(p, 'streams', 'streams', tb)],
+    [TL.inFolder('kernel', String.raw`buddyinfo\.csv`), buddySeries],
+    [TL.inFolder('vmStatus', String.raw`vmstat\.csv`), vmstatSeries],
+    [TL.inFolder('streams', String.raw`stream\.csv`), (p, tb) => stateSeries(p, 'streams', 'streams', tb)],
   ];
 
   const CHART_INFO = [

@@ -20,7 +20,7 @@
     [TL.topFile('signature'), 'signature'],
     [TL.topFile('timeZone'), 'time zone'],
     [/\.csv$/i, 'csv'],
-    [new RegExp(`${TL.FOLDERS.serverReports}/Server_Report_[^/]*\\.txt$`), 'server report'],
+    [new RegExp(`${TL.FOLDERS.serverReports}/${TL.FILES.serverReport}[^/]*\\.txt$`), 'server report'],
     [TL.inFolder('interrupts', '[^/]*_interrupts\\.txt'), 'interrupts'],
     [TL.inFolder('onvif', '[^/]*_media\\.conf'), 'media configuration'],
     [TL.inFolder('topStatus', '[^/]*\\.txt'), 'top'],
@@ -244,7 +244,7 @@
   // or unreadable, and the rules that could not run for lack of a file.
   function missingParts(session) {
     const parts = [];
-    if (!session.facts.length) parts.push('the session facts (Session_Information.txt)');
+    if (!session.facts.length) parts.push(`the session facts (${TL.FILES.information})`);
     const cut = session.files.filter((f) => f.error && /cannot be read/.test(f.error)).map((f) => f.path);
     if (cut.length) parts.push(`${cut.length} file${cut.length === 1 ? '' : 's'} cut short or unreadable (${cut.slice(0, 3).join(', ')}${cut.length > 3 ? ', …' : ''})`);
     for (const u of session.unjudged) parts.push(`the ${u.rule} rule (${u.why})`);
@@ -282,7 +282,7 @@
   // On the internal storage the server reports are packed into one
   // "Server_Reports.zip"; its reports are listed like loose ones.
   async function unpackServerReports(session) {
-    for (const packed of session.snapshots.filter((s) => /Server_Reports\.zip$/.test(s.path))) {
+    for (const packed of session.snapshots.filter((s) => s.path.endsWith(`/${TL.FOLDERS.serverReports}.zip`))) {
       let zip;
       try {
         zip = TA.readZip(await packed.read());

@@ -9,6 +9,7 @@
   const TS = window.TrelvikSeries;
   const TF = window.TrelvikFindings;
   const TCh = window.TrelvikCharts;
+  const TL = window.TrelvikLayout;
   const $ = (id) => document.getElementById(id);
   const decoder = new TextDecoder('utf-8');
 
@@ -115,7 +116,7 @@
     }
     const unread = session.files.filter((f) => f.error && !(f.faults && Object.keys(f.faults).length)).length;
     if (unread) lines.push(`${unread} file${unread === 1 ? '' : 's'} could not be read: see Files.`);
-    if (!session.timeZone) lines.push('The session has no Session_TimeZone.txt: its times are read as UTC.');
+    if (!session.timeZone) lines.push(`The session has no ${TL.FILES.timeZone}: its times are read as UTC.`);
     return lines;
   }
 
@@ -152,9 +153,9 @@
     for (const [name, value] of facts) if (!FACT_ORDER.includes(name)) add(name, value);
     for (const f of session.signature) add(`Signature ${f.name}`, f.value);
     if (session.archiveSize) add('Archive size', sizeText(session.archiveSize));
-    add('Time zone', session.timeZone ? `${session.timeZone.zone} (UTC ${session.timeZone.offset} at the start)` : 'UTC (no Session_TimeZone.txt in the session)');
+    add('Time zone', session.timeZone ? `${session.timeZone.zone} (UTC ${session.timeZone.offset} at the start)` : `UTC (no ${TL.FILES.timeZone} in the session)`);
     add('CPUs', session.cpuCount ? `${session.cpuCount} (from ${session.cpuSource})` : 'unknown (nothing in the session tells)');
-    if (!session.facts.length) add('Information', 'Session_Information.txt is missing from this session.');
+    if (!session.facts.length) add('Information', `${TL.FILES.information} is missing from this session.`);
     $('facts').hidden = false;
   }
 
