@@ -70,6 +70,9 @@
   // that a line is broken where samples are missing instead of bridged.
   function breakAtGaps(t, v, limit) {
     if (!(limit > 0)) return { t, v };
+    let gaps = false;
+    for (let i = 1; i < t.length && !gaps; i++) gaps = t[i] - t[i - 1] > limit;
+    if (!gaps) return { t, v };
     const nt = [];
     const nv = [];
     for (let i = 0; i < t.length; i++) {
