@@ -175,12 +175,25 @@ function archives() {
   return [['realistic week', real.archive], ['small week (no top snapshots)', small.archive]];
 }
 
-async function timeArchive(browser, profile, label, archive) {
+// A browser of its own for each run: a renderer that opened a session
+// before would carry that session's memory into the figure.
+function launch(profile) {
+  return chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--enable-precise-memory-info'],
+  });
+}
+
+async function timeArchive(label, archive) {
   console.log(`${label}: archive ${(statSync(archive).size / MiB).toFixed(1)} MiB`);
   const times = [];
   const cpus = [];
   const resident = [];
   for (let run = 0; run < Number(opt.runs); run++) {
+    const profile = join(work, `profile-${label.length}-${run}`);
+    const browser = await launch(profile);
     const page = await browser.newPage();
     await page.setViewportSize({ width: 1280, height: 900 });
     await page.goto(`file://${join(build, 'html', 'viewer.html')}`);
@@ -210,23 +223,14 @@ async function timeArchive(browser, profile, label, archive) {
       `JS heap used ${(metrics.JSHeapUsedSize / MiB).toFixed(0)} MiB of ${(metrics.JSHeapTotalSize / MiB).toFixed(0)} MiB; ` +
       `tab resident ${(tab.rss / MiB).toFixed(0)} MiB, ${(tab.anon / MiB).toFixed(0)} MiB of it anonymous`);
     if (opt.screenshot && run === 0 && label !== 'small week (no top snapshots)') await screenshot(page, opt.screenshot);
-    await page.close();
+    await browser.close();
   }
   const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
   console.log(`  median: ${median(times).toFixed(0)} ms, ${median(cpus).toFixed(2)} s of CPU, tab resident ${(median(resident) / MiB).toFixed(0)} MiB over ${times.length} runs`);
 }
 
 try {
-  const list = archives();
-  const profile = join(work, 'profile');
-  const browser = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', '--enable-precise-memory-info'],
-  });
-  for (const [label, archive] of list) await timeArchive(browser, profile, label, archive);
-  await browser.close();
+  for (const [label, archive] of archives()) await timeArchive(label, archive);
 } finally {
   rmSync(work, { recursive: true, force: true });
 }
