@@ -344,12 +344,12 @@
     while (a < b && isBlank(line.charCodeAt(a))) a++;
     while (b > a && isBlank(line.charCodeAt(b - 1))) b--;
     // Compared in place: most cells repeat one of the last few texts, and
-    // cutting each out first would cost an allocation per cell. The rows
-    // of one sample repeat in the same order, so the text after the last
-    // one found is tried first.
+    // cutting each out first would cost an allocation per cell. A text
+    // repeats the row before's, or the rows of one sample repeat in the
+    // same order: the last one found is tried first, then the one after it.
     const n = recent.length;
     const last = recent.last || 0;
-    for (let k = 1; k <= n; k++) {
+    for (let k = 0; k < n; k++) {
       const at = (last + k) % n;
       const r = recent[at];
       if (r.length === b - a && line.startsWith(r, a)) {

@@ -668,12 +668,27 @@
       for (let i = 0; i < whole; i++) block(b, at[i], i + 1 < at.length ? at[i + 1] : b.length);
       carry = last || !at.length ? new Uint8Array(0) : b.slice(at[at.length - 1]);
     };
+    // The block begun in an earlier chunk is completed from the start of
+    // this one; only that much is copied, the rest is scanned in place.
+    const firstMark = (b) => {
+      for (let at = b.indexOf(61); at >= 0 && at + 3 < b.length; at = b.indexOf(61, at + 1)) if (isMark(b, at)) return at;
+      return -1;
+    };
     return {
       push(chunk) {
-        const b = new Uint8Array(carry.length + chunk.length);
-        b.set(carry);
-        b.set(chunk, carry.length);
-        scan(b, false);
+        const first = firstMark(chunk);
+        const head = first < 0 || !carry.length ? chunk.length : first;
+        if (carry.length) {
+          const b = new Uint8Array(carry.length + head);
+          b.set(carry);
+          b.set(chunk.subarray(0, head), carry.length);
+          if (first < 0) {
+            carry = b;
+            return;
+          }
+          scan(b, true);
+        }
+        if (first >= 0) scan(chunk.subarray(first), false);
       },
       result() {
         if (carry.length) scan(carry, true);

@@ -190,3 +190,23 @@ test('an internal-storage session: the reports packed in Server_Reports.zip are 
   assert.deepEqual(await reports[1].read(), report);
   assert.deepEqual(session.findings, []);
 });
+
+test("top's snapshots read chunk by chunk, however the chunks fall: the busiest, the CPU count", () => {
+  const TF = viewer('findings');
+  const block = (hm, cpu, load) => `=== 2026-12-06 ${hm}:00 ===\nMem: 1K used\nCPU:  1% usr\nLoad average: ${load} 1.00 1.00 2/3 4\n` +
+    '  PID  PPID USER     STAT   VSZ %VSZ CPU %CPU COMMAND\n' +
+    `   12     1 root     S      100   0%   1 ${cpu}% /usr/local/packages/Acme/bin/acme_encoder --profile high\n` +
+    '    9     1 root     S      100   0%   0   1% /sbin/init\n';
+  const text = block('10:00', 90, '3.00') + block('10:02', 80, '3.00') + block('10:04', 70, '3.00') + block('10:06', 60, '0.40');
+  const bytes = new TextEncoder().encode(text);
+  const from = TC.parseTime('2026-12-06', '10:00:00');
+  for (const size of [5, 64, bytes.length]) {
+    const scanner = TF.topScanner();
+    for (let i = 0; i < bytes.length; i += size) scanner.push(bytes.subarray(i, i + size));
+    const scan = scanner.result();
+    assert.equal(scan.times.length, 4, `chunks of ${size}`);
+    assert.equal(scan.busy.length, 3, 'a snapshot under the minimum load is not read further');
+    assert.equal(scan.cpus, 2);
+    assert.deepEqual(TF.busiestIn(scan, from, from + 240).map((p) => [p.name, p.cpu]), [['acme_encoder', 80], ['init', 1]]);
+  }
+});
