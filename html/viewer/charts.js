@@ -157,8 +157,17 @@
     });
     // Drawn from at most a few points per pixel: a week of samples every
     // ten seconds would cost the page its memory and its speed.
+    // A zoom draws the samples of its range again at that resolution.
     const aligned = TS.align(shown);
-    const data = state ? aligned : TS.decimate(aligned, Math.ceil(width));
+    const buckets = Math.ceil(width);
+    const data = state ? aligned : TS.decimate(aligned, buckets);
+    let redrawing = false;
+    const redecimate = (u) => {
+      if (state || redrawing || aligned[0].length <= 2 * buckets) return;
+      redrawing = true;
+      u.setData(TS.decimate(TS.within(aligned, u.scales.x.min, u.scales.x.max), buckets), false);
+      redrawing = false;
+    };
     const unit = chart.unit;
     const opts = {
       width,
@@ -173,7 +182,11 @@
       axes: [{ values: (u, splits) => timeLabels(splits), space: 70 }, yAxisOptions(state, unit)],
       legend: { live: true },
       plugins: [bandsPlugin(findingsFor(chart, findings))],
-      hooks: { setScale: [(u, key) => { if (key === 'x') group.changed(u); }] },
+      hooks: { setScale: [(u, key) => {
+        if (key !== 'x') return;
+        redecimate(u);
+        group.changed(u);
+      }] },
     };
     const u = new uPlot(opts, data, target);
     // A legend entry shows a short name; the whole command line on hover.

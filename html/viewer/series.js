@@ -164,6 +164,25 @@
     return out;
   }
 
+  // Aligned chart data cut to the samples within [min, max] and one on
+  // either side, so that lines run to the edges of a zoomed chart.
+  function within(data, min, max) {
+    const x = data[0];
+    if (min == null || max == null) return data;
+    let lo = 0;
+    let hi = x.length;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (x[mid] < min) lo = mid + 1;
+      else hi = mid;
+    }
+    const from = Math.max(0, lo - 1);
+    let to = lo;
+    while (to < x.length && x[to] <= max) to++;
+    to = Math.min(x.length, to + 1);
+    return data.map((a) => a.slice(from, to));
+  }
+
   function sameTimes(a, b) {
     if (a === b) return true;
     if (a.length !== b.length) return false;
@@ -487,5 +506,5 @@
     return [...charts.values()].sort((a, b) => order.indexOf(a.group) - order.indexOf(b.group));
   }
 
-  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, decimate, describeFile, buildCharts, median };
+  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, decimate, within, describeFile, buildCharts, median };
 });
