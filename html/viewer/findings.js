@@ -325,16 +325,7 @@
     return out;
   }
 
-  const indexAt = (t, x) => {
-    let lo = 0;
-    let hi = t.length;
-    while (lo < hi) {
-      const mid = (lo + hi) >> 1;
-      if (t[mid] < x) lo = mid + 1;
-      else hi = mid;
-    }
-    return lo;
-  };
+  const indexAt = TS.firstAtOrAfter;
 
   // Indices of t where a series is not continuous: restarts of the device
   // and the camera's clock being set or stepped (a fit across either would

@@ -164,18 +164,24 @@
     return out;
   }
 
+  // The index of the first of the sorted times `t` at or after `x`.
+  function firstAtOrAfter(t, x) {
+    let lo = 0;
+    let hi = t.length;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (t[mid] < x) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  }
+
   // Aligned chart data cut to the samples within [min, max] and one on
   // either side, so that lines run to the edges of a zoomed chart.
   function within(data, min, max) {
     const x = data[0];
     if (min == null || max == null) return data;
-    let lo = 0;
-    let hi = x.length;
-    while (lo < hi) {
-      const mid = (lo + hi) >> 1;
-      if (x[mid] < min) lo = mid + 1;
-      else hi = mid;
-    }
+    const lo = firstAtOrAfter(x, min);
     const from = Math.max(0, lo - 1);
     let to = lo;
     while (to < x.length && x[to] <= max) to++;
@@ -506,5 +512,5 @@
     return [...charts.values()].sort((a, b) => order.indexOf(a.group) - order.indexOf(b.group));
   }
 
-  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, decimate, within, describeFile, buildCharts, median };
+  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, decimate, within, firstAtOrAfter, describeFile, buildCharts, median };
 });

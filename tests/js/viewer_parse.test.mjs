@@ -126,8 +126,8 @@ test('series of one chart share one time axis; missing rounds break the line', (
   const broken = TS.breakAtGaps([0, 120, 1200], [1, 2, 3], 360);
   assert.deepEqual(broken.v, [1, 2, null, 3]);
   // Drawn from each bucket's low and high, in their order; a break stays.
-  const x = [...Array(10).keys()];
-  assert.deepEqual(TS.decimate([x, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [[0, 2, 3, 5, 6, 9], [1, 5, 3, null, 9, 0]]);
+  const ten = [...Array(10).keys()];
+  assert.deepEqual(TS.decimate([ten, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [[0, 2, 3, 5, 6, 9], [1, 5, 3, null, 9, 0]]);
   // A zoom takes its range and one sample either side.
   assert.deepEqual(TS.within([[0, 10, 20, 30, 40], [1, 2, 3, 4, 5]], 12, 28), [[10, 20, 30], [2, 3, 4]]);
 });
