@@ -141,7 +141,13 @@
     return Math.ceil(widest / (window.devicePixelRatio || 1)) + 22;
   }
 
+  // Steps of a kB axis that are round in KiB, MiB or GiB (100 MiB, not
+  // 97.7 MiB).
+  const KIB_STEPS = [1, 1024, 1048576].flatMap((base) => [1, 2, 5, 10, 20, 50, 100, 200, 500].map((m) => m * base))
+    .sort((a, b) => a - b);
+
   function yAxisOptions(state, unit) {
+    if (!state && unit === 'kB') return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: labelWidth, incrs: KIB_STEPS };
     if (!state) return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: labelWidth };
     return { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: labelWidth };
   }
