@@ -230,15 +230,21 @@
   }
 
   // (t, v) of one column over some rows; values at a repeated time are added
-  // (two processes with the same command line count as one).
-  function pick(table, column, rows, first) {
+  // (two processes with the same command line count as one), or with
+  // `lowest` the lowest is kept.
+  function pick(table, column, rows, lowest) {
     const t = [];
     const v = [];
     for (const i of rows) {
       const x = table.t[i];
       const y = column.values[i];
       if (t.length && t[t.length - 1] === x) {
-        if (first) continue;
+        // Of processes sharing a command line, the lowest PID, whatever
+        // order a sample lists them in.
+        if (lowest) {
+          if (y != null && (v[v.length - 1] == null || y < v[v.length - 1])) v[v.length - 1] = y;
+          continue;
+        }
         v[v.length - 1] = y == null ? v[v.length - 1] : (v[v.length - 1] ?? 0) + y;
       } else {
         t.push(x);
