@@ -88,7 +88,9 @@
     if (mine !== opening) return;
     document.title = pageTitle(session);
     const lines = bannerLines(session);
-    const damaged = session.missing.length || session.archiveError || session.files.some((f) => f.error);
+    // Red for damage only: a rule that had nothing to judge (a camera
+    // without fans) is told, not alarmed about.
+    const damaged = session.archiveError || !session.facts.length || session.files.some((f) => f.error);
     banner(lines.join('\n'), damaged ? 'error' : '');
     document.body.dataset.state = 'ready';
   }
