@@ -29,7 +29,7 @@ const CASES = {
   outage: { says: /for 3 h 0 min \(89 rounds missing\)/ },
   reboot: { says: /The device restarted at .*counters started again/ },
   heat: { says: /^Fan 0 reported "failed".*CPU rose from 60\.0 °C to 90\.0 °C.*Housing rose.*sensor CPU was above 80 °C/ },
-  neterrors: { says: /^Interface eth0: receive errs rose by 2220 between/ },
+  neterrors: { says: /^Interface eth0: receive drop rose by 1110, receive errs rose by 2220 and receive frame rose by 555 between/ },
   ifdown: { says: /wlan0 disappeared .* did not come back \(144 rounds without it\)/ },
   clockback: { says: /clock went back at about .*1 h 0 min earlier.*left out/ },
   clock1970: { says: /clock was not set until .*rows dated from 1970-01-01.*no gap is counted/ },
