@@ -33,6 +33,8 @@ const CASES = {
   ifdown: { says: /wlan0 disappeared .* did not come back \(144 rounds without it\)/ },
   clockback: { says: /clock went back at about .*1 h 0 min earlier.*left out/ },
   clock1970: { says: /clock was not set until .*rows dated from 1970-01-01.*no gap is counted/ },
+  lowmem: { says: /^Available memory was under 5 % of 1\.9 GiB from .* for 3\d min, down to 5\d\.\d MiB\.$/ },
+  wrap: { says: /^Counter lo receive.* started again at .*: it wrapped or its interface was reset\.$/ },
   powercut: { says: /restarted at .* after no sampling from .* \(4 rounds missing\)/ },
 };
 

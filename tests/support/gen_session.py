@@ -20,7 +20,8 @@ load above the CPU count, one process topping top), ifdown (wlan0
 disappearing), clockback (the clock stepped back an hour), clock1970 (the
 session started before the clock was set), powercut (a power cut: a half row
 and a block of NULs in every CSV file, a line of invalid UTF-8, a restart),
-baddates (rows dated 2026-13-45 and 2036).
+baddates (rows dated 2026-13-45 and 2036), lowmem (available memory under
+5 % for half an hour, no leak), wrap (one counter of lo wrapping).
 
 The package scripts' files have the camera's volume: every package process
 in each of the eleven samples of a round, and top's snapshots of 30 lines as
@@ -123,6 +124,8 @@ class Session:
         self.oom_kills = []
         self.pids = {p[4]: p[1] for p in PROCESSES}
         self.baddates = (at(0.25), at(0.65))
+        self.lowmem = (at(0.45), at(0.45) + 1800)
+        self.wrap_at = at(0.35)
         self.span = span
 
     def written(self, t):
@@ -172,6 +175,8 @@ class Session:
                 self.pids[LEAKER] += 100
                 leaked = 0
         avail = AVAIL + self.daily(t, 8000) + rng.uniform(-5000, 5000) - leaked
+        if "lowmem" in self.anomalies and self.lowmem[0] <= t <= self.lowmem[1]:
+            avail = 60000 + rng.uniform(-2000, 2000)  # a burst of allocations, given back after
         return int(avail), int(leaked)
 
     def round(self, i):
@@ -228,6 +233,8 @@ class Session:
             if name == "wlan0" and "ifdown" in self.anomalies and t >= self.ifdown_at:
                 continue
             rx = int(up * rate)
+            if name == "lo" and "wrap" in self.anomalies and t >= self.wrap_at:
+                rx -= int(self.boot_offset(self.wrap_at) * rate)  # a 32-bit counter of the driver wrapped
             tx = int(up * rate * (1.0 if name == "lo" else 3.2))
             errs = 0
             if name == "eth0" and "neterrors" in self.anomalies and t > self.neterr[0]:
@@ -437,6 +444,10 @@ class Session:
         if "oom" in a:
             self.manifest.append({"anomaly": "oom", "rule": "memory", "from": self.oom_from, "to": self.end,
                                   "names": "acme_analytics", "kills": self.oom_kills})
+        if "lowmem" in a:
+            self.manifest.append({"anomaly": "lowmem", "rule": "low-memory", "from": self.lowmem[0], "to": self.lowmem[1]})
+        if "wrap" in a:
+            self.manifest.append({"anomaly": "wrap", "rule": "counter", "from": self.wrap_at, "to": self.wrap_at})
         if "clockback" in a:
             self.manifest.append({"anomaly": "clockback", "rule": "clock", "from": self.clockback_at - ROUND, "to": self.clockback_at + 3600})
         if "clock1970" in a:
@@ -466,7 +477,7 @@ def main():
     ap.add_argument("--days", type=float, default=7)
     ap.add_argument("--anomaly", action="append", default=[],
                     choices=["leak", "oom", "fragmentation", "outage", "reboot", "heat", "neterrors", "load", "ifdown",
-                             "clockback", "clock1970", "powercut", "baddates"])
+                             "clockback", "clock1970", "powercut", "baddates", "lowmem", "wrap"])
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--zip", action="store_true", help="also write the archive beside the folder, as zip does")
     ap.add_argument("--no-top", dest="top", action="store_false", help="leave the top snapshots out (smaller, faster)")
