@@ -622,6 +622,15 @@
     });
   }
 
+  // Whether load.csv's table (as read, before any check) has a run of
+  // one-minute loads over the least any CPU count allows: only then can the
+  // load rule need top's snapshots.
+  function mayBeBusy(table) {
+    const one = table.columns.find((c) => /1 min/.test(c.name));
+    if (!one) return false;
+    return runs(one.values.length, (i) => one.values[i] > THRESHOLDS.topMinLoad, THRESHOLDS.loadMinRun).length > 0;
+  }
+
   const latin1 = new TextDecoder('latin1');
 
   // Top's snapshots ("=== date time ===" blocks of busybox top's batch
@@ -867,5 +876,5 @@
     return m ? m.length : 0;
   }
 
-  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, busiestIn, fmtTime, fmtDuration };
+  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, busiestIn, mayBeBusy, fmtTime, fmtDuration };
 });

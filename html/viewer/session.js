@@ -130,8 +130,10 @@
       return p;
     });
     const tables = [];
-    // Top's snapshots are scanned while the CSV files are read.
-    const topScan = scanTop(files, kinds);
+    // Top's snapshots (the largest file) are scanned only when the load
+    // may call for them, and then while the other files are read.
+    let topScan = null;
+    const startTopScan = () => topScan || (topScan = scanTop(files, kinds));
     let last = Date.now();
     for (let i = 0; i < files.length; i++) {
       const m = files[i];
@@ -162,6 +164,7 @@
           // The text is kept only where it may be a table without times.
           const table = TC.readTable(text);
           tables.push([file, table, table.fatal ? text : '']);
+          if (LOAD_FILE.test(path) && TF.mayBeBusy(table)) startTopScan();
         }
         else if (kind === 'information') session.facts = readFacts(text);
         else if (kind === 'signature') session.signature = readFacts(text);
@@ -184,7 +187,7 @@
     if (session.timeZone) session.zone = session.timeZone.zone;
     setCpuCount(session, cpuCountFromFacts(session.facts), 'the session information');
     if (!session.cpuCount) {
-      const scan = await topScan;
+      const scan = await startTopScan();
       setCpuCount(session, scan && scan.cpus, "top's processor column");
     }
     session.clockEvents = clockEvents(events, session);
@@ -193,10 +196,12 @@
     });
     session.findings = result.findings;
     session.unjudged = result.unjudged;
-    await nameTopProcesses(session, topScan);
+    if (session.findings.some((f) => f.rule === 'load')) await nameTopProcesses(session, startTopScan());
     session.missing = missingParts(session);
     return session;
   }
+
+  const LOAD_FILE = TL.inFolder('load', String.raw`load\.csv`);
 
   // From this size a CSV member is parsed as it is inflated.
   const STREAM_FROM_BYTES = 1024 * 1024;
