@@ -331,7 +331,7 @@
   // and the camera's clock being set or stepped (a fit across either would
   // mix two stretches).
   function discontinuities(ctx, t) {
-    const at = ctx.resets.map((e) => e.from);
+    const at = ctx.resets.filter((e) => e.restart).map((e) => e.from);
     for (const e of ctx.clockEvents || []) if (e.to != null) at.push(e.to);
     return at.map((x) => indexAt(t, x));
   }
@@ -470,7 +470,10 @@
       const span = { from, to: to + 2 * ctx.period };
       const restarts = p.restarts.filter((r) => r.t >= from && r.t <= span.to);
       const myKills = kills.filter((k) => k.g === p.g && k.t >= from && k.t <= span.to);
-      const myLow = low.filter((l) => overlaps(l, span));
+      // Low memory is this leak's when the leak got it there: a kill of the
+      // process ends it, or a stretch of growth or fall ends in it.
+      const ends = p.windows.concat(mine).map((w) => w.to).concat(myKills.map((k) => k.t));
+      const myLow = low.filter((l) => ends.some((x) => x >= l.from && x <= l.to + 2 * ctx.period));
       myLow.forEach((l) => lowUsed.add(l));
       const rate = Math.max(...p.windows.map((w) => w.slope));
       let text = `${shortName(p.g)[0].toUpperCase()}${shortName(p.g).slice(1)} leaked memory: its resident memory grew steadily by up to ${fmtKiB(rate)}/h (${fmtWindows(p.windows)})`;
@@ -496,7 +499,7 @@
       out.push(finding('memory', 'critical',
         `Available memory fell steadily by up to ${fmtKiB(fall)}/h (${fmtWindows(rest)}; linear fit R² ${r2.toFixed(2)}); no package process grew the same way.`,
         rest[0].from, rest[rest.length - 1].to, [mc.avail.file]));
-      for (const l of low) if (rest.some((f) => overlaps(f, { from: l.from, to: l.to + 2 * ctx.period }))) lowUsed.add(l);
+      for (const l of low) if (rest.some((f) => f.to >= l.from && f.to <= l.to + 2 * ctx.period)) lowUsed.add(l);
     }
     for (const l of low.filter((x) => !lowUsed.has(x))) {
       const killed = kills.filter((k) => k.t >= l.from && k.t <= l.to + 2 * ctx.period).map((k) => shortName(k.g));
