@@ -61,6 +61,13 @@ test('a leak across a restart of the device is one finding, the restart another'
   assert.match(findings.find((f) => f.rule === 'memory').text, /\(.* to .* and .* to .*\)/);
 });
 
+test('a burst of low memory during a slow leak is its own incident; a counter wrap does not cut the leak', async (t) => {
+  const { findings } = await open(t, ['--no-top', '--days', '2', '--anomaly', 'leak', '--anomaly', 'lowmem', '--anomaly', 'wrap']);
+  assert.deepEqual(findings.map((f) => f.rule).sort(), ['counter', 'low-memory', 'memory'], summary(findings));
+  const leak = findings.find((f) => f.rule === 'memory');
+  assert.doesNotMatch(leak.text, /under 5 %| and .* to /, summary(findings));
+});
+
 test('the load finding names the process that topped top then', async (t) => {
   const { manifest, findings } = await open(t, ['--days', '1', '--anomaly', 'load']);
   assert.equal(findings.length, 1, summary(findings));
