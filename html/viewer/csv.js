@@ -137,6 +137,12 @@
   // written) or an invalid UTF-8 sequence (decoded as U+FFFD).
   const damaged = (line) => line.indexOf('\u0000') >= 0 || line.indexOf('\uFFFD') >= 0;
 
+  function damagedRange(s, a, e) {
+    const nul = s.indexOf('\u0000', a);
+    const bad = s.indexOf('\uFFFD', a);
+    return (nul >= 0 && nul < e) || (bad >= 0 && bad < e);
+  }
+
   function looksBinary(line) {
     return damaged(line.slice(0, 4096));
   }
@@ -194,7 +200,7 @@
     function typesKnown() {
       layout.numeric = sampleTypes([''].concat(sample.map((x) => x[0])), layout.header.length);
       rows = rowReader(layout, errors);
-      for (const [line, no, check] of sample) rows.add(line, no, check);
+      for (const [line, no, check] of sample) rows.add(line, 0, line.length, no, check);
       sample = null;
     }
 
@@ -215,7 +221,7 @@
           errors.add('half', `line ${lineNo}: cut short (no line end)`);
           continue;
         }
-        if (rows) rows.add(line, lineNo, check);
+        if (rows) rows.add(line, 0, line.length, lineNo, check);
         else {
           sample.push([line, lineNo, check]);
           if (sample.length >= SAMPLE_ROWS) typesKnown();
@@ -226,9 +232,22 @@
     return {
       push(text) {
         if (fatal || !text) return;
-        const list = (pending + text).split('\n');
-        pending = list.pop();
-        lines(list, text.indexOf('\u0000') >= 0 || text.indexOf('\uFFFD') >= 0, false);
+        const buf = pending + text;
+        const check = text.indexOf('\u0000') >= 0 || text.indexOf('\uFFFD') >= 0;
+        let a = 0;
+        for (let nl = buf.indexOf('\n'); nl >= 0; nl = buf.indexOf('\n', a)) {
+          // Once the columns are known, rows are read where they lie.
+          if (rows) {
+            lineNo++;
+            if (nl > a + 1 || (nl === a + 1 && buf.charCodeAt(a) !== 13)) sawRow = true;
+            rows.add(buf, a, nl, lineNo, check);
+          } else {
+            lines([buf.slice(a, nl)], check, false);
+            if (fatal) return;
+          }
+          a = nl + 1;
+        }
+        pending = buf.slice(a);
       },
       finish() {
         // The collectors end every row with a line end: text after the last
@@ -292,40 +311,43 @@
     const values = header.map(() => []);
     const recent = header.map(() => []);
     const bounds = new Int32Array(width + 1);
-    function add(line, no, check) {
-      if (line.charCodeAt(line.length - 1) === 13) line = line.slice(0, -1);
-      if (line === '') return;
-      if (check && damaged(line)) {
+    // The line is s between offsets a and e: a chunk of a file is read in
+    // place, never cut into one string per line.
+    function add(s, a, e, no, check) {
+      if (e > a && s.charCodeAt(e - 1) === 13) e--;
+      if (a === e) return;
+      if (check && damagedRange(s, a, e)) {
         errors.add('damaged', `line ${no}: damaged (NUL bytes or invalid UTF-8)`);
         return;
       }
       let cells = 0;
-      bounds[0] = -1;
-      for (let at = line.indexOf(','); at >= 0 && cells < width; at = line.indexOf(',', at + 1)) bounds[++cells] = at;
-      if (cells !== width - 1 || line.indexOf(',', bounds[cells] + 1) >= 0) {
-        errors.add('cells', `line ${no}: ${line.split(',').length} cells where the header has ${width}`);
+      bounds[0] = a - 1;
+      for (let at = s.indexOf(',', a); at >= 0 && at < e && cells < width; at = s.indexOf(',', at + 1)) bounds[++cells] = at;
+      const extra = s.indexOf(',', bounds[cells] + 1);
+      if (cells !== width - 1 || (extra >= 0 && extra < e)) {
+        errors.add('cells', `line ${no}: ${s.slice(a, e).split(',').length} cells where the header has ${width}`);
         return;
       }
-      bounds[width] = line.length;
-      const time = timeAt(line, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
+      bounds[width] = e;
+      const time = timeAt(s, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
       if (Number.isNaN(time)) {
-        const date = cellText(line, bounds[dateCol] + 1, bounds[dateCol + 1]);
-        const clock = cellText(line, bounds[timeCol] + 1, bounds[timeCol + 1]);
+        const date = cellText(s, bounds[dateCol] + 1, bounds[dateCol + 1]);
+        const clock = cellText(s, bounds[timeCol] + 1, bounds[timeCol + 1]);
         errors.add('time', `line ${no}: "${date},${clock}" is not a date and time`);
         return;
       }
       t.push(time);
       for (let c = 0; c < width; c++) {
         if (c === dateCol || c === timeCol) continue;
-        const a = bounds[c] + 1;
-        const b = bounds[c + 1];
+        const from = bounds[c] + 1;
+        const to = bounds[c + 1];
         if (!numeric[c]) {
-          values[c].push(intern(recent[c], line, a, b));
+          values[c].push(intern(recent[c], s, from, to));
           continue;
         }
-        let n = wholeNumber(line, a, b);
+        let n = wholeNumber(s, from, to);
         if (n === undefined) {
-          const text = cellText(line, a, b);
+          const text = cellText(s, from, to);
           n = cellNumber(text);
           if (n === undefined) errors.add('text', `line ${no}: "${text}" in column "${header[c]}" is not a number`);
         }
