@@ -1,14 +1,18 @@
 #!/usr/bin/env node
-// Times the session viewer on a generated week: a 7-day session (5,040
-// two-minute rounds, every collector and the package scripts' files, top
-// snapshots included) opened from its archive in headless chromium. Prints
-// the archive's size, the time from choosing the file until every chart and
-// the findings are on screen (median and every run) with the CPU time the
+// Times the session viewer on generated weeks: a realistic 7-day session
+// (5,040 two-minute rounds; every package process in each of the package
+// scripts' eleven samples per round and top's 30-line snapshots, as the
+// camera's sampler writes them: about 200 MiB of text; with a process
+// leaking until it is killed, a load peak, an outage, a fan failure and
+// receive errors) and, beside it, the small week without top's snapshots.
+// Each is opened from its archive in headless chromium. Prints the
+// archive's size, the time from choosing the file until every chart and the
+// findings are on screen (median and every run) with the CPU time the
 // browser spent on it (the figure to compare on a busy machine), and the
 // tab's JS heap and resident memory afterwards. Not a test: nothing is
 // asserted.
 //
-//     bench/viewer.mjs [--runs 5] [--days 7] [--archive SESSION.zip] [--screenshot out.png]
+//     bench/viewer.mjs [--runs 3] [--days 7] [--archive SESSION.zip] [--screenshot out.png]
 //     (TRELVIK_BUILD_DIR selects the build, default build/)
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
@@ -22,11 +26,10 @@ import { chromium } from 'playwright-core';
 const repo = join(dirname(fileURLToPath(import.meta.url)), '..');
 const { values: opt } = parseArgs({
   options: {
-    runs: { type: 'string', default: '5' },
+    runs: { type: 'string', default: '3' },
     days: { type: 'string', default: '7' },
     archive: { type: 'string' },
     screenshot: { type: 'string' },
-    anomalies: { type: 'boolean', default: false },
   },
 });
 const build = process.env.TRELVIK_BUILD_DIR ?? join(repo, 'build');
@@ -160,26 +163,37 @@ function crc32(bytes) {
   return ~c >>> 0;
 }
 
-try {
-  let archive = opt.archive;
-  if (!archive) {
-    const anomalies = opt.anomalies ? ['leak', 'fragmentation', 'outage', 'heat', 'neterrors'].flatMap((a) => ['--anomaly', a]) : [];
-    const manifest = JSON.parse(execFileSync('/usr/bin/python3',
-      [join(repo, 'tests/support/gen_session.py'), work, '--days', opt.days, '--zip', ...anomalies], { encoding: 'utf8' }));
-    archive = manifest.archive;
-    console.log(`session: ${manifest.rounds} rounds over ${opt.days} days`);
-  }
-  console.log(`archive: ${(statSync(archive).size / MiB).toFixed(1)} MiB (${archive})`);
+// The archives to time: the one given, or the two generated weeks.
+function archives() {
+  if (opt.archive) return [['archive', opt.archive]];
+  const anomalies = ['oom', 'load', 'outage', 'heat', 'neterrors', 'fragmentation'].flatMap((a) => ['--anomaly', a]);
+  const make = (dir, extra) => JSON.parse(execFileSync('/usr/bin/python3',
+    [join(repo, 'tests/support/gen_session.py'), join(work, dir), '--days', opt.days, '--zip', '--seed', '5', ...extra], { encoding: 'utf8' }));
+  const real = make('real', anomalies);
+  const small = make('small', ['--no-top']);
+  console.log(`sessions: ${real.rounds} rounds over ${opt.days} days`);
+  return [['realistic week', real.archive], ['small week (no top snapshots)', small.archive]];
+}
 
-  const profile = join(work, 'profile');
-  const browser = await chromium.launchPersistentContext(profile, {
+// A browser of its own for each run: a renderer that opened a session
+// before would carry that session's memory into the figure.
+function launch(profile) {
+  return chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
       '--disable-component-update', '--disable-sync', '--enable-precise-memory-info'],
   });
+}
+
+async function timeArchive(label, archive) {
+  console.log(`${label}: archive ${(statSync(archive).size / MiB).toFixed(1)} MiB`);
   const times = [];
+  const cpus = [];
+  const resident = [];
   for (let run = 0; run < Number(opt.runs); run++) {
+    const profile = join(work, `profile-${label.length}-${run}`);
+    const browser = await launch(profile);
     const page = await browser.newPage();
     await page.setViewportSize({ width: 1280, height: 900 });
     await page.goto(`file://${join(build, 'html', 'viewer.html')}`);
@@ -202,16 +216,21 @@ try {
       findings: document.querySelectorAll('#findings-list li').length,
     }));
     times.push(ms);
+    cpus.push(cpu);
     const tab = tabResident(profile);
-    console.log(`run ${run + 1}: ${ms.toFixed(0)} ms (${cpu.toFixed(2)} s of browser CPU) to ${shown.charts} charts and ${shown.findings} findings; ` +
+    resident.push(tab.rss);
+    console.log(`  run ${run + 1}: ${ms.toFixed(0)} ms (${cpu.toFixed(2)} s of browser CPU) to ${shown.charts} charts and ${shown.findings} findings; ` +
       `JS heap used ${(metrics.JSHeapUsedSize / MiB).toFixed(0)} MiB of ${(metrics.JSHeapTotalSize / MiB).toFixed(0)} MiB; ` +
       `tab resident ${(tab.rss / MiB).toFixed(0)} MiB, ${(tab.anon / MiB).toFixed(0)} MiB of it anonymous`);
-    if (opt.screenshot && run === 0) await screenshot(page, opt.screenshot);
-    await page.close();
+    if (opt.screenshot && run === 0 && label !== 'small week (no top snapshots)') await screenshot(page, opt.screenshot);
+    await browser.close();
   }
-  times.sort((a, b) => a - b);
-  console.log(`median: ${times[times.length >> 1].toFixed(0)} ms over ${times.length} runs`);
-  await browser.close();
+  const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
+  console.log(`  median: ${median(times).toFixed(0)} ms, ${median(cpus).toFixed(2)} s of CPU, tab resident ${(median(resident) / MiB).toFixed(0)} MiB over ${times.length} runs`);
+}
+
+try {
+  for (const [label, archive] of archives()) await timeArchive(label, archive);
 } finally {
   rmSync(work, { recursive: true, force: true });
 }

@@ -2,14 +2,18 @@
 //
 // Writes one self-contained HTML file holding the session viewer and the
 // archive: it opens offline in any current browser and shows the session's
-// charts and findings. Exit status 0 when the report was written, 1 when the
-// archive could not be read or the report not written, 2 on a usage error.
-// Errors go to standard error and the system log.
+// charts and findings. Exit status 0 when the report was written; 2 when it
+// was written from a damaged archive (cut short, files cut off, the facts
+// missing: the report's banner says what is missing); 1 when no report was
+// written (a usage error, an unreadable file, a file that is not a session
+// archive, a report that could not be written). Errors go to standard error
+// and the system log, one line each.
 #include <syslog.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "lib/atomic_file.hpp"
 #include "lib/log.hpp"
@@ -48,6 +52,11 @@ int write_report(const Arguments& args) {
     LOG_ERROR("Could not read the archive '%s'", args.archive.c_str());
     return 1;
   }
+  const trelvik::ArchiveCheck check = trelvik::check_session_archive(archive);
+  if (check.verdict == trelvik::ArchiveVerdict::NotSession) {
+    LOG_ERROR("'%s' is not a session archive: %s", args.archive.c_str(), check.reason.c_str());
+    return 1;
+  }
   const std::optional<std::string_view> page = trelvik::viewer_asset("viewer.html");
   std::string missing;
   const std::optional<std::string> report =
@@ -62,6 +71,13 @@ int write_report(const Arguments& args) {
     LOG_ERROR("Could not write the report '%s'", args.output.c_str());
     return 1;
   }
+  if (check.verdict == trelvik::ArchiveVerdict::Damaged) {
+    std::string missing_text;
+    for (const std::string& part : check.missing) missing_text += (missing_text.empty() ? "" : "; ") + part;
+    LOG_ERROR("'%s' is damaged; the report was written and says what is missing: %s", args.archive.c_str(),
+              missing_text.c_str());
+    return 2;
+  }
   return 0;
 }
 
@@ -73,7 +89,7 @@ int main(int argc, char** argv) {
   Arguments args;
   if (!parse_arguments(argc, argv, args)) {
     std::fprintf(stderr, "Usage: %s SESSION.zip -o report.html\n", argv[0]);
-    return 2;
+    return 1;
   }
   return write_report(args);
 }

@@ -18,8 +18,9 @@
   const MAX_MEMBER_BYTES = 200 * 1024 * 1024;
 
   // Below this size fflate in place is quicker than the round trips of the
-  // browser's asynchronous inflater.
-  const NATIVE_FROM_BYTES = 512 * 1024;
+  // browser's asynchronous inflater (a session's many meminfo files of a
+  // week, 100 to 200 kB each, inflate several times faster natively).
+  const NATIVE_FROM_BYTES = 16 * 1024;
 
   const CENTRAL = 0x02014b50;
   const LOCAL = 0x04034b50;
@@ -41,6 +42,30 @@
       path,
       size,
       compressedSize,
+      // Hands the member's bytes to `onChunk` as they are inflated, never
+      // holding them whole (where the browser inflates; else in one piece).
+      async stream(onChunk) {
+        if (method !== 8 || typeof DecompressionStream !== 'function' || size > MAX_MEMBER_BYTES) {
+          onChunk(await this.read());
+          return;
+        }
+        if (dataStart + compressedSize > bytes.length) throw new Error('cut short: the archive ends inside this file');
+        const data = bytes.subarray(dataStart, dataStart + compressedSize);
+        const reader = new Blob([data]).stream().pipeThrough(new DecompressionStream('deflate-raw')).getReader();
+        let filled = 0;
+        try {
+          for (;;) {
+            const { done, value } = await reader.read();
+            if (done) break;
+            filled += value.length;
+            if (filled > size) throw new Error('inflates to more than its claimed size');
+            onChunk(value);
+          }
+        } catch (e) {
+          reader.cancel().catch(() => {});
+          throw new Error(`cannot be inflated (${e.message || e})`);
+        }
+      },
       read() {
         if (size > MAX_MEMBER_BYTES) throw new Error(`claims ${mib(size)} uncompressed, more than the ${mib(MAX_MEMBER_BYTES)} the viewer opens`);
         if (dataStart + compressedSize > bytes.length) throw new Error('cut short: the archive ends inside this file');

@@ -119,16 +119,37 @@
         stroke: PALETTE[k % PALETTE.length],
         width: 1.5,
         spanGaps: false,
-        paths: state ? uPlot.paths.stepped({ align: 1 }) : undefined,
+        paths: state || chart.step ? uPlot.paths.stepped({ align: 1 }) : undefined,
         value: state ? (u, v) => (v == null ? '–' : state.states[v]) : (u, v) => fmtValue(v, s.unit || chart.unit),
       });
     });
     return series;
   }
 
+  // The y axis as wide as its longest label, so that none is cut.
+  function labelWidth(u, values) {
+    if (!values || !values.length) return 40;
+    const ctx = u.ctx;
+    ctx.save();
+    const font = u.axes[1].font;
+    ctx.font = (Array.isArray(font) ? font[0] : font) || '12px sans-serif';
+    let widest = 0;
+    for (const v of values) widest = Math.max(widest, ctx.measureText(String(v)).width);
+    ctx.restore();
+    // The canvas counts device pixels, the axis CSS pixels; the rest is
+    // the ticks' length and the gap beside them.
+    return Math.ceil(widest / (window.devicePixelRatio || 1)) + 22;
+  }
+
+  // Steps of a kB axis that are round in KiB, MiB or GiB (100 MiB, not
+  // 97.7 MiB).
+  const KIB_STEPS = [1, 1024, 1048576].flatMap((base) => [1, 2, 5, 10, 20, 50, 100, 200, 500].map((m) => m * base))
+    .sort((a, b) => a - b);
+
   function yAxisOptions(state, unit) {
-    if (!state) return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: 80 };
-    return { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: 110 };
+    if (!state && unit === 'kB') return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: labelWidth, incrs: KIB_STEPS };
+    if (!state) return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: labelWidth };
+    return { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: labelWidth };
   }
 
   // Draws one chart into `target`: { id, title, unit, kind, series } from
@@ -140,7 +161,19 @@
       const v = state ? state.values[k] : s.v;
       return TS.breakAtGaps(s.t, v, gapLimit);
     });
-    const data = TS.align(shown);
+    // Drawn from at most a few points per pixel: a week of samples every
+    // ten seconds would cost the page its memory and its speed.
+    // A zoom draws the samples of its range again at that resolution.
+    const aligned = TS.align(shown);
+    const buckets = Math.ceil(width);
+    const data = state ? aligned : TS.decimate(aligned, buckets);
+    let redrawing = false;
+    const redecimate = (u) => {
+      if (state || redrawing || aligned[0].length <= 2 * buckets) return;
+      redrawing = true;
+      u.setData(TS.decimate(TS.within(aligned, u.scales.x.min, u.scales.x.max), buckets), false);
+      redrawing = false;
+    };
     const unit = chart.unit;
     const opts = {
       width,
@@ -155,9 +188,16 @@
       axes: [{ values: (u, splits) => timeLabels(splits), space: 70 }, yAxisOptions(state, unit)],
       legend: { live: true },
       plugins: [bandsPlugin(findingsFor(chart, findings))],
-      hooks: { setScale: [(u, key) => { if (key === 'x') group.changed(u); }] },
+      hooks: { setScale: [(u, key) => {
+        if (key !== 'x') return;
+        redecimate(u);
+        group.changed(u);
+      }] },
     };
     const u = new uPlot(opts, data, target);
+    // A legend entry shows a short name; the whole command line on hover.
+    const rows = target.querySelectorAll('.u-legend .u-series');
+    chart.series.forEach((s, k) => { if (s.title && rows[k + 1]) rows[k + 1].title = s.title; });
     group.add(u);
     return u;
   }

@@ -33,18 +33,64 @@
     const b = digit(s, i + 1);
     return a >= 0 && a <= 9 && b >= 0 && b <= 9 ? a * 10 + b : NaN;
   };
-  // Seconds for "YYYY-MM-DD" + "HH:MM:SS", or NaN when either is malformed.
-  // Read by character codes: it runs once per row of every file.
+  // Seconds since 1970 of a calendar day, or NaN for a day that does not
+  // exist (month 13, 30 February): such a date is damage, never a real day.
+  function dayOf(date) {
+    const m = /^(\d{4})-(\d{2})-(\d{2})$/.exec(date);
+    if (!m) return NaN;
+    const y = +m[1];
+    const mo = +m[2];
+    const d = +m[3];
+    if (mo < 1 || mo > 12 || d < 1) return NaN;
+    const days = new Date(Date.UTC(y, mo, 0)).getUTCDate();
+    return d > days ? NaN : Date.UTC(y, mo - 1, d) / 1000;
+  }
+
+  // Seconds for "YYYY-MM-DD" + "HH:MM:SS", or NaN when either is malformed
+  // or names a day or time that cannot be. Read by character codes: it runs
+  // once per row of every file.
+  let lastDate = '';
+  let lastDay = NaN;
   function parseTime(date, time) {
-    let day = dayCache.get(date);
+    // Rows come in order: most share the day of the row before.
+    let day = date === lastDate ? lastDay : dayCache.get(date);
     if (day === undefined) {
-      const m = /^(\d{4})-(\d{2})-(\d{2})$/.exec(date);
-      day = m ? Date.UTC(+m[1], +m[2] - 1, +m[3]) / 1000 : NaN;
+      day = dayOf(date);
       if (dayCache.size > 10000) dayCache.clear();
       dayCache.set(date, day);
     }
+    lastDate = date;
+    lastDay = day;
     if (time.length !== 8 || time[2] !== ':' || time[5] !== ':') return NaN;
-    return day + two(time, 0) * 3600 + two(time, 3) * 60 + two(time, 6);
+    const h = two(time, 0);
+    const m = two(time, 3);
+    const s = two(time, 6);
+    if (!(h < 24 && m < 60 && s < 60)) return NaN;
+    return day + h * 3600 + m * 60 + s;
+  }
+
+  // parseTime of the date between offsets a and b of a line and the time
+  // between c and d, read in place: the day is looked up only when it is
+  // not the one of the row before, nothing is cut out of the line.
+  function timeAt(line, a, b, c, d) {
+    while (a < b && isBlank(line.charCodeAt(a))) a++;
+    while (b > a && isBlank(line.charCodeAt(b - 1))) b--;
+    while (c < d && isBlank(line.charCodeAt(c))) c++;
+    while (d > c && isBlank(line.charCodeAt(d - 1))) d--;
+    const sameDay = b - a === lastDate.length && line.startsWith(lastDate, a);
+    if (!sameDay || d - c !== 8) return parseTime(line.slice(a, b), line.slice(c, d));
+    if (line.charCodeAt(c + 2) !== 58 || line.charCodeAt(c + 5) !== 58) return NaN;
+    const h = twoAt(line, c);
+    const m = twoAt(line, c + 3);
+    const sec = twoAt(line, c + 6);
+    if (!(h < 24 && m < 60 && sec < 60)) return NaN;
+    return lastDay + h * 3600 + m * 60 + sec;
+  }
+
+  function twoAt(s, i) {
+    const x = s.charCodeAt(i) - 48;
+    const y = s.charCodeAt(i + 1) - 48;
+    return x >= 0 && x <= 9 && y >= 0 && y <= 9 ? x * 10 + y : NaN;
   }
 
   const pad = (n) => String(n).padStart(2, '0');
@@ -55,19 +101,50 @@
     return withSeconds ? `${text}:${pad(d.getUTCSeconds())}` : text;
   }
 
+  // A file's faults: the first few in words, and a count of the lines each
+  // kind of fault cost (`counts`), which the file table shows.
   function errorList() {
     const list = [];
     list.total = 0;
-    list.add = function (text) {
+    list.counts = {};
+    list.add = function (kind, text) {
       list.total += 1;
+      list.counts[kind] = (list.counts[kind] || 0) + 1;
       if (list.length < MAX_LISTED_ERRORS) list.push(text);
     };
     return list;
   }
 
-  function looksBinary(text) {
-    const head = text.slice(0, 4096);
-    return head.indexOf('\u0000') >= 0 || head.indexOf('\uFFFD') >= 0;
+  // What each kind of fault is called in the file table.
+  const FAULT_WORDS = {
+    damaged: ['damaged line (NUL bytes or invalid UTF-8)', 'damaged lines (NUL bytes or invalid UTF-8)'],
+    half: ['half row at the end', 'half rows at the end'],
+    cells: ['row with the wrong number of cells', 'rows with the wrong number of cells'],
+    time: ['row with an impossible date or time', 'rows with an impossible date or time'],
+    text: ['cell with text among numbers', 'cells with text among numbers'],
+    before: ['row dated before the session started', 'rows dated before the session started'],
+    after: ['row dated long after the session stopped', 'rows dated long after the session stopped'],
+    backwards: ['row whose time went backwards', 'rows whose time went backwards'],
+  };
+
+  // "3 damaged lines (…), 1 half row at the end" from { kind: count }.
+  function describeFaults(counts) {
+    return Object.keys(FAULT_WORDS).filter((k) => counts[k] > 0)
+      .map((k) => `${counts[k]} ${FAULT_WORDS[k][counts[k] === 1 ? 0 : 1]}`).join(', ');
+  }
+
+  // A line with a NUL (the zeros a power cut leaves where a block was not
+  // written) or an invalid UTF-8 sequence (decoded as U+FFFD).
+  const damaged = (line) => line.indexOf('\u0000') >= 0 || line.indexOf('\uFFFD') >= 0;
+
+  function damagedRange(s, a, e) {
+    const nul = s.indexOf('\u0000', a);
+    const bad = s.indexOf('\uFFFD', a);
+    return (nul >= 0 && nul < e) || (bad >= 0 && bad < e);
+  }
+
+  function looksBinary(line) {
+    return damaged(line.slice(0, 4096));
   }
 
   const isBlank = (c) => c === 32 || c === 9;
@@ -84,34 +161,116 @@
   //   { header, t: number[], columns: [{ name, numeric, values }], errors, fatal }
   // where values are numbers (null for an empty or unreadable cell) for a
   // numeric column and strings otherwise. `fatal` is set (and nothing is
-  // usable) when the text is not a CSV time series at all. Rows with the
-  // wrong number of cells or an unreadable time are left out and reported.
+  // usable) when the text is not a CSV time series at all. A damaged line
+  // (NUL bytes, invalid UTF-8), a half row at the end, a row with the wrong
+  // number of cells or an impossible time costs that line only, wherever it
+  // is; each is counted in `errors.counts`.
   function readTable(text) {
+    const reader = tableReader();
+    reader.push(text);
+    return reader.finish();
+  }
+
+  // readTable in pieces: push(text) the file's text as it is inflated and
+  // decoded, then finish() gives the table. A file of hundreds of
+  // megabytes is never held as one text.
+  function tableReader() {
     const errors = errorList();
     const empty = (why) => ({ header: [], t: [], columns: [], errors, fatal: why });
-    if (looksBinary(text)) return empty('not a text file');
-    const lines = text.split('\n');
-    if (lines.length && lines[lines.length - 1].trim() === '') lines.pop();
-    if (!lines.length) return empty('empty file');
-    const header = splitRow(lines[0].replace(/\r$/, ''));
-    const dateCol = header.findIndex((h) => /^date$/i.test(h));
-    const timeCol = header.findIndex((h) => /^time$/i.test(h));
-    if (header.length < 3 || dateCol < 0 || timeCol < 0) {
-      return empty('not a CSV time series (no Date and Time columns in the first line)');
-    }
-    if (lines.length === 1) return empty('a header and no rows');
+    let pending = '';
+    let lineNo = 0;
+    let layout = null; // the header's reading, once the first line is there
+    let fatal = null;
+    let rows = null; // the row reader, once the column types are known
+    let sample = []; // rows held back until the types are known
+    let sawRow = false;
 
-    const width = header.length;
-    const numeric = sampleTypes(lines, width);
-    const { t, values } = readRows(lines, { header, dateCol, timeCol, numeric }, errors);
-    if (!t.length) return { ...empty('no readable rows'), errors };
-
-    const columns = [];
-    for (let c = 0; c < width; c++) {
-      if (c === dateCol || c === timeCol) continue;
-      columns.push({ name: header[c], numeric: numeric[c], values: values[c] });
+    function start(first) {
+      if (looksBinary(first)) return (fatal = 'not a text file');
+      const header = splitRow(first.replace(/\r$/, ''));
+      const dateCol = header.findIndex((h) => /^date$/i.test(h));
+      const timeCol = header.findIndex((h) => /^time$/i.test(h));
+      if (header.length < 3 || dateCol < 0 || timeCol < 0) {
+        return (fatal = 'not a CSV time series (no Date and Time columns in the first line)');
+      }
+      layout = { header, dateCol, timeCol };
+      return null;
     }
-    return { header, t, columns, errors, fatal: null };
+
+    function typesKnown() {
+      layout.numeric = sampleTypes([''].concat(sample.map((x) => x[0])), layout.header.length);
+      rows = rowReader(layout, errors);
+      for (const [line, no, check] of sample) rows.add(line, 0, line.length, no, check);
+      sample = null;
+    }
+
+    function lines(list, check, last) {
+      for (let k = 0; k < list.length; k++) {
+        const line = list[k];
+        lineNo++;
+        if (lineNo === 1) {
+          if (start(line)) return;
+          continue;
+        }
+        if (fatal) return;
+        if (line.trim() !== '') sawRow = true;
+        const half = last && k === list.length - 1;
+        if (half) {
+          if (line.trim() === '') continue;
+          if (!rows) typesKnown(); // its rows before it, in line order
+          errors.add('half', `line ${lineNo}: cut short (no line end)`);
+          continue;
+        }
+        if (rows) rows.add(line, 0, line.length, lineNo, check);
+        else {
+          sample.push([line, lineNo, check]);
+          if (sample.length >= SAMPLE_ROWS) typesKnown();
+        }
+      }
+    }
+
+    return {
+      push(text) {
+        if (fatal || !text) return;
+        const buf = pending + text;
+        const check = text.indexOf('\u0000') >= 0 || text.indexOf('\uFFFD') >= 0;
+        let a = 0;
+        for (let nl = buf.indexOf('\n'); nl >= 0; nl = buf.indexOf('\n', a)) {
+          // Once the columns are known, rows are read where they lie.
+          if (rows) {
+            lineNo++;
+            if (nl > a + 1 || (nl === a + 1 && buf.charCodeAt(a) !== 13)) sawRow = true;
+            rows.add(buf, a, nl, lineNo, check);
+          } else {
+            lines([buf.slice(a, nl)], check, false);
+            if (fatal) return;
+          }
+          a = nl + 1;
+        }
+        pending = buf.slice(a);
+      },
+      finish() {
+        // The collectors end every row with a line end: text after the last
+        // one is a row cut short (or, alone, a header without its line end).
+        if (!fatal && pending !== '') {
+          const check = pending.indexOf('\u0000') >= 0 || pending.indexOf('\uFFFD') >= 0;
+          lines([pending], check, lineNo > 0);
+        }
+        pending = '';
+        if (fatal) return empty(fatal);
+        if (!layout) return empty('empty file');
+        if (!sawRow) return empty('a header and no rows');
+        if (!rows) typesKnown();
+        const { t, values } = rows;
+        if (!t.length) return { ...empty('no readable rows'), errors };
+        const columns = [];
+        for (let c = 0; c < layout.header.length; c++) {
+          if (c === layout.dateCol || c === layout.timeCol) continue;
+          columns.push({ name: layout.header[c], numeric: layout.numeric[c], values: values[c] });
+        }
+        return { header: layout.header, t, columns, errors, fatal: null };
+      },
+    };
   }
 
   // A whole number of up to 15 digits read in place (the counters and sizes
@@ -141,53 +300,61 @@
     return line.slice(a, b);
   }
 
-  // The rows under the header: times and one value list per column. Cells
-  // are found by their commas and numbers read in place, without cutting
-  // each row into strings: this loop runs for every row of every file.
-  function readRows(lines, layout, errors) {
+  // The rows under the header: times and one value list per column, one
+  // line at a time. Cells are found by their commas and numbers read in
+  // place, without cutting each row into strings: add() runs for every row
+  // of every file.
+  function rowReader(layout, errors) {
     const { header, dateCol, timeCol, numeric } = layout;
     const width = header.length;
     const t = [];
     const values = header.map(() => []);
     const recent = header.map(() => []);
     const bounds = new Int32Array(width + 1);
-    for (let i = 1; i < lines.length; i++) {
-      let line = lines[i];
-      if (line.charCodeAt(line.length - 1) === 13) line = line.slice(0, -1);
-      if (line === '') continue;
-      let cells = 0;
-      bounds[0] = -1;
-      for (let at = line.indexOf(','); at >= 0 && cells < width; at = line.indexOf(',', at + 1)) bounds[++cells] = at;
-      if (cells !== width - 1 || line.indexOf(',', bounds[cells] + 1) >= 0) {
-        errors.add(`line ${i + 1}: ${line.split(',').length} cells where the header has ${width}`);
-        continue;
+    // The line is s between offsets a and e: a chunk of a file is read in
+    // place, never cut into one string per line.
+    function add(s, a, e, no, check) {
+      if (e > a && s.charCodeAt(e - 1) === 13) e--;
+      if (a === e) return;
+      if (check && damagedRange(s, a, e)) {
+        errors.add('damaged', `line ${no}: damaged (NUL bytes or invalid UTF-8)`);
+        return;
       }
-      bounds[width] = line.length;
-      const date = cellText(line, bounds[dateCol] + 1, bounds[dateCol + 1]);
-      const clock = cellText(line, bounds[timeCol] + 1, bounds[timeCol + 1]);
-      const time = parseTime(date, clock);
+      let cells = 0;
+      bounds[0] = a - 1;
+      for (let at = s.indexOf(',', a); at >= 0 && at < e && cells < width; at = s.indexOf(',', at + 1)) bounds[++cells] = at;
+      const extra = s.indexOf(',', bounds[cells] + 1);
+      if (cells !== width - 1 || (extra >= 0 && extra < e)) {
+        errors.add('cells', `line ${no}: ${s.slice(a, e).split(',').length} cells where the header has ${width}`);
+        return;
+      }
+      bounds[width] = e;
+      const time = timeAt(s, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
       if (Number.isNaN(time)) {
-        errors.add(`line ${i + 1}: "${date},${clock}" is not a date and time`);
-        continue;
+        const date = cellText(s, bounds[dateCol] + 1, bounds[dateCol + 1]);
+        const clock = cellText(s, bounds[timeCol] + 1, bounds[timeCol + 1]);
+        errors.add('time', `line ${no}: "${date},${clock}" is not a date and time`);
+        return;
       }
       t.push(time);
       for (let c = 0; c < width; c++) {
-        const a = bounds[c] + 1;
-        const b = bounds[c + 1];
+        if (c === dateCol || c === timeCol) continue;
+        const from = bounds[c] + 1;
+        const to = bounds[c + 1];
         if (!numeric[c]) {
-          values[c].push(intern(recent[c], cellText(line, a, b)));
+          values[c].push(intern(recent[c], s, from, to));
           continue;
         }
-        let n = wholeNumber(line, a, b);
+        let n = wholeNumber(s, from, to);
         if (n === undefined) {
-          const text = cellText(line, a, b);
+          const text = cellText(s, from, to);
           n = cellNumber(text);
-          if (n === undefined) errors.add(`line ${i + 1}: "${text}" in column "${header[c]}" is not a number`);
+          if (n === undefined) errors.add('text', `line ${no}: "${text}" in column "${header[c]}" is not a number`);
         }
         values[c].push(n === undefined ? null : n);
       }
     }
-    return { t, values };
+    return { add, t, values };
   }
 
   // One copy of each recent distinct text per column: a cell cut from the
@@ -195,11 +362,32 @@
   // commands, states) repeat a few values row after row. Comparing with the
   // last few values is cheaper than hashing every cell.
   const RECENT_TEXTS = 16;
-  function intern(recent, cell) {
-    for (let k = 0; k < recent.length; k++) if (recent[k] === cell) return recent[k];
-    const copy = JSON.parse(JSON.stringify(cell));
-    if (recent.length >= RECENT_TEXTS) recent.pop();
-    recent.unshift(copy);
+  function intern(recent, line, a, b) {
+    while (a < b && isBlank(line.charCodeAt(a))) a++;
+    while (b > a && isBlank(line.charCodeAt(b - 1))) b--;
+    // Compared in place: most cells repeat one of the last few texts, and
+    // cutting each out first would cost an allocation per cell. A text
+    // repeats the row before's, or the rows of one sample repeat in the
+    // same order: the last one found is tried first, then the one after it.
+    const n = recent.length;
+    const last = recent.last || 0;
+    for (let k = 0; k < n; k++) {
+      const at = (last + k) % n;
+      const r = recent[at];
+      if (r.length === b - a && line.startsWith(r, a)) {
+        recent.last = at;
+        return r;
+      }
+    }
+    const copy = JSON.parse(JSON.stringify(line.slice(a, b)));
+    if (n < RECENT_TEXTS) {
+      recent.push(copy);
+      recent.last = n;
+    } else {
+      recent.oldest = ((recent.oldest || 0) + 1) % n;
+      recent[recent.oldest] = copy;
+      recent.last = recent.oldest;
+    }
     return copy;
   }
 
@@ -210,6 +398,7 @@
     const numbers = new Array(width).fill(0);
     const filled = new Array(width).fill(0);
     for (let i = 1; i < lines.length && i <= SAMPLE_ROWS; i++) {
+      if (damaged(lines[i])) continue;
       const cells = splitRow(lines[i].replace(/\r$/, ''));
       if (cells.length !== width) continue;
       for (let c = 0; c < width; c++) {
@@ -221,10 +410,61 @@
     return numbers.map((n, c) => filled[c] > 0 && n * 2 > filled[c]);
   }
 
+  // Leaves out of a table the rows whose time cannot be right: before the
+  // session's window, after it, or earlier than a row above (a clock stepped
+  // back). `window` is { from, to } (either may be null). Each row left out
+  // is counted in table.errors; the table's clock events are returned:
+  //   [{ kind: 'back' | 'unset', at, to, rows }]
+  // `at` is the last good time before the event, `to` the first good one
+  // after it (a clock set late: the first row inside the window).
+  function checkTimes(table, window) {
+    const t = table.t;
+    const keep = new Uint8Array(t.length);
+    const events = [];
+    let last = -Infinity;
+    let open = null; // the event whose rows are being left out
+    let kept = 0;
+    for (let i = 0; i < t.length; i++) {
+      const x = t[i];
+      let why = null;
+      if (window.from != null && x < window.from) why = 'before';
+      else if (window.to != null && x > window.to) why = 'after';
+      // After a step back, a row dated exactly like the last good one is
+      // from after the step as well.
+      else if (x < last || (x === last && open && open.kind === 'back')) why = 'backwards';
+      if (!why) {
+        keep[i] = 1;
+        kept++;
+        if (open) {
+          open.to = x;
+          events.push(open);
+          open = null;
+        }
+        last = x;
+        continue;
+      }
+      table.errors.add(why, `row at ${formatTime(x, true)}: ${why === 'backwards' ? 'earlier than the row before it' : why === 'before' ? 'before the session started' : 'after the session stopped'}`);
+      if (why === 'after') continue;
+      const kind = why === 'backwards' ? 'back' : 'unset';
+      if (!open || open.kind !== kind) {
+        if (open) events.push(open);
+        open = { kind, at: last, to: null, rows: 0, first: x };
+      }
+      open.rows++;
+    }
+    if (open) events.push(open);
+    if (kept === t.length) return { table, events };
+    const pick = (values) => values.filter((_, i) => keep[i]);
+    return {
+      table: { ...table, t: pick(t), columns: table.columns.map((c) => ({ ...c, values: pick(c.values) })) },
+      events,
+    };
+  }
+
   // A CSV file without a time axis (the radar software's statistics): its
   // header and rows, or null when the text is not a consistent CSV table.
   function readPlainTable(text) {
-    if (looksBinary(text)) return null;
+    if (looksBinary(text.slice(0, 4096))) return null;
     const lines = text.split('\n').map((l) => l.replace(/\r$/, '')).filter((l) => l !== '');
     if (lines.length < 2) return null;
     const header = splitRow(lines[0]);
@@ -233,5 +473,5 @@
     return rows.every((r) => r.length === header.length) ? { header, rows } : null;
   }
 
-  return { readTable, readPlainTable, parseTime, formatTime, cellNumber, MAX_LISTED_ERRORS };
+  return { readTable, tableReader, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
 });

@@ -19,9 +19,19 @@
     leakMinFallKiBPerHour: 512,
     // Fit quality (R²) for "steadily": noise and daily cycles stay well below.
     leakMinR2: 0.8,
+    // A fall that ends before its segment does counts only if what follows
+    // gives back less than this share of it (a daily swing gives back half).
+    leakMaxRecoveryShare: 0.25,
+    // Once a process is seen leaking, its growth after a restart counts
+    // from this many hours: a process killed for its leak restarts sooner.
+    leakAgainMinHours: 2,
     // A process or package is named as the cause when it grows at least this
     // share of the fall's rate, with the same fit quality.
     leakCauseMinShare: 0.25,
+    // Onsets and ends of a steady change are first looked for among this
+    // many evenly spread samples, then refined to the sample: a week of
+    // samples is too many to try every pair.
+    fitCandidates: 400,
     // Fragmentation: free blocks of this size (kB) and larger in the Normal
     // zone are what large contiguous allocations (DMA buffers) need.
     fragMinBlockKiB: 64,
@@ -48,12 +58,45 @@
     // The one-minute load must stay above the CPU count for this many
     // samples in a row (10 minutes at two-minute rounds): peaks are normal.
     loadMinRun: 5,
-    // The CPU count when the session holds no interrupt snapshot to tell.
-    defaultCpuCount: 1,
+    // The busiest processes a load finding names, from top's snapshots
+    // taken while the load was high (and this many seconds after).
+    topShown: 3,
+    topSlackSeconds: 120,
+    // Snapshots with a lower one-minute load are not read for processes:
+    // the load rule needs a load above the CPU count, at least one.
+    topMinLoad: 1,
+    // The CPU count is read from the processor column of this many of top's
+    // first snapshots when nothing else tells it: one snapshot may show
+    // every listed process on one CPU.
+    topCpuBlocks: 30,
     // An error or drop counter must rise by at least this much in the session.
     netMinIncrease: 10,
     // An interface absent for this many rounds in a row has disappeared.
     ifaceMissingRounds: 3,
+    // A process whose resident memory falls by this share at once, or whose
+    // PID changes, was restarted: its growth starts afresh there.
+    restartDropShare: 0.3,
+    // Available memory jumping up by this much (kB) between two rounds was
+    // given back (a process ended or was killed): a fall is fitted on
+    // either side separately.
+    availJumpKiB: 32768,
+    // Available memory under this share of the total is low: the kernel
+    // reclaims hard and the out-of-memory killer is near.
+    lowMemoryShare: 0.05,
+    // ... for at least this many rounds in a row (one low round is a peak).
+    lowMemoryMinRows: 2,
+    // A process restarting while available memory was under this share of
+    // the total was most likely killed for lack of memory.
+    oomFloorShare: 0.1,
+    // No session is from before this year: a row dated earlier was written
+    // before the camera's clock was set (1970 after a cold start).
+    earliestYear: 2001,
+    // Rows may start this much before the start written in the facts (the
+    // first round starts as the session does) ...
+    clockSlackBeforeSeconds: 300,
+    // ... and end this much after its stop (the last round finishing);
+    // a row dated later than that was written by a wrong clock.
+    clockSlackAfterSeconds: 3600,
   };
 
   const fmtTime = (s) => TC.formatTime(s, false);
@@ -64,7 +107,7 @@
     if (h < 48) return `${h} h ${m % 60} min`;
     return `${Math.floor(h / 24)} days ${h % 24} h`;
   }
-  const fmtKiB = (k) => (Math.abs(k) >= 1024 ? `${(k / 1024).toFixed(1)} MiB` : `${Math.round(k)} kB`);
+  const fmtKiB = (k) => (Math.abs(k) >= 1048576 ? `${(k / 1048576).toFixed(1)} GiB` : Math.abs(k) >= 1024 ? `${(k / 1024).toFixed(1)} MiB` : `${Math.round(k)} kB`);
 
   // Least-squares line through (t in hours, v): { slope per hour, r2, n }.
   function linearFit(t, v, from, to) {
@@ -90,6 +133,8 @@
   }
 
   const byChart = (all, re) => all.filter((s) => re.test(s.chart));
+  const list = (words) => (words.length < 2 ? words.join('') : `${words.slice(0, -1).join(', ')} and ${words[words.length - 1]}`);
+  const plural = (n, one, many) => `${n} ${n === 1 ? one : many}`;
 
   // The per-round time reference: the longest of the files every round writes.
   function roundTimes(all) {
@@ -113,6 +158,13 @@
         last.series.push(r.s);
       } else events.push({ from: r.t, to: r.t, series: [r.s] });
     }
+    // Counters of several files starting again together, or the kernel's
+    // since-boot counters, mean the device restarted; one counter alone
+    // wrapped or its interface was reset.
+    for (const e of events) {
+      const files = new Set(e.series.map((s) => s.file));
+      e.restart = files.size > 1 || e.series.some((s) => s.chart === 'kernel:pagefaults' || s.chart === 'vmstat:system');
+    }
     return events;
   }
 
@@ -121,106 +173,340 @@
     return s.label;
   }
 
-  function reboots(ctx) {
-    return ctx.resets.map((e) => {
-      const names = [...new Set(e.series.map(counterName))];
-      const sinceBoot = e.series.some((s) => s.chart === 'kernel:pagefaults');
-      const what = sinceBoot ? 'the device restarted (the kernel\'s since-boot counters started again)' : 'a counter wrapped or its interface was reset';
-      const shown = names.slice(0, 4).join(', ') + (names.length > 4 ? ` and ${names.length - 4} more` : '');
-      return finding('reboot', 'warning', `Counters reset at ${fmtTime(e.from)} (${shown}): ${what}.`,
-        e.from, e.to, e.series.map((s) => s.file));
-    });
-  }
-
-  function gaps(ctx) {
+  // Intervals between rounds long enough that rounds are missing.
+  function gapList(ctx) {
     const out = [];
     const t = ctx.rounds;
     for (let i = 1; i < t.length; i++) {
       const dt = t[i] - t[i - 1];
       if (dt <= THRESHOLDS.gapFactor * ctx.period) continue;
-      const missing = Math.round(dt / ctx.period) - 1;
-      out.push(finding('gap', 'warning',
-        `No sampling from ${fmtTime(t[i - 1])} for ${fmtDuration(dt)} (about ${missing} round${missing === 1 ? '' : 's'} missing): storage outage, daemon stopped or device off.`,
-        t[i - 1], t[i], ctx.roundFiles));
+      out.push({ from: t[i - 1], to: t[i], missing: Math.round(dt / ctx.period) - 1 });
     }
     return out;
   }
 
-  // Splits [start, end] at the reset events: memory starts afresh after a reboot.
-  function segments(ctx) {
-    const t = ctx.rounds;
-    if (!t.length) return [];
-    const cuts = ctx.resets.map((e) => e.from).filter((x) => x > t[0] && x <= t[t.length - 1]);
+  const gapText = (g) => `no sampling from ${fmtTime(g.from)} for ${fmtDuration(g.to - g.from)} (${plural(g.missing, 'round', 'rounds')} missing)`;
+
+  // Restarts with the gap before them, gaps alone, and counters that reset
+  // on their own: one finding each.
+  function restartsAndGaps(ctx) {
     const out = [];
-    let start = t[0];
-    for (const c of cuts) {
+    const gaps = gapList(ctx);
+    const used = new Set();
+    const near = Math.max(THRESHOLDS.resetClusterSeconds, ctx.period);
+    for (const e of ctx.resets) {
+      const names = [...new Set(e.series.map(counterName))];
+      const shown = names.slice(0, 4).join(', ') + (names.length > 4 ? ` and ${names.length - 4} more` : '');
+      const files = e.series.map((s) => s.file);
+      if (!e.restart) {
+        out.push(finding('counter', 'info', `Counter ${shown} started again at ${fmtTime(e.from)}: it wrapped or its interface was reset.`, e.from, e.to, files));
+        continue;
+      }
+      const gap = gaps.find((g) => !used.has(g) && e.from >= g.from && e.from - g.to <= near);
+      if (gap) used.add(gap);
+      const before = gap ? ` after ${gapText(gap)}` : '';
+      out.push(finding('reboot', 'warning',
+        `The device restarted at ${fmtTime(e.from)}${before}: the counters started again (${shown}).`,
+        gap ? gap.from : e.from, e.to, gap ? files.concat(ctx.roundFiles) : files));
+    }
+    for (const g of gaps) {
+      if (used.has(g)) continue;
+      const text = gapText(g);
+      out.push(finding('gap', 'warning', `${text[0].toUpperCase()}${text.slice(1)}: storage outage, daemon stopped or device off.`, g.from, g.to, ctx.roundFiles));
+    }
+    return out;
+  }
+
+  // ---- memory ----------------------------------------------------------
+
+  // Prefix sums over the points of (t, v) between two indices, for hinge
+  // fits in constant time: x in hours from `origin`.
+  function prefixSums(t, v, i0, i1, origin) {
+    const n = i1 - i0 + 1;
+    const P = { idx: [], x: [0], xx: [0], y: [0], yy: [0], xy: [0] };
+    for (let i = i0; i <= i1; i++) {
+      if (v[i] == null) continue;
+      const x = (t[i] - origin) / 3600;
+      const y = v[i];
+      const k = P.idx.length;
+      P.idx.push(i);
+      P.x.push(P.x[k] + x); P.xx.push(P.xx[k] + x * x); P.y.push(P.y[k] + y);
+      P.yy.push(P.yy[k] + y * y); P.xy.push(P.xy[k] + x * y);
+    }
+    P.n = n;
+    return P;
+  }
+
+  // The hinge fit over points [0, j] of P turning at point k: level before
+  // it, a straight slope from it. { slope per hour, r2 }.
+  function hingeAt(P, k, j) {
+    const n = j + 1;
+    const m = j + 1 - k; // points on the slope
+    const xs = (P.x[j + 1] - P.x[k]);
+    const xk = P.x[k + 1] - P.x[k]; // the turn's own x
+    // x' = x - xk over the slope, 0 before it.
+    const sx = xs - m * xk;
+    const sxx = (P.xx[j + 1] - P.xx[k]) - 2 * xk * xs + m * xk * xk;
+    const sxy = (P.xy[j + 1] - P.xy[k]) - xk * (P.y[j + 1] - P.y[k]);
+    const sy = P.y[j + 1];
+    const syy = P.yy[j + 1];
+    const vx = n * sxx - sx * sx;
+    const vy = n * syy - sy * sy;
+    if (vx <= 0) return null;
+    const c = n * sxy - sx * sy;
+    const slope = c / vx;
+    // The fitted value at point j, where the slope ends.
+    const end = (sy - slope * sx) / n + slope * (P.x[j + 1] - P.x[j] - xk);
+    return { slope, r2: vy <= 0 ? 0 : (c * c) / (vx * vy), end };
+  }
+
+  // The longest stretch of [i0, i1] over which v changes steadily in the
+  // direction of `sign` (-1 falling, +1 growing) by at least `rate` per
+  // hour: a level that turns into a slope at a round (the onset), fitted
+  // from the segment's start to an end that need not be the segment's.
+  // { from, to, slope, r2 } or null.
+  function steadiestChange(t, v, i0, i1, sign, rate, minHours = THRESHOLDS.leakMinHours) {
+    const P = prefixSums(t, v, i0, i1, t[i0]);
+    const points = P.idx.length;
+    const at = (k) => t[P.idx[k]];
+    const hours = minHours * 3600;
+    const good = (k, j) => {
+      if (at(j) - at(k) < hours) return null;
+      const fit = hingeAt(P, k, j);
+      if (!fit || fit.r2 < THRESHOLDS.leakMinR2 || sign * fit.slope < rate) return null;
+      // A window that ends before the segment does must not be undone by
+      // what follows it: a daily swing comes back, a leak that stopped
+      // does not.
+      const rest = points - 1 - j;
+      if (rest > 0) {
+        const back = -sign * ((P.y[points] - P.y[j + 1]) / rest - fit.end);
+        if (back > THRESHOLDS.leakMaxRecoveryShare * Math.abs(fit.slope) * (at(j) - at(k)) / 3600) return null;
+      }
+      return fit;
+    };
+    // Candidates on a coarse stride first (a week of samples is too many
+    // for every pair), then the turn and the end refined to the point.
+    const stride = Math.max(1, Math.ceil(points / THRESHOLDS.fitCandidates));
+    // The turn and end that fit best: a longer steady change fits better
+    // than a part of it (its signal grows with its length, the noise does
+    // not), a change that stopped fits best up to where it stopped.
+    let best = null;
+    for (let j = points - 1; j >= 2; j -= stride) {
+      for (let k = 0; k < j - 1; k += stride) {
+        const fit = good(k, j);
+        if (fit && (!best || fit.r2 > best.fit.r2)) best = { k, j, fit };
+      }
+    }
+    if (!best) return null;
+    for (let round = 0; round < 2; round++) {
+      const { k: k0, j: j0 } = best;
+      for (let j = Math.max(k0 + 2, j0 - stride); j <= Math.min(points - 1, j0 + stride); j++) {
+        const fit = good(k0, j);
+        if (fit && fit.r2 > best.fit.r2) best = { k: k0, j, fit };
+      }
+      for (let k = Math.max(0, k0 - stride); k <= Math.min(best.j - 2, k0 + stride); k++) {
+        const fit = good(k, best.j);
+        if (fit && fit.r2 > best.fit.r2) best = { k, j: best.j, fit };
+      }
+    }
+    return { from: at(best.k), to: at(best.j), slope: best.fit.slope, r2: best.fit.r2 };
+  }
+
+  // Indices where [0, n) is cut: each cut starts a new segment.
+  function segmentsAt(t, cuts) {
+    const out = [];
+    let start = 0;
+    for (const c of [...new Set(cuts)].sort((a, b) => a - b)) {
+      if (c <= start || c >= t.length) continue;
       out.push([start, c - 1]);
       start = c;
     }
-    out.push([start, t[t.length - 1]]);
+    if (t.length) out.push([start, t.length - 1]);
     return out;
   }
 
-  // A level line that turns into a slope at `start` (a hinge), fitted over
-  // [from, to]: { slope per hour after the turn, r2 over the whole window }.
-  function hingeFit(t, v, from, to, start) {
-    let n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
-    for (let i = 0; i < t.length; i++) {
-      if (t[i] < from || t[i] > to || v[i] == null) continue;
-      const x = Math.max(0, t[i] - start) / 3600;
-      const y = v[i];
-      n++; sx += x; sy += y; sxx += x * x; sxy += x * y; syy += y * y;
-    }
-    const vx = n * sxx - sx * sx;
-    const vy = n * syy - sy * sy;
-    if (n < 3 || vx <= 0) return null;
-    const slope = (n * sxy - sx * sy) / vx;
-    return { slope, r2: vy <= 0 ? 0 : ((n * sxy - sx * sy) ** 2) / (vx * vy), n };
+  const indexAt = TS.firstAtOrAfter;
+
+  // Indices of t where a series is not continuous: restarts of the device
+  // and the camera's clock being set or stepped (a fit across either would
+  // mix two stretches).
+  function discontinuities(ctx, t) {
+    const at = ctx.resets.filter((e) => e.restart).map((e) => e.from);
+    for (const e of ctx.clockEvents || []) if (e.to != null) at.push(e.to);
+    return at.map((x) => indexAt(t, x));
   }
 
-  // Where available memory starts to fall, and how steadily: the hinge that
-  // fits the segment best, tried every half hour, with at least the minimum
-  // fit window after it.
-  function steadiestFall(s, from, to) {
-    let best = null;
-    for (let start = from; to - start >= THRESHOLDS.leakMinHours * 3600; start += 1800) {
-      const fit = hingeFit(s.t, s.v, from, to, start);
-      if (fit && (!best || fit.r2 > best.fit.r2)) best = { from: start, fit };
+  // Times a package process was restarted: its PID changed, or its
+  // resident memory dropped at once by a large share.
+  function restartTimes(s) {
+    const out = [];
+    let prev = -1;
+    for (let i = 0; i < s.t.length; i++) {
+      if (s.v[i] == null) continue;
+      if (prev >= 0) {
+        const pidChanged = s.pid && s.pid[i] != null && s.pid[prev] != null && s.pid[i] !== s.pid[prev];
+        const dropped = s.v[i] < (1 - THRESHOLDS.restartDropShare) * s.v[prev];
+        if (pidChanged || dropped) out.push({ t: s.t[i], before: s.t[prev] });
+      }
+      prev = i;
     }
-    if (!best || best.fit.slope > -THRESHOLDS.leakMinFallKiBPerHour || best.fit.r2 < THRESHOLDS.leakMinR2) return null;
-    return best;
+    return out;
   }
 
-  function memoryLeak(ctx) {
+  // A process is named by its program and package, not its whole command line.
+  function shortName(s) {
+    if (s.chart !== 'processes:rss') return `package ${s.label}`;
+    const m = /^(\S+).*?(\([^()]*\))$/.exec(s.label);
+    return m ? `process ${m[1].slice(m[1].lastIndexOf('/') + 1)} ${m[2]}` : `process ${s.label}`;
+  }
+
+  function memoryContext(ctx) {
     const mem = ctx.all.filter((s) => s.chart === 'memory:meminfo');
     const avail = mem.find((s) => s.meminfo === 'MemAvailable') || mem.find((s) => s.meminfo === 'MemFree');
-    if (!avail) return [];
-    const growers = byChart(ctx.all, /^processes:(rss|packages-rss)$/);
+    const totalSeries = mem.find((s) => s.meminfo === 'MemTotal');
+    let total = 0;
+    if (totalSeries) for (const x of totalSeries.v) if (x > total) total = x;
+    let growers = byChart(ctx.all, /^processes:rss$/);
+    if (!growers.length) growers = byChart(ctx.all, /^processes:packages-rss$/);
+    return { avail, total, growers, restarts: growers.map((g) => ({ g, at: restartTimes(g) })) };
+  }
+
+  // Available memory at (or just before) time x.
+  function availAt(avail, x) {
+    const i = Math.min(avail.t.length - 1, Math.max(0, indexAt(avail.t, x + 1) - 1));
+    return avail.v[i];
+  }
+
+  // Falls of available memory, fitted between restarts of the device, jumps
+  // of available memory and restarts of package processes.
+  function memoryFalls(ctx, mc) {
+    const { avail } = mc;
+    const t = avail.t;
+    const cuts = discontinuities(ctx, t);
+    for (let i = 1; i < t.length; i++) {
+      if (avail.v[i] != null && avail.v[i - 1] != null && avail.v[i] - avail.v[i - 1] > THRESHOLDS.availJumpKiB) cuts.push(i);
+    }
+    for (const r of mc.restarts) for (const x of r.at) cuts.push(indexAt(t, x.t));
     const out = [];
-    for (let [from, to] of segments(ctx)) {
-      if (to - from < THRESHOLDS.leakMinHours * 3600) continue;
-      const best = steadiestFall(avail, from, to);
-      if (!best) continue;
-      const { fit } = best;
-      from = best.from;
-      const fall = -fit.slope;
-      let cause = null;
-      for (const g of growers) {
-        const gf = linearFit(g.t, g.v, from, to);
-        if (!gf || gf.r2 < THRESHOLDS.leakMinR2 || gf.slope < THRESHOLDS.leakCauseMinShare * fall) continue;
-        // A process names the cause better than its package does.
-        const better = !cause || (g.chart === 'processes:rss' && cause.s.chart !== 'processes:rss') ||
-          (g.chart === cause.s.chart && gf.slope > cause.fit.slope);
-        if (better) cause = { s: g, fit: gf };
+    for (const [a, b] of segmentsAt(t, cuts)) {
+      if (t[b] - t[a] < THRESHOLDS.leakMinHours * 3600) continue;
+      const fall = steadiestChange(t, avail.v, a, b, -1, THRESHOLDS.leakMinFallKiBPerHour);
+      if (fall) out.push(fall);
+    }
+    return out;
+  }
+
+  // Stretches of steady growth of each package process, between its restarts.
+  function processGrowth(ctx, mc) {
+    const out = [];
+    const rate = THRESHOLDS.leakMinFallKiBPerHour * THRESHOLDS.leakCauseMinShare;
+    for (const { g, at } of mc.restarts) {
+      const cuts = at.map((r) => indexAt(g.t, r.t)).concat(discontinuities(ctx, g.t));
+      const segs = segmentsAt(g.t, cuts);
+      const fit = (minHours) => segs.map(([a, b]) => (g.t[b] - g.t[a] < minHours * 3600 ? null : steadiestChange(g.t, g.v, a, b, 1, rate, minHours)));
+      let windows = fit(THRESHOLDS.leakMinHours);
+      if (windows.some(Boolean)) {
+        const again = fit(THRESHOLDS.leakAgainMinHours);
+        windows = windows.map((w, i) => w || again[i]);
       }
-      // A process is named by its program and package, not its whole command line.
-      const name = cause && (cause.s.chart === 'processes:rss' ? `process ${cause.s.label.replace(/^(\S+).*(\([^()]*\))$/, '$1 $2')}` : `package ${cause.s.label}`);
-      const who = cause
-        ? `${name} grew by ${fmtKiB(cause.fit.slope)}/h over the same time (fit R² ${cause.fit.r2.toFixed(2)})`
-        : 'no package process grew the same way';
+      windows = windows.filter(Boolean);
+      if (windows.length) out.push({ g, windows, restarts: at });
+    }
+    return out;
+  }
+
+  const overlaps = (a, b) => a.from <= b.to && b.from <= a.to;
+
+  // Low available memory: runs under the share of the total.
+  function lowRuns(mc) {
+    const { avail, total } = mc;
+    if (!(total > 0)) return [];
+    const floor = THRESHOLDS.lowMemoryShare * total;
+    return runs(avail.t.length, (i) => avail.v[i] != null && avail.v[i] < floor, THRESHOLDS.lowMemoryMinRows)
+      .map(([a, b]) => {
+        let least = Infinity;
+        for (let i = a; i <= b; i++) least = Math.min(least, avail.v[i]);
+        return { from: avail.t[a], to: avail.t[b], least };
+      });
+  }
+
+  // Restarts of package processes while available memory was near the floor.
+  function oomKills(mc) {
+    if (!(mc.total > 0)) return [];
+    const out = [];
+    for (const { g, at } of mc.restarts) {
+      for (const r of at) {
+        const left = availAt(mc.avail, r.before);
+        if (left != null && left < THRESHOLDS.oomFloorShare * mc.total) out.push({ g, t: r.t, left });
+      }
+    }
+    return out;
+  }
+
+  const fmtWindows = (ws) => list(ws.slice(0, 4).map((w) => `${fmtTime(w.from)} to ${fmtTime(w.to)}`)) + (ws.length > 4 ? ` and ${ws.length - 4} more stretches` : '');
+
+  // Leaks, by incident: one finding per leaking process across its
+  // restarts (with the falls of available memory it explains, its restarts
+  // and its out-of-memory kills), one for falls no process explains, and
+  // one per stretch of low memory no leak explains.
+  function memory(ctx) {
+    const mc = memoryContext(ctx);
+    if (!mc.avail) return [];
+    const falls = memoryFalls(ctx, mc);
+    const growth = processGrowth(ctx, mc);
+    const kills = oomKills(mc);
+    const low = lowRuns(mc);
+    const out = [];
+    const explained = new Set();
+    const lowUsed = new Set();
+    const fmtTotal = mc.total > 0 ? ` of ${fmtKiB(mc.total)}` : '';
+    // The process growing fastest first: it claims the falls it overlaps.
+    growth.sort((a, b) => Math.max(...b.windows.map((w) => w.slope)) - Math.max(...a.windows.map((w) => w.slope)));
+    for (const p of growth) {
+      const mine = falls.filter((f) => !explained.has(f) && p.windows.some((w) => overlaps(w, f)));
+      mine.forEach((f) => explained.add(f));
+      const from = Math.min(...p.windows.map((w) => w.from));
+      const to = Math.max(...p.windows.map((w) => w.to), ...mine.map((f) => f.to));
+      const span = { from, to: to + 2 * ctx.period };
+      const restarts = p.restarts.filter((r) => r.t >= from && r.t <= span.to);
+      const myKills = kills.filter((k) => k.g === p.g && k.t >= from && k.t <= span.to);
+      // Low memory is this leak's when the leak got it there: a kill of the
+      // process ends it, or a stretch of growth or fall ends in it.
+      const ends = p.windows.concat(mine).map((w) => w.to).concat(myKills.map((k) => k.t));
+      const myLow = low.filter((l) => ends.some((x) => x >= l.from && x <= l.to + 2 * ctx.period));
+      myLow.forEach((l) => lowUsed.add(l));
+      const rate = Math.max(...p.windows.map((w) => w.slope));
+      let text = `${shortName(p.g)[0].toUpperCase()}${shortName(p.g).slice(1)} leaked memory: its resident memory grew steadily by up to ${fmtKiB(rate)}/h (${fmtWindows(p.windows)})`;
+      if (restarts.length) {
+        text += `; it restarted at ${list(restarts.slice(0, 4).map((r) => fmtTime(r.t)))}${restarts.length > 4 ? ` and ${restarts.length - 4} more times` : ''}`;
+        if (myKills.length) {
+          const least = Math.min(...myKills.map((k) => k.left));
+          text += ` (${plural(myKills.length, 'out-of-memory kill', 'out-of-memory kills')}: available memory was down to ${fmtKiB(least)}${fmtTotal} before)`;
+        }
+      }
+      if (mine.length) {
+        const fall = Math.max(...mine.map((f) => -f.slope));
+        const r2 = Math.min(...mine.map((f) => f.r2));
+        text += `; available memory fell steadily by up to ${fmtKiB(fall)}/h meanwhile (fit R² ${r2.toFixed(2)})`;
+      }
+      if (myLow.length) text += `; it was under ${Math.round(THRESHOLDS.lowMemoryShare * 100)} %${fmtTotal} ${plural(myLow.length, 'time', 'times')}, down to ${fmtKiB(Math.min(...myLow.map((l) => l.least)))}`;
+      out.push(finding('memory', 'critical', `${text}.`, from, to, [p.g.file, mc.avail.file]));
+    }
+    const rest = falls.filter((f) => !explained.has(f));
+    if (rest.length) {
+      const fall = Math.max(...rest.map((f) => -f.slope));
+      const r2 = Math.min(...rest.map((f) => f.r2));
       out.push(finding('memory', 'critical',
-        `Available memory fell steadily by ${fmtKiB(fall)}/h from ${fmtTime(from)} to ${fmtTime(to)} (linear fit over ${fmtDuration(to - from)}, R² ${fit.r2.toFixed(2)}); ${who}.`,
-        from, to, cause ? [avail.file, cause.s.file] : [avail.file]));
+        `Available memory fell steadily by up to ${fmtKiB(fall)}/h (${fmtWindows(rest)}; linear fit R² ${r2.toFixed(2)}); no package process grew the same way.`,
+        rest[0].from, rest[rest.length - 1].to, [mc.avail.file]));
+      for (const l of low) if (rest.some((f) => f.to >= l.from && f.to <= l.to + 2 * ctx.period)) lowUsed.add(l);
+    }
+    for (const l of low.filter((x) => !lowUsed.has(x))) {
+      const killed = kills.filter((k) => k.t >= l.from && k.t <= l.to + 2 * ctx.period).map((k) => shortName(k.g));
+      const also = killed.length ? `; ${list([...new Set(killed)])} restarted then (out-of-memory kill)` : '';
+      out.push(finding('low-memory', 'critical',
+        `Available memory was under ${Math.round(THRESHOLDS.lowMemoryShare * 100)} %${fmtTotal} from ${fmtTime(l.from)} for ${fmtDuration(l.to - l.from + ctx.period)}, down to ${fmtKiB(l.least)}${also}.`,
+        l.from, l.to, [mc.avail.file]));
     }
     return out;
   }
@@ -253,65 +539,83 @@
     });
   }
 
-  function overLimit(ctx, sensors) {
-    const out = [];
-    for (const s of sensors) {
-      for (const [a, b] of runs(s.t.length, (i) => s.v[i] != null && s.v[i] > THRESHOLDS.heatMaxCelsius, 1)) {
-        let peak = -Infinity;
-        for (let i = a; i <= b; i++) peak = Math.max(peak, s.v[i]);
-        out.push(finding('heat', 'critical',
-          `Sensor ${s.label} was above ${THRESHOLDS.heatMaxCelsius} °C from ${fmtTime(s.t[a])} for ${fmtDuration(s.t[b] - s.t[a] + ctx.period)}, peaking at ${peak.toFixed(1)} °C.`,
-          s.t[a], s.t[b], [s.file]));
-      }
-    }
-    return out;
-  }
+  // ---- heat ------------------------------------------------------------
 
   // First value and peak (with its time) of a sensor within [from, to].
   function rise(s, from, to) {
     let first = null, peak = -Infinity, peakAt = from;
-    for (let i = 0; i < s.t.length; i++) {
-      if (s.t[i] < from || s.t[i] > to || s.v[i] == null) continue;
+    for (let i = indexAt(s.t, from); i < s.t.length && s.t[i] <= to; i++) {
+      if (s.v[i] == null) continue;
       if (first == null) first = s.v[i];
       if (s.v[i] > peak) { peak = s.v[i]; peakAt = s.t[i]; }
     }
     return first == null ? null : { first, peak, peakAt };
   }
 
-  // Sensors rising while a fan reports a fault, or while a heater heats a
-  // camera that is warm already.
-  function risingWhile(sensors, states) {
+  // Heat episodes: sensors above the limit, and fan faults or heaters on
+  // while sensors rose. Each is { from, to, severity, text, files }.
+  function heatEpisodes(ctx, sensors, states) {
     const out = [];
+    for (const s of sensors) {
+      for (const [a, b] of runs(s.t.length, (i) => s.v[i] != null && s.v[i] > THRESHOLDS.heatMaxCelsius, 1)) {
+        let peak = -Infinity;
+        for (let i = a; i <= b; i++) peak = Math.max(peak, s.v[i]);
+        out.push({ from: s.t[a], to: s.t[b], severity: 'critical', files: [s.file],
+          text: `sensor ${s.label} was above ${THRESHOLDS.heatMaxCelsius} °C from ${fmtTime(s.t[a])} for ${fmtDuration(s.t[b] - s.t[a] + ctx.period)}, peaking at ${peak.toFixed(1)} °C` });
+      }
+    }
     for (const st of states) {
       const fan = /^Fan/.test(st.label);
       const bad = (i) => st.text[i] != null && (fan ? THRESHOLDS.fanFault : THRESHOLDS.heaterOn).test(st.text[i]);
       for (const [a, b] of runs(st.t.length, bad, 1)) {
         const from = st.t[a];
         const to = st.t[b];
+        const rose = [];
         for (const s of sensors) {
           const r = rise(s, from, to);
           if (!r || r.peak - r.first < THRESHOLDS.heatRiseCelsius) continue;
           if (!fan && r.peak <= THRESHOLDS.heaterMaxCelsius) continue;
-          const why = fan ? `while ${st.label} reported "${st.text[a]}"` : `while ${st.label} was on`;
-          out.push(finding('heat', 'warning',
-            `Sensor ${s.label} rose from ${r.first.toFixed(1)} °C to ${r.peak.toFixed(1)} °C between ${fmtTime(from)} and ${fmtTime(r.peakAt)} ${why}.`,
-            from, to, [s.file, st.file]));
+          rose.push({ s, r });
         }
+        if (!rose.length && !fan) continue;
+        const what = fan ? `${st.label} reported "${st.text[a]}" from ${fmtTime(from)} to ${fmtTime(to)}` : `${st.label} was on from ${fmtTime(from)} to ${fmtTime(to)} in a warm camera`;
+        const risen = rose.map(({ s, r }) => `${s.label} rose from ${r.first.toFixed(1)} °C to ${r.peak.toFixed(1)} °C by ${fmtTime(r.peakAt)}`);
+        out.push({ from, to, severity: 'warning', files: [st.file, ...rose.map((x) => x.s.file)],
+          text: risen.length ? `${what}; ${list(risen)}` : what, lead: true });
       }
     }
     return out;
   }
 
+  // One finding per heat incident: episodes that overlap (or follow each
+  // other within a round) are one, the fan or heater leading.
   function heat(ctx) {
     const sensors = ctx.all.filter((s) => s.chart === 'env:temperatures');
     const states = ctx.all.filter((s) => s.chart === 'env:states');
-    return [...overLimit(ctx, sensors), ...risingWhile(sensors, states)];
+    const episodes = heatEpisodes(ctx, sensors, states).sort((a, b) => a.from - b.from);
+    const incidents = [];
+    for (const e of episodes) {
+      const last = incidents[incidents.length - 1];
+      if (last && e.from <= last.to + ctx.period) {
+        last.to = Math.max(last.to, e.to);
+        last.parts.push(e);
+      } else incidents.push({ from: e.from, to: e.to, parts: [e] });
+    }
+    return incidents.map((inc) => {
+      const parts = inc.parts.sort((a, b) => (b.lead ? 1 : 0) - (a.lead ? 1 : 0));
+      const text = parts.map((p) => p.text).join('; ');
+      const severity = parts.some((p) => p.severity === 'critical') ? 'critical' : 'warning';
+      return finding('heat', severity, `${text[0].toUpperCase()}${text.slice(1)}.`, inc.from, inc.to, parts.flatMap((p) => p.files));
+    });
   }
+
+  // ---- load ------------------------------------------------------------
 
   function load(ctx) {
     const one = ctx.all.find((s) => s.chart === 'load' && /1 min/.test(s.label));
     if (!one) return [];
     const cpus = ctx.cpuCount;
+    if (!(cpus > 0)) return [];
     return runs(one.t.length, (i) => one.v[i] != null && one.v[i] > cpus, THRESHOLDS.loadMinRun).map(([a, b]) => {
       let peak = 0;
       for (let i = a; i <= b; i++) peak = Math.max(peak, one.v[i]);
@@ -321,8 +625,151 @@
     });
   }
 
+  // Whether load.csv's table (as read, before any check) has a run of
+  // one-minute loads over the least any CPU count allows: only then can the
+  // load rule need top's snapshots.
+  function mayBeBusy(table) {
+    const one = table.columns.find((c) => /1 min/.test(c.name));
+    if (!one) return false;
+    return runs(one.values.length, (i) => one.values[i] > THRESHOLDS.topMinLoad, THRESHOLDS.loadMinRun).length > 0;
+  }
+
+  const latin1 = new TextDecoder('latin1');
+
+  // Top's snapshots ("=== date time ===" blocks of busybox top's batch
+  // output) read from the file's bytes as they come, chunk by chunk: the
+  // file is the session's largest and is never held whole. push(chunk)
+  // each chunk, then result() gives { times: every snapshot's time, busy:
+  // [{ time, sums }] } where only the snapshots with a one-minute load of
+  // at least THRESHOLDS.topMinLoad are read further (their processes'
+  // %CPU by short name): a load finding needs no other.
+  function topScanner() {
+    const times = [];
+    const busy = [];
+    let cpus = 0; // the CPU count top's processor column shows
+    let carry = new Uint8Array(0);
+    const isMark = (b, at) => (at === 0 || b[at - 1] === 10) && b[at + 1] === 61 && b[at + 2] === 61 && b[at + 3] === 32;
+    const marks = (b) => {
+      const out = [];
+      for (let at = b.indexOf(61); at >= 0 && at + 3 < b.length; at = b.indexOf(61, at + 1)) if (isMark(b, at)) out.push(at);
+      return out;
+    };
+    const block = (b, from, to) => {
+      const head = latin1.decode(b.subarray(from + 4, Math.min(to, from + 400)));
+      const time = TC.parseTime(head.slice(0, 10), head.slice(11, 19));
+      times.push(time);
+      if (times.length <= THRESHOLDS.topCpuBlocks) cpus = Math.max(cpus, cpuCountFromTop(latin1.decode(b.subarray(from, to))));
+      const load = /Load average: ([\d.]+)/.exec(head);
+      if (!load || +load[1] < THRESHOLDS.topMinLoad) return;
+      const sums = new Map();
+      addTopBlock(latin1.decode(b.subarray(from, to)), sums);
+      busy.push({ time, sums });
+    };
+    const scan = (b, last) => {
+      const at = marks(b);
+      const whole = last ? at.length : at.length - 1;
+      for (let i = 0; i < whole; i++) block(b, at[i], i + 1 < at.length ? at[i + 1] : b.length);
+      carry = last || !at.length ? new Uint8Array(0) : b.slice(at[at.length - 1]);
+    };
+    // The block begun in an earlier chunk is completed from the start of
+    // this one; only that much is copied, the rest is scanned in place.
+    const firstMark = (b) => {
+      for (let at = b.indexOf(61); at >= 0 && at + 3 < b.length; at = b.indexOf(61, at + 1)) if (isMark(b, at)) return at;
+      return -1;
+    };
+    return {
+      push(chunk) {
+        const first = firstMark(chunk);
+        const head = first < 0 || !carry.length ? chunk.length : first;
+        if (carry.length) {
+          const b = new Uint8Array(carry.length + head);
+          b.set(carry);
+          b.set(chunk.subarray(0, head), carry.length);
+          if (first < 0) {
+            carry = b;
+            return;
+          }
+          scan(b, true);
+        }
+        if (first >= 0) scan(chunk.subarray(first), false);
+      },
+      result() {
+        if (carry.length) scan(carry, true);
+        return { times, busy, cpus };
+      },
+    };
+  }
+
+  // The busiest processes of the snapshots taken within [from, to]:
+  // [{ name, command, cpu (average %) }], busiest first.
+  function busiestIn(scan, from, to) {
+    const count = scan.times.filter((x) => x >= from && x <= to).length;
+    const total = new Map();
+    for (const b of scan.busy) {
+      if (!(b.time >= from && b.time <= to)) continue;
+      for (const p of b.sums.values()) {
+        const q = total.get(p.name) || { name: p.name, command: p.command, cpu: 0 };
+        q.cpu += p.cpu;
+        total.set(p.name, q);
+      }
+    }
+    return [...total.values()].map((p) => ({ ...p, cpu: p.cpu / Math.max(1, count) }))
+      .sort((x, y) => y.cpu - x.cpu).slice(0, THRESHOLDS.topShown).filter((p) => p.cpu > 0);
+  }
+
+  function topProcesses(bytes, from, to) {
+    const scanner = topScanner();
+    scanner.push(bytes);
+    return busiestIn(scanner.result(), from, to);
+  }
+
+  function addTopBlock(text, sums) {
+    const lines = text.split('\n');
+    const h = lines.findIndex((l) => /^\s*PID\s/.test(l));
+    if (h < 0) return;
+    const cols = lines[h].trim().split(/\s+/);
+    const cpuCol = cols.indexOf('%CPU');
+    const cmdCol = cols.indexOf('COMMAND');
+    if (cpuCol < 0 || cmdCol < 0) return;
+    for (const line of lines.slice(h + 1)) {
+      const cells = line.trim().split(/\s+/);
+      if (cells.length <= cmdCol) continue;
+      const cpu = parseFloat(cells[cpuCol]);
+      const command = cells.slice(cmdCol).join(' ');
+      const first = cells[cmdCol];
+      const name = first.slice(first.lastIndexOf('/') + 1);
+      if (!Number.isFinite(cpu)) continue;
+      const p = sums.get(name) || { name, command, cpu: 0 };
+      p.cpu += cpu;
+      sums.set(name, p);
+    }
+  }
+
+  // The CPU count from top's snapshot: the processor column's highest
+  // number plus one (a lower bound: a CPU that ran none of the listed
+  // processes is not seen), or 0.
+  function cpuCountFromTop(text) {
+    const lines = text.split('\n');
+    const h = lines.findIndex((l) => /^\s*PID\s/.test(l));
+    if (h < 0) return 0;
+    const cols = lines[h].trim().split(/\s+/);
+    const c = cols.indexOf('CPU');
+    if (c < 0) return 0;
+    let most = -1;
+    for (const line of lines.slice(h + 1)) {
+      if (/^===/.test(line)) break;
+      const n = parseInt(line.trim().split(/\s+/)[c], 10);
+      if (n >= 0 && n < 1024) most = Math.max(most, n);
+    }
+    return most + 1;
+  }
+
+  // ---- network ---------------------------------------------------------
+
+  // One finding per interface for its errors, drops and frames together.
   function network(ctx) {
     const out = [];
+    const byIface = new Map();
     for (const s of byChart(ctx.all, /^net:.+:errors$/)) {
       let total = 0, first = null, last = null;
       for (let i = 1; i < s.raw.length; i++) {
@@ -333,9 +780,15 @@
         last = s.t[i];
       }
       if (total < THRESHOLDS.netMinIncrease) continue;
+      if (!byIface.has(s.iface)) byIface.set(s.iface, []);
+      byIface.get(s.iface).push({ s, total, first, last });
+    }
+    for (const [iface, rows] of byIface) {
+      const from = Math.min(...rows.map((r) => r.first));
+      const to = Math.max(...rows.map((r) => r.last));
       out.push(finding('network', 'warning',
-        `Interface ${s.iface}: ${s.label} rose by ${total} between ${fmtTime(first)} and ${fmtTime(last)}.`,
-        first, last, [s.file]));
+        `Interface ${iface}: ${list(rows.map((r) => `${r.s.label} rose by ${r.total}`))} between ${fmtTime(from)} and ${fmtTime(to)}.`,
+        from, to, rows.map((r) => r.s.file)));
     }
     // An interface is judged by its bytes series, one per interface file.
     const ifaces = byChart(ctx.all, /^net:.+:bits$/).filter((s) => s.metric === 'rx_bytes');
@@ -357,9 +810,48 @@
     return out;
   }
 
-  // All findings of a session, ordered by time.
-  //   all:      the series of every file (TrelvikSeries.describeFile)
-  //   cpuCount: the device's CPU count, when known
+  // ---- the camera's clock ------------------------------------------------
+
+  // Clock events the readers found (rows left out): each its own note.
+  function clock(ctx) {
+    return (ctx.clockEvents || []).map((e) => {
+      const where = `${plural(e.rows, 'row', 'rows')} in ${plural(e.files.length, 'file', 'files')} left out`;
+      if (e.kind === 'unset') {
+        const set = e.to != null ? ` until ${fmtTime(e.to)}` : '';
+        return finding('clock', 'info',
+          `The camera's clock was not set${set}: rows dated from ${fmtTime(e.first)} are before the session's start (${where}); no gap is counted for them.`,
+          e.to ?? e.first, e.to ?? e.first, e.files);
+      }
+      return finding('clock', 'info',
+        `The camera's clock went back at about ${fmtTime(e.at)}: the next rows were dated from ${fmtTime(e.first)}, ${fmtDuration(e.at - e.first)} earlier, and are left out until the clock passed ${fmtTime(e.at)} again (${where}).`,
+        e.at, e.to ?? e.at, e.files);
+    });
+  }
+
+  // ---- what could not be judged -------------------------------------------
+
+  // The rules that could not run, each with the file it lacked.
+  function unjudged(ctx) {
+    const has = (re) => ctx.all.some((s) => re.test(s.chart));
+    const out = [];
+    if (!ctx.all.some((s) => s.chart === 'memory:meminfo' && (s.meminfo === 'MemAvailable' || s.meminfo === 'MemFree'))) {
+      out.push({ rule: 'memory', why: 'no MemAvailable or MemFree file' });
+    }
+    if (!has(/^kernel:buddy:Normal$/)) out.push({ rule: 'fragmentation', why: 'no readable buddyinfo.csv' });
+    if (!ctx.rounds.length) out.push({ rule: 'gap', why: 'no load, page fault or meminfo file to count rounds by' });
+    if (!has(/^kernel:pagefaults$|^vmstat:system$/)) out.push({ rule: 'reboot', why: 'no pagefaults.csv or vmstat.csv to tell a restart from a counter wrap' });
+    if (!has(/^env:temperatures$/)) out.push({ rule: 'heat', why: 'no temperature file' });
+    if (!has(/^load$/)) out.push({ rule: 'load', why: 'no load.csv' });
+    else if (!(ctx.cpuCount > 0)) out.push({ rule: 'load', why: 'the CPU count is unknown: no interrupt snapshot, top snapshot or information line tells it' });
+    if (!has(/^net:.+:(bits|errors)$/)) out.push({ rule: 'network', why: 'no interface file' });
+    return out;
+  }
+
+  // All findings of a session, ordered by time, and the rules that could
+  // not be judged.
+  //   all:         the series of every file (TrelvikSeries.describeFile)
+  //   cpuCount:    the device's CPU count, when known
+  //   clockEvents: the clock events the readers found
   function analyse(all, options = {}) {
     const rounds = roundTimes(all);
     const measured = TS.typicalInterval(rounds);
@@ -369,14 +861,15 @@
       rounds,
       period,
       roundFiles: [...new Set(all.filter((s) => s.t === rounds).map((s) => s.file))],
-      cpuCount: options.cpuCount > 0 ? options.cpuCount : THRESHOLDS.defaultCpuCount,
+      cpuCount: options.cpuCount > 0 ? options.cpuCount : 0,
+      clockEvents: options.clockEvents,
     };
     ctx.resets = resetEvents(all, period);
     const out = [
-      ...memoryLeak(ctx), ...fragmentation(ctx), ...gaps(ctx), ...reboots(ctx),
-      ...heat(ctx), ...load(ctx), ...network(ctx),
+      ...memory(ctx), ...fragmentation(ctx), ...restartsAndGaps(ctx),
+      ...heat(ctx), ...load(ctx), ...network(ctx), ...clock(ctx),
     ];
-    return out.sort((a, b) => a.from - b.from);
+    return { findings: out.sort((a, b) => a.from - b.from), unjudged: unjudged(ctx) };
   }
 
   // The CPU count from an interrupt snapshot's first line ("CPU0 CPU1 ...").
@@ -386,5 +879,5 @@
     return m ? m.length : 0;
   }
 
-  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, fmtTime, fmtDuration };
+  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, busiestIn, mayBeBusy, fmtTime, fmtDuration };
 });

@@ -5,9 +5,9 @@
 //
 // Global TrelvikSeries in a page, require() in node.
 (function (root, factory) {
-  if (typeof module === 'object' && module.exports) module.exports = factory();
-  else root.TrelvikSeries = factory();
-})(typeof self !== 'undefined' ? self : this, function () {
+  if (typeof module === 'object' && module.exports) module.exports = factory(require('./layout.js'));
+  else root.TrelvikSeries = factory(root.TrelvikLayout);
+})(typeof self !== 'undefined' ? self : this, function (TL) {
   'use strict';
 
   // Groups in the order a device is diagnosed.
@@ -26,7 +26,13 @@
   ];
 
   // Meminfo keys shown at first; the others are a click away in the legend.
-  const MEMINFO_SHOWN = new Set(['MemTotal', 'MemFree', 'MemAvailable', 'Cached', 'Buffers', 'Slab']);
+  // MemTotal is a note beside the chart, not a line: as the scale's top it
+  // would flatten a fall of a hundred megabytes.
+  const MEMINFO_SHOWN = new Set(['MemFree', 'MemAvailable', 'Cached', 'Buffers', 'Slab']);
+
+  // Processes drawn at first on a per-process chart: the largest; the rest
+  // are found by name.
+  const PROCESSES_SHOWN = 8;
 
   // Per-second rates between two rows. A value lower than the one before is a
   // reset (reboot, wrap): no rate there, and its time is listed in `resets`.
@@ -64,6 +70,9 @@
   // that a line is broken where samples are missing instead of bridged.
   function breakAtGaps(t, v, limit) {
     if (!(limit > 0)) return { t, v };
+    let gaps = false;
+    for (let i = 1; i < t.length && !gaps; i++) gaps = t[i] - t[i - 1] > limit;
+    if (!gaps) return { t, v };
     const nt = [];
     const nv = [];
     for (let i = 0; i < t.length; i++) {
@@ -120,6 +129,66 @@
     return data;
   }
 
+  // Aligned chart data ([x, y1, ...]) cut down to two points per bucket
+  // for drawing: each series' lowest and highest value of the bucket, in
+  // the order they came, so that peaks and dips stay visible however many
+  // samples fall on one pixel. A break (null) in a bucket stays a break.
+  function decimate(data, buckets) {
+    const x = data[0];
+    const n = x.length;
+    if (n <= 2 * buckets) return data;
+    const out = data.map(() => []);
+    for (let b = 0; b < buckets; b++) {
+      const i0 = Math.floor((b * n) / buckets);
+      const i1 = Math.floor(((b + 1) * n) / buckets);
+      if (i1 <= i0) continue;
+      out[0].push(x[i0], x[i1 - 1]);
+      for (let k = 1; k < data.length; k++) {
+        const y = data[k];
+        let lo = null, hi = null, loAt = 0, hiAt = 0, broken = false;
+        for (let i = i0; i < i1; i++) {
+          const v = y[i];
+          if (v === undefined) continue;
+          if (v === null) {
+            broken = true;
+            continue;
+          }
+          if (lo === null || v < lo) { lo = v; loAt = i; }
+          if (hi === null || v > hi) { hi = v; hiAt = i; }
+        }
+        const first = loAt <= hiAt ? lo : hi;
+        const second = loAt <= hiAt ? hi : lo;
+        out[k].push(first === null && !broken ? undefined : first, broken ? null : second === null ? undefined : second);
+      }
+    }
+    return out;
+  }
+
+  // The index of the first of the sorted times `t` at or after `x`.
+  function firstAtOrAfter(t, x) {
+    let lo = 0;
+    let hi = t.length;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (t[mid] < x) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  }
+
+  // Aligned chart data cut to the samples within [min, max] and one on
+  // either side, so that lines run to the edges of a zoomed chart.
+  function within(data, min, max) {
+    const x = data[0];
+    if (min == null || max == null) return data;
+    const lo = firstAtOrAfter(x, min);
+    const from = Math.max(0, lo - 1);
+    let to = lo;
+    while (to < x.length && x[to] <= max) to++;
+    to = Math.min(x.length, to + 1);
+    return data.map((a) => a.slice(from, to));
+  }
+
   function sameTimes(a, b) {
     if (a === b) return true;
     if (a.length !== b.length) return false;
@@ -127,29 +196,55 @@
     return true;
   }
 
-  // Splits rows by the text of key columns: { key -> row indices }.
+  // Splits rows by the text of key columns: { key -> row indices }. Cells
+  // of a text column are shared strings (the reader interns them), so rows
+  // are sorted by identity first and the key text is made once per group.
   function groupRows(table, keyNames) {
     const keyCols = keyNames.map((k) => table.columns.find((c) => c.name === k)).filter(Boolean);
-    const groups = new Map();
+    const byCell = new Map();
     for (let i = 0; i < table.t.length; i++) {
-      let key = String(keyCols[0] ? keyCols[0].values[i] : '');
-      for (let k = 1; k < keyCols.length; k++) key += ' · ' + keyCols[k].values[i];
-      let rows = groups.get(key);
-      if (!rows) groups.set(key, (rows = []));
+      let level = byCell;
+      for (let k = 0; k < keyCols.length - 1; k++) {
+        const cell = keyCols[k].values[i];
+        let next = level.get(cell);
+        if (!next) level.set(cell, (next = new Map()));
+        level = next;
+      }
+      const last = keyCols.length ? keyCols[keyCols.length - 1].values[i] : '';
+      let rows = level.get(last);
+      if (!rows) level.set(last, (rows = []));
       rows.push(i);
     }
+    const groups = new Map();
+    const walk = (level, prefix, depth) => {
+      for (const [cell, next] of level) {
+        const key = depth === 0 ? String(cell) : `${prefix} · ${cell}`;
+        if (depth === keyCols.length - 1 || !keyCols.length) {
+          const rows = groups.get(key);
+          groups.set(key, rows ? rows.concat(next).sort((x, y) => x - y) : next);
+        } else walk(next, key, depth + 1);
+      }
+    };
+    walk(byCell, '', 0);
     return groups;
   }
 
   // (t, v) of one column over some rows; values at a repeated time are added
-  // (two processes with the same command line count as one).
-  function pick(table, column, rows) {
+  // (two processes with the same command line count as one), or with
+  // `lowest` the lowest is kept.
+  function pick(table, column, rows, lowest) {
     const t = [];
     const v = [];
     for (const i of rows) {
       const x = table.t[i];
       const y = column.values[i];
       if (t.length && t[t.length - 1] === x) {
+        // Of processes sharing a command line, the lowest PID, whatever
+        // order a sample lists them in.
+        if (lowest) {
+          if (y != null && (v[v.length - 1] == null || y < v[v.length - 1])) v[v.length - 1] = y;
+          continue;
+        }
         v[v.length - 1] = y == null ? v[v.length - 1] : (v[v.length - 1] ?? 0) + y;
       } else {
         t.push(x);
@@ -261,12 +356,16 @@
 
   function keyedSeries(path, table, keys, valueCharts, labelOf) {
     const out = [];
+    const pid = keys.length > 1 ? column(table, 'PID') : null;
     for (const [key, rows] of groupRows(table, keys)) {
       for (const [colName, chart, unit] of valueCharts) {
         const c = column(table, colName);
         if (!c || !c.numeric) continue;
         const { t, v } = pick(table, c, rows);
-        out.push(series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, { unit, key }));
+        const extra = { unit, key };
+        // A process's PID per point: a new one is a restart.
+        if (pid && pid.numeric) extra.pid = pick(table, pid, rows, true).v;
+        out.push(series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, extra));
       }
     }
     return out;
@@ -304,32 +403,40 @@
     return [series(path, chart, label, table.t, s.v, { kind: 'state', states: s.states, text: c.values })];
   }
 
+  // A process by its program's name and its package ("acme_analytics
+  // (Acme)"); the whole command line is its title.
+  function processName(key) {
+    const m = /^([^·]+) · (\S*)/.exec(key);
+    if (!m) return key;
+    return `${m[2].slice(m[2].lastIndexOf('/') + 1)} (${m[1].trim()})`;
+  }
+
   // The catalogue: which files go where, tried in order, the first match wins.
   const CATALOGUE = [
-    [/monitoring_load\/load\.csv$/, (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
-    [/monitoring_meminfo\/[^/]+\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [TL.inFolder('load', String.raw`load\.csv`), (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
+    [TL.inFolder('meminfo', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       series(p, 'memory:meminfo', stem(p), tb.t, c.values, { unit: 'kB', show: MEMINFO_SHOWN.has(stem(p)), meminfo: stem(p) }))],
-    [/monitoring_zeda\/zeda_memory\.csv$/, (p, tb) => keyedSeries(p, tb, ['Package'], [
+    [TL.inFolder('zeda', String.raw`zeda_memory\.csv`), (p, tb) => keyedSeries(p, tb, ['Package'], [
       ['RSS_kB', 'processes:packages-rss', 'kB'], ['VSZ_kB', 'processes:packages-vsz', 'kB'], ['Processes', 'processes:count', '']],
     (key) => key)],
-    [/monitoring_zeda\/zeda_processes\.csv$/, (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
+    [TL.inFolder('zeda', String.raw`zeda_processes\.csv`), (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
       ['RSS_kB', 'processes:rss', 'kB'], ['VSZ_kB', 'processes:vsz', 'kB']],
-    (key) => key.replace(/^([^·]+) · (.*)$/, '$2 ($1)'))],
-    [/monitoring_self\/Trelvik_summary\.csv$/, (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
-    [/monitoring_network\/network\.csv$/, (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
-    [/monitoring_network\/[^/]+\.csv$/, interfaceSeries],
-    [/monitoring_environment\/power\.csv$/, (p, tb) => keyedSeries(p, tb, ['Source', 'Reading', 'Unit'], [
+    (key) => processName(key)).map((s) => ({ ...s, title: s.key.replace(/^([^·]+) · (.*)$/, '$2 ($1)') }))],
+    [TL.inFolder('self', String.raw`Trelvik_summary\.csv`), (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
+    [TL.inFolder('network', String.raw`network\.csv`), (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
+    [TL.inFolder('network', String.raw`[^/]+\.csv`), interfaceSeries],
+    [TL.inFolder('environment', String.raw`power\.csv`), (p, tb) => keyedSeries(p, tb, ['Source', 'Reading', 'Unit'], [
       ['Value', (key) => `power:${key.split(' · ')[2]}`, '']], (key) => key.split(' · ').slice(0, 2).join(' '))
       .map((s) => ({ ...s, unit: s.key.split(' · ')[2] }))],
-    [/monitoring_environment\/Heater_\d+\.csv$/, (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
-    [/monitoring_environment\/Fan_\d+\.csv$/, (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
-    [/monitoring_environment\/[^/]+\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [TL.inFolder('environment', String.raw`Heater_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
+    [TL.inFolder('environment', String.raw`Fan_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
+    [TL.inFolder('environment', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       series(p, 'env:temperatures', stem(p), tb.t, c.values, { unit: '°C', sensor: stem(p) }))],
-    [/monitoring_kernel\/pagefaults\.csv$/, (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [TL.inFolder('kernel', String.raw`pagefaults\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       counterSeries(p, 'kernel:pagefaults', c.name.toLowerCase().replace('_', ' '), tb.t, c.values, 1, { unit: '/s' }))],
-    [/monitoring_kernel\/buddyinfo\.csv$/, buddySeries],
-    [/monitoring_vmstatus\/vmstat\.csv$/, vmstatSeries],
-    [/monitoring_streams\/stream\.csv$/, (p, tb) => stateSeries(p, 'streams', 'streams', tb)],
+    [TL.inFolder('kernel', String.raw`buddyinfo\.csv`), buddySeries],
+    [TL.inFolder('vmStatus', String.raw`vmstat\.csv`), vmstatSeries],
+    [TL.inFolder('streams', String.raw`stream\.csv`), (p, tb) => stateSeries(p, 'streams', 'streams', tb)],
   ];
 
   const CHART_INFO = [
@@ -362,6 +469,12 @@
     return genericSeries(path, table, `other:${path}`);
   }
 
+  function peak(v) {
+    let most = -Infinity;
+    for (const x of v) if (x != null && x > most) most = x;
+    return most;
+  }
+
   // Charts from series: [{ id, group, title, unit, kind, series, files }] in
   // group order, then by first appearance.
   function buildCharts(allSeries) {
@@ -383,14 +496,27 @@
       c.series.push(s);
       c.files.add(s.file);
     }
-    // The meminfo keys shown at first lead the legend, the rest follow by name.
+    // The meminfo keys shown at first lead the legend, the rest follow by
+    // name; MemTotal is the chart's note.
     const meminfo = charts.get('memory:meminfo');
     if (meminfo) {
       meminfo.series.sort((a, b) => (b.show - a.show) || a.label.localeCompare(b.label));
+      const total = meminfo.series.find((s) => s.meminfo === 'MemTotal');
+      if (total) meminfo.total = peak(total.v);
     }
+    // Per process: the largest first and shown, the rest behind a search.
+    for (const id of ['processes:rss', 'processes:vsz']) {
+      const c = charts.get(id);
+      if (!c) continue;
+      c.series.sort((a, b) => peak(b.v) - peak(a.v));
+      c.series.forEach((s, i) => { s.show = i < PROCESSES_SHOWN; });
+      c.searchable = c.series.length > PROCESSES_SHOWN;
+    }
+    // Counts are whole numbers that change in steps.
+    if (charts.has('processes:count')) charts.get('processes:count').step = true;
     const order = GROUPS.map((g) => g[0]);
     return [...charts.values()].sort((a, b) => order.indexOf(a.group) - order.indexOf(b.group));
   }
 
-  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, describeFile, buildCharts, median };
+  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, decimate, within, firstAtOrAfter, describeFile, buildCharts, median };
 });

@@ -7,22 +7,26 @@
 // Global TrelvikSession in a page, require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) {
-    module.exports = factory(require('./csv.js'), require('./series.js'), require('./findings.js'), require('./archive.js'));
-  } else root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings, root.TrelvikArchive);
-})(typeof self !== 'undefined' ? self : this, function (TC, TS, TF, TA) {
+    module.exports = factory(require('./csv.js'), require('./series.js'), require('./findings.js'), require('./archive.js'), require('./layout.js'));
+  } else root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings, root.TrelvikArchive, root.TrelvikLayout);
+})(typeof self !== 'undefined' ? self : this, function (TC, TS, TF, TA, TL) {
   'use strict';
 
   const decoder = new TextDecoder('utf-8');
 
   // Where a file sits decides what it is.
+  const KINDS = [
+    [TL.topFile('information'), 'information'],
+    [TL.topFile('signature'), 'signature'],
+    [TL.topFile('timeZone'), 'time zone'],
+    [/\.csv$/i, 'csv'],
+    [new RegExp(`${TL.FOLDERS.serverReports}/${TL.FILES.serverReport}[^/]*\\.txt$`), 'server report'],
+    [TL.inFolder('interrupts', '[^/]*_interrupts\\.txt'), 'interrupts'],
+    [TL.inFolder('onvif', '[^/]*_media\\.conf'), 'media configuration'],
+    [TL.inFolder('topStatus', '[^/]*\\.txt'), 'top'],
+  ];
   function kindOf(path) {
-    if (/(^|\/)Session_Information\.txt$/.test(path)) return 'information';
-    if (/(^|\/)\.signature$/.test(path)) return 'signature';
-    if (/\.csv$/i.test(path)) return 'csv';
-    if (/Server_Reports\/Server_Report_[^/]*\.txt$/.test(path)) return 'server report';
-    if (/monitoring_interrupts\/[^/]*_interrupts\.txt$/.test(path)) return 'interrupts';
-    if (/monitoring_onvif\/[^/]*_media\.conf$/.test(path)) return 'media configuration';
-    if (/monitoring_topstatus\/[^/]*\.txt$/.test(path)) return 'top';
+    for (const [re, kind] of KINDS) if (re.test(path)) return kind;
     return 'other';
   }
 
@@ -68,6 +72,40 @@
     return decoder.decode(bytes);
   }
 
+  const MONTHS = ['Jan', 'Feb', 'Mar', 'Apr', 'May', 'Jun', 'Jul', 'Aug', 'Sep', 'Oct', 'Nov', 'Dec'];
+
+  // Seconds on the camera clock of a fact written by date(1) ("Sun Dec  6
+  // 18:48:53 CET 2026"), or NaN.
+  function factTime(value) {
+    const m = /^\w{3} (\w{3}) +(\d{1,2}) (\d\d:\d\d:\d\d) \S+ (\d{4})$/.exec(value || '');
+    const month = m ? MONTHS.indexOf(m[1]) : -1;
+    if (month < 0) return NaN;
+    return TC.parseTime(`${m[4]}-${String(month + 1).padStart(2, '0')}-${m[2].padStart(2, '0')}`, m[3]);
+  }
+
+  // The camera's zone from Session_TimeZone.txt ("Zone: Europe/Stockholm",
+  // "UTC offset: +0100"); a session without it is read as UTC.
+  function readTimeZone(text) {
+    const facts = new Map(readFacts(text).map((f) => [f.name, f.value]));
+    const zone = facts.get('Zone');
+    const offset = facts.get('UTC offset');
+    if (!zone || !/^[+-]\d{4}$/.test(offset || '')) return null;
+    return { zone, offset };
+  }
+
+  // The times a row may carry: from the session's start to a while after its
+  // stop, by the facts. A start written before the camera's clock was set
+  // (1970) bounds nothing but the years no session can have.
+  function timeWindow(facts) {
+    const fact = (re) => factTime((facts.find((f) => re.test(f.name)) || {}).value);
+    const earliest = Date.UTC(TF.THRESHOLDS.earliestYear, 0, 1) / 1000;
+    const start = fact(/^Start Time/);
+    const stop = fact(/^Stop Time/);
+    const from = start >= earliest ? start - TF.THRESHOLDS.clockSlackBeforeSeconds : earliest;
+    const to = stop >= earliest && !(stop < start) ? stop + TF.THRESHOLDS.clockSlackAfterSeconds : null;
+    return { from, to, start: start >= earliest ? start : null, stop: to == null ? null : stop };
+  }
+
   // Opens a session from its members: [{ path, size, read() -> bytes | Promise }].
   // `progress(done, total)` is called as files are read; the work yields to
   // the page between files so that a large session never freezes the tab.
@@ -75,29 +113,44 @@
     const progress = options.progress || (() => {});
     const files = members.filter((m) => !m.path.endsWith('/'));
     const { root, strip } = stripRoot(files.map((m) => m.path));
-    const session = { root, facts: [], signature: [], files: [], series: [], snapshots: [], cpuCount: 0, zone: '' };
+    const session = {
+      root, facts: [], signature: [], files: [], series: [], snapshots: [], cpuCount: 0, cpuSource: '', zone: 'UTC', timeZone: null,
+    };
     const kinds = files.map((m) => kindOf(strip(m.path)));
     const firstInterrupts = kinds.indexOf('interrupts');
+    // Large CSV files are read as they are inflated, never whole.
+    const streamed = (i) => kinds[i] === 'csv' && files[i].stream && files[i].size >= STREAM_FROM_BYTES;
+    const wanted = (i) => (['csv', 'information', 'signature', 'time zone'].includes(kinds[i]) || i === firstInterrupts) && !streamed(i);
     // Every member that is read is asked for at once, so that inflating in
     // the background overlaps the parsing of the ones already there.
     const reads = files.map((m, i) => {
-      const wanted = kinds[i] === 'csv' || kinds[i] === 'information' || kinds[i] === 'signature' || i === firstInterrupts;
-      if (!wanted) return null;
+      if (!wanted(i)) return null;
       const p = Promise.resolve().then(() => m.read());
       p.catch(() => {});
       return p;
     });
+    const tables = [];
+    // Top's snapshots (the largest file) are scanned only when the load
+    // may call for them, and then while the other files are read.
+    let topScan = null;
+    const startTopScan = () => topScan || (topScan = scanTop(files, kinds));
     let last = Date.now();
     for (let i = 0; i < files.length; i++) {
       const m = files[i];
       const path = strip(m.path);
       const kind = kinds[i];
-      const file = { path, kind, size: m.size, error: null, warnings: [], series: [] };
+      const file = { path, kind, size: m.size, error: null, warnings: [], series: [], faults: {} };
       session.files.push(file);
-      if (kind !== 'csv' && kind !== 'information' && kind !== 'signature') {
-        session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read() });
+      if (!['csv', 'information', 'signature', 'time zone'].includes(kind)) {
+        session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read(), stream: m.stream && ((f) => m.stream(f)) });
       }
-      if (reads[i]) {
+      if (streamed(i)) {
+        try {
+          tables.push([file, await streamTable(m), '']);
+        } catch (e) {
+          file.error = `cannot be read: ${e.message || e}`;
+        }
+      } else if (reads[i]) {
         let text;
         try {
           text = decode(await reads[i]);
@@ -107,10 +160,18 @@
         } finally {
           reads[i] = null;
         }
-        if (kind === 'csv') readCsv(file, text, session);
+        if (kind === 'csv') {
+          // The text is kept only where it may be a table without times.
+          const table = TC.readTable(text);
+          tables.push([file, table, table.fatal ? text : '']);
+          if (LOAD_FILE.test(path) && TF.mayBeBusy(table)) startTopScan();
+        }
         else if (kind === 'information') session.facts = readFacts(text);
         else if (kind === 'signature') session.signature = readFacts(text);
-        else session.cpuCount = TF.cpuCountFromInterrupts(text);
+        else if (kind === 'time zone') {
+          session.timeZone = readTimeZone(text);
+          if (!session.timeZone) file.error = 'not a time zone file (no "Zone:" and "UTC offset:" lines)';
+        } else setCpuCount(session, TF.cpuCountFromInterrupts(text), 'the interrupt snapshot');
       }
       if (Date.now() - last > 50) {
         progress(i + 1, files.length);
@@ -118,19 +179,115 @@
         last = Date.now();
       }
     }
+    session.window = timeWindow(session.facts);
+    const events = [];
+    for (const [file, table, text] of tables) events.push(...readCsv(file, table, text, session));
     await unpackServerReports(session);
     session.snapshots.sort((a, b) => (a.time || 0) - (b.time || 0) || a.path.localeCompare(b.path));
-    const start = session.facts.find((f) => /^Start Time/.test(f.name));
-    const zone = start && /\d\d:\d\d:\d\d (\S+) \d{4}$/.exec(start.value);
-    session.zone = zone ? zone[1] : '';
-    session.findings = TF.analyse(session.series, { cpuCount: session.cpuCount });
+    if (session.timeZone) session.zone = session.timeZone.zone;
+    setCpuCount(session, cpuCountFromFacts(session.facts), 'the session information');
+    if (!session.cpuCount) {
+      const scan = await startTopScan();
+      setCpuCount(session, scan && scan.cpus, "top's processor column");
+    }
+    session.clockEvents = clockEvents(events, session);
+    const result = TF.analyse(session.series, {
+      cpuCount: session.cpuCount, clockEvents: session.clockEvents, files: session.files.map((f) => f.path),
+    });
+    session.findings = result.findings;
+    session.unjudged = result.unjudged;
+    if (session.findings.some((f) => f.rule === 'load')) await nameTopProcesses(session, startTopScan());
+    session.missing = missingParts(session);
     return session;
+  }
+
+  const LOAD_FILE = TL.inFolder('load', String.raw`load\.csv`);
+
+  // From this size a CSV member is parsed as it is inflated.
+  const STREAM_FROM_BYTES = 1024 * 1024;
+
+  async function streamTable(m) {
+    const reader = TC.tableReader();
+    const utf8 = new TextDecoder('utf-8');
+    await m.stream((chunk) => reader.push(utf8.decode(chunk, { stream: true })));
+    reader.push(utf8.decode());
+    return reader.finish();
+  }
+
+  function setCpuCount(session, count, source) {
+    if (session.cpuCount > 0 || !(count > 0)) return;
+    session.cpuCount = count;
+    session.cpuSource = source;
+  }
+
+  // A "Number of CPUs" or "CPU cores" line of the information file, if any.
+  function cpuCountFromFacts(facts) {
+    const f = facts.find((x) => /^(number of )?cpu(s| cores| count)$/i.test(x.name));
+    return f ? parseInt(f.value, 10) : 0;
+  }
+
+  // Clock events of every file, one per moment: the files whose rows went
+  // back (or were dated before the clock was set) at about the same time
+  // are one event of the camera's clock.
+  function clockEvents(events, session) {
+    const cluster = TF.THRESHOLDS.resetClusterSeconds;
+    const sorted = events.filter((e) => e.kind === 'unset' || Number.isFinite(e.at)).sort((a, b) => (a.to ?? Infinity) - (b.to ?? Infinity));
+    const out = [];
+    for (const e of sorted) {
+      const prev = out.find((o) => o.kind === e.kind && Math.abs((o.to ?? 0) - (e.to ?? 0)) <= cluster);
+      if (prev) {
+        prev.rows += e.rows;
+        prev.files.add(e.file);
+        prev.at = Math.max(prev.at, e.at);
+        prev.first = Math.min(prev.first, e.first);
+      } else out.push({ ...e, files: new Set([e.file]) });
+    }
+    return out.map((e) => ({ ...e, files: [...e.files], start: session.window.start }));
+  }
+
+  // What a damaged session lacks, for the banner: the facts, files cut short
+  // or unreadable, and the rules that could not run for lack of a file.
+  function missingParts(session) {
+    const parts = [];
+    if (!session.facts.length) parts.push(`the session facts (${TL.FILES.information})`);
+    const cut = session.files.filter((f) => f.error && /cannot be read/.test(f.error)).map((f) => f.path);
+    if (cut.length) parts.push(`${cut.length} file${cut.length === 1 ? '' : 's'} cut short or unreadable (${cut.slice(0, 3).join(', ')}${cut.length > 3 ? ', …' : ''})`);
+    for (const u of session.unjudged) parts.push(`the ${u.rule} rule (${u.why})`);
+    return parts;
+  }
+
+  // The load findings name the processes that topped the top snapshots
+  // taken then. The snapshots file is the session's largest: it is read
+  // only when there is a load finding, and only the blocks in its time.
+  // Scans top's snapshots as they are inflated, beside the reading of the
+  // CSV files; resolves to the scan (TrelvikFindings.topScanner) or null.
+  function scanTop(members, kinds) {
+    const i = kinds.indexOf('top');
+    if (i < 0) return Promise.resolve(null);
+    const m = members[i];
+    const scanner = TF.topScanner();
+    const done = m.stream ? m.stream((chunk) => scanner.push(chunk)) : Promise.resolve(m.read()).then((b) => scanner.push(b));
+    return done.then(() => scanner.result(), () => null);
+  }
+
+  async function nameTopProcesses(session, topScan) {
+    const loads = session.findings.filter((f) => f.rule === 'load');
+    const top = session.snapshots.find((s) => s.kind === 'top');
+    if (!loads.length || !top) return;
+    const scan = await topScan;
+    if (!scan) return; // the snapshot file shows its own error when opened
+    for (const f of loads) {
+      const busiest = TF.busiestIn(scan, f.from, f.to + TF.THRESHOLDS.topSlackSeconds);
+      if (!busiest.length) continue;
+      f.text = f.text.replace(/\.$/, `; top showed ${busiest.map((p) => `${p.name} (${p.cpu.toFixed(0)} % CPU on average)`).join(', ')} as the busiest.`);
+      f.files.push(top.path);
+    }
   }
 
   // On the internal storage the server reports are packed into one
   // "Server_Reports.zip"; its reports are listed like loose ones.
   async function unpackServerReports(session) {
-    for (const packed of session.snapshots.filter((s) => /Server_Reports\.zip$/.test(s.path))) {
+    for (const packed of session.snapshots.filter((s) => s.path.endsWith(`/${TL.FOLDERS.serverReports}.zip`))) {
       let zip;
       try {
         zip = TA.readZip(await packed.read());
@@ -144,26 +301,35 @@
     }
   }
 
-  function readCsv(file, text, session) {
-    const table = TC.readTable(text);
-    if (table.fatal) {
+  // One CSV file into series, its rows checked against the session's time
+  // window first; returns the file's clock events.
+  function readCsv(file, parsed, text, session) {
+    if (parsed.fatal) {
       // Only a table that has no Date column at all may stand without a time
       // axis; a time series that lost its rows is an error.
-      const plain = !/no Date and Time/.test(table.fatal) ? null : TC.readPlainTable(text);
+      const plain = !/no Date and Time/.test(parsed.fatal) ? null : TC.readPlainTable(text);
       if (plain && !plain.header.some((h) => /^date$/i.test(h))) file.plain = plain;
-      else file.error = table.fatal;
-      return;
+      else file.error = parsed.fatal;
+      return [];
     }
-    if (table.errors.total) {
-      const more = table.errors.total - table.errors.length;
-      file.warnings = table.errors.concat(more > 0 ? [`and ${more} more`] : []);
-      file.error = `${table.errors.total} unreadable cell${table.errors.total === 1 ? '' : 's'} or row${table.errors.total === 1 ? '' : 's'}; the rest is shown`;
+    const { table, events } = TC.checkTimes(parsed, session.window);
+    const errors = table.errors;
+    file.faults = errors.counts;
+    if (errors.total) {
+      const more = errors.total - errors.length;
+      file.warnings = errors.concat(more > 0 ? [`and ${more} more`] : []);
+      file.error = `${TC.describeFaults(errors.counts)} left out; the rest is shown`;
+    }
+    file.rows = table.t.length;
+    if (!table.t.length) {
+      file.error = `no rows inside the session's time (${TC.describeFaults(errors.counts)})`;
+      return events.map((e) => ({ ...e, file: file.path }));
     }
     file.series = TS.describeFile(file.path, table);
     if (!file.series.length) file.error = 'nothing in it to plot';
-    file.rows = table.t.length;
     for (const s of file.series) session.series.push(s);
+    return events.map((e) => ({ ...e, file: file.path }));
   }
 
-  return { openSession, kindOf, snapshotTime, readFacts, pause };
+  return { openSession, kindOf, snapshotTime, readFacts, readTimeZone, factTime, pause };
 });

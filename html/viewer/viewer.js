@@ -9,6 +9,7 @@
   const TS = window.TrelvikSeries;
   const TF = window.TrelvikFindings;
   const TCh = window.TrelvikCharts;
+  const TL = window.TrelvikLayout;
   const $ = (id) => document.getElementById(id);
   const decoder = new TextDecoder('utf-8');
 
@@ -85,12 +86,40 @@
     banner(`Drawing ${label}…`, 'busy');
     await render(session);
     if (mine !== opening) return;
-    const bad = session.files.filter((f) => f.error).length + (session.archiveError ? 1 : 0);
-    const zone = session.zone ? ` Times are the camera's (${session.zone}).` : '';
-    const summary = `${label}: ${session.files.length} files, ${current.plots.length} charts, ${session.findings.length} findings.${zone}`;
-    if (bad) banner(`${summary} ${bad} file${bad === 1 ? '' : 's'} could not be read fully: see Files.`, 'error');
-    else banner(summary);
+    document.title = pageTitle(session);
+    const lines = bannerLines(session);
+    // Red for damage only: a rule that had nothing to judge (a camera
+    // without fans) is told, not alarmed about.
+    const damaged = session.archiveError || !session.facts.length || session.files.some((f) => f.error);
+    banner(lines.join('\n'), damaged ? 'error' : '');
     document.body.dataset.state = 'ready';
+  }
+
+  // "Trelvik session ACCC8E000001, 2026-12-06 18:48 (Europe/Stockholm)".
+  function pageTitle(session) {
+    const fact = (name) => (session.facts.find((f) => f.name === name) || {}).value;
+    const serial = fact('Serial Number');
+    const start = TSn.factTime(fact('Start Time of the session'));
+    const when = Number.isNaN(start) ? '' : `, ${TF.fmtTime(start)} (${session.zone})`;
+    return serial || when ? `Trelvik session ${serial || 'of an unknown camera'}${when}` : `Trelvik session ${session.label}`;
+  }
+
+  // The banner: what is shown, then one line for each thing a reader must
+  // know before trusting it (what is missing, rows left out, the zone).
+  function bannerLines(session) {
+    const lines = [`${session.label}: ${session.files.length} files, ${current.plots.length} charts, ${session.findings.length} findings. Times are the camera's (${session.zone}).`];
+    if (session.archiveError) lines.push(`The archive is damaged: ${session.archiveError}.`);
+    if (session.missing.length) lines.push(`Missing: ${session.missing.join('; ')}.`);
+    const leftOut = session.files.filter((f) => f.faults && Object.keys(f.faults).length).sort((a, b) => a.path.localeCompare(b.path));
+    if (leftOut.length) {
+      const rows = leftOut.reduce((n, f) => n + Object.values(f.faults).reduce((a, b) => a + b, 0), 0);
+      const names = leftOut.map((f) => f.path.slice(f.path.lastIndexOf('/') + 1));
+      lines.push(`${rows} damaged or mistimed row${rows === 1 ? '' : 's'} left out of charts and rules, in ${names.slice(0, 4).join(', ')}${names.length > 4 ? ` and ${names.length - 4} more files` : ''}: see Files.`);
+    }
+    const unread = session.files.filter((f) => f.error && !(f.faults && Object.keys(f.faults).length)).length;
+    if (unread) lines.push(`${unread} file${unread === 1 ? '' : 's'} could not be read: see Files.`);
+    if (!session.timeZone) lines.push(`The session has no ${TL.FILES.timeZone}: its times are read as UTC.`);
+    return lines;
   }
 
   function reset() {
@@ -126,22 +155,28 @@
     for (const [name, value] of facts) if (!FACT_ORDER.includes(name)) add(name, value);
     for (const f of session.signature) add(`Signature ${f.name}`, f.value);
     if (session.archiveSize) add('Archive size', sizeText(session.archiveSize));
-    if (session.cpuCount) add('CPUs', String(session.cpuCount));
-    if (!list.children.length) add('Information', 'Session_Information.txt is missing from this session.');
+    add('Time zone', session.timeZone ? `${session.timeZone.zone} (UTC ${session.timeZone.offset} at the start)` : `UTC (no ${TL.FILES.timeZone} in the session)`);
+    add('CPUs', session.cpuCount ? `${session.cpuCount} (from ${session.cpuSource})` : 'unknown (nothing in the session tells)');
+    if (!session.facts.length) add('Information', `${TL.FILES.information} is missing from this session.`);
     $('facts').hidden = false;
   }
 
   function renderFindings(session) {
     const list = $('findings-list');
     for (const f of session.findings) {
-      const range = `${TF.fmtTime(f.from)} – ${TF.fmtTime(f.to)}${session.zone ? ' ' + session.zone : ''}`;
+      const range = `${TF.fmtTime(f.from)} – ${TF.fmtTime(f.to)} ${session.zone}`;
       list.append(el('li', { class: `finding ${f.severity}`, 'data-rule': f.rule, 'data-from': f.from, 'data-to': f.to },
         el('span', { class: `severity ${f.severity}`, text: f.severity }), ' ',
         el('span', { class: 'text', text: f.text }), ' ',
         el('button', { type: 'button', text: 'Show', 'aria-label': `Zoom every chart to ${range}`, onclick: () => zoomTo(f.from, f.to) }),
         el('span', { class: 'evidence', text: `${range} · ${f.files.join(', ')}` })));
     }
-    $('findings-none').hidden = session.findings.length > 0;
+    for (const u of session.unjudged) {
+      list.append(el('li', { class: 'finding unjudged', 'data-rule': u.rule },
+        el('span', { class: 'severity info', text: 'not judged' }), ' ',
+        el('span', { class: 'text', text: `The ${u.rule} rule could not run: ${u.why}.` })));
+    }
+    $('findings-none').hidden = session.findings.length > 0 || session.unjudged.length > 0;
     $('findings').hidden = false;
   }
 
@@ -155,7 +190,7 @@
 
   function showRange(min, max) {
     if (min == null) return;
-    const zone = current && current.session.zone ? ` ${current.session.zone}` : '';
+    const zone = current ? ` ${current.session.zone}` : '';
     $('range-text').textContent = `Shown: ${TF.fmtTime(min)} – ${TF.fmtTime(max)}${zone}`;
   }
 
@@ -176,12 +211,15 @@
       }
       const plot = el('div', { class: 'plot' });
       const files = [...chart.files];
+      const note = chart.total > 0 ? el('span', { class: 'source', text: `MemTotal ${TCh.fmtValue(chart.total, 'kB')}: the scale follows what moves, not the total.` }) : null;
       const figure = el('figure', { class: 'chart', 'data-chart': chart.id, 'data-files': JSON.stringify(files) },
-        el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') })),
+        el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') }), note),
         plot);
       box.append(figure);
       try {
-        current.plots.push(TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.full, gapLimit }));
+        const u = TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.full, gapLimit });
+        current.plots.push(u);
+        if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
       } catch (e) {
         figure.append(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }));
       }
@@ -205,6 +243,20 @@
   }
 
   const dirOf = (p) => p.slice(0, p.lastIndexOf('/') + 1);
+
+  // The largest processes are drawn at first; the others are found by a
+  // part of their name or command line, and drawn while they match.
+  function processSearch(chart, u) {
+    const input = el('input', { type: 'search', placeholder: 'name or command line', 'aria-label': `Show processes in "${chart.title}" by name` });
+    input.addEventListener('input', () => {
+      const words = input.value.trim().toLowerCase();
+      chart.series.forEach((s, k) => {
+        const match = words ? `${s.label} ${s.title || ''}`.toLowerCase().includes(words) : s.show;
+        u.setSeries(k + 1, { show: match });
+      });
+    });
+    return el('label', { class: 'process-search' }, `${chart.series.length} processes, the largest shown; find others: `, input);
+  }
 
   // The streams' configuration as a list of its changes.
   function changesTable(s) {
@@ -231,15 +283,18 @@
   function renderFiles(session) {
     const body = $('files-body');
     if (session.archiveError) {
-      body.append(el('tr', { class: 'file-row', 'data-error': '1' }, el('td', { text: session.label }), el('td', { text: '' }),
+      body.append(el('tr', { class: 'file-row', 'data-error': '1' }, el('td', { text: session.label }), el('td', { text: '' }), el('td', { text: '' }),
         el('td', { class: 'bad', role: 'alert', text: session.archiveError })));
     }
-    for (const f of session.files) {
+    const files = [...session.files].sort((a, b) => dirOf(a.path).localeCompare(dirOf(b.path)) || a.path.localeCompare(b.path));
+    for (const f of files) {
       const status = f.error
         ? el('td', { class: 'bad', text: [f.error, ...f.warnings].join('; ') })
         : el('td', { class: 'good', text: f.kind === 'csv' ? (f.plain ? 'table' : 'charted') : f.kind });
-      body.append(el('tr', { class: 'file-row', 'data-path': f.path, 'data-error': f.error ? '1' : '0' },
-        el('td', { text: f.path }), el('td', { text: f.rows != null ? String(f.rows) : '' }), status));
+      const faults = f.faults ? Object.values(f.faults).reduce((a, b) => a + b, 0) : 0;
+      body.append(el('tr', { class: 'file-row', 'data-path': f.path, 'data-error': f.error ? '1' : '0', 'data-left-out': String(faults) },
+        el('td', { text: f.path }), el('td', { text: f.rows != null ? String(f.rows) : '' }),
+        el('td', { text: faults ? String(faults) : '' }), status));
     }
     $('files').hidden = false;
   }
@@ -414,14 +469,29 @@
     }
   }
 
+  // The archive the report command embedded: one character per byte of a
+  // windows-1252 page, "=" and the byte plus 0x40 for the few bytes a page
+  // cannot hold as they are.
   function embeddedArchive() {
     const node = document.getElementById('trelvik-archive');
     if (!node) return null;
-    const b64 = node.textContent.replace(/\s+/g, '');
-    const bin = atob(b64);
-    const bytes = new Uint8Array(bin.length);
-    for (let i = 0; i < bin.length; i++) bytes[i] = bin.charCodeAt(i);
-    return { bytes, label: node.dataset.name || 'session.zip' };
+    const text = node.textContent;
+    const byteOf = new Map();
+    const chars = new TextDecoder('windows-1252').decode(Uint8Array.from({ length: 256 }, (_, i) => i));
+    for (let i = 0; i < 256; i++) byteOf.set(chars.charCodeAt(i), i);
+    const table = new Uint8Array(65536);
+    for (const [code, byte] of byteOf) table[code] = byte;
+    // The element's text starts and ends with the line ends around it.
+    const from = text.charCodeAt(0) === 10 ? 1 : 0;
+    const to = text.charCodeAt(text.length - 1) === 10 ? text.length - 1 : text.length;
+    const bytes = new Uint8Array(to - from);
+    let n = 0;
+    for (let i = from; i < to; i++) {
+      const code = text.charCodeAt(i);
+      if (code === 61) bytes[n++] = text.charCodeAt(++i) - 0x40;
+      else bytes[n++] = table[code];
+    }
+    return { bytes: bytes.subarray(0, n), label: node.dataset.name || 'session.zip' };
   }
 
   function start() {

@@ -3,13 +3,13 @@
 // archives, snapshots, and the one-file report.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import { createServer } from 'node:http';
-import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
+import { mkdtempSync, readFileSync, readdirSync, rmSync, existsSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, normalize } from 'node:path';
 import { chromium } from 'playwright-core';
-import { repo, viewer, generate, damagedArchive } from '../support/viewer_session.mjs';
+import { repo, viewer, generate, damagedArchive, fflate as viewerFflate } from '../support/viewer_session.mjs';
 
 const build = process.env.TRELVIK_BUILD_DIR ?? join(repo, 'build');
 const html = join(build, 'html');
@@ -19,10 +19,15 @@ let server;
 let origin;
 let work;
 let generated;
+let damaged;
 
 before(async () => {
   work = mkdtempSync(join(tmpdir(), 'trelvik-viewer-browser-'));
-  generated = generate(work, ['--days', '2', '--anomaly', 'leak', '--anomaly', 'outage', '--anomaly', 'heat', '--zip']);
+  generated = generate(work, ['--days', '2', '--anomaly', 'leak', '--anomaly', 'outage', '--anomaly', 'heat', '--zip',
+    '--zone', 'Europe/Stockholm', '--utc-offset', '+0100']);
+  // A card after a power cut, with a clock that went back, in its own folder.
+  damaged = generate(join(work, 'damaged'), ['--days', '1', '--no-top', '--no-zone', '--anomaly', 'powercut', '--anomaly', 'clockback',
+    '--anomaly', 'baddates', '--zip']);
   // The page and the archive from one loopback origin, as the camera serves them.
   server = createServer((req, res) => {
     const path = decodeURIComponent(new URL(req.url, 'http://x').pathname);
@@ -89,9 +94,13 @@ test('a session fetched through ?archive= shows its findings, and a finding zoom
   const page = await open(`${origin}/viewer.html?archive=${encodeURIComponent(`/sessions/${name}`)}`);
   assert.equal(await page.getAttribute('body', 'data-state'), 'ready');
   const rules = await page.$$eval('#findings-list li', (items) => items.map((i) => i.dataset.rule));
-  assert.deepEqual([...new Set(rules)].sort(), ['gap', 'heat', 'memory']);
+  assert.deepEqual(rules.sort(), ['gap', 'heat', 'memory']);
   const charted = await chartedFiles(page);
   assert.deepEqual(csvMembers(generated.archive).filter((p) => !charted.has(p)), []);
+  // The session by its camera and start in the tab, the zone with the facts.
+  assert.equal(await page.title(), 'Trelvik session ACCC8E000001, 2026-12-06 18:48 (Europe/Stockholm)');
+  assert.match(await page.textContent('#facts-list'), /Time zone\s*Europe\/Stockholm \(UTC \+0100 at the start\)/);
+  assert.doesNotMatch(await page.textContent('#banner'), /Session_TimeZone/);
 
   const gap = page.locator('#findings-list li[data-rule="gap"]');
   const from = Number(await gap.getAttribute('data-from'));
@@ -130,19 +139,47 @@ test('damaged input: each bad file shows its error, the rest renders, the tab st
   assert.deepEqual((await badRows(page)).sort(), [...bad].sort());
   const charted = await chartedFiles(page);
   for (const p of good) assert.ok(charted.has(p), `${p} not charted: ${[...charted]}`);
-  assert.match(await page.textContent('#banner'), /could not be read fully/);
+  assert.match(await page.textContent('#banner'), /could not be read: see Files/);
   assert.equal(await page.evaluate(() => 6 * 7), 42);
 
-  // An archive cut in half: what it holds still opens.
+  // An archive cut short: what it holds still opens, and the banner says
+  // what is missing and which rules could not run.
   const whole = readFileSync(generated.archive);
-  await page.setInputFiles('#zip-input', { name: 'cut.zip', mimeType: 'application/zip', buffer: whole.subarray(0, whole.length >> 1) });
+  await page.setInputFiles('#zip-input', { name: 'cut.zip', mimeType: 'application/zip', buffer: whole.subarray(0, Math.floor(whole.length * 0.6)) });
   await page.waitForFunction(() => /cut short/.test(document.getElementById('files-body').textContent), null, { timeout: 60000 });
   await page.waitForFunction(() => document.body.dataset.state === 'ready', null, { timeout: 60000 });
   assert.equal(await page.locator('figure[data-chart="memory:meminfo"]').count(), 1);
+  const cutBanner = await page.textContent('#banner');
+  assert.match(cutBanner, /The archive is damaged: the archive is cut short/);
+  assert.match(cutBanner, /Missing: the session facts \(Session_Information\.txt\); .*cut short or unreadable/);
+  assert.match(cutBanner, /the (heat|network|load) rule \(no /);
+  assert.ok(await page.locator('#findings-list li.unjudged').count() > 0);
 
   // Not an archive at all.
   await page.setInputFiles('#zip-input', { name: 'notes.zip', mimeType: 'application/zip', buffer: Buffer.from('just text') });
   await page.waitForFunction(() => /not a zip archive/.test(document.getElementById('banner').textContent), null, { timeout: 10000 });
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('a card after a power cut: damaged and mistimed rows are left out, counted per file, and the banner says where', async () => {
+  const page = await open(`file://${html}/viewer.html`, (p) => p.setInputFiles('#zip-input', damaged.archive));
+  const banner = await page.textContent('#banner');
+  assert.match(banner, /\d+ damaged or mistimed rows left out of charts and rules, in .*: see Files/);
+  assert.match(banner, /no Session_TimeZone\.txt: its times are read as UTC/);
+  const rows = await page.$$eval('tr.file-row', (trs) => trs.map((r) => [r.dataset.path, Number(r.dataset.leftOut || 0), r.cells[3].textContent]));
+  // Sorted by folder, then name.
+  const paths = rows.map((r) => r[0]);
+  const dir = (p) => p.slice(0, p.lastIndexOf('/') + 1);
+  assert.deepEqual(paths, [...paths].sort((a, b) => dir(a).localeCompare(dir(b)) || a.localeCompare(b)));
+  const row = (name) => rows.find((r) => r[0].endsWith(name));
+  assert.match(row('monitoring_load/load.csv')[2], /^1 damaged line \(NUL bytes or invalid UTF-8\), 2 rows dated long after the session stopped, 30 rows whose time went backwards left out/);
+  assert.match(row('MemFree.csv')[2], /2 rows with an impossible date or time/);
+  assert.match(row('Fan_0.csv')[2], /^2 damaged lines/);
+  const rules = await page.$$eval('#findings-list li', (items) => items.map((i) => i.dataset.rule));
+  assert.deepEqual(rules, ['reboot', 'clock']);
+  // The clock's step is a note of its own, not a gap of an hour.
+  assert.match(await page.textContent('#findings-list li[data-rule="clock"]'), /clock went back/);
   assert.deepEqual(page.errors, []);
   await page.close();
 });
@@ -176,17 +213,53 @@ test('an archive chosen while another is still being read replaces it', async ()
   await page.close();
 });
 
-test('the report command writes one file that opens offline with the same charts and findings', async () => {
+test('the report command: one offline file with the same charts and findings; its exit status says what it was given', async () => {
   const report = join(work, 'report.html');
-  execFileSync(join(build, 'bin', 'trelvik_session_report'), [generated.archive, '-o', report]);
+  const run = (archive) => spawnSync(join(build, 'bin', 'trelvik_session_report'), [archive, '-o', report], { encoding: 'utf8' });
+  const whole = run(generated.archive);
+  assert.equal(whole.status, 0, whole.stderr);
   const text = readFileSync(report, 'utf8');
   assert.doesNotMatch(text, /<script src=|<link /);
+  // The archive inside costs little more than the archive itself.
+  assert.ok(text.length <= 1.1 * statSync(generated.archive).size + viewerBytes(), `${text.length} bytes`);
   const page = await open(`file://${report}`);
   assert.equal(await page.getAttribute('body', 'data-state'), 'ready');
   const rules = await page.$$eval('#findings-list li', (items) => items.map((i) => i.dataset.rule));
-  assert.deepEqual([...new Set(rules)].sort(), ['gap', 'heat', 'memory']);
+  assert.deepEqual(rules.sort(), ['gap', 'heat', 'memory']);
   const charted = await chartedFiles(page);
   assert.deepEqual(csvMembers(generated.archive).filter((p) => !charted.has(p)), []);
   assert.deepEqual(page.errors, []);
   await page.close();
+
+  // Not a session archive: one line, exit 1, no report.
+  const bytes = readFileSync(generated.archive);
+  const cases = { 'empty.zip': Buffer.alloc(0), 'notes.zip': Buffer.from('just text\n'),
+    'other.zip': Buffer.from(viewerFflate.zipSync({ 'photos/a.jpg': new Uint8Array(10) })) };
+  for (const [name, content] of Object.entries(cases)) {
+    const path = join(work, name);
+    writeFileSync(path, content);
+    rmSync(report, { force: true });
+    const r = run(path);
+    assert.equal(r.status, 1, `${name}: ${r.stderr}`);
+    assert.match(r.stderr.trim(), new RegExp(`^[^\n]*'[^']*${name.replace('.', '\\.')}' is not a session archive: (the file is empty|it is not a zip archive|no session folder inside)[^\n]*$`));
+    assert.ok(!existsSync(report), name);
+  }
+  // A cut archive: the report is written, exit 2, and its banner lists what is missing.
+  const cut = join(work, 'cut.zip');
+  writeFileSync(cut, bytes.subarray(0, Math.floor(bytes.length * 0.6)));
+  const r = run(cut);
+  assert.equal(r.status, 2, r.stderr);
+  assert.match(r.stderr, /'[^']*cut\.zip' is damaged; the report was written and says what is missing: the end of the archive/);
+  const cutPage = await open(`file://${report}`);
+  assert.match(await cutPage.textContent('#banner'), /Missing: the session facts \(Session_Information\.txt\)/);
+  await cutPage.close();
 });
+
+// The viewer's own bytes in a report: its page, scripts and libraries.
+function viewerBytes() {
+  const files = ['viewer.html', 'vendor/uPlot.iife.min.js', 'vendor/uPlot.min.css', 'vendor/fflate.js'];
+  let total = 0;
+  for (const f of files) total += statSync(join(html, f)).size;
+  for (const f of readdirSync(join(html, 'viewer'))) total += statSync(join(html, 'viewer', f)).size;
+  return total;
+}

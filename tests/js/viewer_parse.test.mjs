@@ -53,6 +53,53 @@ test('damaged CSV text: the good rows stay, every fault is named', () => {
   assert.equal(many.errors.total, 50);
 });
 
+test('damage costs its own lines only, wherever it is, and each kind is counted', () => {
+  const row = (i) => `2026-12-06,18:${String(10 + i).padStart(2, '0')}:00,${i}\n`;
+  const rows = (a, b) => Array.from({ length: b - a }, (_, k) => row(a + k)).join('');
+  // A power cut in the first 4 KB: half a row, a block of NULs, the next
+  // rows appended behind it.
+  const early = TC.readTable(`Date,Time,A\n${rows(0, 3)}2026-12-06,18:1${'\u0000'.repeat(4096)}${rows(4, 10)}`);
+  assert.equal(early.fatal, null);
+  assert.deepEqual(early.columns[0].values, [0, 1, 2, 5, 6, 7, 8, 9]);
+  assert.deepEqual(early.errors.counts, { damaged: 1 });
+  // Invalid UTF-8 (decoded as U+FFFD), a wrong cell count, a half row at the end.
+  const mixed = TC.readTable(`Date,Time,A\n${rows(0, 2)}2026-12-\uFFFD\uFFFD,run\uFFFDing\n${rows(2, 4)}2026-12-06,18:20:00,1,2\n${rows(4, 6)}2026-12-06,18:2`);
+  assert.deepEqual(mixed.columns[0].values, [0, 1, 2, 3, 4, 5]);
+  assert.deepEqual(mixed.errors.counts, { damaged: 1, cells: 1, half: 1 });
+  assert.equal(TC.describeFaults(mixed.errors.counts),
+    '1 damaged line (NUL bytes or invalid UTF-8), 1 half row at the end, 1 row with the wrong number of cells');
+  // Days and times that cannot be are row errors, not days of another month.
+  for (const [date, time] of [['2026-13-45', '10:00:00'], ['2026-02-30', '10:00:00'], ['2026-12-06', '24:00:00'], ['2026-12-06', '10:60:00']]) {
+    assert.ok(Number.isNaN(TC.parseTime(date, time)), `${date} ${time}`);
+  }
+  assert.equal(TC.parseTime('2028-02-29', '23:59:59'), Date.UTC(2028, 1, 29, 23, 59, 59) / 1000);
+  const month13 = TC.readTable(`Date,Time,A\n${rows(0, 2)}2026-13-45,10:00:00,7\n${rows(2, 3)}`);
+  assert.deepEqual(month13.errors.counts, { time: 1 });
+});
+
+test('times outside the session or going backwards are left out, and their clock events told', () => {
+  const at = (d, hms) => TC.parseTime(d, hms);
+  const text = 'Date,Time,A\n' + [
+    '1970-01-01,00:00:40,1', '1970-01-01,00:02:40,2', // before the clock was set
+    '2026-12-06,18:50:00,3', '2026-12-06,18:52:00,4', '2026-12-06,18:54:00,5',
+    '2026-12-06,17:55:00,6', '2026-12-06,17:57:00,7', // the clock stepped back an hour
+    '2026-12-06,18:56:00,8', '2036-12-06,18:58:00,9', '2026-12-06,18:58:00,10',
+  ].join('\n') + '\n';
+  const window = { from: at('2026-12-06', '17:00:00'), to: at('2026-12-06', '20:00:00') };
+  const { table, events } = TC.checkTimes(TC.readTable(text), window);
+  assert.deepEqual(table.columns[0].values, [3, 4, 5, 8, 10]);
+  assert.deepEqual(table.errors.counts, { before: 2, backwards: 2, after: 1 });
+  assert.deepEqual(events.map((e) => [e.kind, e.rows, TC.formatTime(e.first), e.to && TC.formatTime(e.to)]),
+    [['unset', 2, '1970-01-01 00:00', '2026-12-06 18:50'], ['back', 2, '2026-12-06 17:55', '2026-12-06 18:56']]);
+});
+
+test('the camera zone file, and the facts written by date(1)', () => {
+  assert.deepEqual(TSn.readTimeZone('Zone: Europe/Stockholm\nUTC offset: +0100\n'), { zone: 'Europe/Stockholm', offset: '+0100' });
+  assert.equal(TSn.readTimeZone('Zone: Europe/Stockholm\n'), null);
+  assert.equal(TSn.factTime('Sun Dec  6 18:48:53 CET 2026'), at('18:48:53'));
+  assert.ok(Number.isNaN(TSn.factTime('yesterday')));
+});
+
 test('counters become rates; a counter going down is a reset, never a negative rate', () => {
   const r = TS.rates([0, 120, 240, 360, 480, 480, 600], [1000, 2200, 100, 1300, null, 5, 1205]);
   assert.deepEqual(r.v, [null, 10, null, 10, null, null, 10]);
@@ -78,6 +125,11 @@ test('series of one chart share one time axis; missing rounds break the line', (
   assert.deepEqual(Array.from(b), [undefined, 5, null]);
   const broken = TS.breakAtGaps([0, 120, 1200], [1, 2, 3], 360);
   assert.deepEqual(broken.v, [1, 2, null, 3]);
+  // Drawn from each bucket's low and high, in their order; a break stays.
+  const ten = [...Array(10).keys()];
+  assert.deepEqual(TS.decimate([ten, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [[0, 2, 3, 5, 6, 9], [1, 5, 3, null, 9, 0]]);
+  // A zoom takes its range and one sample either side.
+  assert.deepEqual(TS.within([[0, 10, 20, 30, 40], [1, 2, 3, 4, 5]], 12, 28), [[10, 20, 30], [2, 3, 4]]);
 });
 
 test('archives: a cut-short archive gives what it holds, a member claiming 1 GiB or a corrupt one fails alone', async (t) => {
@@ -142,4 +194,24 @@ test('an internal-storage session: the reports packed in Server_Reports.zip are 
   assert.deepEqual(reports.map((s) => TC.formatTime(s.time)), ['2026-12-06 18:48', '2026-12-07 18:48']);
   assert.deepEqual(await reports[1].read(), report);
   assert.deepEqual(session.findings, []);
+});
+
+test("top's snapshots read chunk by chunk, however the chunks fall: the busiest, the CPU count", () => {
+  const TF = viewer('findings');
+  const block = (hm, cpu, load) => `=== 2026-12-06 ${hm}:00 ===\nMem: 1K used\nCPU:  1% usr\nLoad average: ${load} 1.00 1.00 2/3 4\n` +
+    '  PID  PPID USER     STAT   VSZ %VSZ CPU %CPU COMMAND\n' +
+    `   12     1 root     S      100   0%   1 ${cpu}% /usr/local/packages/Acme/bin/acme_encoder --profile high\n` +
+    '    9     1 root     S      100   0%   0   1% /sbin/init\n';
+  const text = block('10:00', 90, '3.00') + block('10:02', 80, '3.00') + block('10:04', 70, '3.00') + block('10:06', 60, '0.40');
+  const bytes = new TextEncoder().encode(text);
+  const from = TC.parseTime('2026-12-06', '10:00:00');
+  for (const size of [5, 64, bytes.length]) {
+    const scanner = TF.topScanner();
+    for (let i = 0; i < bytes.length; i += size) scanner.push(bytes.subarray(i, i + size));
+    const scan = scanner.result();
+    assert.equal(scan.times.length, 4, `chunks of ${size}`);
+    assert.equal(scan.busy.length, 3, 'a snapshot under the minimum load is not read further');
+    assert.equal(scan.cpus, 2);
+    assert.deepEqual(TF.busiestIn(scan, from, from + 240).map((p) => [p.name, p.cpu]), [['acme_encoder', 80], ['init', 1]]);
+  }
 });

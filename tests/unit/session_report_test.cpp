@@ -3,16 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace trelvik {
 namespace {
 
-TEST(SessionReport, Base64MatchesTheStandardVectors) {
-  const std::map<std::string, std::string> vectors = {
-      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"foobar", "Zm9vYmFy"},
-      {std::string("\0\xff\xfe", 3), "AP/+"}};
-  for (const auto& [plain, encoded] : vectors) EXPECT_EQ(base64_encode(plain), encoded) << plain;
+TEST(SessionReport, EmbeddedBytesEscapeWhatAPageWouldChangeOrEndOn) {
+  EXPECT_EQ(embed_bytes(std::string("a\0b\r\n</script>=\xff\x80", 17)), std::string("a=@b=M\n=|/script>=}\xff\x80", 21));
+  EXPECT_EQ(ascii_script("x = '\xc2\xb0" "C \xe2\x80\x93 \xf0\x9f\x98\x80';"), "x = '\\u00b0C \\u2013 \\ud83d\\ude00';");
 }
 
 TEST(SessionReport, InlinesEveryFileAndEmbedsTheArchiveBeforeTheFirstScript) {
@@ -27,7 +26,7 @@ TEST(SessionReport, InlinesEveryFileAndEmbedsTheArchiveBeforeTheFirstScript) {
     return std::string_view(it->second);
   };
   const std::string page =
-      "<html><head><link rel=\"stylesheet\" href=\"a.css\"></head><body><p>x</p>\n"
+      "<html><head><meta charset=\"utf-8\"><link rel=\"stylesheet\" href=\"a.css\"></head><body><p>x</p>\n"
       "<script src=\"a.js\"></script>\n<script src=\"b.js\"></script>\n</body></html>";
   std::string missing;
   const std::optional<std::string> report = build_session_report(page, asset, "PK\x03\x04", "s\"<1>.zip", &missing);
@@ -37,7 +36,9 @@ TEST(SessionReport, InlinesEveryFileAndEmbedsTheArchiveBeforeTheFirstScript) {
   EXPECT_NE(report->find("<style>\nbody { color: red }\n</style>"), std::string::npos);
   // A closing tag inside an inlined script would end it early.
   EXPECT_NE(report->find("var s = '<\\/script><b>'; var t = '<\\/SCRIPT>';"), std::string::npos);
-  const std::size_t archive = report->find("id=\"trelvik-archive\" data-name=\"s&quot;&lt;1&gt;.zip\">\nUEsDBA==\n</script>");
+  EXPECT_NE(report->find("<head><meta charset=\"windows-1252\"><style>"), std::string::npos);
+  const std::size_t archive =
+      report->find("id=\"trelvik-archive\" data-encoding=\"bytes\" data-name=\"s&quot;&lt;1&gt;.zip\">\nPK\x03\x04\n</script>");
   ASSERT_NE(archive, std::string::npos);
   EXPECT_LT(archive, report->find("<script>"));
   EXPECT_LT(report->find("<\\/SCRIPT>"), report->find("start();"));
