@@ -11,6 +11,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +55,22 @@ Fd open_file(const std::string& path, int flags, mode_t mode = 0644);
 // The same name in a folder already open.
 Fd open_file_at(int folder, const std::string& name, const std::string& path_for_log, int flags,
                 mode_t mode = 0644);
+
+// For what a page polls (the tail, the metrics): read-only opens that log
+// nothing, since a planted link would repeat its line at every poll. A link,
+// or an entry of the wrong kind, gives an invalid descriptor.
+// The folder `path`, whose last name is never followed, even where the head
+// of the path is trusted.
+Fd peek_folder(const std::string& path);
+Fd peek_folder_at(int folder, const std::string& name);
+Fd peek_file_at(int folder, const std::string& name);
+
+// Up to `size` bytes of an open file from `offset`; fewer at its end or on a
+// read error.
+std::string read_at(int fd, off_t offset, std::size_t size);
+// The last `limit` bytes of an open regular file; `whole` tells whether they
+// begin at its start. Nothing when its size cannot be had.
+std::optional<std::string> read_end(int fd, std::size_t limit, bool& whole);
 
 // The whole regular file. False with errno (ENOENT for a missing file).
 bool read_file(const std::string& path, std::string& text);
