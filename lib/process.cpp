@@ -21,20 +21,6 @@ extern char** environ;
 
 namespace trelvik {
 
-Descriptor::Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-int Descriptor::release() noexcept { return std::exchange(fd_, -1); }
-
-bool Descriptor::close() noexcept { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
-
 namespace {
 
 using Clock = std::chrono::steady_clock;

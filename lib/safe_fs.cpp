@@ -81,18 +81,6 @@ Fd open_regular_at(int folder, const std::string& name, int flags, mode_t mode) 
 
 }  // namespace
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-Fd::~Fd() { close(); }
-
-bool Fd::close() noexcept { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
-
 std::pair<std::string, std::string> split(const std::string& whole) {
   std::string path = whole;  // a folder's final "/" names no entry of its own
   while (path.size() > 1 && path.back() == '/') path.pop_back();

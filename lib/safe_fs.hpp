@@ -17,29 +17,12 @@
 #include <string_view>
 #include <utility>
 
+#include "lib/descriptor.hpp"
+
 namespace trelvik::safe_fs {
 
-// A descriptor closed at the latest when it goes out of scope.
-class Fd {
- public:
-  Fd() noexcept = default;
-  explicit Fd(int fd) noexcept : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept;
-  ~Fd();
-
-  int get() const noexcept { return fd_; }
-  bool valid() const noexcept { return fd_ >= 0; }
-  // Hands the descriptor over to the caller, who closes it.
-  int release() noexcept { return std::exchange(fd_, -1); }
-  // False (errno set) when the close reported an error.
-  bool close() noexcept;
-
- private:
-  int fd_ = -1;
-};
+// What these functions open: a descriptor closed when it goes out of scope.
+using Fd = Descriptor;
 
 // "<folder>" and "<name>" of a path ("/a/b/c" and "/a/b/c/" -> "/a/b", "c").
 std::pair<std::string, std::string> split(const std::string& path);
