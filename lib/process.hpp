@@ -21,6 +21,9 @@ struct ProcessSpec {
   std::vector<std::string> environment;  // "NAME=value", the child's whole environment
   int time_limit_seconds = 0;            // 0: none; past it the child is killed
   bool capture_output = true;            // false: standard output stays the caller's
+  // run_process only: >= 0 puts the child's standard output on this
+  // descriptor (a file the caller made) instead of capturing it.
+  int output_fd = -1;
 };
 
 // The wait status of a shell whose command could not be executed (exit

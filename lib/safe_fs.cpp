@@ -165,6 +165,13 @@ std::optional<std::string> read_end(int fd, std::size_t limit, bool& whole) {
   return read_at(fd, static_cast<off_t>(size - length), length);
 }
 
+bool remove_if_empty_at(int folder, const std::string& name, int fd) {
+  struct stat opened {}, named {};
+  return ::fstat(fd, &opened) == 0 && opened.st_size == 0 &&
+         ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+         named.st_ino == opened.st_ino && ::unlinkat(folder, name.c_str(), 0) == 0;
+}
+
 bool read_file(const std::string& path, std::string& text) {
   text.clear();
   const Fd file = open_file(path, O_RDONLY);

@@ -55,6 +55,10 @@ std::string read_at(int fd, off_t offset, std::size_t size);
 // begin at its start. Nothing when its size cannot be had.
 std::optional<std::string> read_end(int fd, std::size_t limit, bool& whole);
 
+// Removes `name` from `folder` when it is still the open file `fd` and that
+// is empty; true when it did.
+bool remove_if_empty_at(int folder, const std::string& name, int fd);
+
 // The whole regular file. False with errno (ENOENT for a missing file).
 bool read_file(const std::string& path, std::string& text);
 // A real folder / a regular file, reached without links; nothing logged.
