@@ -86,12 +86,12 @@ bool atomic_replace(const std::string& path, const std::string& temporary, std::
 }
 
 FileLock::FileLock(const std::string& path, Wait wait) noexcept {
-  fd_ = safe_fs::open_folder(path, false).release();
-  if (fd_ < 0) {
+  fd_ = safe_fs::open_folder(path, false);
+  if (!fd_.valid()) {
     errno = 0;
     return;
   }
-  while (::flock(fd_, wait == Wait::yes ? LOCK_EX : LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(fd_.get(), wait == Wait::yes ? LOCK_EX : LOCK_EX | LOCK_NB) != 0) {
     if (errno != EINTR) {
       busy_ = errno == EWOULDBLOCK;
       errno = 0;
@@ -99,10 +99,6 @@ FileLock::FileLock(const std::string& path, Wait wait) noexcept {
     }
   }
   locked_ = true;
-}
-
-FileLock::~FileLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 }  // namespace trelvik

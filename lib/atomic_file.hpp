@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "lib/descriptor.hpp"
+
 namespace trelvik {
 
 // Writes `contents` to `temporary` (made afresh, in the same folder as
@@ -31,12 +33,11 @@ class FileLock {
   explicit FileLock(const std::string& path, Wait wait = Wait::yes) noexcept;
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  ~FileLock();
   bool locked() const noexcept { return locked_; }
   bool busy() const noexcept { return busy_; }
 
  private:
-  int fd_ = -1;
+  Descriptor fd_;  // closing it releases the lock
   bool locked_ = false;
   bool busy_ = false;
 };

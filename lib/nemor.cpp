@@ -1,5 +1,8 @@
 #include "lib/nemor.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -7,6 +10,7 @@
 #include "lib/device_paths.hpp"
 #include "lib/log.hpp"
 #include "lib/process.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/shell_quote.hpp"
 #include "lib/sysutil.hpp"
 
@@ -23,6 +27,9 @@ constexpr int kGetSeconds = 30;
 constexpr int kDownloadSeconds = 300;
 // The child is killed this long after curl should have given up by itself.
 constexpr int kGraceSeconds = 10;
+// curl's exit status when it cannot write its output: a report file that
+// cannot be made fails as it did when curl made it.
+constexpr int kCurlWriteError = 23 << 8;
 
 // TRELVIK_API_MAX_TIME (whole seconds) shortens every limit, for tests that
 // wait for a hung API to be given up; it never lengthens one.
@@ -48,6 +55,31 @@ std::vector<std::string> curl_argv(int max_seconds) {
 
 ProcessSpec curl_spec(std::vector<std::string> argv, const std::string& config, int max_seconds) {
   return {std::move(argv), config, child_environment(), limit(max_seconds) + kGraceSeconds, true};
+}
+
+// The download's output file, opened here because curl, running as root,
+// would follow a link planted at its name; curl gets it as its standard
+// output. A new file is made; a regular file of that name (two reports in one
+// second) is written over, as curl did. `made` tells which.
+safe_fs::Fd open_output(int folder, const std::string& name, const std::string& dest, bool& made) {
+  safe_fs::Fd file = safe_fs::open_file_at(folder, name, dest, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  made = file.valid();
+  if (made || errno != EEXIST) return file;
+  return safe_fs::open_file_at(folder, name, dest, O_WRONLY);
+}
+
+// Leaves the output file as curl -o left it: it began the file at the first
+// byte that came (or at a success without any), so the file holds exactly
+// what came; a download that got nothing and failed leaves the file as it
+// was, or none at all.
+void settle_output(int folder, const std::string& name, const std::string& dest, int fd, bool done, bool made) {
+  const off_t written = ::lseek(fd, 0, SEEK_CUR);
+  if (written < 0) return;  // how much came is not known: the file stays
+  if (written > 0 || done) {
+    if (::ftruncate(fd, written) != 0) LOG_ERROR("Could not truncate '%s'", dest.c_str());
+  } else if (made) {
+    safe_fs::remove_if_empty_at(folder, name, fd);
+  }
 }
 
 }  // namespace
@@ -95,15 +127,26 @@ ReadPipe nemor_get(const char* nemor_user, const char* nemor_pass, const char* p
 }
 
 bool nemor_download(const char* nemor_user, const char* nemor_pass, const char* path, const char* dest) {
-  std::vector<std::string> argv = curl_argv(kDownloadSeconds);
-  for (std::string arg : {std::string("-o"), std::string(dest), url_of(path)}) argv.push_back(std::move(arg));
-  const std::string config = nemor_credentials_config(nemor_user, nemor_pass);
-  const ProcessResult result = run_process(curl_spec(std::move(argv), config, kDownloadSeconds));
+  // The command line a shell would have run with curl writing the file by
+  // name, masked where a failure is logged.
   const std::string shown = shell_word(device::curl()) + " -sS -u " + shown_credentials(nemor_user, nemor_pass) +
                             " -o \"" + shell_escape_double(dest) + "\" " + shown_url(path);
+  const auto [folder_path, name] = safe_fs::split(dest);
+  const safe_fs::Fd folder = safe_fs::open_folder(folder_path);
+  bool made = false;
+  const safe_fs::Fd file = folder.valid() ? open_output(folder.get(), name, dest, made) : safe_fs::Fd();
+  if (!file.valid()) return sysutil_judge_exit(kCurlWriteError, shown.c_str());
+  std::vector<std::string> argv = curl_argv(kDownloadSeconds);
+  argv.push_back(url_of(path));
+  const std::string config = nemor_credentials_config(nemor_user, nemor_pass);
+  ProcessSpec spec = curl_spec(std::move(argv), config, kDownloadSeconds);
+  spec.output_fd = file.get();
+  const ProcessResult result = run_process(spec);
   // A curl that cannot be executed is judged as the shell's exit status 127.
   const bool not_executed = result.wait_status == -1 && is_not_executable(result.spawn_error);
-  return sysutil_judge_exit(not_executed ? kNotExecutedStatus : result.wait_status, shown.c_str());
+  const bool done = sysutil_judge_exit(not_executed ? kNotExecutedStatus : result.wait_status, shown.c_str());
+  settle_output(folder.get(), name, dest, file.get(), done, made);
+  return done;
 }
 
 }  // namespace trelvik

@@ -21,20 +21,6 @@ extern char** environ;
 
 namespace trelvik {
 
-Descriptor::Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-int Descriptor::release() noexcept { return std::exchange(fd_, -1); }
-
-bool Descriptor::close() noexcept { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -193,11 +179,13 @@ ProcessResult run_process(const ProcessSpec& spec) {
   ProcessResult result;
   const char* program = spec.argv.empty() ? "" : spec.argv[0].c_str();
   Descriptor in_read, in_write, out_read, out_write;
-  if (!make_pipe(in_read, in_write) || (spec.capture_output && !make_pipe(out_read, out_write))) {
+  const bool capture = spec.capture_output && spec.output_fd < 0;
+  if (!make_pipe(in_read, in_write) || (capture && !make_pipe(out_read, out_write))) {
     LOG_ERROR("Could not create the pipes for '%s'", program);
     return result;
   }
-  const pid_t pid = spawn(spec, in_read.get(), out_write.get(), result.spawn_error);
+  const int stdout_fd = spec.output_fd >= 0 ? spec.output_fd : out_write.get();
+  const pid_t pid = spawn(spec, in_read.get(), stdout_fd, result.spawn_error);
   // The child holds its own copies; ours would keep the pipes from ending.
   in_read.close();
   out_write.close();

@@ -11,27 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "lib/descriptor.hpp"
+
 namespace trelvik {
-
-// One descriptor, closed at the latest when it goes out of scope.
-class Descriptor {
- public:
-  Descriptor() noexcept = default;
-  explicit Descriptor(int fd) noexcept : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  Descriptor(Descriptor&& other) noexcept;
-  Descriptor& operator=(Descriptor&& other) noexcept;
-  ~Descriptor() { close(); }
-
-  int get() const noexcept { return fd_; }
-  // Hands the descriptor over; this object no longer closes it.
-  int release() noexcept;
-  bool close() noexcept;
-
- private:
-  int fd_ = -1;
-};
 
 struct ProcessSpec {
   std::vector<std::string> argv;         // argv[0] is the program's path
@@ -39,6 +21,9 @@ struct ProcessSpec {
   std::vector<std::string> environment;  // "NAME=value", the child's whole environment
   int time_limit_seconds = 0;            // 0: none; past it the child is killed
   bool capture_output = true;            // false: standard output stays the caller's
+  // run_process only: >= 0 puts the child's standard output on this
+  // descriptor (a file the caller made) instead of capturing it.
+  int output_fd = -1;
 };
 
 // The wait status of a shell whose command could not be executed (exit

@@ -103,7 +103,6 @@ ProcessFolder::~ProcessFolder() {
   for (const auto& kept : kept_) {
     for (const auto& [pid, fd] : kept) ::close(fd);
   }
-  if (fd_ >= 0) ::close(fd_);
 }
 
 std::vector<int> ProcessFolder::ids() {
@@ -152,7 +151,7 @@ bool ProcessFolder::reread(int pid, Kept file, std::string& text) {
     if (kept_[file].size() >= kMaxKept) return read(pid, name, file == kCmdline, text);
     char relative[32];
     std::snprintf(relative, sizeof relative, "%d/%s", pid, name);
-    const int fd = ::openat(fd_, relative, O_RDONLY | O_CLOEXEC);
+    const int fd = ::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     kept = kept_[file].emplace(pid, fd).first;
   }
@@ -176,7 +175,7 @@ bool ProcessFolder::reread(int pid, Kept file, std::string& text) {
 bool ProcessFolder::read(int pid, const char* file, bool whole, std::string& text) const {
   char relative[48];
   std::snprintf(relative, sizeof relative, "%d/%s", pid, file);
-  const int fd = ::openat(fd_, relative, O_RDONLY | O_CLOEXEC);
+  const int fd = ::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   text.clear();
   char chunk[4096];

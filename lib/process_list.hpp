@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lib/descriptor.hpp"
 #include "lib/parse/proc_pid.hpp"
 #include "lib/parse/proc_stat.hpp"
 
@@ -48,7 +49,7 @@ class ProcessFolder {
   void forget_ended(const std::vector<int>& listed);
 
   std::string path_;
-  int fd_ = -1;
+  Descriptor fd_;
   bool keep_open_ = false;
   std::unordered_map<int, int> kept_[2];  // pid -> its open stat or cmdline file
 };

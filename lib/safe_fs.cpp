@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -59,19 +60,26 @@ bool is_link_at(int folder, const std::string& name) {
   return link;
 }
 
-}  // namespace
-
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = std::exchange(other.fd_, -1);
+// `name` in `folder` as a regular file, never through a link (errno ELOOP
+// then); nothing logged.
+Fd open_regular_at(int folder, const std::string& name, int flags, mode_t mode) {
+  // O_NONBLOCK: a planted FIFO must not hold the caller; a regular file
+  // ignores it.
+  Fd file(::openat(folder, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode));
+  if (!file.valid()) return file;
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0) return {};
+  if (!S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return {};
   }
-  return *this;
+  // A regular file after all: its reads and writes block as they always did.
+  const int mode_flags = ::fcntl(file.get(), F_GETFL);
+  if (mode_flags < 0 || ::fcntl(file.get(), F_SETFL, mode_flags & ~O_NONBLOCK) != 0) return {};
+  return file;
 }
 
-Fd::~Fd() { close(); }
-
-bool Fd::close() noexcept { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
+}  // namespace
 
 std::pair<std::string, std::string> split(const std::string& whole) {
   std::string path = whole;  // a folder's final "/" names no entry of its own
@@ -111,22 +119,8 @@ Fd open_folder(const std::string& folder, bool log_links) {
 }
 
 Fd open_file_at(int folder, const std::string& name, const std::string& path_for_log, int flags, mode_t mode) {
-  // O_NONBLOCK: a planted FIFO must not hold the caller; a regular file
-  // ignores it.
-  Fd file(::openat(folder, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode));
-  if (!file.valid()) {
-    if ((errno == ELOOP || errno == EEXIST) && is_link_at(folder, name)) log_link(path_for_log);
-    return file;
-  }
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0) return {};
-  if (!S_ISREG(status.st_mode)) {
-    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    return {};
-  }
-  // A regular file after all: its reads and writes block as they always did.
-  const int mode_flags = ::fcntl(file.get(), F_GETFL);
-  if (mode_flags < 0 || ::fcntl(file.get(), F_SETFL, mode_flags & ~O_NONBLOCK) != 0) return {};
+  Fd file = open_regular_at(folder, name, flags, mode);
+  if (!file.valid() && (errno == ELOOP || errno == EEXIST) && is_link_at(folder, name)) log_link(path_for_log);
   return file;
 }
 
@@ -135,6 +129,47 @@ Fd open_file(const std::string& path, int flags, mode_t mode) {
   const Fd dir = open_folder(folder);
   if (!dir.valid()) return {};
   return open_file_at(dir.get(), name, path, flags, mode);
+}
+
+Fd peek_folder_at(int folder, const std::string& name) {
+  return Fd(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+Fd peek_folder(const std::string& path) {
+  const auto [folder, name] = split(path);
+  const Fd dir = open_folder(folder, false);
+  return dir.valid() ? peek_folder_at(dir.get(), name) : Fd();
+}
+
+Fd peek_file_at(int folder, const std::string& name) { return open_regular_at(folder, name, O_RDONLY, 0); }
+
+std::string read_at(int fd, off_t offset, std::size_t size) {
+  std::string text(size, '\0');
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(fd, text.data() + got, size - got, offset + static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  text.resize(got);
+  return text;
+}
+
+std::optional<std::string> read_end(int fd, std::size_t limit, bool& whole) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return std::nullopt;
+  const auto size = static_cast<std::size_t>(status.st_size);
+  const std::size_t length = std::min(size, limit);
+  whole = length == size;
+  return read_at(fd, static_cast<off_t>(size - length), length);
+}
+
+bool remove_if_empty_at(int folder, const std::string& name, int fd) {
+  struct stat opened {}, named {};
+  return ::fstat(fd, &opened) == 0 && opened.st_size == 0 &&
+         ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+         named.st_ino == opened.st_ino && ::unlinkat(folder, name.c_str(), 0) == 0;
 }
 
 bool read_file(const std::string& path, std::string& text) {

@@ -11,33 +11,18 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "lib/descriptor.hpp"
+
 namespace trelvik::safe_fs {
 
-// A descriptor closed at the latest when it goes out of scope.
-class Fd {
- public:
-  Fd() noexcept = default;
-  explicit Fd(int fd) noexcept : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept;
-  ~Fd();
-
-  int get() const noexcept { return fd_; }
-  bool valid() const noexcept { return fd_ >= 0; }
-  // Hands the descriptor over to the caller, who closes it.
-  int release() noexcept { return std::exchange(fd_, -1); }
-  // False (errno set) when the close reported an error.
-  bool close() noexcept;
-
- private:
-  int fd_ = -1;
-};
+// What these functions open: a descriptor closed when it goes out of scope.
+using Fd = Descriptor;
 
 // "<folder>" and "<name>" of a path ("/a/b/c" and "/a/b/c/" -> "/a/b", "c").
 std::pair<std::string, std::string> split(const std::string& path);
@@ -53,6 +38,26 @@ Fd open_file(const std::string& path, int flags, mode_t mode = 0644);
 // The same name in a folder already open.
 Fd open_file_at(int folder, const std::string& name, const std::string& path_for_log, int flags,
                 mode_t mode = 0644);
+
+// For what a page polls (the tail, the metrics): read-only opens that log
+// nothing, since a planted link would repeat its line at every poll. A link,
+// or an entry of the wrong kind, gives an invalid descriptor.
+// The folder `path`, whose last name is never followed, even where the head
+// of the path is trusted.
+Fd peek_folder(const std::string& path);
+Fd peek_folder_at(int folder, const std::string& name);
+Fd peek_file_at(int folder, const std::string& name);
+
+// Up to `size` bytes of an open file from `offset`; fewer at its end or on a
+// read error.
+std::string read_at(int fd, off_t offset, std::size_t size);
+// The last `limit` bytes of an open regular file; `whole` tells whether they
+// begin at its start. Nothing when its size cannot be had.
+std::optional<std::string> read_end(int fd, std::size_t limit, bool& whole);
+
+// Removes `name` from `folder` when it is still the open file `fd` and that
+// is empty; true when it did.
+bool remove_if_empty_at(int folder, const std::string& name, int fd);
 
 // The whole regular file. False with errno (ENOENT for a missing file).
 bool read_file(const std::string& path, std::string& text);

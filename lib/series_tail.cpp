@@ -1,12 +1,9 @@
 #include "lib/series_tail.hpp"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <map>
@@ -15,6 +12,7 @@
 
 #include "lib/httputil.hpp"
 #include "lib/parse/series_tail.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/session_layout.hpp"
 
@@ -30,51 +28,11 @@ constexpr std::int64_t kSpan = 3600;
 constexpr std::size_t kReceiveBytes = 0;
 constexpr std::size_t kTransmitBytes = 8;
 
-class Fd {
- public:
-  explicit Fd(int fd) noexcept : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const noexcept { return fd_; }
-
- private:
-  int fd_;
-};
-
-// The last `limit` bytes of the regular file `name` in the folder `dir`
-// (AT_FDCWD: a path), never through a symbolic link; `whole` tells whether
-// the read began at the file's start. Nothing when it is not a regular file
-// or cannot be read.
-std::optional<std::string> read_file_end(int dir, const char* name, std::size_t limit, bool& whole) {
-  const Fd fd(::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  struct stat status {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-  const auto size = static_cast<std::size_t>(status.st_size);
-  const std::size_t length = std::min(size, limit);
-  std::string text(length, '\0');
-  std::size_t got = 0;
-  while (got < length) {
-    const ssize_t n = ::pread(fd.get(), text.data() + got, length - got, static_cast<off_t>(size - length + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  text.resize(got);
-  whole = length == size;
-  return text;
-}
-
-// A folder of the session opened without following a link, or -1.
-int open_folder(const std::string& path) {
-  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-std::vector<SeriesRow> read_series(int dir, const char* name) {
+std::vector<SeriesRow> read_series(int dir, const std::string& name) {
+  const safe_fs::Fd file = safe_fs::peek_file_at(dir, name);
   bool whole = false;
-  const std::optional<std::string> text = read_file_end(dir, name, kTailBytes, whole);
+  const std::optional<std::string> text =
+      file.valid() ? safe_fs::read_end(file.get(), kTailBytes, whole) : std::nullopt;
   if (!text) return {};
   return last_span(parse_series_tail(*text, whole), kSpan);
 }
@@ -134,7 +92,7 @@ struct Tail {
 };
 
 void append_load(Tail& tail, const std::string& session) {
-  const Fd dir(open_folder(session_layout::sampling_folder(session, session_layout::kLoad)));
+  const safe_fs::Fd dir = safe_fs::peek_folder(session_layout::sampling_folder(session, session_layout::kLoad));
   const std::vector<SeriesRow> rows = read_series(dir.get(), "load.csv");
   tail.saw(rows);
   tail.json += ",\"load\":";
@@ -143,7 +101,7 @@ void append_load(Tail& tail, const std::string& session) {
 
 // Available memory where the kernel gives it, else free memory.
 void append_memory(Tail& tail, const std::string& session) {
-  const Fd dir(open_folder(session_layout::sampling_folder(session, session_layout::kMeminfo)));
+  const safe_fs::Fd dir = safe_fs::peek_folder(session_layout::sampling_folder(session, session_layout::kMeminfo));
   const char* name = "MemAvailable";
   std::vector<SeriesRow> rows = read_series(dir.get(), "MemAvailable.csv");
   if (rows.empty()) {
@@ -158,11 +116,11 @@ void append_memory(Tail& tail, const std::string& session) {
 
 // Every sensor file whose values are numbers (fan and heater states are words).
 void append_temperatures(Tail& tail, const std::string& session) {
-  const Fd dir(open_folder(session_layout::sampling_folder(session, session_layout::kEnvironment)));
+  const safe_fs::Fd dir = safe_fs::peek_folder(session_layout::sampling_folder(session, session_layout::kEnvironment));
   tail.json += ",\"temperatures\":{";
   bool first = true;
-  for (const std::string& name : dir.get() < 0 ? std::vector<std::string>{} : csv_names(dir.get())) {
-    const std::vector<SeriesRow> rows = read_series(dir.get(), name.c_str());
+  for (const std::string& name : !dir.valid() ? std::vector<std::string>{} : csv_names(dir.get())) {
+    const std::vector<SeriesRow> rows = read_series(dir.get(), name);
     if (!first_value_is_number(rows)) continue;
     tail.saw(rows);
     if (!first) tail.json += ',';
@@ -175,12 +133,12 @@ void append_temperatures(Tail& tail, const std::string& session) {
 
 // Receive and transmit rates of every interface but the loopback.
 void append_network(Tail& tail, const std::string& session) {
-  const Fd dir(open_folder(session_layout::sampling_folder(session, session_layout::kNetwork)));
+  const safe_fs::Fd dir = safe_fs::peek_folder(session_layout::sampling_folder(session, session_layout::kNetwork));
   tail.json += ",\"network\":{";
   bool first = true;
-  for (const std::string& name : dir.get() < 0 ? std::vector<std::string>{} : csv_names(dir.get())) {
+  for (const std::string& name : !dir.valid() ? std::vector<std::string>{} : csv_names(dir.get())) {
     if (name == "lo.csv") continue;
-    const std::vector<SeriesRow> rows = read_series(dir.get(), name.c_str());
+    const std::vector<SeriesRow> rows = read_series(dir.get(), name);
     if (rows.empty() || rows.back().values.size() <= kTransmitBytes) continue;
     tail.saw(rows);
     const std::vector<double> receive = counter_bit_rates(rows, kReceiveBytes);
@@ -202,9 +160,10 @@ void append_network(Tail& tail, const std::string& session) {
 }
 
 void append_data_points(Tail& tail, const std::string& session) {
+  const safe_fs::Fd folder = safe_fs::peek_folder(session);
+  const safe_fs::Fd info = safe_fs::peek_file_at(folder.get(), session_layout::kInfoFile);
   bool whole = false;
-  const std::optional<std::string> text =
-      read_file_end(AT_FDCWD, session_layout::session_file(session, session_layout::kInfoFile).c_str(), 4096, whole);
+  const std::optional<std::string> text = info.valid() ? safe_fs::read_end(info.get(), 4096, whole) : std::nullopt;
   const std::optional<std::uint64_t> points = text ? data_points_of(*text) : std::nullopt;
   tail.json += ",\"data_points\":" + (points ? std::to_string(*points) : std::string("null"));
 }

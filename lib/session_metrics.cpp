@@ -1,9 +1,7 @@
 #include "lib/session_metrics.hpp"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -17,6 +15,7 @@
 #include "lib/parse/export_rows.hpp"
 #include "lib/parse/session_info.hpp"
 #include "lib/parse/time_zone_file.hpp"
+#include "lib/safe_fs.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/session_layout.hpp"
 
@@ -47,29 +46,6 @@ struct Sample {
   std::int64_t seconds;
 };
 
-// Everything below the session folder lies on an edge storage: a link there
-// is never followed. `name` is opened below `dir` (a folder's descriptor, or
-// AT_FDCWD for a path) and must be a regular file or, with O_DIRECTORY in
-// `flags`, a folder. -1 otherwise.
-int open_no_follow(int dir, const char* name, int flags) {
-  const int fd = ::openat(dir, name, flags | O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  struct stat status {};
-  if (fd < 0) return -1;
-  const bool folder = (flags & O_DIRECTORY) != 0;
-  if (::fstat(fd, &status) != 0 || (folder ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode))) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-std::string read_at(int fd, off_t offset, std::size_t size) {
-  std::string text(size, '\0');
-  const ssize_t got = ::pread(fd, text.data(), size, offset);
-  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  return text;
-}
-
 // The rows of the latest time among the whole rows of `tail`, read from
 // the end back to the first readable row of an earlier time; `complete`
 // tells whether one was found (or `tail` is the whole file).
@@ -97,37 +73,31 @@ std::optional<RowRead> latest_round(const RowReader& reader, std::string_view ta
 // The file's header and its latest round, from its first line and its last
 // bytes only.
 std::optional<RowRead> file_round(int dir, const char* name, const std::string& path) {
-  const int fd = open_no_follow(dir, name, 0);
+  const safe_fs::Fd file = safe_fs::peek_file_at(dir, name);
   struct stat status {};
-  if (fd < 0 || ::fstat(fd, &status) != 0) {
-    if (fd >= 0) ::close(fd);
-    return std::nullopt;
-  }
-  std::string head = read_at(fd, 0, kHeadBytes);
+  if (!file.valid() || ::fstat(file.get(), &status) != 0) return std::nullopt;
+  std::string head = safe_fs::read_at(file.get(), 0, kHeadBytes);
   head.resize(std::min(head.size(), head.find('\n')));
   const std::optional<RowReader> reader = session_row_reader(path, head);
   std::optional<RowRead> round;
   const auto size = static_cast<std::size_t>(status.st_size);
   for (std::size_t want = kTailFirst; reader; want *= 4) {
     const std::size_t from = size > want ? size - want : 0;
-    std::string tail = read_at(fd, static_cast<off_t>(from), size - from);
+    std::string tail = safe_fs::read_at(file.get(), static_cast<off_t>(from), size - from);
     // The first line of the tail is the header or a row cut by the offset.
     tail.erase(0, std::min(tail.size(), tail.find('\n') + 1));
     bool complete = from == 0;
     round = latest_round(*reader, tail, complete);
     if (complete || want >= kTailLast) break;
   }
-  ::close(fd);
   return round;
 }
 
 void folder_samples(int sampling, const char* folder, LocalTimeConverter& clock, std::vector<Sample>& out) {
-  const int fd = open_no_follow(sampling, folder, O_DIRECTORY);
-  DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
-  if (listing == nullptr) {
-    if (fd >= 0) ::close(fd);
-    return;
-  }
+  safe_fs::Fd dir = safe_fs::peek_folder_at(sampling, folder);
+  DIR* listing = dir.valid() ? ::fdopendir(dir.get()) : nullptr;
+  if (listing == nullptr) return;
+  const int fd = dir.release();  // the listing closes it
   while (const dirent* entry = ::readdir(listing)) {
     const std::string path = std::string(session_layout::kSampling) + "/" + folder + "/" + entry->d_name;
     const std::optional<RowRead> round = may_hold_series(path) ? file_round(fd, entry->d_name, path) : std::nullopt;
@@ -140,12 +110,8 @@ void folder_samples(int sampling, const char* folder, LocalTimeConverter& clock,
 }
 
 std::string read_session_file(int session, const char* name) {
-  std::string text;
-  const int fd = open_no_follow(session, name, 0);
-  if (fd < 0) return text;
-  text = read_at(fd, 0, kHeadBytes);
-  ::close(fd);
-  return text;
+  const safe_fs::Fd file = safe_fs::peek_file_at(session, name);
+  return file.valid() ? safe_fs::read_at(file.get(), 0, kHeadBytes) : std::string();
 }
 
 LocalTimeConverter session_clock(int session) {
@@ -159,15 +125,14 @@ LocalTimeConverter session_clock(int session) {
 
 std::vector<Sample> round_samples(int session) {
   std::vector<Sample> samples;
-  const int sampling = open_no_follow(session, session_layout::kSampling, O_DIRECTORY);
-  if (sampling < 0) return samples;
+  const safe_fs::Fd sampling = safe_fs::peek_folder_at(session, session_layout::kSampling);
+  if (!sampling.valid()) return samples;
   LocalTimeConverter clock = session_clock(session);
   for (const char* folder : {session_layout::kMeminfo, session_layout::kLoad, session_layout::kNetwork,
                              session_layout::kKernel, session_layout::kEnvironment, session_layout::kSelf,
                              session_layout::kStreams, session_layout::kVmStatus, session_layout::kZeda}) {
-    folder_samples(sampling, folder, clock, samples);
+    folder_samples(sampling.get(), folder, clock, samples);
   }
-  ::close(sampling);
   // One sample per series, the families in the table's order.
   std::stable_sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
     return std::tie(a.family, a.labels) < std::tie(b.family, b.labels);
@@ -211,13 +176,12 @@ std::string session_metrics_text(const std::string& session_path, const std::str
   std::string text;
   // A session whose storage is gone (or whose folder is a link) still runs:
   // it answers without a round.
-  const int session = open_no_follow(AT_FDCWD, session_path.c_str(), O_DIRECTORY);
+  const safe_fs::Fd session = safe_fs::peek_folder(session_path);
   SessionFacts facts;
   std::vector<Sample> samples;
-  if (session >= 0) {
-    facts = parse_session_facts(read_session_file(session, session_layout::kInfoFile));
-    samples = round_samples(session);
-    ::close(session);
+  if (session.valid()) {
+    facts = parse_session_facts(read_session_file(session.get(), session_layout::kInfoFile));
+    samples = round_samples(session.get());
   }
   // The information file's serial number is the export's label.
   const std::string labels = session_labels(facts.serial.empty() ? device_serial : facts.serial,

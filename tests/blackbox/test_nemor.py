@@ -68,6 +68,18 @@ def test_a_hung_api_ends_in_curls_failure_after_the_limit(camera):
         f"'http://127.0.0.12{REPORT}'"]
 
 
+def test_a_report_of_the_same_name_is_written_over_but_kept_when_nothing_came(camera):
+    dest = camera.workdir / "report.txt"
+    dest.write_text("an earlier, longer report\n")
+    camera.set_api_route(REPORT, "Server report\n")
+    assert driver(camera, "nemor-download", "root", REPORT, str(dest)).stdout == b"1\n"
+    assert dest.read_text() == "Server report\n"
+    camera.set_api_delay(REPORT, 600)
+    got = camera.run_driver("driver_environment", "nemor-download", "root", REPORT, str(dest), stdin=b"pass\n",
+                            env={"TRELVIK_API_MAX_TIME": "1"})
+    assert got.stdout == b"0\n" and dest.read_text() == "Server report\n"
+
+
 def request(web, query, method="POST"):
     headers = {"Authorization": "Basic " + base64.b64encode(f"{web.user}:{web.password}".encode()).decode(),
                "X-Requested-With": "trelvik"}

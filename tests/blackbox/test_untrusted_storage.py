@@ -241,6 +241,46 @@ def test_a_download_swapped_for_a_link_serves_only_the_archive(sd):
     assert served > 0
 
 
+def end_stopped_at_its_last_report(sd):
+    """Starts `end` with the fault injector stopping whichever program opens
+    the last server report, just before it does; returns the ending process,
+    the stopped one's id and the report's path."""
+    faults = Faults(sd.cam)
+    faults.calls.unlink(missing_ok=True)
+    faults.set(path="*/Server_Report_*", ops="open", action="stop", log=faults.calls)
+    ending = sd.cam.spawn("end_monitor_session", "root", env=faults.env(), stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE)
+    ending.stdin.write(b"pass\n")
+    ending.stdin.close()
+
+    def stopped():
+        if not faults.calls.exists():
+            return None
+        pid, _, path = faults.calls.read_text().splitlines()[0].split(" ", 2)
+        state = Path(f"/proc/{pid}/stat").read_text().rsplit(") ", 1)[1][0]
+        return (int(pid), Path(path)) if state == "T" else None
+
+    found = []
+    wait_until(lambda: found.append(stopped()) or found[-1] is not None, "the stopped report")
+    faults.clear()
+    return (ending, *found[-1])
+
+
+def test_a_link_put_at_the_last_server_reports_name_is_not_written_through(sd):
+    assert sd.begin().endswith(b"Session started.")
+    folder = sd.folder()
+    time.sleep(1.1)  # the last server report gets a name of its own
+    ending, pid, report = end_stopped_at_its_last_report(sd)
+    report.symlink_to(sd.victim)
+    os.kill(pid, signal.SIGCONT)
+    assert ending.stdout.read().endswith(b"Session deactivated.")
+    ending.wait(timeout=60)
+    sd.zips_settled(folder)
+    assert report.is_symlink()
+    sd.assert_nothing_leaked()
+    assert any(f"Refused to follow the symbolic link '{report}'" in t for t in sd.errors())
+
+
 # ----- one lock for begin and end ------------------------------------------------
 
 DEACTIVATED = b"Session deactivated."
@@ -286,37 +326,16 @@ def test_begin_and_end_at_one_moment(sd):
         assert sd.folder() == folder and "End" not in (folder / ".signature").read_text()
 
 
-def stopped_curl(control):
-    """The curl that the fault injector stopped, found by its control file."""
-    for stat in Path("/proc").glob("[0-9]*/stat"):
-        try:
-            fields = stat.read_text().rsplit(") ", 1)
-            if "(curl" in fields[0] and fields[1].startswith("T") and \
-                    str(control).encode() in (stat.parent / "environ").read_bytes():
-                return int(stat.parent.name)
-        except (OSError, IndexError):
-            continue
-    return None
-
-
 def test_recovery_leaves_an_end_in_progress_alone(sd):
     assert sd.begin().endswith(b"Session started.")
     folder = sd.folder()
     time.sleep(1.1)  # the last server report gets a name of its own
-    faults = Faults(sd.cam)
-    faults.set(path="*/Server_Report_*", ops="open", program="curl", action="stop")
-    ending = sd.cam.spawn("end_monitor_session", "root", env=faults.env(), stdin=subprocess.PIPE,
-                          stdout=subprocess.PIPE)
-    ending.stdin.write(b"pass\n")
-    ending.stdin.close()
-    pid = []
-    wait_until(lambda: pid.append(stopped_curl(faults.control)) or pid[-1] is not None, "the slowed report")
-    faults.clear()
+    ending, pid, _ = end_stopped_at_its_last_report(sd)
     try:
         sd.tick(2)  # archive recovery runs while the end fetches its last report
         assert not list(sd.app.glob("*.zip")), "recovery archived a session whose end was in progress"
     finally:
-        os.kill(pid[-1], signal.SIGCONT)
+        os.kill(pid, signal.SIGCONT)
     assert ending.stdout.read().endswith(DEACTIVATED)
     ending.wait(timeout=60)
     assert_ended_once(sd, folder)

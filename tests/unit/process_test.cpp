@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,20 @@ TEST(Process, InputAndOutputFlowTogetherWhateverTheirSize) {
   EXPECT_EQ(exit_status(result.wait_status), 0);
   EXPECT_EQ(result.output, input + "end");
   EXPECT_FALSE(result.timed_out);
+}
+
+TEST(Process, OutputOnAGivenDescriptorGoesThereNotToTheResult) {
+  FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  ProcessSpec spec = shell("cat", "report\n");
+  spec.output_fd = ::fileno(file);
+  const ProcessResult result = run_process(spec);
+  EXPECT_EQ(exit_status(result.wait_status), 0);
+  EXPECT_EQ(result.output, "");
+  char text[16] = {};
+  EXPECT_EQ(::pread(::fileno(file), text, sizeof text, 0), 7);
+  EXPECT_STREQ(text, "report\n");
+  std::fclose(file);
 }
 
 TEST(Process, AChildThatReadsNothingNeitherBlocksNorKillsTheCaller) {
