@@ -9,7 +9,11 @@
 // Global TrelvikArchive in a page (needs the global fflate), require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) module.exports = factory(require('fflate'));
-  else root.TrelvikArchive = factory(root.fflate);
+  else {
+    root.TrelvikArchive = factory(root.fflate);
+    // Kept to start the same code in a worker.
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikArchive = (${factory})(self.fflate);`);
+  }
 })(typeof self !== 'undefined' ? self : this, function (fflate) {
   'use strict';
 
@@ -72,7 +76,8 @@
         const data = bytes.subarray(dataStart, dataStart + compressedSize);
         if (method === 0) return data.slice(0, size);
         if (method !== 8) throw new Error(`compression method ${method} is not supported`);
-        if (size >= NATIVE_FROM_BYTES && typeof DecompressionStream === 'function') return nativeInflate(data, size);
+        // A worker has no fflate: the browser's inflater does all there.
+        if ((size >= NATIVE_FROM_BYTES || !fflate) && typeof DecompressionStream === 'function') return nativeInflate(data, size);
         try {
           // Inflating into a buffer of the claimed size bounds the memory a
           // member lying about its size can take.

@@ -9,7 +9,11 @@
 // or by require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) module.exports = factory();
-  else root.TrelvikCsv = factory();
+  else {
+    root.TrelvikCsv = factory();
+    // Kept to start the same code in a worker.
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikCsv = (${factory})();`);
+  }
 })(typeof self !== 'undefined' ? self : this, function () {
   'use strict';
 

@@ -5,7 +5,11 @@
 // Global TrelvikFindings in a page, require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'));
-  else root.TrelvikFindings = factory(root.TrelvikCsv, root.TrelvikSeries);
+  else {
+    root.TrelvikFindings = factory(root.TrelvikCsv, root.TrelvikSeries);
+    // Kept to start the same code in a worker.
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikFindings = (${factory})(self.TrelvikCsv, self.TrelvikSeries);`);
+  }
 })(typeof self !== 'undefined' ? self : this, function (TC, TS) {
   'use strict';
 

@@ -5,7 +5,11 @@
 // Global TrelvikLayout in a page, require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) module.exports = factory();
-  else root.TrelvikLayout = factory();
+  else {
+    root.TrelvikLayout = factory();
+    // Kept to start the same code in a worker.
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikLayout = (${factory})();`);
+  }
 })(typeof self !== 'undefined' ? self : this, function () {
   'use strict';
 

@@ -6,7 +6,11 @@
 // Global TrelvikSeries in a page, require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) module.exports = factory(require('./layout.js'));
-  else root.TrelvikSeries = factory(root.TrelvikLayout);
+  else {
+    root.TrelvikSeries = factory(root.TrelvikLayout);
+    // Kept to start the same code in a worker.
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikSeries = (${factory})(self.TrelvikLayout);`);
+  }
 })(typeof self !== 'undefined' ? self : this, function (TL) {
   'use strict';
 

@@ -8,7 +8,11 @@
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) {
     module.exports = factory(require('./csv.js'), require('./series.js'), require('./findings.js'), require('./archive.js'), require('./layout.js'));
-  } else root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings, root.TrelvikArchive, root.TrelvikLayout);
+  } else {
+    root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings, root.TrelvikArchive, root.TrelvikLayout);
+    // Kept to start the same code in a worker.
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikSession = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikFindings, self.TrelvikArchive, self.TrelvikLayout);`);
+  }
 })(typeof self !== 'undefined' ? self : this, function (TC, TS, TF, TA, TL) {
   'use strict';
 

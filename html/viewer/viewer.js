@@ -50,7 +50,101 @@
       document.body.dataset.state = 'error';
       return;
     }
-    await openMembers(zip.members, label, { archiveError: zip.error, archiveSize: bytes.length });
+    await openMembers(zip.members, label, { archiveError: zip.error, archiveSize: bytes.length, bytes });
+  }
+
+  // An archive is read in a worker started from the page's own modules (a
+  // Blob: it starts from file:// and inside the one-file report alike), so
+  // that the reading's garbage goes with the worker instead of staying in
+  // the tab. Resolves to the session, or null where no worker starts.
+  function openInWorker(bytes, progress) {
+    let worker;
+    let url;
+    try {
+      url = URL.createObjectURL(new Blob([`${window.TrelvikWorkerSources.join('\n')}\n(${workerMain})();`], { type: 'text/javascript' }));
+      worker = new Worker(url);
+    } catch (e) {
+      if (url) URL.revokeObjectURL(url);
+      return Promise.resolve(null);
+    }
+    return new Promise((resolve, reject) => {
+      let started = false;
+      const end = () => {
+        worker.terminate();
+        URL.revokeObjectURL(url);
+      };
+      worker.onmessage = ({ data }) => {
+        if (data.started) started = true;
+        else if (data.progress) progress(...data.progress);
+        else {
+          end();
+          if (data.error != null) reject(new Error(data.error));
+          else resolve(data.session);
+        }
+      };
+      worker.onerror = (e) => {
+        e.preventDefault();
+        end();
+        if (started) reject(new Error(e.message || 'the reading stopped'));
+        else resolve(null);
+      };
+      const copy = bytes.slice();
+      worker.postMessage(copy, [copy.buffer]);
+    });
+  }
+
+  // The worker's own code. The session crosses to the page without what
+  // only the rules needed (the raw counters, PIDs and resets behind the
+  // findings, made already) and without its snapshots' readers, which cannot
+  // cross (attachReaders gives them back); its time and number columns
+  // cross as typed arrays, handed over rather than copied, that stay out
+  // of the page's heap.
+  function workerMain() {
+    const typed = new Map();
+    const asTyped = (a) => {
+      if (!Array.isArray(a) || a.length < 64 || !a.every((x) => typeof x === 'number')) return a;
+      if (!typed.has(a)) typed.set(a, Float64Array.from(a));
+      return typed.get(a);
+    };
+    postMessage({ started: true });
+    self.onmessage = async ({ data }) => {
+      try {
+        const zip = self.TrelvikArchive.readZip(data);
+        const session = await self.TrelvikSession.openSession(zip.members, {
+          progress: (done, total) => postMessage({ progress: [done, total] }),
+        });
+        session.snapshots = session.snapshots.map(({ read, stream, ...s }) => s);
+        for (const s of session.series) {
+          delete s.raw;
+          delete s.pid;
+          delete s.resets;
+          s.t = asTyped(s.t);
+          if (s.kind !== 'state') s.v = asTyped(s.v);
+        }
+        postMessage({ session }, [...typed.values()].map((a) => a.buffer));
+      } catch (e) {
+        postMessage({ error: String((e && e.message) || e) });
+      }
+    };
+  }
+
+  // The snapshots' readers over the page's own members of the archive; a
+  // server report packed in a zip of its own is read out of it.
+  function attachReaders(session, members) {
+    const strip = (p) => (session.root ? p.slice(session.root.length + 1) : p);
+    const byPath = new Map(members.map((m) => [strip(m.path), m]));
+    for (const s of session.snapshots) {
+      const m = byPath.get(s.path);
+      if (m) {
+        s.read = () => m.read();
+        s.stream = m.stream && ((f) => m.stream(f));
+        continue;
+      }
+      const packed = session.snapshots.find((p) => s.path.startsWith(`${p.path}/`) && byPath.has(p.path));
+      if (!packed) continue;
+      const inner = s.path.slice(packed.path.length + 1);
+      s.read = async () => TA.readZip(await byPath.get(packed.path).read()).members.find((x) => x.path === inner).read();
+    }
   }
 
   function fileMember(file, path) {
@@ -69,10 +163,11 @@
     document.body.dataset.state = 'loading';
     reset();
     let session;
+    const progress = (done, total) => mine === opening && banner(`Reading ${label}: ${done} of ${total} files…`, 'busy');
     try {
-      session = await TSn.openSession(members, {
-        progress: (done, total) => mine === opening && banner(`Reading ${label}: ${done} of ${total} files…`, 'busy'),
-      });
+      session = extra.bytes ? await openInWorker(extra.bytes, progress) : null;
+      if (session) attachReaders(session, members);
+      else session = await TSn.openSession(members, { progress });
     } catch (e) {
       if (mine !== opening) return;
       banner(`${label} could not be opened: ${e.message || e}`, 'error');

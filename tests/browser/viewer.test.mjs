@@ -187,16 +187,17 @@ test('a card after a power cut: damaged and mistimed rows are left out, counted 
 test('an archive chosen while another is still being read replaces it', async () => {
   const demo = join(repo, 'tests/fixtures/viewer/demo_session.zip');
   const page = await open(`file://${html}/viewer.html`, async (p) => {
-    // The first session is held back until the second has been shown.
+    // The first session is held back until the second has been shown: its
+    // archive reaches the worker that reads it only when released.
     await p.evaluate(() => {
-      const read = window.TrelvikSession.openSession;
+      const Real = window.Worker;
       let first = true;
-      window.TrelvikSession.openSession = async (...args) => {
-        if (first) {
+      window.Worker = class extends Real {
+        postMessage(...args) {
+          if (!first) return super.postMessage(...args);
           first = false;
-          await new Promise((resolve) => { window.releaseFirst = resolve; });
+          new Promise((resolve) => { window.releaseFirst = resolve; }).then(() => super.postMessage(...args));
         }
-        return read(...args);
       };
     });
     await p.setInputFiles('#zip-input', generated.archive);
