@@ -11,22 +11,22 @@
 #include <cstring>
 #include <string>
 
-#include "lib/atomic_file.hpp"
-#include "lib/dateutil.hpp"
-#include "lib/device_paths.hpp"
-#include "lib/filehandler.hpp"
-#include "lib/fileutil.hpp"
-#include "lib/httputil.hpp"
-#include "lib/interrupts.hpp"
-#include "lib/log.hpp"
-#include "lib/onvif.hpp"
-#include "lib/safe_fs.hpp"
-#include "lib/session_globals.hpp"
-#include "lib/session_layout.hpp"
-#include "lib/shell_quote.hpp"
-#include "lib/storage_investigator.hpp"
-#include "lib/sysutil.hpp"
-#include "lib/time_zone.hpp"
+#include "lib/base/atomic_file.hpp"
+#include "lib/base/dateutil.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/base/fileutil.hpp"
+#include "lib/web/httputil.hpp"
+#include "lib/collect/interrupts.hpp"
+#include "lib/base/log.hpp"
+#include "lib/collect/onvif.hpp"
+#include "lib/base/safe_fs.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/base/shell_quote.hpp"
+#include "lib/device/storage_investigator.hpp"
+#include "lib/base/sysutil.hpp"
+#include "lib/session/time_zone.hpp"
 
 namespace {
 

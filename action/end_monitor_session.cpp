@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <string>
 
-#include "lib/atomic_file.hpp"
-#include "lib/device_paths.hpp"
-#include "lib/httputil.hpp"
-#include "lib/log.hpp"
-#include "lib/session.hpp"
-#include "lib/session_globals.hpp"
-#include "lib/sysutil.hpp"
+#include "lib/base/atomic_file.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/web/httputil.hpp"
+#include "lib/base/log.hpp"
+#include "lib/lifecycle/session.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/base/sysutil.hpp"
 
 namespace {
 

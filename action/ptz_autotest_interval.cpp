@@ -1,8 +1,8 @@
 // CGI action: sets the automatic PTZ test's repeat interval (minutes).
 #include <cstdio>
 
-#include "lib/log.hpp"
-#include "lib/ptz_test.hpp"
+#include "lib/base/log.hpp"
+#include "lib/web/ptz_test.hpp"
 
 int main(int argc, char** argv) {
   trelvik::open_program_log();

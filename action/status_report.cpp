@@ -1,8 +1,8 @@
 // CGI action: the application's state and its stored sessions as JSON.
 #include <cstdio>
 
-#include "lib/log.hpp"
-#include "lib/status_report.hpp"
+#include "lib/base/log.hpp"
+#include "lib/web/status_report.hpp"
 
 int main(int argc, char** argv) {
   trelvik::open_program_log();

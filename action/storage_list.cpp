@@ -3,8 +3,8 @@
 // as JSON. Changes nothing.
 #include <cstdio>
 
-#include "lib/log.hpp"
-#include "lib/storage_list.hpp"
+#include "lib/base/log.hpp"
+#include "lib/web/storage_list.hpp"
 
 int main(int argc, char** argv) {
   trelvik::open_program_log();

@@ -22,10 +22,10 @@
 #include "daemon/kernel_memory.hpp"
 #include "daemon/state.hpp"
 #include "daemon/tick.hpp"
-#include "lib/environment.hpp"
-#include "lib/filehandler.hpp"
-#include "lib/session_globals.hpp"
-#include "lib/sysutil.hpp"
+#include "lib/collect/environment.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/base/sysutil.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/session_metrics.hpp"
+#include "lib/web/session_metrics.hpp"
 
 int main(int argc, char** argv) {
   if (argc < 2) {

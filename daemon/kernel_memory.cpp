@@ -5,13 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "lib/csv_file.hpp"
-#include "lib/device_paths.hpp"
-#include "lib/fileutil.hpp"
-#include "lib/log.hpp"
-#include "lib/pipe.hpp"
-#include "lib/session_layout.hpp"
-#include "lib/shell_quote.hpp"
+#include "lib/session/csv_file.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/base/fileutil.hpp"
+#include "lib/base/log.hpp"
+#include "lib/base/pipe.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/base/shell_quote.hpp"
 
 namespace trelvik {
 namespace {

@@ -2,11 +2,11 @@
 
 #include <syslog.h>
 
-#include "lib/dateutil.hpp"
-#include "lib/filehandler.hpp"
-#include "lib/ptz_test.hpp"
-#include "lib/session_globals.hpp"
-#include "lib/sysutil.hpp"
+#include "lib/base/dateutil.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/web/ptz_test.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/base/sysutil.hpp"
 
 namespace trelvik {
 

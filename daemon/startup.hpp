@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "lib/session_globals.hpp"
+#include "lib/session/session_globals.hpp"
 
 namespace trelvik {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "lib/parse/ptz_replies.hpp"
-#include "lib/ptz.hpp"
+#include "lib/device/ptz.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view all = trelvik::fuzz::text(data, size);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "daemon/schedule.hpp"
-#include "lib/ptz_test.hpp"
+#include "lib/web/ptz_test.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto text = trelvik::fuzz::text(data, size);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "lib/session_report.hpp"
+#include "lib/export/session_report.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "lib/parse/state_file.hpp"
-#include "lib/session_globals.hpp"
+#include "lib/session/session_globals.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto session = trelvik::monitoring_session_parse(std::string(trelvik::fuzz::text(data, size)));

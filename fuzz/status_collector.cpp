@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "lib/parse/collector_output.hpp"
-#include "lib/status_report.hpp"
+#include "lib/web/status_report.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   trelvik::CollectedSession fields;

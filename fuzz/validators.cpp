@@ -5,7 +5,7 @@
 #include "fuzz/support/fuzz_support.hpp"
 #include <string>
 
-#include "lib/validation.hpp"
+#include "lib/parse/validation.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string value(trelvik::fuzz::text(data, size));  // cut at a NUL, as a C string is

@@ -14,9 +14,9 @@
 #include <ctime>
 #include <string>
 
-#include "lib/export_output.hpp"
-#include "lib/session_export.hpp"
-#include "lib/session_source.hpp"
+#include "lib/export/export_output.hpp"
+#include "lib/export/session_export.hpp"
+#include "lib/export/session_source.hpp"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "lib/atomic_file.hpp"
-#include "lib/log.hpp"
-#include "lib/pipe.hpp"
-#include "lib/session_report.hpp"
+#include "lib/base/atomic_file.hpp"
+#include "lib/base/log.hpp"
+#include "lib/base/pipe.hpp"
+#include "lib/export/session_report.hpp"
 #include "report/viewer_assets.hpp"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "lib/log.hpp"
-#include "lib/sampler.hpp"
+#include "lib/base/log.hpp"
+#include "lib/collect/sampler.hpp"
 
 namespace {
 

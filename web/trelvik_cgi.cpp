@@ -3,8 +3,8 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "lib/log.hpp"
-#include "lib/web_entry.hpp"
+#include "lib/base/log.hpp"
+#include "lib/web/web_entry.hpp"
 
 int main() {
   trelvik::open_program_log();

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "lib/session_layout.hpp"
+#include "lib/names/session_layout.hpp"
 
 namespace trelvik {
 

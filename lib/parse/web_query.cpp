@@ -4,8 +4,8 @@
 #include <cctype>
 
 #include "lib/parse/text.hpp"
-#include "lib/session_layout.hpp"
-#include "lib/validation.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/parse/validation.hpp"
 
 namespace trelvik {
 

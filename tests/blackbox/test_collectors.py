@@ -1,4 +1,4 @@
-"""The CSV collectors and snapshots of lib/filehandler on the emulated camera,
+"""The CSV collectors and snapshots of lib/collect/filehandler on the emulated camera,
 called through tests/support/driver_collectors on a session folder."""
 import json
 import re

@@ -1,6 +1,6 @@
-"""One owner per kind of name: only lib/device_paths spells device and tool
+"""One owner per kind of name: only lib/names/device_paths spells device and tool
 paths (a path written anywhere else would escape the emulated camera's device
-root), and only lib/session_layout spells the names inside a session folder
+root), and only lib/names/session_layout spells the names inside a session folder
 (a second spelling drifts from the first and the session's files scatter).
 The package's shell scripts keep their own names."""
 import re
@@ -12,7 +12,7 @@ SESSION_NAME = re.compile(r'system_monitoring|"monitoring_|Session_Information|\
 
 
 def sources():
-    patterns = ("lib/*.[ch]pp", "lib/parse/*.[ch]pp", "daemon/*.[ch]pp", "action/*.cpp", "web/*.cpp", "*.[ch]pp")
+    patterns = ("lib/*/*.[ch]pp", "daemon/*.[ch]pp", "action/*.cpp", "web/*.cpp", "*.[ch]pp")
     return [path for pattern in patterns for path in sorted(SOURCE_DIR.glob(pattern))]
 
 
@@ -33,4 +33,4 @@ def test_no_session_folder_name_outside_the_owner():
 
 def test_the_guards_see_every_source_folder():
     folders = {path.parent.relative_to(SOURCE_DIR).as_posix() for path in sources()}
-    assert {"lib", "lib/parse", "daemon", "action", "web", "."} <= folders
+    assert {"lib/base", "lib/parse", "lib/web", "daemon", "action", "web", "."} <= folders

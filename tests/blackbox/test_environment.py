@@ -79,7 +79,7 @@ def test_unwritable_folder_is_logged_per_item(camera):
     env_dir = camera.workdir / "file" / "env"  # below a regular file: cannot be made
     sample(camera, env_dir)
     errors = [t for t in camera.log_texts("err") if "Could not open file" in t]
-    assert all(e.startswith("(lib/environment.cpp:") for e in errors)
+    assert all(e.startswith("(lib/collect/environment.cpp:") for e in errors)
     assert [e.split(") ", 1)[1] for e in errors] == [
         f"Could not open file '{env_dir.parent}/{name}.csv'" for name in (
             "env/CPU", "env/Heater_0", "env/Fan_0", "monitoring_self/Trelvik_summary")]

@@ -46,4 +46,4 @@ def test_hostile_input_is_survived(camera):
     kinds = {(level, line.split(" ")[0]) for level, line in logged(camera, text.encode())}
     assert {("info", "Metadata"), ("warning", "Duplicate"), ("warning", "Topic")} <= kinds <= {
         ("info", "Metadata"), ("warning", "Topic"), ("warning", "Duplicate"), ("warning", "Could"),
-        ("err", "(lib/eventlistener.cpp:")}
+        ("err", "(lib/device/eventlistener.cpp:")}

@@ -4,7 +4,7 @@ import re
 import subprocess
 
 HEADER = "Filesystem           1024-blocks    Used Available Capacity Mounted on\n"
-PREFIX = re.compile(r"^\(lib/fileutil\.cpp:\d+, errno: None\) ")
+PREFIX = re.compile(r"^\(lib/base/fileutil\.cpp:\d+, errno: None\) ")
 STORAGE = "/var/spool/storage/SD_DISK/Trelvik_ACCC8E000001/"
 
 

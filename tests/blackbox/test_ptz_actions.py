@@ -128,7 +128,7 @@ def test_setting_that_cannot_be_stored(camera):
     assert answer(camera, "ptz_autotest_times", "08:00") == NOT_STORED
     assert [e["level"] for e in camera.logs()] == ["err", "err"]
     for text, name in zip(camera.log_texts(), ("automatic_PTZ_test_interval.info", "automatic_PTZ_test_times.info")):
-        assert re.fullmatch(r"\(lib/ptz_test\.cpp:\d+, errno: Not a directory\) Could not open file '"
+        assert re.fullmatch(r"\(lib/web/ptz_test\.cpp:\d+, errno: Not a directory\) Could not open file '"
                             + re.escape(str(camera.localdata / name)) + "'", text), text
     assert answer(camera, "ptz_autotest_stop") == PLAIN_OK  # nothing to stop: still 200, the header first
 

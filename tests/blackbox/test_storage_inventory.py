@@ -8,7 +8,7 @@ from emulator.device import SD_CARD
 
 COMMAND = ("dbus-send --system --print-reply --reply-timeout=6000 --dest=com.zurn.Storage "
            "--type=method_call /com/zurn/Storage com.zurn.Storage.GetAllStoragesInfo")
-PREFIX = re.compile(r"^\(lib/storage_investigator\.cpp:\d+, errno: None\) ")
+PREFIX = re.compile(r"^\(lib/device/storage_investigator\.cpp:\d+, errno: None\) ")
 LOST = "Lost connection to storage location: SD_DISK, no data can be saved."
 
 

@@ -1,4 +1,4 @@
-// Runs the collectors and snapshots of lib/filehandler on the emulated camera.
+// Runs the collectors and snapshots of lib/collect/filehandler on the emulated camera.
 // Commands come on standard input, one a line, fields separated by tabs, so
 // that one process keeps the collectors' state across calls (the network
 // rate needs a previous sample) and no argument shows in the process list:
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "lib/filehandler.hpp"
-#include "lib/log.hpp"
-#include "lib/pipe.hpp"
-#include "lib/sysutil.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/base/log.hpp"
+#include "lib/base/pipe.hpp"
+#include "lib/base/sysutil.hpp"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include "daemon/schedule.hpp"
 #include "daemon/state.hpp"
 #include "daemon/tick.hpp"
-#include "lib/log.hpp"
-#include "lib/sysutil.hpp"
+#include "lib/base/log.hpp"
+#include "lib/base/sysutil.hpp"
 
 int main(int argc, char** argv) {
   using namespace trelvik;

@@ -18,10 +18,10 @@
 #include <cstring>
 #include <string>
 
-#include "lib/environment.hpp"
-#include "lib/log.hpp"
-#include "lib/nemor.hpp"
-#include "lib/sysutil.hpp"
+#include "lib/collect/environment.hpp"
+#include "lib/base/log.hpp"
+#include "lib/device/nemor.hpp"
+#include "lib/base/sysutil.hpp"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lib/dns.hpp"
-#include "lib/log.hpp"
-#include "lib/qorm_nettools.hpp"
+#include "lib/device/dns.hpp"
+#include "lib/base/log.hpp"
+#include "lib/device/qorm_nettools.hpp"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <iostream>
 #include <string>
 
-#include "lib/fileutil.hpp"
-#include "lib/log.hpp"
-#include "lib/storage_investigator.hpp"
+#include "lib/base/fileutil.hpp"
+#include "lib/base/log.hpp"
+#include "lib/device/storage_investigator.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The atomic replace seen from the system calls: fsync and rename(at) are
 // interposed in this program, so that their order can be checked and a rename
 // can be made to fail.
-#include "lib/atomic_file.hpp"
+#include "lib/base/atomic_file.hpp"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "lib/device_paths.hpp"
-#include "lib/log.hpp"
-#include "lib/ptz_test.hpp"
-#include "lib/session_globals.hpp"
-#include "lib/session_info.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/base/log.hpp"
+#include "lib/web/ptz_test.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/session/session_info.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "lib/qorm_cont_syslog.hpp"
+#include "lib/device/qorm_cont_syslog.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

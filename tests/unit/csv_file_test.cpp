@@ -1,6 +1,6 @@
 // The append of every CSV series: whole rows only, whatever a power cut or a
 // full card left or does.
-#include "lib/csv_file.hpp"
+#include "lib/session/csv_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "lib/archive_recovery.hpp"
+#include "lib/lifecycle/archive_recovery.hpp"
 #include "support/test_support.hpp"
 
 namespace trelvik {

@@ -1,4 +1,4 @@
-#include "lib/environment.hpp"
+#include "lib/collect/environment.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "lib/eventlistener.hpp"
+#include "lib/device/eventlistener.hpp"
 
 #include <gtest/gtest.h>
 

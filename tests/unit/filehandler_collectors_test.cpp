@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "lib/filehandler.hpp"
+#include "lib/collect/filehandler.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "lib/filehandler.hpp"
+#include "lib/collect/filehandler.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

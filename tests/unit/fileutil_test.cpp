@@ -1,4 +1,4 @@
-#include "lib/fileutil.hpp"
+#include "lib/base/fileutil.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -49,7 +49,7 @@ TEST(SuffixBytesDeathTest, TextThatDoesNotFitTheBufferIsFatal) {
         char one_short[6];
         suffix_bytes(one_short, sizeof one_short, 1024);
       },
-      "0 \\(lib/fileutil.cpp:[0-9]+, errno: [^)]*\\) snprintf for %lld %s returned 6, expected between 0 and 6");
+      "0 \\(lib/base/fileutil.cpp:[0-9]+, errno: [^)]*\\) snprintf for %lld %s returned 6, expected between 0 and 6");
 }
 
 TEST(FileUtil, SizesPrimitivesAndTheirDebugLines) {

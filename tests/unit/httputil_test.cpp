@@ -1,4 +1,4 @@
-#include "lib/httputil.hpp"
+#include "lib/web/httputil.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "lib/local_time.hpp"
+#include "lib/base/local_time.hpp"
 
 #include <gtest/gtest.h>
 

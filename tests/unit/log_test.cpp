@@ -1,4 +1,4 @@
-#include "lib/log.hpp"
+#include "lib/base/log.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <new>
 
-#include "lib/dateutil.hpp"
+#include "lib/base/dateutil.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {
@@ -37,7 +37,7 @@ void print_log_and_exit(int) {
   _exit(3);
 }
 
-constexpr const char* kOutOfMemoryLine = "0 \\(lib/log\\.cpp:[0-9]+, errno: [^)]*\\) Out of memory\\.";
+constexpr const char* kOutOfMemoryLine = "0 \\(lib/base/log\\.cpp:[0-9]+, errno: [^)]*\\) Out of memory\\.";
 
 TEST(LogDeathTest, AllocationFailureLogsOutOfMemoryAndAborts) {
   EXPECT_EXIT(

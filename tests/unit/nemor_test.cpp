@@ -1,4 +1,4 @@
-#include "lib/nemor.hpp"
+#include "lib/device/nemor.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "lib/dns.hpp"
-#include "lib/qorm_nettools.hpp"
+#include "lib/device/dns.hpp"
+#include "lib/device/qorm_nettools.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

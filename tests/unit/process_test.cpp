@@ -1,4 +1,4 @@
-#include "lib/process.hpp"
+#include "lib/base/process.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/pipe.hpp"
+#include "lib/base/pipe.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

@@ -1,4 +1,4 @@
-#include "lib/ptz_test.hpp"
+#include "lib/web/ptz_test.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "lib/sampler.hpp"
+#include "lib/collect/sampler.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <regex>
 #include <vector>
 
-#include "lib/device_paths.hpp"
-#include "lib/process_list.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/collect/process_list.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

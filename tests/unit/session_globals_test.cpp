@@ -1,11 +1,11 @@
-#include "lib/session_globals.hpp"
+#include "lib/session/session_globals.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 
-#include "lib/pipe.hpp"
+#include "lib/base/pipe.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "lib/archive.hpp"
-#include "lib/session_info.hpp"
+#include "lib/lifecycle/archive.hpp"
+#include "lib/session/session_info.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

@@ -1,4 +1,4 @@
-#include "lib/session_metrics.hpp"
+#include "lib/web/session_metrics.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

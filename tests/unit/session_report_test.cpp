@@ -1,4 +1,4 @@
-#include "lib/session_report.hpp"
+#include "lib/export/session_report.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "lib/shell_quote.hpp"
+#include "lib/base/shell_quote.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "lib/pipe.hpp"
+#include "lib/base/pipe.hpp"
 
 namespace trelvik {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "lib/interrupts.hpp"
+#include "lib/collect/interrupts.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

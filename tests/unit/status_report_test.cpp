@@ -1,4 +1,4 @@
-#include "lib/status_report.hpp"
+#include "lib/web/status_report.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "lib/storage_investigator.hpp"
+#include "lib/device/storage_investigator.hpp"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ std::string last_error_text() {
   if (test::captured_log().empty()) return {};
   const auto& line = test::captured_log().back();
   EXPECT_EQ(line.level, LOG_ERR);
-  EXPECT_EQ(line.text.rfind("(lib/storage_investigator.cpp:", 0), 0u) << line.text;
+  EXPECT_EQ(line.text.rfind("(lib/device/storage_investigator.cpp:", 0), 0u) << line.text;
   return line.text.substr(line.text.find(") ") + 2);
 }
 

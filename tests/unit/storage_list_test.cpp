@@ -1,4 +1,4 @@
-#include "lib/storage_list.hpp"
+#include "lib/web/storage_list.hpp"
 
 #include <gtest/gtest.h>
 

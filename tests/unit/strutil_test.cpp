@@ -1,4 +1,4 @@
-#include "lib/strutil.hpp"
+#include "lib/base/strutil.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "lib/sysutil.hpp"
+#include "lib/base/sysutil.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
 
-#include "lib/atomic_file.hpp"
+#include "lib/base/atomic_file.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {

@@ -1,4 +1,4 @@
-#include "lib/validation.hpp"
+#include "lib/parse/validation.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/status_report.hpp"
+#include "lib/web/status_report.hpp"
 
 namespace trelvik {
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "lib/parse/ptz_replies.hpp"
-#include "lib/ptz.hpp"
+#include "lib/device/ptz.hpp"
 
 namespace trelvik {
 namespace {

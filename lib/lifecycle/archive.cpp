@@ -1,0 +1,102 @@
+#include "lib/lifecycle/archive.hpp"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "lib/lifecycle/archive_recovery.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/base/fileutil.hpp"
+#include "lib/base/log.hpp"
+#include "lib/base/safe_fs.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/base/shell_quote.hpp"
+#include "lib/base/sysutil.hpp"
+
+namespace trelvik {
+
+bool is_zipping_session(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) {
+    syslog(LOG_WARNING, "Could not get basename of path: %s", path);
+    return false;
+  }
+  return ps_grep_and_check_if_included("zip", slash + 1) == 1;
+}
+
+namespace {
+
+// Starts zip from the folder that holds the session folder (reached without
+// links: a linked application folder is not archived), then returns to the
+// working directory the process had: a daemon must not keep an edge storage
+// busy for the rest of its life.
+void start_zip_in(const std::string& parent, const std::string& name) {
+  const safe_fs::Fd folder = safe_fs::open_folder(parent);
+  const int previous = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (!folder.valid() || ::fchdir(folder.get()) != 0) {
+    LOG_ERROR("Could not change directory to: %s", parent.c_str());
+    if (previous >= 0) ::close(previous);
+    return;
+  }
+  syslog(LOG_DEBUG, "zipping '%s'", name.c_str());
+  const std::string word = shell_word(name);
+  // -y: a link inside the folder is stored as a link, never followed.
+  start_detached_archive("zip --recurse-paths -y " + word + session_layout::kArchiveSuffix + " " + word +
+                             " --exclude .tmp\\* > /dev/null 2>&1",
+                         name + session_layout::kArchiveSuffix);
+  if (previous >= 0) {
+    if (::fchdir(previous) != 0) errno = 0;
+    ::close(previous);
+  }
+}
+
+}  // namespace
+
+int zip_session(const char* path) {
+  if (is_zipping_session(path)) return 0;
+  if (!safe_fs::is_folder(path)) {
+    LOG_ERROR("Path to zip is not a directory: %s", path);
+    return 1;
+  }
+  if (path[0] != '/') {
+    LOG_ERROR("Path to zip must be absolute, but got: %s", path);
+    return 1;
+  }
+  gchar* parent = g_path_get_dirname(path);
+  gchar* name = g_path_get_basename(path);
+  if (std::strcmp(name, "/") == 0) {
+    LOG_ERROR("Invalid path to zip: %s", path);
+  } else {
+    start_zip_in(parent, name);
+  }
+  g_free(parent);
+  g_free(name);
+  return 1;
+}
+
+bool is_monitory_dir(const char* path) {
+  if (path == nullptr) return false;
+  const std::string_view text(path);
+  std::string localdata = device::localdata_dir();
+  localdata.pop_back();  // the prefix is the folder's name without its final "/"
+  const bool on_storage = text.starts_with(localdata) ||
+                          (text.starts_with(device::storage_root()) && text.find("Trelvik") != std::string_view::npos);
+  if (!on_storage || text.find("/..") != std::string_view::npos || !safe_fs::is_folder(path)) return false;
+  const std::string_view name = text.substr(text.rfind('/') + 1);
+  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (name.size() != 17 || std::sscanf(std::string(name).c_str(), "%4u%2u%2u_%2u_%2u_%2u", &year, &month, &day,
+                                       &hour, &minute, &second) != 6) {
+    return false;
+  }
+  return year >= 1000 && year <= 9999 && month <= 12 && day <= 31 && hour <= 24 && minute <= 60 && second <= 60;
+}
+
+}  // namespace trelvik
