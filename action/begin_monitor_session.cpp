@@ -79,8 +79,9 @@ SessionPtr new_session_record(const Request& request) {
     BOUNDED_FORMAT(storage_path, sizeof storage_path, "%s", device::kLocaldataDir);
   } else {
     session->storage_id = request.storage;
-    BOUNDED_FORMAT(storage_path, sizeof storage_path, "%s%s/Trelvik_%s/", device::kStorageRoot, request.storage,
-                   request.serial_number);
+    const std::string application =
+        session_layout::application_folder(std::string(device::kStorageRoot) + request.storage, request.serial_number);
+    BOUNDED_FORMAT(storage_path, sizeof storage_path, "%s/", application.c_str());
   }
   char session_path[256] = {};
   BOUNDED_FORMAT(session_path, sizeof session_path, "%s%s", storage_path, folder);

@@ -24,6 +24,7 @@
 #include "daemon/tick.hpp"
 #include "lib/collect/environment.hpp"
 #include "lib/collect/filehandler.hpp"
+#include "lib/names/session_layout.hpp"
 #include "lib/session/session_globals.hpp"
 #include "lib/base/sysutil.hpp"
 
@@ -106,8 +107,8 @@ void measure(const char* what, int rounds, const std::function<void()>& round) {
 
 void collectors(const std::string& session_path) {
   const char* path = session_path.c_str();
-  const std::string environment = session_path + "/system_monitoring/monitoring_environment";
-  const std::string self = session_path + "/system_monitoring/monitoring_self";
+  const std::string environment = session_layout::sampling_folder(session_path, session_layout::kEnvironment);
+  const std::string self = session_layout::sampling_folder(session_path, session_layout::kSelf);
   store_load_avg_info_no_retention(path);
   create_pagefault_snapshot(path);
   create_buddyinfo_snapshot(path);
@@ -124,8 +125,8 @@ void collectors(const std::string& session_path) {
 // Own CPU of each collector, averaged over `rounds`.
 void per_collector(const std::string& session_path, int rounds) {
   const char* path = session_path.c_str();
-  const std::string environment = session_path + "/system_monitoring/monitoring_environment";
-  const std::string self = session_path + "/system_monitoring/monitoring_self";
+  const std::string environment = session_layout::sampling_folder(session_path, session_layout::kEnvironment);
+  const std::string self = session_layout::sampling_folder(session_path, session_layout::kSelf);
   const std::pair<const char*, std::function<void()>> parts[] = {
       {"load", [&] { store_load_avg_info_no_retention(path); }},
       {"pagefaults", [&] { create_pagefault_snapshot(path); }},

@@ -32,6 +32,7 @@
     meminfo: 'monitoring_meminfo',
     network: 'monitoring_network',
     onvif: 'monitoring_onvif',
+    radar: 'monitoring_radar',
     self: 'monitoring_self',
     streams: 'monitoring_streams',
     topStatus: 'monitoring_topstatus',

@@ -1,5 +1,6 @@
 #include "lib/base/safe_fs.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -205,6 +206,24 @@ bool is_regular_file(const std::string& path) {
                        S_ISREG(status.st_mode);
   errno = 0;
   return regular;
+}
+
+std::vector<std::string> folder_entries(const std::string& folder) {
+  std::vector<std::string> names;
+  Fd fd = open_folder(folder, false);
+  DIR* dir = fd.valid() ? ::fdopendir(fd.get()) : nullptr;
+  if (dir == nullptr) {
+    errno = 0;
+    return names;
+  }
+  fd.release();  // the folder stream owns it now
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  errno = 0;
+  return names;
 }
 
 }  // namespace trelvik::safe_fs

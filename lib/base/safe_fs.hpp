@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "lib/base/descriptor.hpp"
 
@@ -64,6 +65,9 @@ bool read_file(const std::string& path, std::string& text);
 // A real folder / a regular file, reached without links; nothing logged.
 bool is_folder(const std::string& path);
 bool is_regular_file(const std::string& path);
+// The names in a folder reached without links, in the folder's own order;
+// none when it cannot be opened. Nothing logged.
+std::vector<std::string> folder_entries(const std::string& folder);
 
 // Logs the one error line of a link found where a file or a folder belongs.
 void log_link(std::string_view path);

@@ -428,7 +428,8 @@ bool report_name_is_free(const std::string& reports, const std::string& report) 
 void create_serverreport_snapshot(const monitoring_session& session, const char* nemor_user, const char* nemor_pass) {
   if (!session.session_path) return;
   char name[100] = {};
-  date_format_now(name, sizeof name, "Server_Report_%Y-%m-%dT%H%M%S%Z.txt");
+  const std::string format = std::string(session_layout::kServerReportPrefix) + "%Y-%m-%dT%H%M%S%Z.txt";
+  date_format_now(name, sizeof name, format.c_str());
   const std::string reports = session_layout::session_file(
       session_layout::sampling_folder(*session.session_path, session_layout::kBasic), session_layout::kServerReports);
   const std::string report = reports + "/" + name;

@@ -1,6 +1,5 @@
 #include "lib/lifecycle/archive_recovery.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "lib/lifecycle/archive.hpp"
+#include "lib/session/application_folders.hpp"
 #include "lib/base/atomic_file.hpp"
 #include "lib/names/device_paths.hpp"
 #include "lib/collect/filehandler.hpp"
@@ -35,25 +35,6 @@ constexpr auto kRetryAfter = std::chrono::hours(1);
 constexpr char kEndRecord[] = "PK\x05\x06";
 constexpr off_t kEndRecordSize = 22;  // without an archive comment, which zip does not write
 
-// The names in a folder reached without links.
-std::vector<std::string> entries_of(const std::string& folder) {
-  std::vector<std::string> names;
-  safe_fs::Fd fd = safe_fs::open_folder(folder, false);
-  DIR* dir = fd.valid() ? ::fdopendir(fd.get()) : nullptr;
-  if (dir == nullptr) {
-    errno = 0;
-    return names;
-  }
-  fd.release();  // the folder stream owns it now
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  errno = 0;
-  return names;
-}
-
 // What recovery passed over, each logged once per process.
 void log_skipped_once(const std::string& path) {
   static std::set<std::string> logged;
@@ -67,10 +48,7 @@ void log_skipped_once(const std::string& path) {
 // linked application folder is passed over.
 std::vector<std::string> application_folders(const std::string& serial_number) {
   std::vector<std::string> folders{device::localdata_dir()};
-  if (serial_number.empty()) return folders;
-  const std::string root = device::storage_root();
-  for (const std::string& storage : entries_of(root)) {
-    const std::string folder = root + storage + "/Trelvik_" + serial_number;
+  for (const std::string& folder : edge_application_folders(serial_number)) {
     if (safe_fs::is_folder(folder)) {
       folders.push_back(folder + "/");
     } else if (struct stat status {}; ::lstat(folder.c_str(), &status) == 0) {
@@ -224,7 +202,7 @@ void archive_ended_sessions(const char* serial_number, const monitoring_session*
   const FileLock lock(device::localdata_dir(), FileLock::Wait::no);
   if (lock.busy()) return;
   for (const std::string& folder : application_folders(serial_number)) {
-    for (const std::string& name : entries_of(folder)) {
+    for (const std::string& name : safe_fs::folder_entries(folder)) {
       const std::string session_path = folder + name;
       if (active != nullptr && active->session_path && *active->session_path == session_path) continue;
       if (!is_monitory_dir(session_path.c_str())) {

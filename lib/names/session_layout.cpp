@@ -2,6 +2,13 @@
 
 namespace trelvik::session_layout {
 
+std::string application_folder(std::string_view storage, std::string_view serial_number) {
+  std::string path(storage);
+  path += "/Trelvik_";
+  path += serial_number;
+  return path;
+}
+
 std::string sampling_folder(std::string_view session, const char* folder) {
   std::string path(session);
   path += '/';

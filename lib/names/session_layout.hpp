@@ -1,7 +1,8 @@
 // The names inside a session folder, spelled here and nowhere else: the
 // sampling folders under "system_monitoring", the information file and its
 // temporary files, the signature, the server reports and the archive beside
-// the folder. The package's shell scripts keep their own copies.
+// the folder; and the application folder that holds a device's sessions on
+// an edge storage. The package's shell scripts keep their own copies.
 #pragma once
 
 #include <string>
@@ -32,6 +33,8 @@ inline constexpr const char* kZeda = "monitoring_zeda";
 // internal storage.
 inline constexpr const char* kServerReports = "Server_Reports";
 inline constexpr const char* kServerReportsArchive = "Server_Reports.zip";
+// The start of a server report's name, before its time.
+inline constexpr const char* kServerReportPrefix = "Server_Report_";
 
 inline constexpr const char* kInfoFile = "Session_Information.txt";
 // The temporary files of the information file: the field update of every
@@ -49,6 +52,9 @@ inline constexpr const char* kSignatureTemp = ".signature_tmp";
 // The archive of a session lies beside its folder: "<session>.zip".
 inline constexpr const char* kArchiveSuffix = ".zip";
 
+// "<storage>/Trelvik_<serial>": the folder of one device's sessions on an
+// edge storage, `storage` being the storage's own folder (no final "/").
+std::string application_folder(std::string_view storage, std::string_view serial_number);
 // "<session>/system_monitoring/<folder>".
 std::string sampling_folder(std::string_view session, const char* folder);
 // "<session>/<name>" for a file directly in the session folder.

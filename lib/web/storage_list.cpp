@@ -1,6 +1,7 @@
 #include "lib/web/storage_list.hpp"
 
 #include "lib/names/device_paths.hpp"
+#include "lib/names/session_layout.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/web/httputil.hpp"
 
@@ -45,7 +46,9 @@ void storage_list_print(std::string_view serial_number, FILE* out) {
     // The folders that activation checks: the application folder on an edge
     // storage, the package's data folder for the internal storage.
     std::string folder = device::localdata_dir();
-    if (disk_id != kInternal) folder = device::storage_root().append(disk_id) + "/Trelvik_" + serial + "/";
+    if (disk_id != kInternal) {
+      folder = session_layout::application_folder(device::storage_root().append(disk_id), serial) + "/";
+    }
     return check_partition_usage(folder.c_str());
   };
   http_print_reply(kHttpJsonOk, storage_list_json(storages, partition_ok), out);

@@ -19,6 +19,7 @@
 #include "lib/base/pipe.hpp"
 #include "lib/base/process.hpp"
 #include "lib/base/safe_fs.hpp"
+#include "lib/session/application_folders.hpp"
 #include "lib/session/session_globals.hpp"
 #include "lib/names/session_layout.hpp"
 #include "lib/web/series_tail.hpp"
@@ -138,11 +139,8 @@ void reply_information(FILE* out) {
 safe_fs::Fd open_archive(const std::string& name, const std::string& serial_number) {
   std::string localdata = device::localdata_dir();
   localdata.pop_back();  // its final "/"
-  std::vector<std::string> folders{localdata};
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(device::storage_root(), error)) {
-    folders.push_back(entry.path().string() + "/Trelvik_" + serial_number);
-  }
+  std::vector<std::string> folders = edge_application_folders(serial_number);
+  folders.insert(folders.begin(), localdata);
   const std::string file_name = name + session_layout::kArchiveSuffix;
   for (const std::string& folder : folders) {
     const safe_fs::Fd dir = safe_fs::open_folder(folder);
