@@ -11,28 +11,6 @@ namespace trelvik {
 
 namespace {
 
-struct ActionRule {
-  std::string_view name;
-  WebAction action;
-  std::string_view parameter;  // empty: the action takes none
-};
-
-constexpr std::array<ActionRule, 11> kActions{{
-    {"status", WebAction::status, ""},
-    {"storages", WebAction::storages, ""},
-    {"information", WebAction::information, ""},
-    {"download", WebAction::download, "name"},
-    {"metrics", WebAction::metrics, ""},
-    {"begin", WebAction::begin, "storage"},
-    {"end", WebAction::end, ""},
-    {"ptz_interval", WebAction::ptz_interval, "minutes"},
-    {"ptz_times", WebAction::ptz_times, "times"},
-    {"ptz_stop", WebAction::ptz_stop, ""},
-    {"tail", WebAction::tail, ""},
-}};
-
-constexpr std::array<std::string_view, 5> kParameters{"action", "name", "storage", "minutes", "times"};
-
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -91,35 +69,72 @@ bool is_session_name(std::string_view text) {
   return true;
 }
 
-bool value_is_valid(WebAction action, std::string& value) {
-  switch (action) {
-    case WebAction::begin:
-      return value == "localdata" || is_storage_id(value);
-    case WebAction::ptz_interval:
-      // The action itself refuses an interval under 3 minutes with its own text.
-      return value.size() <= 20 && validate_digits(value.c_str());
-    case WebAction::ptz_times:
-      return is_given_times(value);
-    case WebAction::download:
-      if (value.ends_with(session_layout::kArchiveSuffix)) {
-        value.resize(value.size() - std::string_view(session_layout::kArchiveSuffix).size());
-      }
-      return is_session_name(value);
-    default:
-      return false;
+bool is_begin_storage(std::string& value) { return value == "localdata" || is_storage_id(value); }
+
+// The action itself refuses an interval under 3 minutes with its own text.
+bool is_interval_minutes(std::string& value) { return value.size() <= 20 && validate_digits(value.c_str()); }
+
+bool is_clock_times(std::string& value) { return is_given_times(value); }
+
+bool is_archive_name(std::string& value) {
+  if (value.ends_with(session_layout::kArchiveSuffix)) {
+    value.resize(value.size() - std::string_view(session_layout::kArchiveSuffix).size());
   }
+  return is_session_name(value);
 }
 
-const ActionRule* find_action(std::string_view name) {
-  for (const ActionRule& rule : kActions) {
+using Arg = WebArgument;
+
+// The actions, one row each. The programs lie beside the entry program; a
+// program that is given the password reads it from its standard input, so it
+// stands on no command line.
+constexpr std::array<WebActionRule, 11> kActions{{
+    {"status", "", nullptr, WebReply::program, "status_report", {Arg::serial_number}, false, false},
+    {"storages", "", nullptr, WebReply::program, "storage_list", {Arg::serial_number}, false, false},
+    {"information", "", nullptr, WebReply::information_file, "", {}, false, false},
+    {"tail", "", nullptr, WebReply::series_tail, "", {}, false, false},
+    {"download", "name", is_archive_name, WebReply::session_archive, "", {}, false, false},
+    {"metrics", "", nullptr, WebReply::session_metrics, "", {}, false, false},
+    {"begin", "storage", is_begin_storage, WebReply::program, "begin_monitor_session",
+     {Arg::value, Arg::serial_number, Arg::model_name, Arg::firmware_version, Arg::api_user}, true, true},
+    {"end", "", nullptr, WebReply::program, "end_monitor_session", {Arg::api_user}, true, true},
+    {"ptz_interval", "minutes", is_interval_minutes, WebReply::program, "ptz_autotest_interval", {Arg::value}, true,
+     false},
+    {"ptz_times", "times", is_clock_times, WebReply::program, "ptz_autotest_times", {Arg::value}, true, false},
+    {"ptz_stop", "", nullptr, WebReply::program, "ptz_autotest_stop", {}, true, false},
+}};
+
+// The parameters a query may carry: "action", then each action's own, in
+// the order the table first names them (a query with several that its
+// action does not take is refused for the first in this order).
+struct ParameterNames {
+  std::array<std::string_view, kActions.size() + 1> names{};
+  std::size_t size = 0;
+};
+
+constexpr ParameterNames known_parameters() {
+  ParameterNames known;
+  known.names.at(known.size++) = "action";
+  for (const WebActionRule& rule : kActions) {
+    bool seen = rule.parameter.empty();
+    for (std::size_t i = 0; i < known.size; ++i) seen = seen || known.names.at(i) == rule.parameter;
+    if (!seen) known.names.at(known.size++) = rule.parameter;
+  }
+  return known;
+}
+
+constexpr ParameterNames kParameters = known_parameters();
+
+const WebActionRule* find_action(std::string_view name) {
+  for (const WebActionRule& rule : kActions) {
     if (rule.name == name) return &rule;
   }
   return nullptr;
 }
 
 bool is_known_parameter(std::string_view name) {
-  for (const std::string_view known : kParameters) {
-    if (known == name) return true;
+  for (std::size_t i = 0; i < kParameters.size; ++i) {
+    if (kParameters.names.at(i) == name) return true;
   }
   return false;
 }
@@ -146,25 +161,14 @@ std::optional<std::string> percent_decode(std::string_view text) {
   return out;
 }
 
-bool web_action_changes_state(WebAction action) {
-  switch (action) {
-    case WebAction::begin:
-    case WebAction::end:
-    case WebAction::ptz_interval:
-    case WebAction::ptz_times:
-    case WebAction::ptz_stop:
-      return true;
-    default:
-      return false;
-  }
-}
+std::span<const WebActionRule> web_actions() { return kActions; }
 
 std::optional<WebRequest> parse_web_query(std::string_view query, std::string& error) {
   if (query.size() > kWebQueryMax) {
     error = "Error: The request is too long.";
     return std::nullopt;
   }
-  std::array<std::optional<std::string>, kParameters.size()> values;
+  std::array<std::optional<std::string>, kParameters.names.size()> values;
   while (!query.empty()) {
     const std::string_view pair = query.substr(0, query.find('&'));
     query.remove_prefix(pair.size() < query.size() ? pair.size() + 1 : pair.size());
@@ -182,27 +186,27 @@ std::optional<WebRequest> parse_web_query(std::string_view query, std::string& e
       return std::nullopt;
     }
     std::size_t slot = 0;
-    while (kParameters[slot] != name) ++slot;
+    while (kParameters.names.at(slot) != name) ++slot;
     if (values[slot]) {
       error = "Error: Repeated parameter " + std::string(name) + ".";
       return std::nullopt;
     }
     values[slot] = std::move(value);
   }
-  const ActionRule* rule = values[0] ? find_action(*values[0]) : nullptr;
+  const WebActionRule* rule = values[0] ? find_action(*values[0]) : nullptr;
   if (rule == nullptr) {
     error = "Error: Unknown action.";
     return std::nullopt;
   }
-  WebRequest request{rule->action, {}};
-  for (std::size_t slot = 1; slot < kParameters.size(); ++slot) {
+  WebRequest request{rule, {}};
+  for (std::size_t slot = 1; slot < kParameters.size; ++slot) {
     if (!values[slot]) continue;
-    if (kParameters[slot] != rule->parameter) {
-      error = "Error: The action takes no parameter " + std::string(kParameters[slot]) + ".";
+    if (kParameters.names.at(slot) != rule->parameter) {
+      error = "Error: The action takes no parameter " + std::string(kParameters.names.at(slot)) + ".";
       return std::nullopt;
     }
     request.value = std::move(*values[slot]);
-    if (!value_is_valid(rule->action, request.value)) {
+    if (rule->accepts == nullptr || !rule->accepts(request.value)) {
       error = "Error: Invalid value of parameter " + std::string(rule->parameter) + ".";
       return std::nullopt;
     }

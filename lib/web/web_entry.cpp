@@ -173,40 +173,50 @@ void reply_archive(FILE* out, const std::string& name, const std::string& serial
   }
 }
 
+std::string argument(WebArgument item, const WebRequest& request, const DeviceFacts& facts) {
+  switch (item) {
+    case WebArgument::value:
+      return request.value;
+    case WebArgument::serial_number:
+      return facts.serial_number;
+    case WebArgument::model_name:
+      return facts.model_name;
+    case WebArgument::firmware_version:
+      return facts.firmware_version;
+    case WebArgument::api_user:
+      return facts.api_user;
+  }
+  return {};
+}
+
+// The action's program with its row's command line; a program that takes
+// the password does not start when the password cannot be read.
+void run_program(FILE* out, const WebRequest& request, const DeviceFacts& facts) {
+  const WebActionRule& rule = *request.action;
+  std::vector<std::string> args;
+  for (const WebArgument item : rule.argv) args.push_back(argument(item, request, facts));
+  std::string input;
+  if (rule.password_on_stdin) {
+    const std::optional<std::string> password = load_api_password();
+    if (!password) return print_server_error(out, "Error: The device API password could not be read.");
+    input = *password + "\n";
+  }
+  run_and_reply(out, std::string(rule.program).c_str(), std::move(args), input);
+}
+
 void dispatch(FILE* out, const WebRequest& request, const DeviceFacts& facts) {
-  switch (request.action) {
-    case WebAction::status:
-      return run_and_reply(out, "status_report", {facts.serial_number});
-    case WebAction::storages:
-      return run_and_reply(out, "storage_list", {facts.serial_number});
-    case WebAction::information:
+  switch (request.action->reply) {
+    case WebReply::program:
+      return run_program(out, request, facts);
+    case WebReply::information_file:
       return reply_information(out);
-    case WebAction::tail:
+    case WebReply::series_tail:
       return reply_series_tail(out);
-    case WebAction::download:
+    case WebReply::session_archive:
       return reply_archive(out, request.value, facts.serial_number);
-    case WebAction::metrics:
+    case WebReply::session_metrics:
       return reply_session_metrics(out, facts.serial_number);
-    case WebAction::ptz_interval:
-      return run_and_reply(out, "ptz_autotest_interval", {request.value});
-    case WebAction::ptz_times:
-      return run_and_reply(out, "ptz_autotest_times", {request.value});
-    case WebAction::ptz_stop:
-      return run_and_reply(out, "ptz_autotest_stop", {});
-    case WebAction::begin:
-    case WebAction::end:
-      break;
   }
-  const std::optional<std::string> password = load_api_password();
-  if (!password) return print_server_error(out, "Error: The device API password could not be read.");
-  const std::string input = *password + "\n";
-  if (request.action == WebAction::begin) {
-    return run_and_reply(out, "begin_monitor_session",
-                         {request.value, facts.serial_number, facts.model_name, facts.firmware_version,
-                          facts.api_user},
-                         input);
-  }
-  run_and_reply(out, "end_monitor_session", {facts.api_user}, input);
 }
 
 }  // namespace
@@ -219,7 +229,7 @@ int web_entry_run(const CgiRequest& cgi, FILE* out) {
     http_print_bad_request(error.c_str(), out);
     return 0;
   }
-  if (web_action_changes_state(request->action)) {
+  if (request->action->changes_state) {
     if (std::strcmp(cgi.method ? cgi.method : "", "POST") != 0) {
       print_text_reply(out, "405 Method Not Allowed", "Error: This action is taken by POST only.", "Allow: POST\r\n");
       return 0;

@@ -11,35 +11,35 @@ namespace {
 struct Case {
   std::string query;
   bool accepted;
-  WebAction action;
+  std::string_view action;
   std::string value_or_error;
 };
 
 TEST(WebQuery, AcceptedRequestsCarryOnlyTheirValue) {
   const Case cases[] = {
-      {"action=status", true, WebAction::status, ""},
-      {"action=storages&", true, WebAction::storages, ""},
-      {"&&action=information", true, WebAction::information, ""},
-      {"action=metrics", true, WebAction::metrics, ""},
-      {"action=begin&storage=SD_DISK", true, WebAction::begin, "SD_DISK"},
-      {"storage=localdata&action=begin", true, WebAction::begin, "localdata"},
-      {"action=begin&storage=Network-Share.1", true, WebAction::begin, "Network-Share.1"},
-      {"action=%65nd", true, WebAction::end, ""},  // values are decoded, names are not
-      {"action=ptz_interval&minutes=0120", true, WebAction::ptz_interval, "0120"},
-      {"action=ptz_interval&minutes=", true, WebAction::ptz_interval, ""},  // the action answers "too short"
-      {"action=ptz_times&times=08%3A00%2C20%3A30", true, WebAction::ptz_times, "08:00,20:30"},
-      {"action=ptz_times&times=", true, WebAction::ptz_times, ""},  // removes the setting
-      {"action=ptz_times&times=00:00,23:59", true, WebAction::ptz_times, "00:00,23:59"},
-      {"action=ptz_stop", true, WebAction::ptz_stop, ""},
-      {"action=tail", true, WebAction::tail, ""},
-      {"action=download&name=20261206_18_48_53", true, WebAction::download, "20261206_18_48_53"},
-      {"action=download&name=20261206_18_48_53.zip", true, WebAction::download, "20261206_18_48_53"},
+      {"action=status", true, "status", ""},
+      {"action=storages&", true, "storages", ""},
+      {"&&action=information", true, "information", ""},
+      {"action=metrics", true, "metrics", ""},
+      {"action=begin&storage=SD_DISK", true, "begin", "SD_DISK"},
+      {"storage=localdata&action=begin", true, "begin", "localdata"},
+      {"action=begin&storage=Network-Share.1", true, "begin", "Network-Share.1"},
+      {"action=%65nd", true, "end", ""},  // values are decoded, names are not
+      {"action=ptz_interval&minutes=0120", true, "ptz_interval", "0120"},
+      {"action=ptz_interval&minutes=", true, "ptz_interval", ""},  // the action answers "too short"
+      {"action=ptz_times&times=08%3A00%2C20%3A30", true, "ptz_times", "08:00,20:30"},
+      {"action=ptz_times&times=", true, "ptz_times", ""},  // removes the setting
+      {"action=ptz_times&times=00:00,23:59", true, "ptz_times", "00:00,23:59"},
+      {"action=ptz_stop", true, "ptz_stop", ""},
+      {"action=tail", true, "tail", ""},
+      {"action=download&name=20261206_18_48_53", true, "download", "20261206_18_48_53"},
+      {"action=download&name=20261206_18_48_53.zip", true, "download", "20261206_18_48_53"},
   };
   for (const Case& c : cases) {
     std::string error;
     const auto request = parse_web_query(c.query, error);
     ASSERT_TRUE(request) << c.query << ": " << error;
-    EXPECT_EQ(request->action, c.action) << c.query;
+    EXPECT_EQ(request->action->name, c.action) << c.query;
     EXPECT_EQ(request->value, c.value_or_error) << c.query;
   }
 }
@@ -101,13 +101,9 @@ TEST(WebQuery, HostileQueriesAreRefusedWithAReadableText) {
 }
 
 TEST(WebQuery, StateChangesAndDecoding) {
-  for (WebAction a : {WebAction::begin, WebAction::end, WebAction::ptz_interval, WebAction::ptz_times,
-                      WebAction::ptz_stop}) {
-    EXPECT_TRUE(web_action_changes_state(a));
-  }
-  for (WebAction a : {WebAction::status, WebAction::storages, WebAction::information, WebAction::download,
-                      WebAction::tail, WebAction::metrics}) {
-    EXPECT_FALSE(web_action_changes_state(a));
+  for (const WebActionRule& rule : web_actions()) {
+    const bool post = rule.name == "begin" || rule.name == "end" || rule.name.starts_with("ptz_");
+    EXPECT_EQ(rule.changes_state, post) << rule.name;
   }
   EXPECT_EQ(percent_decode("a+b%2Bc%2fd%C3%A9"), "a b+c/d\xc3\xa9");
   EXPECT_EQ(percent_decode(""), "");
