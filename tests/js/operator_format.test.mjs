@@ -6,7 +6,7 @@ import {
   alignSeries, checkInterval, checkTimes, dateTextSeconds, describePtz, deviceTimeSeconds, firstLine, formatClock,
   formatDateTime, formatDuration, givenTimesAround, judgeReply, liveness, nextPollDelay,
   sessionStartSeconds, storageOfPath, storedSessions, viewerUrl, zoneLabel,
-} from '../../html/operator_format.mjs';
+} from '../../html/operator/format.js';
 
 test('duration from the folder name and the device time, across a day and a year', () => {
   const start = sessionStartSeconds('20261231_23_59_30');

@@ -6,7 +6,7 @@ import {
   alignSeries, checkInterval, checkTimes, describePtz, deviceTimeSeconds, downloadUrl, firstLine, formatClock,
   formatDateTime, formatDuration, givenTimesAround, judgeReply, liveness, nextPollDelay, sessionStartSeconds,
   storedSessions, viewerUrl, WEEK_MINUTES, zoneLabel,
-} from './operator_format.mjs';
+} from './format.js';
 
 const ENTRY = 'cgi-bin/trelvik.cgi';
 const STORAGE_PERIOD = 30000;
