@@ -9,11 +9,11 @@ import { existsSync, readFileSync, statSync } from 'node:fs';
 import { join } from 'node:path';
 import { credentialsOf, entry, openBrowser, startCamera, BUILD_DIR } from '../tests/browser/operator_support.mjs';
 
-// The files a load fetches: index.html, what it names and the module operator.js imports.
+// The files a load fetches: index.html and what it names.
 function pageFiles() {
   const html = readFileSync(join(BUILD_DIR, 'html', 'index.html'), 'utf8');
   const named = [...html.matchAll(/(?:src|href)="([^":]+)"/g)].map((m) => m[1]);
-  return ['index.html', ...named, 'operator_format.mjs'];
+  return ['index.html', ...named];
 }
 
 function option(name, fallback) {

@@ -4,13 +4,13 @@
 //
 // Global TrelvikFindings in a page, require() in node.
 (function (root, factory) {
-  if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'));
+  if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'), require('../common.js'));
   else {
-    root.TrelvikFindings = factory(root.TrelvikCsv, root.TrelvikSeries);
+    root.TrelvikFindings = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikCommon);
     // Kept to start the same code in a worker.
-    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikFindings = (${factory})(self.TrelvikCsv, self.TrelvikSeries);`);
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikFindings = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikCommon);`);
   }
-})(typeof self !== 'undefined' ? self : this, function (TC, TS) {
+})(typeof self !== 'undefined' ? self : this, function (TC, TS, Common) {
   'use strict';
 
   // Every threshold of every rule, to be tuned here and nowhere else.
@@ -103,14 +103,8 @@
     clockSlackAfterSeconds: 3600,
   };
 
-  const fmtTime = (s) => TC.formatTime(s, false);
-  function fmtDuration(seconds) {
-    const m = Math.round(seconds / 60);
-    if (m < 60) return `${m} min`;
-    const h = Math.floor(m / 60);
-    if (h < 48) return `${h} h ${m % 60} min`;
-    return `${Math.floor(h / 24)} days ${h % 24} h`;
-  }
+  const fmtTime = (s) => Common.formatDateTime(s, false);
+  const fmtDuration = Common.formatDuration;
   const fmtKiB = (k) => (Math.abs(k) >= 1048576 ? `${(k / 1048576).toFixed(1)} GiB` : Math.abs(k) >= 1024 ? `${(k / 1024).toFixed(1)} MiB` : `${Math.round(k)} kB`);
 
   // Least-squares line through (t in hours, v): { slope per hour, r2, n }.

@@ -7,13 +7,13 @@
 // Global TrelvikSession in a page, require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) {
-    module.exports = factory(require('./csv.js'), require('./series.js'), require('./findings.js'), require('./archive.js'), require('./layout.js'));
+    module.exports = factory(require('./csv.js'), require('./series.js'), require('./findings.js'), require('./archive.js'), require('./layout.js'), require('../common.js'));
   } else {
-    root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings, root.TrelvikArchive, root.TrelvikLayout);
+    root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings, root.TrelvikArchive, root.TrelvikLayout, root.TrelvikCommon);
     // Kept to start the same code in a worker.
-    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikSession = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikFindings, self.TrelvikArchive, self.TrelvikLayout);`);
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikSession = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikFindings, self.TrelvikArchive, self.TrelvikLayout, self.TrelvikCommon);`);
   }
-})(typeof self !== 'undefined' ? self : this, function (TC, TS, TF, TA, TL) {
+})(typeof self !== 'undefined' ? self : this, function (TC, TS, TF, TA, TL, Common) {
   'use strict';
 
   const decoder = new TextDecoder('utf-8');
@@ -50,14 +50,7 @@
     return { root: shared ? root : '', strip: (p) => (shared ? p.slice(root.length + 1) : p) };
   }
 
-  function readFacts(text) {
-    const facts = [];
-    for (const line of text.split('\n')) {
-      const m = /^([^:]+):\s?(.*?)\s*$/.exec(line.replace(/\r$/, ''));
-      if (m) facts.push({ name: m[1], value: m[2] });
-    }
-    return facts;
-  }
+  const readFacts = Common.readInformation;
 
   // Yields to the page: a message, unlike a timer, is not held back 4 ms.
   function pause() {
@@ -76,15 +69,10 @@
     return decoder.decode(bytes);
   }
 
-  const MONTHS = ['Jan', 'Feb', 'Mar', 'Apr', 'May', 'Jun', 'Jul', 'Aug', 'Sep', 'Oct', 'Nov', 'Dec'];
-
   // Seconds on the camera clock of a fact written by date(1) ("Sun Dec  6
   // 18:48:53 CET 2026"), or NaN.
   function factTime(value) {
-    const m = /^\w{3} (\w{3}) +(\d{1,2}) (\d\d:\d\d:\d\d) \S+ (\d{4})$/.exec(value || '');
-    const month = m ? MONTHS.indexOf(m[1]) : -1;
-    if (month < 0) return NaN;
-    return TC.parseTime(`${m[4]}-${String(month + 1).padStart(2, '0')}-${m[2].padStart(2, '0')}`, m[3]);
+    return Common.dateTextSeconds(value) ?? NaN;
   }
 
   // The camera's zone from Session_TimeZone.txt ("Zone: Europe/Stockholm",

@@ -10,7 +10,7 @@
   const TF = window.TrelvikFindings;
   const TCh = window.TrelvikCharts;
   const TL = window.TrelvikLayout;
-  const $ = (id) => document.getElementById(id);
+  const { byId: $, element: el, showBanner } = window.TrelvikCommon;
   const decoder = new TextDecoder('utf-8');
 
   let current = null; // { session, group, plots, full: [min, max] }
@@ -18,35 +18,17 @@
   // being read replaces it, and the older one stops where it is.
   let opening = 0;
 
-  function el(tag, attrs, ...children) {
-    const e = document.createElement(tag);
-    for (const [k, v] of Object.entries(attrs || {})) {
-      if (k === 'class') e.className = v;
-      else if (k === 'text') e.textContent = v;
-      else if (k.startsWith('on')) e.addEventListener(k.slice(2), v);
-      else e.setAttribute(k, v);
-    }
-    for (const c of children) if (c != null) e.append(c);
-    return e;
-  }
-
-  function banner(text, kind) {
-    const b = $('banner');
-    b.textContent = text;
-    b.className = `banner${kind ? ' ' + kind : ''}`;
-  }
-
   const pause = TSn.pause;
   const sizeText = (n) => TCh.fmtValue(n / 1024, 'kB');
 
   // ---- opening ---------------------------------------------------------
 
   async function openZip(bytes, label) {
-    banner(`Reading ${label}…`, 'busy');
+    showBanner(`Reading ${label}…`, 'busy');
     await pause();
     const zip = TA.readZip(bytes);
     if (!zip.members.length) {
-      banner(`${label}: ${zip.error}`, 'error');
+      showBanner(`${label}: ${zip.error}`, 'error');
       document.body.dataset.state = 'error';
       return;
     }
@@ -163,14 +145,14 @@
     document.body.dataset.state = 'loading';
     reset();
     let session;
-    const progress = (done, total) => mine === opening && banner(`Reading ${label}: ${done} of ${total} files…`, 'busy');
+    const progress = (done, total) => mine === opening && showBanner(`Reading ${label}: ${done} of ${total} files…`, 'busy');
     try {
       session = extra.bytes ? await openInWorker(extra.bytes, progress) : null;
       if (session) attachReaders(session, members);
       else session = await TSn.openSession(members, { progress });
     } catch (e) {
       if (mine !== opening) return;
-      banner(`${label} could not be opened: ${e.message || e}`, 'error');
+      showBanner(`${label} could not be opened: ${e.message || e}`, 'error');
       document.body.dataset.state = 'error';
       return;
     }
@@ -178,7 +160,7 @@
     session.label = label;
     session.archiveError = extra.archiveError || null;
     session.archiveSize = extra.archiveSize || 0;
-    banner(`Drawing ${label}…`, 'busy');
+    showBanner(`Drawing ${label}…`, 'busy');
     await render(session);
     if (mine !== opening) return;
     document.title = pageTitle(session);
@@ -186,7 +168,7 @@
     // Red for damage only: a rule that had nothing to judge (a camera
     // without fans) is told, not alarmed about.
     const damaged = session.archiveError || !session.facts.length || session.files.some((f) => f.error);
-    banner(lines.join('\n'), damaged ? 'error' : '');
+    showBanner(lines.join('\n'), damaged ? 'error' : '');
     document.body.dataset.state = 'ready';
   }
 
@@ -544,7 +526,7 @@
       try {
         await walkEntry(entries[0], members);
       } catch (e) {
-        banner(`The folder could not be read: ${e.message || e}`, 'error');
+        showBanner(`The folder could not be read: ${e.message || e}`, 'error');
         return;
       }
       return openMembers(members, entries[0].name, {});
@@ -553,13 +535,13 @@
   }
 
   async function openUrl(url) {
-    banner(`Fetching ${url}…`, 'busy');
+    showBanner(`Fetching ${url}…`, 'busy');
     try {
       const reply = await fetch(url, { cache: 'no-store' });
       if (!reply.ok) throw new Error(`${reply.status} ${reply.statusText}`);
       await openZip(new Uint8Array(await reply.arrayBuffer()), decodeURIComponent(url.split('/').pop() || url));
     } catch (e) {
-      banner(`The archive ${url} could not be fetched: ${e.message || e}`, 'error');
+      showBanner(`The archive ${url} could not be fetched: ${e.message || e}`, 'error');
       document.body.dataset.state = 'error';
     }
   }

@@ -2,11 +2,14 @@
 // the page shows.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import {
-  alignSeries, checkInterval, checkTimes, dateTextSeconds, describePtz, deviceTimeSeconds, firstLine, formatClock,
-  formatDateTime, formatDuration, givenTimesAround, judgeReply, liveness, nextPollDelay,
-  sessionStartSeconds, storageOfPath, storedSessions, viewerUrl, zoneLabel,
-} from '../../html/operator_format.mjs';
+import { createRequire } from 'node:module';
+
+const require = createRequire(import.meta.url);
+const {
+  alignSeries, checkInterval, checkTimes, describePtz, deviceTimeSeconds, firstLine, givenTimesAround, judgeReply,
+  liveness, nextPollDelay, storageOfPath, storedSessions, viewerUrl, zoneLabel,
+} = require('../../html/operator/format.js');
+const { dateTextSeconds, formatClock, formatDateTime, formatDuration, sessionStartSeconds } = require('../../html/common.js');
 
 test('duration from the folder name and the device time, across a day and a year', () => {
   const start = sessionStartSeconds('20261231_23_59_30');
