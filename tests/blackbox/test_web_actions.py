@@ -13,11 +13,11 @@ FACTS = {"serial": "<serial>", "model": "<model>", "firmware": "<firmware>", "us
 
 # A README row: | `action=<name>[&<parameter>=<placeholder>]` | GET or POST | what runs |
 README_ROW = re.compile(r"^\| `action=(\w+)(?:&(\w+)=(<[^>]+>))?` \| (GET|POST) \| (.*) \|$")
-# The pages' requests: a URL's "action=<name>", the page's GET helper entry('<name>', …)
-# and its POST helper runAction(<button>, <output>, '<name>', …).
+# The pages' requests: a URL's "action=<name>", the page's GET helper entry('action=<name>', …)
+# and its POST helper runAction(<button>, <output>, 'action=<name>', …).
 URL_ACTION = re.compile(r"[?&]action=(\w+)")
-GET_CALL = re.compile(r"\bentry\(\s*'(\w+)'([^;]*)")
-POST_CALL = re.compile(r"\brunAction\([^;]*?,\s*'(\w+)'\s*,")
+GET_CALL = re.compile(r"\bentry\(\s*'(?:action=)?(\w+)'([^;]*)")
+POST_CALL = re.compile(r"\brunAction\([^;]*?,\s*'(?:action=)?(\w+)'\s*,")
 
 
 def table():
