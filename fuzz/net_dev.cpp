@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "fuzz/support/fuzz_support.hpp"
-#include "lib/collect/filehandler.hpp"
 #include "lib/parse/net_dev.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

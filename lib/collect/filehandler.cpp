@@ -88,15 +88,6 @@ void report_command_close(int status, const char* command, int line, const char*
 
 namespace {
 
-// Counters are unsigned 64-bit; the failure totals add them as 32-bit numbers.
-std::uint32_t to_u32(std::string_view text) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < text.size() && is_digit(text[i]); ++i) {
-    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-  }
-  return value;
-}
-
 std::optional<std::int64_t> counter_value(const NetDevCounters& counters, const char* key) {
   const auto found = counters.find(key);
   if (found == counters.end()) return std::nullopt;
@@ -105,14 +96,6 @@ std::optional<std::int64_t> counter_value(const NetDevCounters& counters, const 
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc()) return std::nullopt;
   return value;
-}
-
-std::uint64_t as_unsigned(std::int64_t value) { return static_cast<std::uint64_t>(value); }
-
-// Bytes moved in both directions; the sum wraps instead of overflowing.
-std::int64_t bytes_between(const NetSample& previous, const NetSample& current) {
-  return static_cast<std::int64_t>(as_unsigned(current.receive) - as_unsigned(previous.receive) +
-                                   as_unsigned(current.transmit) - as_unsigned(previous.transmit));
 }
 
 void log_parse_failure(const NetDevParse& parse, std::string_view text) {
@@ -162,59 +145,6 @@ void store_interface_files(const std::string& folder, const NetDevParse& parse) 
 }
 
 }  // namespace
-
-std::string net_dev_header(const NetDevCounters& counters) {
-  std::string header = "Date, Time, Receive: ";
-  bool first = true;
-  bool transmit = false;
-  for (const auto& [key, value] : counters) {
-    const bool is_transmit = key.starts_with("transmit_");
-    if (is_transmit && !transmit) {
-      header += ", Transmit: ";
-      transmit = true;
-    } else if (!first) {
-      header += ", ";
-    }
-    header += std::string_view(key).substr(key.find('_') + 1);
-    first = false;
-  }
-  header += ", Failed packages total (receive), Failed packages total (transmit)\n";
-  return header;
-}
-
-std::string net_dev_row(const NetDevCounters& counters, std::string_view timestamp) {
-  std::string row(timestamp);
-  std::uint32_t receive_failed = 0;
-  std::uint32_t transmit_failed = 0;
-  for (const auto& [key, value] : counters) {
-    row += ',';
-    row += value;
-    if (key == "receive_errs" || key == "receive_drop" || key == "receive_frame") {
-      receive_failed += to_u32(value);
-    } else if (key == "transmit_errs" || key == "transmit_drop") {
-      transmit_failed += to_u32(value);
-    }
-  }
-  row += ',' + std::to_string(receive_failed) + ',' + std::to_string(transmit_failed) + '\n';
-  return row;
-}
-
-std::optional<std::string> network_rate_text(const NetSample& previous, const NetSample& current) {
-  const auto seconds = static_cast<std::int32_t>(current.time - previous.time);
-  const std::int64_t bytes = bytes_between(previous, current);
-  std::int64_t per_second = 0;
-  if (seconds == -1) {
-    per_second = static_cast<std::int64_t>(0 - as_unsigned(bytes));  // the one quotient that could overflow
-  } else if (seconds != 0) {
-    per_second = bytes / seconds;
-  }
-  // 12,500 bytes per second are 0.1 Mbit/s; the rate is cut, not rounded, to a tenth.
-  const double mbit = static_cast<double>(per_second / 12500) / 10.0;
-  if (mbit < 0.0) return std::nullopt;
-  char text[100] = {};
-  BOUNDED_FORMAT(text, sizeof text, "%.1f Mbit/s", mbit);
-  return std::string(text);
-}
 
 void store_network_info_no_retention(const char* path, const char* value) {
   CsvFile csv(std::string(path) + "/network.csv");

@@ -1,7 +1,10 @@
-// The kernel's interface statistics (/proc/net/dev) as counters per interface.
+// The kernel's interface statistics (/proc/net/dev) as counters per
+// interface, and the text of the network collector's rows made from them.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <ctime>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,5 +29,19 @@ struct NetDevParse {
 // further values are ignored. A line cut short fails with code 236 or 245.
 // An interface whose name holds "/" is left out.
 NetDevParse parse_proc_net_dev(std::string_view text);
+
+// The header line ("Date, Time, Receive: bytes, ...\n") and one row
+// ("<timestamp>,<counters>,<rx failures>,<tx failures>\n") of an interface file.
+std::string net_dev_header(const NetDevCounters& counters);
+std::string net_dev_row(const NetDevCounters& counters, std::string_view timestamp);
+
+struct NetSample {
+  std::time_t time = 0;
+  std::int64_t receive = 0;
+  std::int64_t transmit = 0;
+};
+// "%.1f Mbit/s" for the eth0 traffic (both directions) between two samples,
+// truncated to a tenth; nothing when it comes out negative (counter reset).
+std::optional<std::string> network_rate_text(const NetSample& previous, const NetSample& current);
 
 }  // namespace trelvik
