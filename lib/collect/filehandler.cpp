@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "lib/session/csv_file.hpp"
@@ -28,15 +27,6 @@
 #include "lib/base/sysutil.hpp"
 
 namespace trelvik {
-namespace {
-
-ReadPipe open_or_die(const std::string& command) {
-  ReadPipe pipe(command);
-  if (!pipe.is_open()) FATAL_POPEN(command.c_str());
-  return pipe;
-}
-
-}  // namespace
 
 int ps_grep_and_check_if_included(const char* grep, const char* strstr_string) {
   ReadPipe pipe = open_or_die("ps | grep \"" + shell_escape_double(grep) + "\"");
@@ -99,15 +89,8 @@ std::optional<std::int64_t> counter_value(const NetDevCounters& counters, const 
 }
 
 void log_parse_failure(const NetDevParse& parse, std::string_view text) {
-  if (parse.code == 166) {
-    LOG_ERROR("FAILED %d\nAttempted to find word stating at: [%s]", 163,
-              std::string(text.substr(parse.failed_at)).c_str());
-  } else if (parse.code == 245) {
-    LOG_ERROR("FAILED %d\n", 244);
-  } else if (parse.code != 236) {  // a line cut while looking for text has no message of its own
-    LOG_ERROR("%s FAILED %d\n", "parse_proc_net_dev", parse.code - 1);
-  }
-  LOG_ERROR("Error on parsing: %d", parse.code);
+  if (const std::string line = net_dev_failure_text(parse, text); !line.empty()) LOG_ERROR("%s", line.c_str());
+  LOG_ERROR("Error on parsing: %d", net_dev_failure_code(parse.failure));
 }
 
 // The eth0 rate since the previous call of the process, across sessions: the
@@ -134,13 +117,11 @@ void store_interface_files(const std::string& folder, const NetDevParse& parse) 
     const std::string path = folder + "/" + interface + ".csv";
     // Every counter of the interface tries the file once, so a lasting
     // failure is logged once per counter.
-    auto csv = std::make_unique<CsvFile>(path, __FILE__, __LINE__);
-    for (std::size_t tries = 1; tries < counters.size() && !csv->is_open(); ++tries) {
-      csv = std::make_unique<CsvFile>(path, __FILE__, __LINE__);
-    }
-    if (!csv->is_open()) continue;
-    if (csv->is_new()) csv->put(net_dev_header(counters));
-    csv->put(net_dev_row(counters, timestamp));
+    CsvFile csv(path);
+    for (std::size_t tries = 1; tries < counters.size() && !csv.is_open(); ++tries) csv = CsvFile(path);
+    if (!csv.is_open()) continue;
+    if (csv.is_new()) csv.put(net_dev_header(counters));
+    csv.put(net_dev_row(counters, timestamp));
   }
 }
 
@@ -171,7 +152,7 @@ void store_proc_net_dev(const char* session_path) {
   if (parse.receive_metrics) {
     syslog(LOG_DEBUG, "%s There are %d number of metrics\n", "parse_proc_net_dev", *parse.receive_metrics);
   }
-  if (parse.code != 0) {
+  if (parse.failure != NetDevFailure::kNone) {
     log_parse_failure(parse, text);
     return;
   }
@@ -198,8 +179,7 @@ void store_video_stream_history_no_retention(const char* session_path) {
   if (!csv.is_open()) return;
   if (csv.is_new()) csv.put("Date,Time,Streams\r\n");
   csv.put(timestamp + ",");
-  ReadPipe pipe(kStreamsCommand);
-  if (!pipe.is_open()) FATAL_POPEN(kStreamsCommand);
+  ReadPipe pipe = open_or_die(kStreamsCommand);
   std::string output, line;
   while (pipe.read_line(line)) output += line;
   csv.put(stream_entries(output) + "\r\n");
@@ -289,8 +269,7 @@ void store_load_avg_info_no_retention(const char* session_path) {
   // Repeats of the same failure stay quiet until a good line comes again.
   static bool error_detected_and_reported = false;
   const std::string folder = session_layout::sampling_folder(session_path, session_layout::kLoad);
-  ReadPipe pipe("uptime");
-  if (!pipe.is_open()) FATAL_POPEN("uptime");
+  ReadPipe pipe = open_or_die("uptime");
   LoadAverage load;
   if (std::string line; pipe.read_line(line)) {
     std::optional<LoadAverage> parsed = parse_load_average(line);

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "lib/names/device_paths.hpp"
-#include "lib/base/pipe.hpp"
+#include "lib/base/fileutil.hpp"
 #include "lib/parse/top_screen.hpp"
 
 namespace trelvik {
@@ -21,34 +21,23 @@ namespace {
 // top -n 1 measures CPU use over this pause before its only screen.
 constexpr auto kBaselinePause = std::chrono::milliseconds(100);
 
-std::string read_or_empty(const std::string& path) {
-  std::string text;
-  read_text_file(path, text);
-  return text;
-}
-
 }  // namespace
 
 ProcessFolder::ProcessFolder(std::string path, bool keep_open)
     : path_(std::move(path)), fd_(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), keep_open_(keep_open) {}
 
-ProcessFolder::~ProcessFolder() {
-  for (const auto& kept : kept_) {
-    for (const auto& [pid, fd] : kept) ::close(fd);
-  }
-}
+ProcessFolder::~ProcessFolder() = default;
 
 std::vector<int> ProcessFolder::ids() {
   std::vector<int> ids;
-  DIR* folder = ::opendir(path_.c_str());
-  if (folder == nullptr) return ids;
-  while (const dirent* entry = ::readdir(folder)) {
+  const DirHandle folder(::opendir(path_.c_str()));
+  if (!folder) return ids;
+  while (const dirent* entry = ::readdir(folder.get())) {
     int pid = 0;
     const std::string_view name = entry->d_name;
     const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
     if (error == std::errc() && end == name.data() + name.size()) ids.push_back(pid);
   }
-  ::closedir(folder);
   std::sort(ids.begin(), ids.end());
   forget_ended(ids);
   return ids;
@@ -68,9 +57,7 @@ std::vector<PidStat> ProcessFolder::scan() {
 void ProcessFolder::forget_ended(const std::vector<int>& listed) {
   for (auto& kept : kept_) {
     std::erase_if(kept, [&listed](const auto& entry) {
-      if (std::binary_search(listed.begin(), listed.end(), entry.first)) return false;
-      ::close(entry.second);
-      return true;
+      return !std::binary_search(listed.begin(), listed.end(), entry.first);
     });
   }
 }
@@ -84,21 +71,20 @@ bool ProcessFolder::reread(int pid, Kept file, std::string& text) {
     if (kept_[file].size() >= kMaxKept) return read(pid, name, file == kCmdline, text);
     char relative[32];
     std::snprintf(relative, sizeof relative, "%d/%s", pid, name);
-    const int fd = ::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    kept = kept_[file].emplace(pid, fd).first;
+    Descriptor fd(::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return false;
+    kept = kept_[file].emplace(pid, std::move(fd)).first;
   }
   // The file stays bound to the process it was opened for: once that ends,
   // reads fail even if its id is reused.
   text.clear();
   char chunk[4096];
   ssize_t count;
-  while ((count = ::pread(kept->second, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0) {
+  while ((count = ::pread(kept->second.get(), chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0) {
     text.append(chunk, static_cast<std::size_t>(count));
     if (file == kStat && static_cast<std::size_t>(count) < sizeof chunk) break;
   }
   if (count < 0) {
-    ::close(kept->second);
     kept_[file].erase(kept);
     return false;
   }
@@ -108,17 +94,16 @@ bool ProcessFolder::reread(int pid, Kept file, std::string& text) {
 bool ProcessFolder::read(int pid, const char* file, bool whole, std::string& text) const {
   char relative[48];
   std::snprintf(relative, sizeof relative, "%d/%s", pid, file);
-  const int fd = ::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const Descriptor fd(::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
   text.clear();
   char chunk[4096];
   ssize_t count;
-  while ((count = ::read(fd, chunk, sizeof chunk)) > 0) {
+  while ((count = ::read(fd.get(), chunk, sizeof chunk)) > 0) {
     text.append(chunk, static_cast<std::size_t>(count));
     // A one-record file (stat, status) comes whole in the first read.
     if (!whole && static_cast<std::size_t>(count) < sizeof chunk) break;
   }
-  ::close(fd);
   return count >= 0;
 }
 

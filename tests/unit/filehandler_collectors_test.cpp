@@ -56,7 +56,7 @@ TEST(NetDevCollector, ParseFailuresWriteNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(parse_proc_net_dev(c.text).code, c.code);
+    EXPECT_EQ(net_dev_failure_code(parse_proc_net_dev(c.text).failure), c.code);
     s.write("/proc/net/dev", c.text);
     test::clear_log();
     store_proc_net_dev(s.session.c_str());

@@ -29,7 +29,7 @@ TEST(NetDev, UpToTenInterfacesAndOddLines) {
                                              "  ../x: 1 2\n"
                                              "  eth2: 1\n" +
                                              std::string(1, '\0') + "  eth3: 1\n");
-  ASSERT_EQ(odd.code, 0);
+  ASSERT_EQ(odd.failure, NetDevFailure::kNone);
   EXPECT_EQ(odd.interfaces.size(), 3u);
   EXPECT_EQ(odd.interfaces.at("eth0").size(), 16u);
   EXPECT_EQ(odd.interfaces.at("eth0").at("transmit_compressed"), "16");
@@ -45,6 +45,17 @@ TEST(NetDev, UpToTenInterfacesAndOddLines) {
   // Without the bar before the transmit names every name is a receive name.
   const NetDevParse single = parse_proc_net_dev("Inter-|\n face |bytes packets\n  eth0: 1 2 3\n");
   EXPECT_EQ(single.interfaces.at("eth0"), (NetDevCounters{{"receive_bytes", "1"}, {"receive_packets", "2"}}));
+}
+
+TEST(NetDev, FailureRows) {
+  // A name cut by the end of the text (or by a NUL) is shown up to there.
+  const std::string cut = std::string("Inter-|\n face |bytes pa\0c", 25);
+  const NetDevParse parse = parse_proc_net_dev(cut);
+  EXPECT_EQ(parse.failure, NetDevFailure::kNameCut);
+  EXPECT_EQ(net_dev_failure_text(parse, cut), "FAILED 163\nAttempted to find word stating at: [pa]");
+  EXPECT_EQ(net_dev_failure_code(parse.failure), 166);
+  EXPECT_EQ(net_dev_failure_code(NetDevFailure::kNone), 0);
+  EXPECT_EQ(net_dev_failure_text(NetDevParse{}, cut), "");
 }
 
 TEST(NetDevFiles, HeaderAndRowOfAnInterface) {
