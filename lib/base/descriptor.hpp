@@ -1,7 +1,10 @@
-// A file descriptor owned by one object: closed at the latest when it goes
-// out of scope, moved but never copied.
+// A file descriptor, and an open folder's listing, each owned by one object:
+// closed at the latest when it goes out of scope, moved but never copied.
 #pragma once
 
+#include <dirent.h>
+
+#include <memory>
 #include <utility>
 
 namespace trelvik {
@@ -26,5 +29,11 @@ class Descriptor {
  private:
   int fd_ = -1;
 };
+
+struct DirCloser {
+  void operator()(DIR* dir) const noexcept { ::closedir(dir); }
+};
+// An opendir() stream; null when the folder could not be opened.
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 }  // namespace trelvik

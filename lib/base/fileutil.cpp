@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "lib/names/device_paths.hpp"
+#include "lib/base/descriptor.hpp"
 #include "lib/base/log.hpp"
 #include "lib/parse/tool_lines.hpp"
 #include "lib/base/pipe.hpp"
@@ -25,11 +25,6 @@ namespace {
 const char* errno_text() { return errno == 0 ? "None" : std::strerror(errno); }
 
 const char* or_null_mark(const char* text) { return text != nullptr ? text : "[NULL]"; }
-
-struct DirCloser {
-  void operator()(DIR* dir) const noexcept { closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 // A partition this full ends a running session and refuses a new one.
 constexpr int kFullPercent = 90;
@@ -169,6 +164,12 @@ bool file_put_string(const char* path, const char* contents) {
     syslog(LOG_WARNING, "Could put contents of '%s', but no error code was set.", path);
   }
   return false;
+}
+
+std::string read_or_empty(const std::string& path) {
+  std::string text;
+  read_text_file(path, text);
+  return text;
 }
 
 unsigned dir_remove_recursive(const char* dir_path) {

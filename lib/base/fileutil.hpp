@@ -35,6 +35,10 @@ void suffix_bytes(char* buffer, std::size_t buffer_size, std::int64_t file_size)
 // suffix_bytes of filesize(path): "-1 B" for a file whose size is unknown.
 void filesize_human_readable(char* buffer, std::size_t buffer_size, const char* path);
 
+// The whole file (read_text_file), or "" when it cannot be read: for kernel
+// files whose missing lines leave their fields empty.
+std::string read_or_empty(const std::string& path);
+
 // Creates the file or truncates it to 0 bytes; false (silently) when it
 // cannot be opened for writing.
 bool empty_file_if_possible(const char* path);

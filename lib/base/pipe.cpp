@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "lib/base/log.hpp"
 #include "lib/base/process.hpp"
 
 namespace trelvik {
@@ -36,6 +37,12 @@ bool read_text_file(const std::string& path, std::string& text) {
 }
 
 ReadPipe::ReadPipe(const std::string& command) noexcept : stream_(popen(command.c_str(), "r")) {}
+
+ReadPipe open_or_die(const std::string& command, const char* source, int line) {
+  ReadPipe pipe(command);
+  if (!pipe.is_open()) log_fatal(source, line, "Could not popen '%s'", command.c_str());
+  return pipe;
+}
 
 ReadPipe::ReadPipe(ReadPipe&& other) noexcept
     : stream_(std::exchange(other.stream_, nullptr)),

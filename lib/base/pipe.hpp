@@ -39,6 +39,10 @@ class ReadPipe {
   std::size_t capacity_ = 0;
 };
 
+// A ReadPipe on `command` that is open: one that cannot be started is fatal,
+// logged in the name of the calling source and line.
+ReadPipe open_or_die(const std::string& command, const char* source = __builtin_FILE(), int line = __builtin_LINE());
+
 // Reads one whole line (line feed kept) from `stream` into `line`; false at
 // the end of the stream when nothing was read.
 bool read_whole_line(FILE* stream, std::string& line);

@@ -55,8 +55,7 @@ std::vector<std::string> read_pieces(ReadPipe& pipe, std::size_t piece) {
 
 // The whole output of a command whose failure to start is fatal.
 std::vector<std::string> read_command(const std::string& command, std::size_t piece = kReplyLinePiece) {
-  ReadPipe pipe(command);
-  if (!pipe.is_open()) FATAL_POPEN(command.c_str());
+  ReadPipe pipe = open_or_die(command);
   return read_pieces(pipe, piece);
 }
 

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "lib/session/csv_file.hpp"
@@ -28,15 +27,6 @@
 #include "lib/base/sysutil.hpp"
 
 namespace trelvik {
-namespace {
-
-ReadPipe open_or_die(const std::string& command) {
-  ReadPipe pipe(command);
-  if (!pipe.is_open()) FATAL_POPEN(command.c_str());
-  return pipe;
-}
-
-}  // namespace
 
 int ps_grep_and_check_if_included(const char* grep, const char* strstr_string) {
   ReadPipe pipe = open_or_die("ps | grep \"" + shell_escape_double(grep) + "\"");
@@ -88,15 +78,6 @@ void report_command_close(int status, const char* command, int line, const char*
 
 namespace {
 
-// Counters are unsigned 64-bit; the failure totals add them as 32-bit numbers.
-std::uint32_t to_u32(std::string_view text) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < text.size() && is_digit(text[i]); ++i) {
-    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-  }
-  return value;
-}
-
 std::optional<std::int64_t> counter_value(const NetDevCounters& counters, const char* key) {
   const auto found = counters.find(key);
   if (found == counters.end()) return std::nullopt;
@@ -107,24 +88,9 @@ std::optional<std::int64_t> counter_value(const NetDevCounters& counters, const 
   return value;
 }
 
-std::uint64_t as_unsigned(std::int64_t value) { return static_cast<std::uint64_t>(value); }
-
-// Bytes moved in both directions; the sum wraps instead of overflowing.
-std::int64_t bytes_between(const NetSample& previous, const NetSample& current) {
-  return static_cast<std::int64_t>(as_unsigned(current.receive) - as_unsigned(previous.receive) +
-                                   as_unsigned(current.transmit) - as_unsigned(previous.transmit));
-}
-
 void log_parse_failure(const NetDevParse& parse, std::string_view text) {
-  if (parse.code == 166) {
-    LOG_ERROR("FAILED %d\nAttempted to find word stating at: [%s]", 163,
-              std::string(text.substr(parse.failed_at)).c_str());
-  } else if (parse.code == 245) {
-    LOG_ERROR("FAILED %d\n", 244);
-  } else if (parse.code != 236) {  // a line cut while looking for text has no message of its own
-    LOG_ERROR("%s FAILED %d\n", "parse_proc_net_dev", parse.code - 1);
-  }
-  LOG_ERROR("Error on parsing: %d", parse.code);
+  if (const std::string line = net_dev_failure_text(parse, text); !line.empty()) LOG_ERROR("%s", line.c_str());
+  LOG_ERROR("Error on parsing: %d", net_dev_failure_code(parse.failure));
 }
 
 // The eth0 rate since the previous call of the process, across sessions: the
@@ -151,70 +117,15 @@ void store_interface_files(const std::string& folder, const NetDevParse& parse) 
     const std::string path = folder + "/" + interface + ".csv";
     // Every counter of the interface tries the file once, so a lasting
     // failure is logged once per counter.
-    auto csv = std::make_unique<CsvFile>(path, __FILE__, __LINE__);
-    for (std::size_t tries = 1; tries < counters.size() && !csv->is_open(); ++tries) {
-      csv = std::make_unique<CsvFile>(path, __FILE__, __LINE__);
-    }
-    if (!csv->is_open()) continue;
-    if (csv->is_new()) csv->put(net_dev_header(counters));
-    csv->put(net_dev_row(counters, timestamp));
+    CsvFile csv(path);
+    for (std::size_t tries = 1; tries < counters.size() && !csv.is_open(); ++tries) csv = CsvFile(path);
+    if (!csv.is_open()) continue;
+    if (csv.is_new()) csv.put(net_dev_header(counters));
+    csv.put(net_dev_row(counters, timestamp));
   }
 }
 
 }  // namespace
-
-std::string net_dev_header(const NetDevCounters& counters) {
-  std::string header = "Date, Time, Receive: ";
-  bool first = true;
-  bool transmit = false;
-  for (const auto& [key, value] : counters) {
-    const bool is_transmit = key.starts_with("transmit_");
-    if (is_transmit && !transmit) {
-      header += ", Transmit: ";
-      transmit = true;
-    } else if (!first) {
-      header += ", ";
-    }
-    header += std::string_view(key).substr(key.find('_') + 1);
-    first = false;
-  }
-  header += ", Failed packages total (receive), Failed packages total (transmit)\n";
-  return header;
-}
-
-std::string net_dev_row(const NetDevCounters& counters, std::string_view timestamp) {
-  std::string row(timestamp);
-  std::uint32_t receive_failed = 0;
-  std::uint32_t transmit_failed = 0;
-  for (const auto& [key, value] : counters) {
-    row += ',';
-    row += value;
-    if (key == "receive_errs" || key == "receive_drop" || key == "receive_frame") {
-      receive_failed += to_u32(value);
-    } else if (key == "transmit_errs" || key == "transmit_drop") {
-      transmit_failed += to_u32(value);
-    }
-  }
-  row += ',' + std::to_string(receive_failed) + ',' + std::to_string(transmit_failed) + '\n';
-  return row;
-}
-
-std::optional<std::string> network_rate_text(const NetSample& previous, const NetSample& current) {
-  const auto seconds = static_cast<std::int32_t>(current.time - previous.time);
-  const std::int64_t bytes = bytes_between(previous, current);
-  std::int64_t per_second = 0;
-  if (seconds == -1) {
-    per_second = static_cast<std::int64_t>(0 - as_unsigned(bytes));  // the one quotient that could overflow
-  } else if (seconds != 0) {
-    per_second = bytes / seconds;
-  }
-  // 12,500 bytes per second are 0.1 Mbit/s; the rate is cut, not rounded, to a tenth.
-  const double mbit = static_cast<double>(per_second / 12500) / 10.0;
-  if (mbit < 0.0) return std::nullopt;
-  char text[100] = {};
-  BOUNDED_FORMAT(text, sizeof text, "%.1f Mbit/s", mbit);
-  return std::string(text);
-}
 
 void store_network_info_no_retention(const char* path, const char* value) {
   CsvFile csv(std::string(path) + "/network.csv");
@@ -241,7 +152,7 @@ void store_proc_net_dev(const char* session_path) {
   if (parse.receive_metrics) {
     syslog(LOG_DEBUG, "%s There are %d number of metrics\n", "parse_proc_net_dev", *parse.receive_metrics);
   }
-  if (parse.code != 0) {
+  if (parse.failure != NetDevFailure::kNone) {
     log_parse_failure(parse, text);
     return;
   }
@@ -268,8 +179,7 @@ void store_video_stream_history_no_retention(const char* session_path) {
   if (!csv.is_open()) return;
   if (csv.is_new()) csv.put("Date,Time,Streams\r\n");
   csv.put(timestamp + ",");
-  ReadPipe pipe(kStreamsCommand);
-  if (!pipe.is_open()) FATAL_POPEN(kStreamsCommand);
+  ReadPipe pipe = open_or_die(kStreamsCommand);
   std::string output, line;
   while (pipe.read_line(line)) output += line;
   csv.put(stream_entries(output) + "\r\n");
@@ -359,8 +269,7 @@ void store_load_avg_info_no_retention(const char* session_path) {
   // Repeats of the same failure stay quiet until a good line comes again.
   static bool error_detected_and_reported = false;
   const std::string folder = session_layout::sampling_folder(session_path, session_layout::kLoad);
-  ReadPipe pipe("uptime");
-  if (!pipe.is_open()) FATAL_POPEN("uptime");
+  ReadPipe pipe = open_or_die("uptime");
   LoadAverage load;
   if (std::string line; pipe.read_line(line)) {
     std::optional<LoadAverage> parsed = parse_load_average(line);

@@ -47,20 +47,6 @@ void store_proc_net_dev(const char* session_path);
 // Appends "<timestamp>,<value>\r\n" to "<path>/network.csv".
 void store_network_info_no_retention(const char* path, const char* value);
 
-// The header line ("Date, Time, Receive: bytes, ...\n") and one row
-// ("<timestamp>,<counters>,<rx failures>,<tx failures>\n") of an interface file.
-std::string net_dev_header(const NetDevCounters& counters);
-std::string net_dev_row(const NetDevCounters& counters, std::string_view timestamp);
-
-struct NetSample {
-  std::time_t time = 0;
-  std::int64_t receive = 0;
-  std::int64_t transmit = 0;
-};
-// "%.1f Mbit/s" for the eth0 traffic (both directions) between two samples,
-// truncated to a tenth; nothing when it comes out negative (counter reset).
-std::optional<std::string> network_rate_text(const NetSample& previous, const NetSample& current);
-
 // ----- streams (monitoring_streams) --------------------------------------------
 
 // Appends the current stream list of the streaming service to "stream.csv".

@@ -6,116 +6,38 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "lib/names/device_paths.hpp"
-#include "lib/base/pipe.hpp"
+#include "lib/base/fileutil.hpp"
+#include "lib/parse/top_screen.hpp"
 
 namespace trelvik {
 namespace {
 
-// busybox top's line limits without a terminal: summary lines are built in
-// an 80-byte buffer, process lines in a 448-byte one.
-constexpr std::size_t kSummaryWidth = 79;
-constexpr std::size_t kRowWidth = 446;
-constexpr const char* kHeader = "  PID  PPID USER     STAT   VSZ %VSZ %CPU COMMAND";
 // top -n 1 measures CPU use over this pause before its only screen.
 constexpr auto kBaselinePause = std::chrono::milliseconds(100);
-
-std::string read_or_empty(const std::string& path) {
-  std::string text;
-  read_text_file(path, text);
-  return text;
-}
-
-std::string capped(std::string text, std::size_t width) {
-  if (text.size() > width) text.resize(width);
-  return text;
-}
-
-std::uint64_t kib_value(const NameValues& values, std::string_view name) {
-  std::uint64_t value = 0;
-  const std::string_view text = value_of(values, name);
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
-std::string memory_line(const NameValues& meminfo) {
-  const std::uint64_t total = kib_value(meminfo, "MemTotal"), free = kib_value(meminfo, "MemFree");
-  char line[160];
-  std::snprintf(line, sizeof line, "Mem: %lluK used, %lluK free, %lluK shrd, %lluK buff, %lluK cached",
-                static_cast<unsigned long long>(total > free ? total - free : 0),
-                static_cast<unsigned long long>(free),
-                static_cast<unsigned long long>(kib_value(meminfo, "Shmem")),
-                static_cast<unsigned long long>(kib_value(meminfo, "Buffers")),
-                static_cast<unsigned long long>(kib_value(meminfo, "Cached")));
-  return capped(line, kSummaryWidth);
-}
-
-std::string cpu_line(const CpuTimes& now, const CpuTimes& before) {
-  const auto delta = [](std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; };
-  const std::uint64_t total = std::max<std::uint64_t>(delta(now.total(), before.total()), 1);
-  const auto percent = [&](std::uint64_t a, std::uint64_t b) {
-    return static_cast<unsigned>(100 * delta(a, b) / total);
-  };
-  char line[160];
-  std::snprintf(line, sizeof line, "CPU:%4u%% usr%4u%% sys%4u%% nic%4u%% idle%4u%% io%4u%% irq%4u%% sirq",
-                percent(now.user, before.user), percent(now.system, before.system), percent(now.nice, before.nice),
-                percent(now.idle, before.idle), percent(now.iowait, before.iowait), percent(now.irq, before.irq),
-                percent(now.softirq, before.softirq));
-  return capped(line, kSummaryWidth);
-}
-
-// busybox's state column: the kernel's letter, "W" without memory of its
-// own (kernel threads), "<" or "N" for a raised or lowered priority.
-std::string state_text(const PidStat& process) {
-  std::string state(1, process.state);
-  if (process.vsize_kib == 0 && process.state != 'Z') state += 'W';
-  if (process.nice != 0) state += process.nice < 0 ? '<' : 'N';
-  state.resize(3, ' ');
-  return state;
-}
-
-// %VSZ in busybox top's fixed-point arithmetic (so that the column reads as
-// top's did, rounding of very large sizes included).
-unsigned percent_of_memory(std::uint64_t vsz_kib, std::uint64_t mem_total_kib) {
-  if (mem_total_kib == 0) return 0;
-  unsigned shift = 21;
-  auto scale = static_cast<unsigned>(100ull * (1u << shift) / mem_total_kib);
-  while (scale >= 512) {
-    scale /= 4;
-    shift -= 2;
-  }
-  const std::uint64_t half = (1u << shift) / 2;
-  return static_cast<unsigned>((vsz_kib * scale + half) >> shift);
-}
 
 }  // namespace
 
 ProcessFolder::ProcessFolder(std::string path, bool keep_open)
     : path_(std::move(path)), fd_(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), keep_open_(keep_open) {}
 
-ProcessFolder::~ProcessFolder() {
-  for (const auto& kept : kept_) {
-    for (const auto& [pid, fd] : kept) ::close(fd);
-  }
-}
+ProcessFolder::~ProcessFolder() = default;
 
 std::vector<int> ProcessFolder::ids() {
   std::vector<int> ids;
-  DIR* folder = ::opendir(path_.c_str());
-  if (folder == nullptr) return ids;
-  while (const dirent* entry = ::readdir(folder)) {
+  const DirHandle folder(::opendir(path_.c_str()));
+  if (!folder) return ids;
+  while (const dirent* entry = ::readdir(folder.get())) {
     int pid = 0;
     const std::string_view name = entry->d_name;
     const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
     if (error == std::errc() && end == name.data() + name.size()) ids.push_back(pid);
   }
-  ::closedir(folder);
   std::sort(ids.begin(), ids.end());
   forget_ended(ids);
   return ids;
@@ -135,9 +57,7 @@ std::vector<PidStat> ProcessFolder::scan() {
 void ProcessFolder::forget_ended(const std::vector<int>& listed) {
   for (auto& kept : kept_) {
     std::erase_if(kept, [&listed](const auto& entry) {
-      if (std::binary_search(listed.begin(), listed.end(), entry.first)) return false;
-      ::close(entry.second);
-      return true;
+      return !std::binary_search(listed.begin(), listed.end(), entry.first);
     });
   }
 }
@@ -151,21 +71,20 @@ bool ProcessFolder::reread(int pid, Kept file, std::string& text) {
     if (kept_[file].size() >= kMaxKept) return read(pid, name, file == kCmdline, text);
     char relative[32];
     std::snprintf(relative, sizeof relative, "%d/%s", pid, name);
-    const int fd = ::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    kept = kept_[file].emplace(pid, fd).first;
+    Descriptor fd(::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return false;
+    kept = kept_[file].emplace(pid, std::move(fd)).first;
   }
   // The file stays bound to the process it was opened for: once that ends,
   // reads fail even if its id is reused.
   text.clear();
   char chunk[4096];
   ssize_t count;
-  while ((count = ::pread(kept->second, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0) {
+  while ((count = ::pread(kept->second.get(), chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0) {
     text.append(chunk, static_cast<std::size_t>(count));
     if (file == kStat && static_cast<std::size_t>(count) < sizeof chunk) break;
   }
   if (count < 0) {
-    ::close(kept->second);
     kept_[file].erase(kept);
     return false;
   }
@@ -175,17 +94,16 @@ bool ProcessFolder::reread(int pid, Kept file, std::string& text) {
 bool ProcessFolder::read(int pid, const char* file, bool whole, std::string& text) const {
   char relative[48];
   std::snprintf(relative, sizeof relative, "%d/%s", pid, file);
-  const int fd = ::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const Descriptor fd(::openat(fd_.get(), relative, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
   text.clear();
   char chunk[4096];
   ssize_t count;
-  while ((count = ::read(fd, chunk, sizeof chunk)) > 0) {
+  while ((count = ::read(fd.get(), chunk, sizeof chunk)) > 0) {
     text.append(chunk, static_cast<std::size_t>(count));
     // A one-record file (stat, status) comes whole in the first read.
     if (!whole && static_cast<std::size_t>(count) < sizeof chunk) break;
   }
-  ::close(fd);
   return count >= 0;
 }
 
@@ -249,44 +167,32 @@ std::string TopSnapshots::take(std::size_t max_lines) {
   const CpuTimes cpu = parse_cpu_times(read_or_empty(device::proc("stat"))).value_or(CpuTimes{});
   const std::vector<PidStat> processes = processes_.scan();
   const NameValues meminfo = parse_name_values(read_or_empty(device::proc("meminfo")));
-  std::vector<std::string> lines = {memory_line(meminfo), cpu_line(cpu, previous_cpu_),
-                                    capped("Load average: " + std::string(loadavg_line(
-                                               read_or_empty(device::proc("loadavg")))), kSummaryWidth),
-                                    kHeader};
+  std::vector<std::string> lines = {top_memory_line(meminfo), top_cpu_line(cpu, previous_cpu_),
+                                    top_load_line(read_or_empty(device::proc("loadavg"))), kTopHeader};
   const std::uint64_t busy_ticks = cpu.busy() > previous_cpu_.busy() ? cpu.busy() - previous_cpu_.busy() : 0;
   const std::uint64_t total_ticks =
       std::max<std::uint64_t>(cpu.total() > previous_cpu_.total() ? cpu.total() - previous_cpu_.total() : 0, 1);
   previous_cpu_ = cpu;
   const std::vector<Busy> busy = busiest(processes);
-  // %CPU: a process's share of the listed processes' ticks, scaled to the
-  // busy share of the CPU time. Processes that came and went between the
-  // readings show in the CPU line only, so the sum is at least the busy ticks.
+  // Processes that came and went between the readings show in the CPU line
+  // only, so the sum is at least the busy ticks.
   std::uint64_t process_ticks = 0;
   for (const Busy& b : busy) process_ticks += b.ticks;
   process_ticks = std::max(process_ticks, busy_ticks);
-  const std::uint64_t mem_total = kib_value(meminfo, "MemTotal");
+  const std::uint64_t mem_total = meminfo_kib(meminfo, "MemTotal");
   for (const Busy& b : busy) {
     if (lines.size() >= max_lines) break;
-    const std::uint64_t scaled =
-        process_ticks == 0 ? 0 : 200 * b.ticks * busy_ticks / (total_ticks * process_ticks);
-    lines.push_back(process_row(*b.process, static_cast<unsigned>((scaled + 1) / 2), mem_total));
+    const unsigned percent_cpu = top_percent_cpu(b.ticks, process_ticks, busy_ticks, total_ticks);
+    lines.push_back(process_row(*b.process, percent_cpu, mem_total));
   }
-  lines.emplace_back();  // top ends its screen with a line feed of its own
-  std::string text;
-  for (std::size_t i = 0; i < lines.size() && i < max_lines; ++i) text += lines[i] + "\n";
-  return text;
+  return top_screen_text(lines, max_lines);
 }
 
 std::string TopSnapshots::process_row(const PidStat& process, unsigned percent_cpu, std::uint64_t mem_total_kib) {
-  const unsigned percent_vsz = percent_of_memory(process.vsize_kib, mem_total_kib);
-  char columns[128];
-  std::snprintf(columns, sizeof columns, "%5d%6d %-8.8s %s%s%4u%%%4u%% ", process.pid, process.ppid,
-                user_name(process).c_str(), state_text(process).c_str(), top_vsz_column(process.vsize_kib).c_str(),
-                percent_vsz, percent_cpu);
-  const std::string row = columns;
-  const std::size_t room = kRowWidth > row.size() ? kRowWidth - row.size() : 0;
+  const std::string columns = top_row_columns(process, user_name(process), percent_cpu, mem_total_kib);
+  const std::size_t room = top_command_room(columns);
   // A process that ended since the scan keeps its row, shown by its kernel name.
-  return row + processes_.command(process, room).value_or(process_command("", process.comm, room));
+  return columns + processes_.command(process, room).value_or(process_command("", process.comm, room));
 }
 
 const std::string& TopSnapshots::user_name(const PidStat& process) {

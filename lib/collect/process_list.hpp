@@ -51,7 +51,7 @@ class ProcessFolder {
   std::string path_;
   Descriptor fd_;
   bool keep_open_ = false;
-  std::unordered_map<int, int> kept_[2];  // pid -> its open stat or cmdline file
+  std::unordered_map<int, Descriptor> kept_[2];  // pid -> its open stat or cmdline file
 };
 
 // Resident size in kB from the kernel's page count.

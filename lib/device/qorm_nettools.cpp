@@ -18,12 +18,6 @@ namespace {
 // extra line feed, as the tools' output always was.
 constexpr int kLineBuffer = 2048;
 
-ReadPipe open_or_die(const std::string& command) {
-  ReadPipe pipe(command);
-  if (!pipe.is_open()) FATAL_POPEN(command.c_str());
-  return pipe;
-}
-
 // Of a run of unanswered hops only the first is logged; `previous_unanswered`
 // carries the run from one line to the next.
 bool traceroute_line_is_logged(std::string_view line, bool& previous_unanswered) {

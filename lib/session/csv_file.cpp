@@ -72,30 +72,44 @@ CsvFile::CsvFile(const std::string& path, const char* source, int line) noexcept
   // One path look-up per call: the file's size, not a separate existence
   // test, tells a new file (sessions append to dozens of files per round).
   // Reached without links: a CSV replaced by a link is not written through.
-  fd_ = safe_fs::open_file(path, O_RDWR | O_APPEND | O_CREAT, 0666).release();
-  if (fd_ < 0) {
+  fd_ = safe_fs::open_file(path, O_RDWR | O_APPEND | O_CREAT, 0666);
+  if (!fd_.valid()) {
     log_prefixed(LOG_ERR, source, line, "Could not open file '%s'", path.c_str());
     return;
   }
   auto& checked = checked_files();
   if (!checked.contains(path)) {
     if (checked.size() >= kMaxCheckedFiles) checked.clear();
-    cut_to_whole_rows(fd_);
+    cut_to_whole_rows(fd_.get());
     checked.insert(path);
   }
   struct stat status {};
-  if (::fstat(fd_, &status) == 0) start_size_ = status.st_size;
+  if (::fstat(fd_.get(), &status) == 0) start_size_ = status.st_size;
   is_new_ = start_size_ == 0;
+}
+
+CsvFile& CsvFile::operator=(CsvFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::move(other.fd_);
+    is_new_ = other.is_new_;
+    start_size_ = other.start_size_;
+    path_ = std::move(other.path_);
+    source_ = other.source_;
+    line_ = other.line_;
+    pending_ = std::move(other.pending_);
+  }
+  return *this;
 }
 
 CsvFile::~CsvFile() { close(); }
 
 bool CsvFile::close() noexcept {
-  if (fd_ < 0) return false;
+  if (!fd_.valid()) return false;
   bool ok = true;
   std::string_view rest = pending_;
   while (!rest.empty()) {
-    const ssize_t written = ::write(fd_, rest.data(), rest.size());
+    const ssize_t written = ::write(fd_.get(), rest.data(), rest.size());
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       if (written == 0) errno = ENOSPC;
@@ -105,8 +119,7 @@ bool CsvFile::close() noexcept {
     rest.remove_prefix(static_cast<std::size_t>(written));
   }
   if (!ok) undo_failed_append();
-  const bool closed = ::close(fd_) == 0;
-  fd_ = -1;
+  const bool closed = fd_.close();
   if (!closed && ok) {
     ok = false;
     undo_failed_append();
@@ -125,8 +138,8 @@ void CsvFile::undo_failed_append() noexcept {
     failing.insert(path_);
   }
   bool undone = false;
-  if (fd_ >= 0) {
-    undone = ::ftruncate(fd_, start_size_) == 0;
+  if (fd_.valid()) {
+    undone = ::ftruncate(fd_.get(), start_size_) == 0;
   } else if (const safe_fs::Fd again = safe_fs::open_file(path_, O_WRONLY); again.valid()) {
     undone = ::ftruncate(again.get(), start_size_) == 0;
   }

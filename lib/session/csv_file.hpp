@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "lib/base/descriptor.hpp"
+
 namespace trelvik {
 
 // The Date and Time columns of a row taken now ("%Y-%m-%d,%H:%M:%S"); empty
@@ -26,9 +28,13 @@ class CsvFile {
                    int line = __builtin_LINE()) noexcept;
   CsvFile(const CsvFile&) = delete;
   CsvFile& operator=(const CsvFile&) = delete;
+  // Moving hands the open file and what was put over; the file moved onto
+  // is closed first, as at the end of its scope.
+  CsvFile(CsvFile&& other) noexcept = default;
+  CsvFile& operator=(CsvFile&& other) noexcept;
   ~CsvFile();
 
-  bool is_open() const noexcept { return fd_ >= 0; }
+  bool is_open() const noexcept { return fd_.valid(); }
   // No bytes yet: the caller puts the header first.
   bool is_new() const noexcept { return is_new_; }
   // Collects text; it reaches the file at close() in one write, so a reader
@@ -47,7 +53,7 @@ class CsvFile {
  private:
   void undo_failed_append() noexcept;
 
-  int fd_ = -1;
+  Descriptor fd_;
   bool is_new_ = false;
   off_t start_size_ = 0;
   std::string path_;

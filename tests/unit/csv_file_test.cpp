@@ -48,6 +48,23 @@ TEST(CsvFile, FirstAppendCutsADamagedTailBackToWholeRows) {
   EXPECT_TRUE(csv.is_new());
 }
 
+TEST(CsvFile, MovedFileAppendsOnceAndTheOneMovedOntoClosesFirst) {
+  DeviceRoot root;
+  const std::string first = (root.dir() / "first.csv").string(), second = (root.dir() / "second.csv").string();
+  {
+    CsvFile csv(first);
+    csv.put("a\n");
+    CsvFile other(second);
+    other.put("b\n");
+    csv = std::move(other);  // "a" reaches first.csv here
+    EXPECT_EQ(test::read_file(first), "a\n");
+    CsvFile last(std::move(csv));
+    last.put("c\n");
+  }  // the moved-from files write nothing at their end
+  EXPECT_EQ(test::read_file(first), "a\n");
+  EXPECT_EQ(test::read_file(second), "b\nc\n");
+}
+
 // A file size limit makes the kernel write part of a row and refuse the
 // rest, as a card that fills up in the middle of a write does.
 class FileSizeLimit {

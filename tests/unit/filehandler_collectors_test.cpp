@@ -33,34 +33,6 @@ struct Session : test::DeviceRoot {
   fs::path folder(const std::string& name) const { return fs::path(session) / "system_monitoring" / name; }
 };
 
-TEST(NetDevFiles, HeaderAndRowOfAnInterface) {
-  // The failure totals are 32-bit sums; a header has only the names present.
-  const NetDevCounters wrapping{{"receive_drop", "4294967295"}, {"receive_errs", "2"}, {"transmit_drop", "7"}};
-  EXPECT_EQ(net_dev_row(wrapping, "T"), "T,4294967295,2,7,1,7\n");
-  EXPECT_EQ(net_dev_header({{"transmit_bytes", "1"}, {"transmit_drop", "2"}}),
-            "Date, Time, Receive: , Transmit: bytes, drop, Failed packages total (receive), Failed packages total "
-            "(transmit)\n");
-}
-
-TEST(NetDevRate, TruncatedTenthsOfMbit) {
-  const NetSample start{1000, 500, 500};
-  const struct {
-    std::time_t seconds;
-    std::int64_t bytes;
-    std::optional<std::string> text;  // none: no row
-  } cases[] = {
-      {60, 750'000'000, "100.0 Mbit/s"}, {1, 12'499, "0.0 Mbit/s"}, {1, 12'500, "0.1 Mbit/s"},
-      {1, 24'999, "0.1 Mbit/s"},         {0, 99'999, "0.0 Mbit/s"}, {10, -124'999, "0.0 Mbit/s"},
-      {10, -125'000, {}},                {-1, 12'500, {}},          {-1, -12'500, "0.1 Mbit/s"},
-  };
-  for (const auto& c : cases) {
-    const NetSample now{start.time + c.seconds, start.receive + c.bytes / 2, start.transmit + c.bytes - c.bytes / 2};
-    EXPECT_EQ(network_rate_text(start, now), c.text) << c.bytes;
-  }
-  // Counters at the ends of the range wrap instead of overflowing.
-  EXPECT_EQ(network_rate_text({0, INT64_MIN, INT64_MIN}, {-1, INT64_MAX, INT64_MAX}), "0.0 Mbit/s");
-}
-
 TEST(NetDevCollector, ParseFailuresWriteNothing) {
   Session s;
   test::clear_log();
@@ -84,7 +56,7 @@ TEST(NetDevCollector, ParseFailuresWriteNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(parse_proc_net_dev(c.text).code, c.code);
+    EXPECT_EQ(net_dev_failure_code(parse_proc_net_dev(c.text).failure), c.code);
     s.write("/proc/net/dev", c.text);
     test::clear_log();
     store_proc_net_dev(s.session.c_str());
