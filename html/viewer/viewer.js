@@ -99,12 +99,26 @@
   // cross (attachReaders gives them back); its time and number columns
   // cross as typed arrays, handed over rather than copied, that stay out
   // of the page's heap.
+  // Series of files written in the same rounds have the same times: those
+  // cross once, shared.
   function workerMain() {
     const typed = new Map();
+    const byEnds = new Map(); // "length first last" -> the typed times so far
+    const same = (a, b) => a.every((x, i) => x === b[i]);
     const asTyped = (a) => {
       if (!Array.isArray(a) || a.length < 64 || !a.every((x) => typeof x === 'number')) return a;
       if (!typed.has(a)) typed.set(a, Float64Array.from(a));
       return typed.get(a);
+    };
+    const asSharedTimes = (a) => {
+      const t = asTyped(a);
+      if (!(t instanceof Float64Array)) return t;
+      const key = `${t.length} ${t[0]} ${t[t.length - 1]}`;
+      const known = byEnds.get(key) || [];
+      const found = known.find((k) => k === t || same(k, t));
+      if (found) return found;
+      byEnds.set(key, known.concat([t]));
+      return t;
     };
     postMessage({ started: true });
     self.onmessage = async ({ data }) => {
@@ -118,10 +132,11 @@
           delete s.raw;
           delete s.pid;
           delete s.resets;
-          s.t = asTyped(s.t);
+          s.t = asSharedTimes(s.t);
           if (s.kind !== 'state') s.v = asTyped(s.v);
         }
-        postMessage({ session }, [...typed.values()].map((a) => a.buffer));
+        const crossing = new Set(session.series.flatMap((s) => [s.t, s.v]).filter((a) => a instanceof Float64Array).map((a) => a.buffer));
+        postMessage({ session }, [...crossing]);
       } catch (e) {
         postMessage({ error: String((e && e.message) || e) });
       }
@@ -202,7 +217,7 @@
   // The banner: what is shown, then one line for each thing a reader must
   // know before trusting it (what is missing, rows left out, the zone).
   function bannerLines(session) {
-    const lines = [`${session.label}: ${session.files.length} files, ${current.plots.length} charts, ${session.findings.length} findings. Times are the camera's (${session.zone}).`];
+    const lines = [`${session.label}: ${session.files.length} files, ${current.charts} charts, ${session.findings.length} findings. Times are the camera's (${session.zone}).`];
     if (session.archiveError) lines.push(`The archive is damaged: ${session.archiveError}.`);
     if (session.missing.length) lines.push(`Missing: ${session.missing.join('; ')}.`);
     const leftOut = session.files.filter((f) => f.faults && Object.keys(f.faults).length).sort((a, b) => a.path.localeCompare(b.path));
@@ -219,6 +234,7 @@
 
   function reset() {
     if (current) for (const p of current.plots) p.destroy();
+    if (current && current.observer) current.observer.disconnect();
     current = null;
     for (const id of ['facts-list', 'findings-list', 'charts', 'groups', 'files-body']) $(id).replaceChildren();
   }
@@ -230,7 +246,7 @@
     const charts = TS.buildCharts(session.series);
     const times = session.series.flatMap((s) => (s.t.length ? [s.t[0], s.t[s.t.length - 1]] : []));
     const full = times.length ? [Math.min(...times), Math.max(...times)] : null;
-    current = { session, plots: [], full, group: TCh.createGroup(showRange) };
+    current = { session, plots: [], charts: charts.length, full, shown: null, group: TCh.createGroup(showRange) };
     renderFindings(session);
     await renderCharts(session, charts);
     if (!current || current.session !== session) return;
@@ -285,18 +301,26 @@
 
   function showRange(min, max) {
     if (min == null) return;
+    if (current) current.shown = [min, max];
     const zone = current ? ` ${current.session.zone}` : '';
     $('range-text').textContent = `Shown: ${TF.fmtTime(min)} – ${TF.fmtTime(max)}${zone}`;
   }
 
+  // Every chart's figure is laid out at once, but a chart is drawn only
+  // once it comes near the screen: drawing a week's forty charts would cost
+  // the tab a second and much of its memory before anything is read.
   async function renderCharts(session, charts) {
     $('plots').hidden = false;
     const box = $('charts');
-    const width = Math.max(300, box.clientWidth || 800);
     const period = TS.typicalInterval(session.series.find((s) => s.chart === 'load')?.t || []);
     const gapLimit = (period > 0 ? period : 120) * TF.THRESHOLDS.gapFactor * 2;
+    const waiting = new Map(); // figure -> its drawing, until drawn
+    const drawWhenNear = (entries) => {
+      for (const e of entries) if (e.isIntersecting && waiting.has(e.target)) waiting.get(e.target)();
+    };
+    const observer = typeof IntersectionObserver === 'function' ? new IntersectionObserver(drawWhenNear, { rootMargin: '100% 0px' }) : null;
+    current.observer = observer;
     let lastGroup = null;
-    let last = Date.now();
     for (const chart of charts) {
       if (chart.group !== lastGroup) {
         lastGroup = chart.group;
@@ -304,26 +328,27 @@
         box.append(el('h3', { id: `group-${chart.group}`, text: title }));
         $('groups').append(el('a', { href: `#group-${chart.group}`, text: title }));
       }
-      const plot = el('div', { class: 'plot' });
+      const plot = el('div', { class: 'plot waiting' });
       const files = [...chart.files];
       const note = chart.total > 0 ? el('span', { class: 'source', text: `MemTotal ${TCh.fmtValue(chart.total, 'kB')}: the scale follows what moves, not the total.` }) : null;
       const figure = el('figure', { class: 'chart', 'data-chart': chart.id, 'data-files': JSON.stringify(files) },
         el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') }), note),
         plot);
       box.append(figure);
-      try {
-        const u = TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.full, gapLimit });
-        current.plots.push(u);
-        if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
-      } catch (e) {
-        figure.append(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }));
-      }
       if (chart.id === 'streams') figure.append(changesTable(chart.series[0]));
-      if (Date.now() - last > 100) {
-        await pause();
-        if (!current || current.session !== session) return;
-        last = Date.now();
-      }
+      waiting.set(figure, () => {
+        waiting.delete(figure);
+        if (observer) observer.unobserve(figure);
+        drawChart(session, chart, figure, plot, gapLimit);
+      });
+      if (observer) observer.observe(figure);
+    }
+    // What is on screen now is drawn before the page says it is ready; the
+    // observer's first report would come a frame later.
+    const near = window.innerHeight * 2;
+    for (const [figure, draw] of [...waiting]) {
+      const r = figure.getBoundingClientRect();
+      if (!observer || (r.bottom > -near / 2 && r.top < near)) draw();
     }
     const plain = session.files.filter((x) => x.plain);
     if (plain.length && lastGroup !== 'other') {
@@ -334,6 +359,20 @@
     for (const f of plain) {
       box.append(el('figure', { class: 'chart', 'data-chart': `table:${f.path}`, 'data-files': JSON.stringify([f.path]) },
         el('figcaption', { text: `${f.path} (no time axis)` }), plainTable(f.plain)));
+    }
+  }
+
+  // One chart into its figure, at the range the others show now.
+  function drawChart(session, chart, figure, plot, gapLimit) {
+    if (!current || current.session !== session) return;
+    plot.classList.remove('waiting');
+    const width = Math.max(300, $('charts').clientWidth || 800);
+    try {
+      const u = TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.shown || current.full, gapLimit });
+      current.plots.push(u);
+      if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
+    } catch (e) {
+      figure.insertBefore(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }), plot.nextSibling);
     }
   }
 
