@@ -143,10 +143,14 @@
   // written) or an invalid UTF-8 sequence (decoded as U+FFFD).
   const damaged = (line) => line.indexOf('\u0000') >= 0 || line.indexOf('\uFFFD') >= 0;
 
+  // Looks at the line only: a search running on to the next damage in the
+  // text made every line after the last NUL cost the rest of the text.
   function damagedRange(s, a, e) {
-    const nul = s.indexOf('\u0000', a);
-    const bad = s.indexOf('\uFFFD', a);
-    return (nul >= 0 && nul < e) || (bad >= 0 && bad < e);
+    for (let i = a; i < e; i++) {
+      const c = s.charCodeAt(i);
+      if (c === 0 || c === 0xfffd) return true;
+    }
+    return false;
   }
 
   function looksBinary(line) {
