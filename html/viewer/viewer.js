@@ -104,20 +104,31 @@
   function workerMain() {
     const typed = new Map();
     const byEnds = new Map(); // "length first last" -> the typed times so far
-    const same = (a, b) => a.every((x, i) => x === b[i]);
+    const same = (a, b) => {
+      for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
+      return true;
+    };
+    // One pass: copied while every value is a number, else left as it is.
     const asTyped = (a) => {
-      if (!Array.isArray(a) || a.length < 64 || !a.every((x) => typeof x === 'number')) return a;
-      if (!typed.has(a)) typed.set(a, Float64Array.from(a));
-      return typed.get(a);
+      if (!Array.isArray(a) || a.length < 64) return a;
+      if (typed.has(a)) return typed.get(a);
+      const out = new Float64Array(a.length);
+      for (let i = 0; i < a.length; i++) {
+        const x = a[i];
+        if (typeof x !== 'number') return a;
+        out[i] = x;
+      }
+      typed.set(a, out);
+      return out;
     };
     const asSharedTimes = (a) => {
-      const t = asTyped(a);
-      if (!(t instanceof Float64Array)) return t;
-      const key = `${t.length} ${t[0]} ${t[t.length - 1]}`;
+      if (!Array.isArray(a) || a.length < 64) return a;
+      const key = `${a.length} ${a[0]} ${a[a.length - 1]}`;
       const known = byEnds.get(key) || [];
-      const found = known.find((k) => k === t || same(k, t));
+      const found = known.find((k) => same(a, k));
       if (found) return found;
-      byEnds.set(key, known.concat([t]));
+      const t = asTyped(a);
+      if (t instanceof Float64Array) byEnds.set(key, known.concat([t]));
       return t;
     };
     postMessage({ started: true });
