@@ -659,6 +659,45 @@
     };
   }
 
+  // A table as a message between threads: times and numbers as typed
+  // arrays (NaN for an empty cell: a cell never reads as NaN), each text
+  // column as codes into its distinct texts, so that a file of a million
+  // rows crosses without a copy of every cell. { message, transfer }.
+  function packTable(table) {
+    const transfer = [];
+    const typed = (values, of) => {
+      const out = new Float64Array(values.length);
+      for (let i = 0; i < values.length; i++) out[i] = of(values[i]);
+      transfer.push(out.buffer);
+      return out;
+    };
+    const columns = table.columns.map((c) => {
+      if (c.numeric) return { name: c.name, numeric: true, values: typed(c.values, (x) => (x == null ? NaN : x)) };
+      const index = new Map();
+      const codes = typed(c.values, (x) => {
+        if (!index.has(x)) index.set(x, index.size);
+        return index.get(x);
+      });
+      return { name: c.name, numeric: false, codes, texts: [...index.keys()] };
+    });
+    const errors = { listed: [...table.errors], total: table.errors.total, counts: table.errors.counts };
+    return { message: { ...table, t: typed(table.t, (x) => x), columns, errors }, transfer };
+  }
+
+  // The table packTable() sent, as the reader makes it.
+  function unpackTable(packed) {
+    const errors = errorList();
+    errors.push(...packed.errors.listed);
+    errors.total = packed.errors.total;
+    errors.counts = packed.errors.counts;
+    const columns = packed.columns.map((c) => ({
+      name: c.name,
+      numeric: c.numeric,
+      values: c.numeric ? Array.from(c.values, (x) => (Number.isNaN(x) ? null : x)) : Array.from(c.codes, (k) => c.texts[k]),
+    }));
+    return { ...packed, t: Array.from(packed.t), columns, errors };
+  }
+
   // A CSV file without a time axis (the radar software's statistics): its
   // header and rows, or null when the text is not a consistent CSV table.
   function readPlainTable(text) {
@@ -671,5 +710,5 @@
     return rows.every((r) => r.length === header.length) ? { header, rows } : null;
   }
 
-  return { readTable, readTableBytes, tableReader, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
+  return { readTable, readTableBytes, tableReader, packTable, unpackTable, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
 });

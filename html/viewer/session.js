@@ -134,6 +134,11 @@
       return p;
     });
     const tables = [];
+    // The largest CSV file may be read elsewhere (another thread) meanwhile.
+    const csvSizes = files.map((m, i) => (streamed(i) ? m.size : 0));
+    const largest = options.readTableElsewhere ? csvSizes.indexOf(Math.max(...csvSizes)) : -1;
+    // Where it cannot be read there, it is read here after the others.
+    const elsewhere = largest >= 0 && csvSizes[largest] > 0 ? options.readTableElsewhere(files[largest]).catch(() => null) : null;
     // Top's snapshots (the largest file) are scanned only when the load
     // may call for them, and then while the other files are read.
     let topScan = null;
@@ -148,7 +153,8 @@
       if (!['csv', 'information', 'signature', 'time zone'].includes(kind)) {
         session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read(), stream: m.stream && ((f) => m.stream(f)) });
       }
-      if (streamed(i)) {
+      if (elsewhere && i === largest) tables.push([file, null, '']);
+      else if (streamed(i)) {
         try {
           tables.push([file, await streamTable(m), '']);
         } catch (e) {
@@ -184,6 +190,15 @@
         progress(i + 1, files.length);
         await pause();
         last = Date.now();
+      }
+    }
+    if (elsewhere) {
+      const entry = tables.find(([file]) => file === session.files[largest]);
+      try {
+        entry[1] = (await elsewhere) || (await streamTable(files[largest]));
+      } catch (e) {
+        entry[0].error = `cannot be read: ${e.message || e}`;
+        tables.splice(tables.indexOf(entry), 1);
       }
     }
     session.window = timeWindow(session.facts);
@@ -339,5 +354,5 @@
     return events.map((e) => ({ ...e, file: file.path }));
   }
 
-  return { openSession, kindOf, snapshotTime, readFacts, readTimeZone, factTime, pause };
+  return { openSession, streamTable, kindOf, snapshotTime, readFacts, readTimeZone, factTime, pause };
 });

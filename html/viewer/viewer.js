@@ -67,10 +67,12 @@
       if (url) URL.revokeObjectURL(url);
       return Promise.resolve(null);
     }
+    const helper = startHelper(url, bytes, worker);
     return new Promise((resolve, reject) => {
       let started = false;
       const end = () => {
         worker.terminate();
+        if (helper) helper.terminate();
         URL.revokeObjectURL(url);
       };
       worker.onmessage = ({ data }) => {
@@ -91,6 +93,27 @@
       const copy = bytes.slice();
       worker.postMessage(copy, [copy.buffer]);
     });
+  }
+
+  // The helper worker that reads the largest CSV file beside the worker,
+  // joined to it by a channel; null where none starts (the worker then
+  // reads that file itself, as it does when the helper stops).
+  function startHelper(url, bytes, worker) {
+    try {
+      const helper = new Worker(url);
+      const channel = new MessageChannel();
+      const copy = bytes.slice();
+      helper.onerror = (e) => {
+        e.preventDefault();
+        helper.terminate();
+        worker.postMessage({ helperLost: true });
+      };
+      helper.postMessage({ helps: channel.port2, bytes: copy }, [channel.port2, copy.buffer]);
+      worker.postMessage({ port: channel.port1 }, [channel.port1]);
+      return helper;
+    } catch (e) {
+      return null;
+    }
   }
 
   // The worker's own code. The session crosses to the page without what
@@ -131,12 +154,44 @@
       if (t instanceof Float64Array) byEnds.set(key, known.concat([t]));
       return t;
     };
+    // The largest CSV file is read by a helper, a second worker of the same
+    // code, meanwhile: a second core reads it while this one reads the rest.
+    // The page hands both ends of a channel out; this end asks for a path,
+    // the helper (which has the archive too) answers with the packed table.
+    let helperPort = null;
+    let helperLost = () => {};
+    const readByHelper = (m) => new Promise((resolve, reject) => {
+      helperLost = () => reject(new Error('the helper stopped'));
+      helperPort.onmessage = ({ data }) => {
+        if (data.table) resolve(self.TrelvikCsv.unpackTable(data.table));
+        else reject(new Error(data.error));
+      };
+      helperPort.postMessage({ path: m.path });
+    });
+    const help = (port, bytes) => {
+      port.onmessage = async ({ data }) => {
+        try {
+          const m = self.TrelvikArchive.readZip(bytes).members.find((x) => x.path === data.path);
+          const { message, transfer } = self.TrelvikCsv.packTable(await self.TrelvikSession.streamTable(m));
+          port.postMessage({ table: message }, transfer);
+        } catch (e) {
+          port.postMessage({ error: String((e && e.message) || e) });
+        }
+      };
+    };
     postMessage({ started: true });
     self.onmessage = async ({ data }) => {
+      if (data.helps) return help(data.helps, data.bytes);
+      if (data.port) {
+        helperPort = data.port;
+        return;
+      }
+      if (data.helperLost) return helperLost();
       try {
         const zip = self.TrelvikArchive.readZip(data);
         const session = await self.TrelvikSession.openSession(zip.members, {
           progress: (done, total) => postMessage({ progress: [done, total] }),
+          readTableElsewhere: helperPort ? readByHelper : null,
         });
         session.snapshots = session.snapshots.map(({ read, stream, ...s }) => s);
         for (const s of session.series) {

@@ -111,6 +111,11 @@ test('read from bytes, a CSV file reads exactly as its text does, however the by
     }
   }
   assert.deepEqual(TC.readTableBytes(files[1]).errors.counts, { damaged: 8, cells: 1, text: 1, time: 1, half: 1 });
+  // Between threads a table crosses packed, and arrives as it was read.
+  for (const bytes of files.slice(0, 3)) {
+    const table = TC.readTableBytes(bytes);
+    assert.ok(plain(TC.unpackTable(structuredClone(TC.packTable(table).message))) === plain(table));
+  }
 });
 
 test('times outside the session or going backwards are left out, and their clock events told', () => {
