@@ -6,11 +6,12 @@
 // leaking until it is killed, a load peak, an outage, a fan failure and
 // receive errors) and, beside it, the small week without top's snapshots.
 // Each is opened from its archive in headless chromium. Prints the
-// archive's size, the time from choosing the file until every chart and the
-// findings are on screen (median and every run) with the CPU time the
+// archive's size, the time from choosing the file until every chart is in
+// place (those on screen drawn; the others are drawn as they are scrolled
+// to) and the findings are listed (median and every run) with the CPU time the
 // browser spent on it (the figure to compare on a busy machine), and the
-// tab's JS heap and resident memory afterwards. Not a test: nothing is
-// asserted.
+// tab's JS heap and resident memory afterwards (and before, the page
+// empty). Not a test: nothing is asserted.
 //
 //     bench/viewer.mjs [--runs 3] [--days 7] [--archive SESSION.zip] [--screenshot out.png]
 //     (TRELVIK_BUILD_DIR selects the build, default build/)
@@ -202,6 +203,7 @@ async function timeArchive(label, archive) {
     await page.evaluate(() => {
       document.getElementById('zip-input').addEventListener('change', () => { window.benchStart = performance.now(); }, { capture: true });
     });
+    const empty = tabResident(profile);
     const cpuBefore = rendererCpu(profile);
     await page.setInputFiles('#zip-input', archive);
     await page.waitForFunction(() => document.body.dataset.state === 'ready', null, { timeout: 120000 });
@@ -221,7 +223,8 @@ async function timeArchive(label, archive) {
     resident.push(tab.rss);
     console.log(`  run ${run + 1}: ${ms.toFixed(0)} ms (${cpu.toFixed(2)} s of browser CPU) to ${shown.charts} charts and ${shown.findings} findings; ` +
       `JS heap used ${(metrics.JSHeapUsedSize / MiB).toFixed(0)} MiB of ${(metrics.JSHeapTotalSize / MiB).toFixed(0)} MiB; ` +
-      `tab resident ${(tab.rss / MiB).toFixed(0)} MiB, ${(tab.anon / MiB).toFixed(0)} MiB of it anonymous`);
+      `tab resident ${(tab.rss / MiB).toFixed(0)} MiB, ${(tab.anon / MiB).toFixed(0)} MiB of it anonymous ` +
+      `(${(empty.rss / MiB).toFixed(0)} MiB and ${(empty.anon / MiB).toFixed(0)} MiB with the page empty)`);
     if (opt.screenshot && run === 0 && label !== 'small week (no top snapshots)') await screenshot(page, opt.screenshot);
     await browser.close();
   }

@@ -48,6 +48,7 @@
       compressedSize,
       // Hands the member's bytes to `onChunk` as they are inflated, never
       // holding them whole (where the browser inflates; else in one piece).
+      // The inflating stops where `onChunk` returns false.
       async stream(onChunk) {
         if (method !== 8 || typeof DecompressionStream !== 'function' || size > MAX_MEMBER_BYTES) {
           onChunk(await this.read());
@@ -63,7 +64,10 @@
             if (done) break;
             filled += value.length;
             if (filled > size) throw new Error('inflates to more than its claimed size');
-            onChunk(value);
+            if (onChunk(value) === false) {
+              reader.cancel().catch(() => {});
+              return;
+            }
           }
         } catch (e) {
           reader.cancel().catch(() => {});

@@ -84,11 +84,13 @@
     const sameDay = b - a === lastDate.length && line.startsWith(lastDate, a);
     if (!sameDay || d - c !== 8) return parseTime(line.slice(a, b), line.slice(c, d));
     if (line.charCodeAt(c + 2) !== 58 || line.charCodeAt(c + 5) !== 58) return NaN;
-    const h = twoAt(line, c);
-    const m = twoAt(line, c + 3);
-    const sec = twoAt(line, c + 6);
-    if (!(h < 24 && m < 60 && sec < 60)) return NaN;
-    return lastDay + h * 3600 + m * 60 + sec;
+    return lastDay + clock(twoAt(line, c), twoAt(line, c + 3), twoAt(line, c + 6));
+  }
+
+  // Seconds into the day of an hour, minute and second, or NaN where one
+  // cannot be.
+  function clock(h, m, sec) {
+    return h < 24 && m < 60 && sec < 60 ? h * 3600 + m * 60 + sec : NaN;
   }
 
   function twoAt(s, i) {
@@ -141,10 +143,14 @@
   // written) or an invalid UTF-8 sequence (decoded as U+FFFD).
   const damaged = (line) => line.indexOf('\u0000') >= 0 || line.indexOf('\uFFFD') >= 0;
 
+  // Looks at the line only: a search running on to the next damage in the
+  // text made every line after the last NUL cost the rest of the text.
   function damagedRange(s, a, e) {
-    const nul = s.indexOf('\u0000', a);
-    const bad = s.indexOf('\uFFFD', a);
-    return (nul >= 0 && nul < e) || (bad >= 0 && bad < e);
+    for (let i = a; i < e; i++) {
+      const c = s.charCodeAt(i);
+      if (c === 0 || c === 0xfffd) return true;
+    }
+    return false;
   }
 
   function looksBinary(line) {
@@ -174,6 +180,24 @@
     reader.push(text);
     return reader.finish();
   }
+
+  // readTable of a file's bytes (UTF-8), read without decoding them whole.
+  function readTableBytes(bytes) {
+    const reader = tableReader();
+    reader.pushBytes(bytes);
+    return reader.finish();
+  }
+
+  function concat(a, b) {
+    const out = new Uint8Array(a.length + b.length);
+    out.set(a);
+    out.set(b, a.length);
+    return out;
+  }
+
+  // A line's own decoder: a byte-order mark inside the file is a character
+  // of its line, as it is when the whole file is decoded.
+  const lineDecoder = new TextDecoder('utf-8', { ignoreBOM: true });
 
   // readTable in pieces: push(text) the file's text as it is inflated and
   // decoded, then finish() gives the table. A file of hundreds of
@@ -233,7 +257,56 @@
       }
     }
 
+    // The byte path: lines are cut at their line end in the inflated bytes
+    // and read there (rows.addBytes); only the header and the sampled rows
+    // before the column types are known are decoded, a line at a time.
+    let carry = new Uint8Array(0);
+    let firstBytes = true;
+    function lineBytes(b, a, e) {
+      if (rows) {
+        lineNo++;
+        if (e > a + 1 || (e === a + 1 && b[a] !== 13)) sawRow = true;
+        rows.addBytes(b, a, e, lineNo);
+        return;
+      }
+      const line = lineDecoder.decode(b.subarray(a, e));
+      lines([line], damaged(line), false);
+    }
+
     return {
+      // push() for the file's bytes as they are inflated: read the same,
+      // without decoding the file into text.
+      pushBytes(chunk) {
+        if (fatal || !chunk.length) return;
+        if (firstBytes) {
+          // The text decoder drops a byte-order mark at the file's start,
+          // whatever pieces it comes in.
+          const head = carry.length ? concat(carry, chunk) : chunk;
+          const mark = [0xef, 0xbb, 0xbf];
+          if (head.length < 3 && head.every((x, i) => x === mark[i])) {
+            carry = head.slice();
+            return;
+          }
+          firstBytes = false;
+          carry = new Uint8Array(0);
+          chunk = head[0] === 0xef && head[1] === 0xbb && head[2] === 0xbf ? head.subarray(3) : head;
+        }
+        let a = 0;
+        let nl = chunk.indexOf(10);
+        if (carry.length && nl >= 0) {
+          const line = concat(carry, chunk.subarray(0, nl));
+          carry = new Uint8Array(0);
+          lineBytes(line, 0, line.length);
+          a = nl + 1;
+          nl = chunk.indexOf(10, a);
+        }
+        for (; nl >= 0 && !fatal; nl = chunk.indexOf(10, a)) {
+          lineBytes(chunk, a, nl);
+          a = nl + 1;
+        }
+        if (fatal) return;
+        carry = carry.length ? concat(carry, chunk) : chunk.slice(a);
+      },
       push(text) {
         if (fatal || !text) return;
         const buf = pending + text;
@@ -254,6 +327,8 @@
         pending = buf.slice(a);
       },
       finish() {
+        if (carry.length) pending += lineDecoder.decode(carry);
+        carry = new Uint8Array(0);
         // The collectors end every row with a line end: text after the last
         // one is a row cut short (or, alone, a header without its line end).
         if (!fatal && pending !== '') {
@@ -358,7 +433,119 @@
         values[c].push(n === undefined ? null : n);
       }
     }
-    return { add, t, values };
+    // add() over a line's bytes: a line of whole numbers, plain decimals
+    // and texts seen in the rows just before is read in place, without
+    // decoding it; any other line (damage, a fault to report, new or
+    // non-ASCII text) is decoded and left to add(), so that both read alike.
+    const read = new Array(width);
+    const recentBytes = header.map(() => []);
+    function addBytes(b, a, e, no) {
+      if (e > a && b[e - 1] === 13) e--;
+      if (a === e) return;
+      let cells = 0;
+      bounds[0] = a - 1;
+      for (let at = b.indexOf(44, a); at >= 0 && at < e; at = b.indexOf(44, at + 1)) {
+        if (++cells >= width) return slowLine(b, a, e, no);
+        bounds[cells] = at;
+      }
+      if (cells !== width - 1) return slowLine(b, a, e, no);
+      bounds[width] = e;
+      const time = timeAtBytes(b, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
+      if (Number.isNaN(time)) return slowLine(b, a, e, no);
+      for (let c = 0; c < width; c++) {
+        if (c === dateCol || c === timeCol) continue;
+        let from = bounds[c] + 1;
+        let to = bounds[c + 1];
+        while (from < to && isBlank(b[from])) from++;
+        while (to > from && isBlank(b[to - 1])) to--;
+        const x = numeric[c] ? numberAtBytes(b, from, to) : internBytes(recentBytes[c], b, from, to);
+        if (x === undefined) return slowLine(b, a, e, no);
+        read[c] = x;
+      }
+      t.push(time);
+      for (let c = 0; c < width; c++) if (c !== dateCol && c !== timeCol) values[c].push(read[c]);
+    }
+    function slowLine(b, a, e, no) {
+      const line = lineDecoder.decode(b.subarray(a, e));
+      add(line, 0, line.length, no, true);
+    }
+    return { add, addBytes, t, values };
+  }
+
+  // A numeric cell's bytes (blanks trimmed): null when empty, a whole
+  // number or a plain decimal, else undefined (left to the text reading).
+  function numberAtBytes(b, a, e) {
+    if (a === e) return null;
+    let i = a;
+    const negative = b[i] === 45;
+    if (negative) i++;
+    if (i === e || e - i > 15) return undefined;
+    let v = 0;
+    let point = -1;
+    for (; i < e; i++) {
+      const d = b[i] - 48;
+      if (d >= 0 && d <= 9) v = v * 10 + d;
+      else if (b[i] === 46 && point < 0) point = i;
+      else return undefined;
+    }
+    if (point >= 0) {
+      // "12." and "." are left to the text reading; a decimal is read as
+      // the text reading reads it, exactly.
+      if (point === e - 1 || point === (negative ? a + 1 : a)) return undefined;
+      return +latin1.decode(b.subarray(a, e));
+    }
+    return negative ? -v : v;
+  }
+
+  // intern() over bytes: the text of one of the last few values when the
+  // bytes are the same, else the cell decoded (undefined when it is not
+  // valid UTF-8, which add() reports).
+  function internBytes(recent, b, a, e) {
+    const n = recent.length;
+    const len = e - a;
+    const last = recent.last || 0;
+    for (let k = 0; k < n; k++) {
+      const at = (last + k) % n;
+      const r = recent[at].bytes;
+      if (r.length !== len || (len && (r[0] !== b[a] || r[len - 1] !== b[e - 1]))) continue;
+      let i = 1;
+      while (i < len - 1 && r[i] === b[a + i]) i++;
+      if (i >= len - 1) {
+        recent.last = at;
+        return recent[at].text;
+      }
+    }
+    const text = lineDecoder.decode(b.subarray(a, e));
+    if (damaged(text)) return undefined;
+    remember(recent, { bytes: b.slice(a, e), text });
+    return text;
+  }
+
+  const latin1 = new TextDecoder('latin1');
+  // timeAt() over bytes; NaN also where only the text reading can tell.
+  let lastDateBytes = new Uint8Array(0);
+  let lastDayBytes = NaN;
+  function timeAtBytes(b, a, e, c, d) {
+    while (a < e && isBlank(b[a])) a++;
+    while (e > a && isBlank(b[e - 1])) e--;
+    while (c < d && isBlank(b[c])) c++;
+    while (d > c && isBlank(b[d - 1])) d--;
+    if (d - c !== 8 || b[c + 2] !== 58 || b[c + 5] !== 58) return NaN;
+    let same = e - a === lastDateBytes.length;
+    for (let i = 0; same && i < e - a; i++) same = b[a + i] === lastDateBytes[i];
+    if (!same) {
+      const day = parseTime(latin1.decode(b.subarray(a, e)), '00:00:00');
+      if (Number.isNaN(day)) return NaN;
+      lastDateBytes = b.slice(a, e);
+      lastDayBytes = day;
+    }
+    return lastDayBytes + clock(twoBytes(b, c), twoBytes(b, c + 3), twoBytes(b, c + 6));
+  }
+
+  function twoBytes(b, i) {
+    const x = b[i] - 48;
+    const y = b[i + 1] - 48;
+    return x >= 0 && x <= 9 && y >= 0 && y <= 9 ? x * 10 + y : NaN;
   }
 
   // One copy of each recent distinct text per column: a cell cut from the
@@ -384,15 +571,22 @@
       }
     }
     const copy = JSON.parse(JSON.stringify(line.slice(a, b)));
+    remember(recent, copy);
+    return copy;
+  }
+
+  // Keeps a new text among a column's recent ones, in place of the oldest
+  // once there are RECENT_TEXTS.
+  function remember(recent, entry) {
+    const n = recent.length;
     if (n < RECENT_TEXTS) {
-      recent.push(copy);
+      recent.push(entry);
       recent.last = n;
     } else {
       recent.oldest = ((recent.oldest || 0) + 1) % n;
-      recent[recent.oldest] = copy;
+      recent[recent.oldest] = entry;
       recent.last = recent.oldest;
     }
-    return copy;
   }
 
   // A column whose filled cells are mostly numbers in the first rows is
@@ -465,6 +659,45 @@
     };
   }
 
+  // A table as a message between threads: times and numbers as typed
+  // arrays (NaN for an empty cell: a cell never reads as NaN), each text
+  // column as codes into its distinct texts, so that a file of a million
+  // rows crosses without a copy of every cell. { message, transfer }.
+  function packTable(table) {
+    const transfer = [];
+    const typed = (values, of) => {
+      const out = new Float64Array(values.length);
+      for (let i = 0; i < values.length; i++) out[i] = of(values[i]);
+      transfer.push(out.buffer);
+      return out;
+    };
+    const columns = table.columns.map((c) => {
+      if (c.numeric) return { name: c.name, numeric: true, values: typed(c.values, (x) => (x == null ? NaN : x)) };
+      const index = new Map();
+      const codes = typed(c.values, (x) => {
+        if (!index.has(x)) index.set(x, index.size);
+        return index.get(x);
+      });
+      return { name: c.name, numeric: false, codes, texts: [...index.keys()] };
+    });
+    const errors = { listed: [...table.errors], total: table.errors.total, counts: table.errors.counts };
+    return { message: { ...table, t: typed(table.t, (x) => x), columns, errors }, transfer };
+  }
+
+  // The table packTable() sent, as the reader makes it.
+  function unpackTable(packed) {
+    const errors = errorList();
+    errors.push(...packed.errors.listed);
+    errors.total = packed.errors.total;
+    errors.counts = packed.errors.counts;
+    const columns = packed.columns.map((c) => ({
+      name: c.name,
+      numeric: c.numeric,
+      values: c.numeric ? Array.from(c.values, (x) => (Number.isNaN(x) ? null : x)) : Array.from(c.codes, (k) => c.texts[k]),
+    }));
+    return { ...packed, t: Array.from(packed.t), columns, errors };
+  }
+
   // A CSV file without a time axis (the radar software's statistics): its
   // header and rows, or null when the text is not a consistent CSV table.
   function readPlainTable(text) {
@@ -477,5 +710,5 @@
     return rows.every((r) => r.length === header.length) ? { header, rows } : null;
   }
 
-  return { readTable, tableReader, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
+  return { readTable, readTableBytes, tableReader, packTable, unpackTable, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
 });

@@ -221,16 +221,21 @@
   // fits in constant time: x in hours from `origin`.
   function prefixSums(t, v, i0, i1, origin) {
     const n = i1 - i0 + 1;
-    const P = { idx: [], x: [0], xx: [0], y: [0], yy: [0], xy: [0] };
+    // Typed, of the most points there can be: a week of a process is tens
+    // of thousands, fitted again for each stretch.
+    const idx = new Int32Array(n);
+    const P = { x: new Float64Array(n + 1), xx: new Float64Array(n + 1), y: new Float64Array(n + 1), yy: new Float64Array(n + 1), xy: new Float64Array(n + 1) };
+    let k = 0;
     for (let i = i0; i <= i1; i++) {
       if (v[i] == null) continue;
       const x = (t[i] - origin) / 3600;
       const y = v[i];
-      const k = P.idx.length;
-      P.idx.push(i);
-      P.x.push(P.x[k] + x); P.xx.push(P.xx[k] + x * x); P.y.push(P.y[k] + y);
-      P.yy.push(P.yy[k] + y * y); P.xy.push(P.xy[k] + x * y);
+      idx[k] = i;
+      P.x[k + 1] = P.x[k] + x; P.xx[k + 1] = P.xx[k] + x * x; P.y[k + 1] = P.y[k] + y;
+      P.yy[k + 1] = P.yy[k] + y * y; P.xy[k + 1] = P.xy[k] + x * y;
+      k++;
     }
+    P.idx = idx.subarray(0, k);
     P.n = n;
     return P;
   }
@@ -623,13 +628,18 @@
     });
   }
 
-  // Whether load.csv's table (as read, before any check) has a run of
-  // one-minute loads over the least any CPU count allows: only then can the
-  // load rule need top's snapshots.
-  function mayBeBusy(table) {
+  // The time where the last run of one-minute loads over the least any CPU
+  // count allows ends in load.csv's table (as read, before any check), or
+  // null when there is none: only up to then can the load rule need top's
+  // snapshots.
+  function busyUntil(table) {
     const one = table.columns.find((c) => /1 min/.test(c.name));
-    if (!one) return false;
-    return runs(one.values.length, (i) => one.values[i] > THRESHOLDS.topMinLoad, THRESHOLDS.loadMinRun).length > 0;
+    if (!one) return null;
+    let until = null;
+    for (const [a, b] of runs(one.values.length, (i) => one.values[i] > THRESHOLDS.topMinLoad, THRESHOLDS.loadMinRun)) {
+      for (let i = a; i <= b; i++) until = Math.max(until ?? -Infinity, table.t[i]);
+    }
+    return until;
   }
 
   const latin1 = new TextDecoder('latin1');
@@ -640,8 +650,14 @@
   // each chunk, then result() gives { times: every snapshot's time, busy:
   // [{ time, sums }] } where only the snapshots with a one-minute load of
   // at least THRESHOLDS.topMinLoad are read further (their processes'
-  // %CPU by short name): a load finding needs no other.
-  function topScanner() {
+  // %CPU by short name): a load finding needs no other. With `until`, the
+  // scan ends (push returns false) once the CPU count is known and a
+  // snapshot is past that time by more than a load finding looks: most of
+  // the file is then never inflated. `reach` in the result is the last time
+  // it answers for.
+  function topScanner(until = Infinity) {
+    const enough = (time) => times.length >= THRESHOLDS.topCpuBlocks && time > until + THRESHOLDS.topSlackSeconds;
+    let full = false;
     const times = [];
     const busy = [];
     let cpus = 0; // the CPU count top's processor column shows
@@ -666,8 +682,11 @@
     const scan = (b, last) => {
       const at = marks(b);
       const whole = last ? at.length : at.length - 1;
-      for (let i = 0; i < whole; i++) block(b, at[i], i + 1 < at.length ? at[i + 1] : b.length);
-      carry = last || !at.length ? new Uint8Array(0) : b.slice(at[at.length - 1]);
+      for (let i = 0; i < whole && !full; i++) {
+        block(b, at[i], i + 1 < at.length ? at[i + 1] : b.length);
+        full = enough(times[times.length - 1]);
+      }
+      carry = full || last || !at.length ? new Uint8Array(0) : b.slice(at[at.length - 1]);
     };
     // The block begun in an earlier chunk is completed from the start of
     // this one; only that much is copied, the rest is scanned in place.
@@ -677,6 +696,7 @@
     };
     return {
       push(chunk) {
+        if (full) return false;
         const first = firstMark(chunk);
         const head = first < 0 || !carry.length ? chunk.length : first;
         if (carry.length) {
@@ -685,15 +705,16 @@
           b.set(chunk.subarray(0, head), carry.length);
           if (first < 0) {
             carry = b;
-            return;
+            return true;
           }
           scan(b, true);
         }
-        if (first >= 0) scan(chunk.subarray(first), false);
+        if (first >= 0 && !full) scan(chunk.subarray(first), false);
+        return !full;
       },
       result() {
         if (carry.length) scan(carry, true);
-        return { times, busy, cpus };
+        return { times, busy, cpus, reach: full ? until + THRESHOLDS.topSlackSeconds : Infinity };
       },
     };
   }
@@ -877,5 +898,5 @@
     return m ? m.length : 0;
   }
 
-  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, busiestIn, mayBeBusy, fmtTime, fmtDuration };
+  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, busiestIn, busyUntil, fmtTime, fmtDuration };
 });

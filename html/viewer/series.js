@@ -362,13 +362,14 @@
     const out = [];
     const pid = keys.length > 1 ? column(table, 'PID') : null;
     for (const [key, rows] of groupRows(table, keys)) {
+      // A process's PID per point: a new one is a restart.
+      const pids = pid && pid.numeric ? pick(table, pid, rows, true).v : null;
       for (const [colName, chart, unit] of valueCharts) {
         const c = column(table, colName);
         if (!c || !c.numeric) continue;
         const { t, v } = pick(table, c, rows);
         const extra = { unit, key };
-        // A process's PID per point: a new one is a restart.
-        if (pid && pid.numeric) extra.pid = pick(table, pid, rows, true).v;
+        if (pids) extra.pid = pids;
         out.push(series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, extra));
       }
     }
@@ -475,7 +476,7 @@
 
   function peak(v) {
     let most = -Infinity;
-    for (const x of v) if (x != null && x > most) most = x;
+    for (let i = 0; i < v.length; i++) if (v[i] != null && v[i] > most) most = v[i];
     return most;
   }
 
@@ -512,7 +513,8 @@
     for (const id of ['processes:rss', 'processes:vsz']) {
       const c = charts.get(id);
       if (!c) continue;
-      c.series.sort((a, b) => peak(b.v) - peak(a.v));
+      const most = new Map(c.series.map((s) => [s, peak(s.v)]));
+      c.series.sort((a, b) => most.get(b) - most.get(a));
       c.series.forEach((s, i) => { s.show = i < PROCESSES_SHOWN; });
       c.searchable = c.series.length > PROCESSES_SHOWN;
     }

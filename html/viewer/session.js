@@ -122,10 +122,15 @@
       return p;
     });
     const tables = [];
+    // The largest CSV file may be read elsewhere (another thread) meanwhile.
+    const csvSizes = files.map((m, i) => (streamed(i) ? m.size : 0));
+    const largest = options.readTableElsewhere ? csvSizes.indexOf(Math.max(...csvSizes)) : -1;
+    // Where it cannot be read there, it is read here after the others.
+    const elsewhere = largest >= 0 && csvSizes[largest] > 0 ? options.readTableElsewhere(files[largest]).catch(() => null) : null;
     // Top's snapshots (the largest file) are scanned only when the load
     // may call for them, and then while the other files are read.
     let topScan = null;
-    const startTopScan = () => topScan || (topScan = scanTop(files, kinds));
+    const startTopScan = (until) => topScan || (topScan = scanTop(files, kinds, until));
     let last = Date.now();
     for (let i = 0; i < files.length; i++) {
       const m = files[i];
@@ -136,27 +141,31 @@
       if (!['csv', 'information', 'signature', 'time zone'].includes(kind)) {
         session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read(), stream: m.stream && ((f) => m.stream(f)) });
       }
-      if (streamed(i)) {
+      if (elsewhere && i === largest) tables.push([file, null, '']);
+      else if (streamed(i)) {
         try {
           tables.push([file, await streamTable(m), '']);
         } catch (e) {
           file.error = `cannot be read: ${e.message || e}`;
         }
       } else if (reads[i]) {
-        let text;
+        let bytes;
         try {
-          text = decode(await reads[i]);
+          bytes = await reads[i];
         } catch (e) {
           file.error = `cannot be read: ${e.message || e}`;
           continue;
         } finally {
           reads[i] = null;
         }
+        // A CSV file is read from its bytes; its text is kept only where
+        // it may be a table without times.
+        const text = kind === 'csv' ? '' : decode(bytes);
         if (kind === 'csv') {
-          // The text is kept only where it may be a table without times.
-          const table = TC.readTable(text);
-          tables.push([file, table, table.fatal ? text : '']);
-          if (LOAD_FILE.test(path) && TF.mayBeBusy(table)) startTopScan();
+          const table = TC.readTableBytes(bytes);
+          tables.push([file, table, table.fatal ? decode(bytes) : '']);
+          const busy = LOAD_FILE.test(path) ? TF.busyUntil(table) : null;
+          if (busy != null) startTopScan(busy);
         }
         else if (kind === 'information') session.facts = readFacts(text);
         else if (kind === 'signature') session.signature = readFacts(text);
@@ -171,6 +180,15 @@
         last = Date.now();
       }
     }
+    if (elsewhere) {
+      const entry = tables.find(([file]) => file === session.files[largest]);
+      try {
+        entry[1] = (await elsewhere) || (await streamTable(files[largest]));
+      } catch (e) {
+        entry[0].error = `cannot be read: ${e.message || e}`;
+        tables.splice(tables.indexOf(entry), 1);
+      }
+    }
     session.window = timeWindow(session.facts);
     const events = [];
     for (const [file, table, text] of tables) events.push(...readCsv(file, table, text, session));
@@ -179,7 +197,7 @@
     if (session.timeZone) session.zone = session.timeZone.zone;
     setCpuCount(session, cpuCountFromFacts(session.facts), 'the session information');
     if (!session.cpuCount) {
-      const scan = await startTopScan();
+      const scan = await startTopScan(-Infinity);
       setCpuCount(session, scan && scan.cpus, "top's processor column");
     }
     session.clockEvents = clockEvents(events, session);
@@ -188,7 +206,7 @@
     });
     session.findings = result.findings;
     session.unjudged = result.unjudged;
-    if (session.findings.some((f) => f.rule === 'load')) await nameTopProcesses(session, startTopScan());
+    if (session.findings.some((f) => f.rule === 'load')) await nameTopProcesses(session, startTopScan(Infinity), () => scanTop(files, kinds));
     session.missing = missingParts(session);
     return session;
   }
@@ -200,9 +218,7 @@
 
   async function streamTable(m) {
     const reader = TC.tableReader();
-    const utf8 = new TextDecoder('utf-8');
-    await m.stream((chunk) => reader.push(utf8.decode(chunk, { stream: true })));
-    reader.push(utf8.decode());
+    await m.stream((chunk) => reader.pushBytes(chunk));
     return reader.finish();
   }
 
@@ -252,21 +268,24 @@
   // taken then. The snapshots file is the session's largest: it is read
   // only when there is a load finding, and only the blocks in its time.
   // Scans top's snapshots as they are inflated, beside the reading of the
-  // CSV files; resolves to the scan (TrelvikFindings.topScanner) or null.
-  function scanTop(members, kinds) {
+  // CSV files, up to `until` (all of it without); resolves to the scan
+  // (TrelvikFindings.topScanner) or null.
+  function scanTop(members, kinds, until) {
     const i = kinds.indexOf('top');
     if (i < 0) return Promise.resolve(null);
     const m = members[i];
-    const scanner = TF.topScanner();
+    const scanner = TF.topScanner(until);
     const done = m.stream ? m.stream((chunk) => scanner.push(chunk)) : Promise.resolve(m.read()).then((b) => scanner.push(b));
     return done.then(() => scanner.result(), () => null);
   }
 
-  async function nameTopProcesses(session, topScan) {
+  async function nameTopProcesses(session, topScan, scanAll) {
     const loads = session.findings.filter((f) => f.rule === 'load');
     const top = session.snapshots.find((s) => s.kind === 'top');
     if (!loads.length || !top) return;
-    const scan = await topScan;
+    let scan = await topScan;
+    // A scan begun for the CPU count alone, or for other times, is done again.
+    if (scan && loads.some((f) => f.to + TF.THRESHOLDS.topSlackSeconds > scan.reach)) scan = await scanAll();
     if (!scan) return; // the snapshot file shows its own error when opened
     for (const f of loads) {
       const busiest = TF.busiestIn(scan, f.from, f.to + TF.THRESHOLDS.topSlackSeconds);
@@ -323,5 +342,5 @@
     return events.map((e) => ({ ...e, file: file.path }));
   }
 
-  return { openSession, kindOf, snapshotTime, readFacts, readTimeZone, factTime, pause };
+  return { openSession, streamTable, kindOf, snapshotTime, readFacts, readTimeZone, factTime, pause };
 });

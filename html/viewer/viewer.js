@@ -49,10 +49,12 @@
       if (url) URL.revokeObjectURL(url);
       return Promise.resolve(null);
     }
+    const helper = startHelper(url, bytes, worker);
     return new Promise((resolve, reject) => {
       let started = false;
       const end = () => {
         worker.terminate();
+        if (helper) helper.terminate();
         URL.revokeObjectURL(url);
       };
       worker.onmessage = ({ data }) => {
@@ -75,35 +77,114 @@
     });
   }
 
+  // The helper worker that reads the largest CSV file beside the worker,
+  // joined to it by a channel; null where none starts (the worker then
+  // reads that file itself, as it does when the helper stops).
+  function startHelper(url, bytes, worker) {
+    try {
+      const helper = new Worker(url);
+      const channel = new MessageChannel();
+      const copy = bytes.slice();
+      helper.onerror = (e) => {
+        e.preventDefault();
+        helper.terminate();
+        worker.postMessage({ helperLost: true });
+      };
+      helper.postMessage({ helps: channel.port2, bytes: copy }, [channel.port2, copy.buffer]);
+      worker.postMessage({ port: channel.port1 }, [channel.port1]);
+      return helper;
+    } catch (e) {
+      return null;
+    }
+  }
+
   // The worker's own code. The session crosses to the page without what
   // only the rules needed (the raw counters, PIDs and resets behind the
   // findings, made already) and without its snapshots' readers, which cannot
   // cross (attachReaders gives them back); its time and number columns
   // cross as typed arrays, handed over rather than copied, that stay out
   // of the page's heap.
+  // Series of files written in the same rounds have the same times: those
+  // cross once, shared.
   function workerMain() {
     const typed = new Map();
+    const byEnds = new Map(); // "length first last" -> the typed times so far
+    const same = (a, b) => {
+      for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
+      return true;
+    };
+    // One pass: copied while every value is a number, else left as it is.
     const asTyped = (a) => {
-      if (!Array.isArray(a) || a.length < 64 || !a.every((x) => typeof x === 'number')) return a;
-      if (!typed.has(a)) typed.set(a, Float64Array.from(a));
-      return typed.get(a);
+      if (!Array.isArray(a) || a.length < 64) return a;
+      if (typed.has(a)) return typed.get(a);
+      const out = new Float64Array(a.length);
+      for (let i = 0; i < a.length; i++) {
+        const x = a[i];
+        if (typeof x !== 'number') return a;
+        out[i] = x;
+      }
+      typed.set(a, out);
+      return out;
+    };
+    const asSharedTimes = (a) => {
+      if (!Array.isArray(a) || a.length < 64) return a;
+      const key = `${a.length} ${a[0]} ${a[a.length - 1]}`;
+      const known = byEnds.get(key) || [];
+      const found = known.find((k) => same(a, k));
+      if (found) return found;
+      const t = asTyped(a);
+      if (t instanceof Float64Array) byEnds.set(key, known.concat([t]));
+      return t;
+    };
+    // The largest CSV file is read by a helper, a second worker of the same
+    // code, meanwhile: a second core reads it while this one reads the rest.
+    // The page hands both ends of a channel out; this end asks for a path,
+    // the helper (which has the archive too) answers with the packed table.
+    let helperPort = null;
+    let helperLost = () => {};
+    const readByHelper = (m) => new Promise((resolve, reject) => {
+      helperLost = () => reject(new Error('the helper stopped'));
+      helperPort.onmessage = ({ data }) => {
+        if (data.table) resolve(self.TrelvikCsv.unpackTable(data.table));
+        else reject(new Error(data.error));
+      };
+      helperPort.postMessage({ path: m.path });
+    });
+    const help = (port, bytes) => {
+      port.onmessage = async ({ data }) => {
+        try {
+          const m = self.TrelvikArchive.readZip(bytes).members.find((x) => x.path === data.path);
+          const { message, transfer } = self.TrelvikCsv.packTable(await self.TrelvikSession.streamTable(m));
+          port.postMessage({ table: message }, transfer);
+        } catch (e) {
+          port.postMessage({ error: String((e && e.message) || e) });
+        }
+      };
     };
     postMessage({ started: true });
     self.onmessage = async ({ data }) => {
+      if (data.helps) return help(data.helps, data.bytes);
+      if (data.port) {
+        helperPort = data.port;
+        return;
+      }
+      if (data.helperLost) return helperLost();
       try {
         const zip = self.TrelvikArchive.readZip(data);
         const session = await self.TrelvikSession.openSession(zip.members, {
           progress: (done, total) => postMessage({ progress: [done, total] }),
+          readTableElsewhere: helperPort ? readByHelper : null,
         });
         session.snapshots = session.snapshots.map(({ read, stream, ...s }) => s);
         for (const s of session.series) {
           delete s.raw;
           delete s.pid;
           delete s.resets;
-          s.t = asTyped(s.t);
+          s.t = asSharedTimes(s.t);
           if (s.kind !== 'state') s.v = asTyped(s.v);
         }
-        postMessage({ session }, [...typed.values()].map((a) => a.buffer));
+        const crossing = new Set(session.series.flatMap((s) => [s.t, s.v]).filter((a) => a instanceof Float64Array).map((a) => a.buffer));
+        postMessage({ session }, [...crossing]);
       } catch (e) {
         postMessage({ error: String((e && e.message) || e) });
       }
@@ -184,7 +265,7 @@
   // The banner: what is shown, then one line for each thing a reader must
   // know before trusting it (what is missing, rows left out, the zone).
   function bannerLines(session) {
-    const lines = [`${session.label}: ${session.files.length} files, ${current.plots.length} charts, ${session.findings.length} findings. Times are the camera's (${session.zone}).`];
+    const lines = [`${session.label}: ${session.files.length} files, ${current.charts} charts, ${session.findings.length} findings. Times are the camera's (${session.zone}).`];
     if (session.archiveError) lines.push(`The archive is damaged: ${session.archiveError}.`);
     if (session.missing.length) lines.push(`Missing: ${session.missing.join('; ')}.`);
     const leftOut = session.files.filter((f) => f.faults && Object.keys(f.faults).length).sort((a, b) => a.path.localeCompare(b.path));
@@ -201,6 +282,7 @@
 
   function reset() {
     if (current) for (const p of current.plots) p.destroy();
+    if (current && current.observer) current.observer.disconnect();
     current = null;
     for (const id of ['facts-list', 'findings-list', 'charts', 'groups', 'files-body']) $(id).replaceChildren();
   }
@@ -212,7 +294,7 @@
     const charts = TS.buildCharts(session.series);
     const times = session.series.flatMap((s) => (s.t.length ? [s.t[0], s.t[s.t.length - 1]] : []));
     const full = times.length ? [Math.min(...times), Math.max(...times)] : null;
-    current = { session, plots: [], full, group: TCh.createGroup(showRange) };
+    current = { session, plots: [], charts: charts.length, full, shown: null, group: TCh.createGroup(showRange) };
     renderFindings(session);
     await renderCharts(session, charts);
     if (!current || current.session !== session) return;
@@ -267,18 +349,26 @@
 
   function showRange(min, max) {
     if (min == null) return;
+    if (current) current.shown = [min, max];
     const zone = current ? ` ${current.session.zone}` : '';
     $('range-text').textContent = `Shown: ${TF.fmtTime(min)} – ${TF.fmtTime(max)}${zone}`;
   }
 
+  // Every chart's figure is laid out at once, but a chart is drawn only
+  // once it comes near the screen: drawing a week's forty charts would cost
+  // the tab a second and much of its memory before anything is read.
   async function renderCharts(session, charts) {
     $('plots').hidden = false;
     const box = $('charts');
-    const width = Math.max(300, box.clientWidth || 800);
     const period = TS.typicalInterval(session.series.find((s) => s.chart === 'load')?.t || []);
     const gapLimit = (period > 0 ? period : 120) * TF.THRESHOLDS.gapFactor * 2;
+    const waiting = new Map(); // figure -> its drawing, until drawn
+    const drawWhenNear = (entries) => {
+      for (const e of entries) if (e.isIntersecting && waiting.has(e.target)) waiting.get(e.target)();
+    };
+    const observer = typeof IntersectionObserver === 'function' ? new IntersectionObserver(drawWhenNear, { rootMargin: '100% 0px' }) : null;
+    current.observer = observer;
     let lastGroup = null;
-    let last = Date.now();
     for (const chart of charts) {
       if (chart.group !== lastGroup) {
         lastGroup = chart.group;
@@ -286,26 +376,27 @@
         box.append(el('h3', { id: `group-${chart.group}`, text: title }));
         $('groups').append(el('a', { href: `#group-${chart.group}`, text: title }));
       }
-      const plot = el('div', { class: 'plot' });
+      const plot = el('div', { class: 'plot waiting' });
       const files = [...chart.files];
       const note = chart.total > 0 ? el('span', { class: 'source', text: `MemTotal ${TCh.fmtValue(chart.total, 'kB')}: the scale follows what moves, not the total.` }) : null;
       const figure = el('figure', { class: 'chart', 'data-chart': chart.id, 'data-files': JSON.stringify(files) },
         el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') }), note),
         plot);
       box.append(figure);
-      try {
-        const u = TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.full, gapLimit });
-        current.plots.push(u);
-        if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
-      } catch (e) {
-        figure.append(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }));
-      }
       if (chart.id === 'streams') figure.append(changesTable(chart.series[0]));
-      if (Date.now() - last > 100) {
-        await pause();
-        if (!current || current.session !== session) return;
-        last = Date.now();
-      }
+      waiting.set(figure, () => {
+        waiting.delete(figure);
+        if (observer) observer.unobserve(figure);
+        drawChart(session, chart, figure, plot, gapLimit);
+      });
+      if (observer) observer.observe(figure);
+    }
+    // What is on screen now is drawn before the page says it is ready; the
+    // observer's first report would come a frame later.
+    const near = window.innerHeight * 2;
+    for (const [figure, draw] of [...waiting]) {
+      const r = figure.getBoundingClientRect();
+      if (!observer || (r.bottom > -near / 2 && r.top < near)) draw();
     }
     const plain = session.files.filter((x) => x.plain);
     if (plain.length && lastGroup !== 'other') {
@@ -316,6 +407,20 @@
     for (const f of plain) {
       box.append(el('figure', { class: 'chart', 'data-chart': `table:${f.path}`, 'data-files': JSON.stringify([f.path]) },
         el('figcaption', { text: `${f.path} (no time axis)` }), plainTable(f.plain)));
+    }
+  }
+
+  // One chart into its figure, at the range the others show now.
+  function drawChart(session, chart, figure, plot, gapLimit) {
+    if (!current || current.session !== session) return;
+    plot.classList.remove('waiting');
+    const width = Math.max(300, $('charts').clientWidth || 800);
+    try {
+      const u = TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.shown || current.full, gapLimit });
+      current.plots.push(u);
+      if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
+    } catch (e) {
+      figure.insertBefore(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }), plot.nextSibling);
     }
   }
 

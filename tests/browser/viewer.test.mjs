@@ -84,6 +84,11 @@ test('the demo\'s real archive opens with every CSV file charted', async () => {
   assert.deepEqual(csv.filter((p) => !charted.has(p)), []);
   assert.deepEqual(await badRows(page), []);
   assert.match(await page.textContent('#facts-list'), /Serial Number\s*ACCC8E000001/);
+  // Charts are drawn as they come near the screen, each at the range shown.
+  const drawnAtFirst = await page.locator('.u-wrap').count();
+  assert.ok(drawnAtFirst < 30, `${drawnAtFirst} charts drawn before any was seen`);
+  for (const figure of await page.locator('figure.chart').all()) await figure.scrollIntoViewIfNeeded();
+  await page.waitForFunction(() => document.querySelectorAll('.plot.waiting').length === 0);
   assert.ok(await page.locator('.u-wrap').count() > 30);
   assert.deepEqual(page.errors, []);
   await page.close();

@@ -77,6 +77,47 @@ test('damage costs its own lines only, wherever it is, and each kind is counted'
   assert.deepEqual(month13.errors.counts, { time: 1 });
 });
 
+test('read from bytes, a CSV file reads exactly as its text does, however the bytes are cut', () => {
+  const enc = (text) => new TextEncoder().encode(text);
+  const join = (...parts) => {
+    const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
+    let at = 0;
+    for (const p of parts) {
+      out.set(p, at);
+      at += p.length;
+    }
+    return out;
+  };
+  const rows = (n, cell) => Array.from({ length: n }, (_, i) => `2026-12-06,18:${String(10 + (i % 50)).padStart(2, '0')}:00,${cell(i)}\r\n`).join('');
+  const files = [
+    // Text cells cycling through more values than the reader keeps at hand,
+    // numbers with units and decimals, blanks, an empty cell, a byte-order mark.
+    join(new Uint8Array([0xef, 0xbb, 0xbf]), enc(`Date, Time, Package, A (kB), B\r\n${rows(250, (i) => `pkg${i % 23}, ${i % 7 ? i * 3 : ''}, ${(i / 4).toFixed(2)} Mbit/s`)}`)),
+    // Non-ASCII text, an invalid byte in a text cell and in a number, a
+    // NUL block, a wrong cell count, text among numbers, a half row.
+    join(enc(`Date,Time,Name,A\n${rows(210, (i) => `Str\u00f6m ${i % 3},${i}`)}2026-12-06,18:50:00,x`), new Uint8Array([0xff]),
+      enc(',1\n2026-12-06,18:51:00,y,1'), new Uint8Array([0xc3]), enc('\n'), new Uint8Array(600),
+      enc(`\n2026-12-06,18:52:00,y,1,2\n2026-12-06,18:53:00,y,lots\n2026-13-45,18:54:00,y,3\n2026-12-06,18:55:00,y,-.5\n2026-12-06,18:56:00,y,12.\n${rows(5, (i) => `\ufffd,${i}`)}2026-12-06,18:5`)),
+    enc('Date,Time,A\n'), enc(''), join(enc('PK'), new Uint8Array([3, 4, 0, 0])), enc('quality,count\ngood,12\n'),
+  ];
+  const plain = (table) => JSON.stringify({ ...table, errors: [...table.errors], total: table.errors.total, counts: table.errors.counts });
+  for (const [k, bytes] of files.entries()) {
+    const expected = plain(TC.readTable(new TextDecoder().decode(bytes)));
+    assert.ok(plain(TC.readTableBytes(bytes)) === expected, `file ${k}`);
+    for (const size of [1, 2, 7, 100]) {
+      const reader = TC.tableReader();
+      for (let i = 0; i < bytes.length; i += size) reader.pushBytes(bytes.slice(i, i + size));
+      assert.ok(plain(reader.finish()) === expected, `file ${k} in pieces of ${size}`);
+    }
+  }
+  assert.deepEqual(TC.readTableBytes(files[1]).errors.counts, { damaged: 8, cells: 1, text: 1, time: 1, half: 1 });
+  // Between threads a table crosses packed, and arrives as it was read.
+  for (const bytes of files.slice(0, 3)) {
+    const table = TC.readTableBytes(bytes);
+    assert.ok(plain(TC.unpackTable(structuredClone(TC.packTable(table).message))) === plain(table));
+  }
+});
+
 test('times outside the session or going backwards are left out, and their clock events told', () => {
   const at = (d, hms) => TC.parseTime(d, hms);
   const text = 'Date,Time,A\n' + [
@@ -214,4 +255,31 @@ test("top's snapshots read chunk by chunk, however the chunks fall: the busiest,
     assert.equal(scan.cpus, 2);
     assert.deepEqual(TF.busiestIn(scan, from, from + 240).map((p) => [p.name, p.cpu]), [['acme_encoder', 80], ['init', 1]]);
   }
+});
+
+test("top's snapshots are scanned only as far as a load finding may look", () => {
+  const TF = viewer('findings');
+  const block = (i) => `=== 2026-12-06 ${10 + Math.floor(i / 60)}:${String(i % 60).padStart(2, '0')}:00 ===\nCPU:  1% usr\nLoad average: 3.00 1.00 1.00 2/3 4\n` +
+    '  PID  PPID USER     STAT   VSZ %VSZ CPU %CPU COMMAND\n' +
+    `   12     1 root     S      100   0%   1 ${i < 10 ? 90 : 10}% /usr/local/packages/Acme/bin/acme_encoder\n`;
+  const bytes = new TextEncoder().encode(Array.from({ length: 120 }, (_, i) => block(i)).join(''));
+  const from = TC.parseTime('2026-12-06', '10:00:00');
+  const load = TC.readTable(`Date,Time,Load average 1 min\n${Array.from({ length: 12 }, (_, i) => `2026-12-06,10:${String(i).padStart(2, '0')}:00,${i < 9 ? 3 : 0.5}\n`).join('')}`);
+  const until = TF.busyUntil(load);
+  assert.equal(until, from + 8 * 60);
+  assert.equal(TF.busyUntil(TC.readTable('Date,Time,Load average 1 min\n2026-12-06,10:00:00,0.5\n')), null);
+  const scanner = TF.topScanner(until);
+  let pushed = 0;
+  for (let i = 0; i < bytes.length; i += 100) {
+    pushed++;
+    if (scanner.push(bytes.subarray(i, i + 100)) === false) break;
+  }
+  const scan = scanner.result();
+  assert.ok(pushed * 100 < bytes.length / 2, 'the scan stops once past the load and the CPU count');
+  assert.equal(scan.times.length, TF.THRESHOLDS.topCpuBlocks);
+  assert.ok(scan.reach >= until + TF.THRESHOLDS.topSlackSeconds);
+  const whole = TF.topScanner();
+  whole.push(bytes);
+  assert.equal(whole.result().reach, Infinity);
+  assert.deepEqual(TF.busiestIn(scan, from, until + 120), TF.busiestIn(whole.result(), from, until + 120));
 });
