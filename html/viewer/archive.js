@@ -71,7 +71,7 @@
           }
         } catch (e) {
           reader.cancel().catch(() => {});
-          throw new Error(`cannot be inflated (${e.message || e})`);
+          throw new Error(`cannot be inflated (${e.message || e})`, { cause: e });
         }
       },
       read() {
@@ -87,7 +87,7 @@
           // member lying about its size can take.
           return fflate.inflateSync(data, { out: new Uint8Array(size) });
         } catch (e) {
-          throw new Error(`cannot be inflated (${e.message || e})`);
+          throw new Error(`cannot be inflated (${e.message || e})`, { cause: e });
         }
       },
     };
@@ -109,7 +109,7 @@
       }
     } catch (e) {
       reader.cancel().catch(() => {});
-      throw new Error(`cannot be inflated (${e.message || e})`);
+      throw new Error(`cannot be inflated (${e.message || e})`, { cause: e });
     }
     return filled === size ? out : out.subarray(0, filled);
   }

@@ -258,10 +258,6 @@
     return { t, v };
   }
 
-  function allRows(table) {
-    return table.t.map((_, i) => i);
-  }
-
   function column(table, name) {
     return table.columns.find((c) => c.name === name);
   }

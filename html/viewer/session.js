@@ -302,7 +302,7 @@
       let zip;
       try {
         zip = TA.readZip(await packed.read());
-      } catch (e) {
+      } catch {
         continue; // listed as it is; opening it tells why it cannot be read
       }
       for (const m of zip.members.filter((x) => !x.path.endsWith('/'))) {

@@ -45,7 +45,7 @@
     try {
       url = URL.createObjectURL(new Blob([`${window.TrelvikWorkerSources.join('\n')}\n(${workerMain})();`], { type: 'text/javascript' }));
       worker = new Worker(url);
-    } catch (e) {
+    } catch {
       if (url) URL.revokeObjectURL(url);
       return Promise.resolve(null);
     }
@@ -93,7 +93,7 @@
       helper.postMessage({ helps: channel.port2, bytes: copy }, [channel.port2, copy.buffer]);
       worker.postMessage({ port: channel.port1 }, [channel.port1]);
       return helper;
-    } catch (e) {
+    } catch {
       return null;
     }
   }
