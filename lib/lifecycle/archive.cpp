@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "lib/base/atomic_file.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
+#include "lib/base/process.hpp"
 #include "lib/base/safe_fs.hpp"
 #include "lib/names/session_layout.hpp"
 #include "lib/base/shell_quote.hpp"
@@ -49,39 +49,15 @@ namespace {
 // cut after it leaves the whole archive; a zip that fails (a full card) is
 // logged at error level, and archive recovery tries again later.
 void start_detached_archive(const std::string& command, const std::string& archive) {
-  const pid_t child = ::fork();
-  if (child < 0) {
-    LOG_ERROR("Could not create child process: %s", command.c_str());
-    return;
-  }
-  if (child == 0) {
-    // The grandchild belongs to init at once: nobody waits for it, and it
-    // holds none of the caller's output (a CGI reply ends when its program
-    // ends, not when the archive is done).
-    if (::fork() != 0) ::_exit(0);
-    ::setsid();
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
-      if (null > STDERR_FILENO) ::close(null);
-    }
-    // Nor any lock of the caller: an end's lock on the data folder must go
-    // with the end, not with the archive. The log connection goes too and is
-    // opened again as the program opened it.
-    ::closelog();
-    ::close_range(STDERR_FILENO + 1, ~0U, 0);
-    open_program_log();
+  const bool started = start_detached([&] {
     const bool ok = qorm_system(command.c_str()) && sync_path(archive) && sync_path(".");
     if (!ok) {
       char folder[4096] = {};
       LOG_ERROR("Could not write archive '%s/%s'", ::getcwd(folder, sizeof folder) ? folder : ".", archive.c_str());
     }
-    ::_exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  errno = 0;
+    return ok;
+  });
+  if (!started) LOG_ERROR("Could not create child process: %s", command.c_str());
 }
 
 // Starts zip from the folder that holds the session folder (reached without
