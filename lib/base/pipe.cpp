@@ -36,7 +36,30 @@ bool read_text_file(const std::string& path, std::string& text) {
   return true;
 }
 
-ReadPipe::ReadPipe(const std::string& command) noexcept : stream_(popen(command.c_str(), "r")) {}
+ReadPipe::ReadPipe(const std::string& command) noexcept {
+  ProcessSpec spec = shell_command(command);
+  spec.capture_output = true;
+  RunningProcess child = start_process(spec);
+  if (child.pid <= 0) {
+    // A shell that cannot be executed gives the exit status it would have given.
+    if (is_not_executable(child.spawn_error)) {
+      stream_ = std::fopen("/dev/null", "re");
+      pid_ = 0;
+    }
+    errno = child.spawn_error;
+    return;
+  }
+  stream_ = ::fdopen(child.output.get(), "r");
+  if (stream_ == nullptr) {
+    const int saved = errno;
+    child.output.close();
+    wait_process(child.pid);
+    errno = saved;
+    return;
+  }
+  child.output.release();
+  pid_ = child.pid;
+}
 
 ReadPipe open_or_die(const std::string& command, const char* source, int line) {
   ReadPipe pipe(command);
@@ -78,9 +101,9 @@ bool ReadPipe::read_line(std::string& line) {
 
 int ReadPipe::close() noexcept {
   if (stream_ == nullptr) return -1;
-  if (pid_ < 0) return pclose(std::exchange(stream_, nullptr));
   std::fclose(std::exchange(stream_, nullptr));
   const pid_t pid = std::exchange(pid_, -1);
+  if (pid < 0) return -1;
   return pid == 0 ? kNotExecutedStatus : wait_process(pid);
 }
 

@@ -13,7 +13,8 @@ namespace trelvik {
 class ReadPipe {
  public:
   ReadPipe() noexcept = default;
-  // Starts `command` through the shell; check is_open() for failure (errno set).
+  // Starts `command` through the shell (lib/base/process's shell_command,
+  // its output read here); check is_open() for failure (errno set).
   explicit ReadPipe(const std::string& command) noexcept;
   // Takes over the output of a child started without a shell (lib/base/process);
   // close() waits for that child. Pid 0 stands for a program that could not
@@ -34,7 +35,7 @@ class ReadPipe {
 
  private:
   FILE* stream_ = nullptr;
-  pid_t pid_ = -1;  // a child of lib/base/process, 0 for none; -1 for popen's
+  pid_t pid_ = -1;  // the child of lib/base/process; 0 for one that could not be executed
   char* buffer_ = nullptr;
   std::size_t capacity_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <utility>
 
 #include "lib/base/log.hpp"
+#include "lib/names/device_paths.hpp"
 
 extern char** environ;
 
@@ -36,12 +38,14 @@ bool make_pipe(Descriptor& read_end, Descriptor& write_end) {
   return true;
 }
 
-// The child's id, or -1 with `error` set (logged).
+// The child's id, or -1 with `error` set (logged). A descriptor below 0
+// leaves that standard stream the caller's.
 pid_t spawn(const ProcessSpec& spec, int stdin_fd, int stdout_fd, int& error) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
+  if (stdin_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
   if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
+  if (spec.error_fd >= 0) posix_spawn_file_actions_adddup2(&actions, spec.error_fd, STDERR_FILENO);
   // A program that ignores SIGPIPE for its own writes (the web entry) gives
   // its child the default back.
   posix_spawnattr_t attributes;
@@ -169,6 +173,17 @@ bool is_not_executable(int spawn_error) {
   }
 }
 
+int shell_status(int wait_status, int spawn_error) {
+  return wait_status == -1 && is_not_executable(spawn_error) ? kNotExecutedStatus : wait_status;
+}
+
+ProcessSpec shell_command(std::string text) {
+  ProcessSpec spec{{device::shell(), "-c", std::move(text)}, {}, child_environment()};
+  spec.capture_output = false;
+  spec.keep_input = true;
+  return spec;
+}
+
 int wait_process(pid_t pid) {
   int status = -1;
   reap(pid, std::nullopt, status);
@@ -180,7 +195,7 @@ ProcessResult run_process(const ProcessSpec& spec) {
   const char* program = spec.argv.empty() ? "" : spec.argv[0].c_str();
   Descriptor in_read, in_write, out_read, out_write;
   const bool capture = spec.capture_output && spec.output_fd < 0;
-  if (!make_pipe(in_read, in_write) || (capture && !make_pipe(out_read, out_write))) {
+  if ((!spec.keep_input && !make_pipe(in_read, in_write)) || (capture && !make_pipe(out_read, out_write))) {
     LOG_ERROR("Could not create the pipes for '%s'", program);
     return result;
   }
@@ -207,20 +222,44 @@ ProcessResult run_process(const ProcessSpec& spec) {
 RunningProcess start_process(const ProcessSpec& spec) {
   RunningProcess running;
   Descriptor in_read, in_write, out_read, out_write;
-  if (!make_pipe(in_read, in_write) || !make_pipe(out_read, out_write)) {
+  const bool capture = spec.capture_output && spec.output_fd < 0;
+  if ((!spec.keep_input && !make_pipe(in_read, in_write)) || (capture && !make_pipe(out_read, out_write))) {
     LOG_ERROR("Could not create the pipes for '%s'", spec.argv.empty() ? "" : spec.argv[0].c_str());
     return running;
   }
-  running.pid = spawn(spec, in_read.get(), out_write.get(), running.spawn_error);
+  const int stdout_fd = spec.output_fd >= 0 ? spec.output_fd : out_write.get();
+  running.pid = spawn(spec, in_read.get(), stdout_fd, running.spawn_error);
   in_read.close();
   out_write.close();
   if (running.pid <= 0) return running;
-  std::string_view pending = spec.input;
+  std::string_view pending = spec.keep_input ? std::string_view() : spec.input;
   while (!pending.empty() && write_some(in_write.get(), pending)) {
   }
   in_write.close();
   running.output = std::move(out_read);
   return running;
+}
+
+bool start_detached(const std::function<bool()>& job) {
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    // The job's process belongs to init at once: nobody waits for it.
+    if (::fork() != 0) ::_exit(0);
+    ::setsid();
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
+      if (null > STDERR_FILENO) ::close(null);
+    }
+    ::closelog();
+    ::close_range(STDERR_FILENO + 1, ~0U, 0);
+    open_program_log();
+    ::_exit(job() ? 0 : 1);
+  }
+  wait_process(child);
+  errno = 0;
+  return true;
 }
 
 std::vector<std::string> environment_subset(const char* const* from, const std::vector<std::string_view>& names,

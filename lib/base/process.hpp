@@ -1,12 +1,15 @@
-// Starting a child program: an argv (never a shell), the text for its
-// standard input, the whole environment it may see and a time limit, and the
-// one loop that waits for it. Nothing a child is given by this unit is ever
-// parsed by a shell, so no value needs quoting, and a secret handed over on
-// standard input stands neither in the child's argv nor in its environment.
+// Starting a child program: an argv, the text for its standard input, the
+// whole environment it may see and a time limit, and the one loop that waits
+// for it. Every child of the library starts here. Nothing a child is given
+// is parsed by a shell unless the caller asks for the shell with
+// shell_command (a command line that is a pipeline or needs the shell), so
+// no value needs quoting, and a secret handed over on standard input stands
+// neither in the child's argv nor in its environment.
 #pragma once
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +24,20 @@ struct ProcessSpec {
   std::vector<std::string> environment;  // "NAME=value", the child's whole environment
   int time_limit_seconds = 0;            // 0: none; past it the child is killed
   bool capture_output = true;            // false: standard output stays the caller's
-  // run_process only: >= 0 puts the child's standard output on this
-  // descriptor (a file the caller made) instead of capturing it.
+  // >= 0 puts the child's standard output on this descriptor (a file the
+  // caller made) instead of capturing it.
   int output_fd = -1;
+  // True: the child's standard input stays the caller's (`input` is unused).
+  bool keep_input = false;
+  // >= 0 puts the child's standard error on this descriptor; it stays the
+  // caller's otherwise.
+  int error_fd = -1;
 };
+
+// The command line `text` run as the C library's command runners ran it:
+// `sh -c text`, standard input and output the caller's (capture_output is
+// false), with the environment of child_environment().
+ProcessSpec shell_command(std::string text);
 
 // The wait status of a shell whose command could not be executed (exit
 // status 127), which a program that could not be started stands for where a
@@ -34,6 +47,11 @@ inline constexpr int kNotExecutedStatus = 127 << 8;
 // True when starting a program failed because of the program itself (missing,
 // not executable), not for want of resources.
 bool is_not_executable(int spawn_error);
+
+// The wait status a shell would have given for a child: kNotExecutedStatus
+// for a program that could not be executed, otherwise `wait_status` (-1: no
+// child).
+int shell_status(int wait_status, int spawn_error);
 
 struct ProcessResult {
   int wait_status = -1;  // -1 when the child could not be started or waited for
@@ -54,11 +72,22 @@ struct RunningProcess {
   Descriptor output;
 };
 
-// Starts the child with its output on a pipe for the caller; its input is
+// Starts the child with its output on a pipe for the caller (or, with
+// output_fd, on that descriptor, and `output` stays closed); its input is
 // written before this returns, so it must fit a pipe (a few kilobytes, as a
 // configuration or a password line does). The time limit does not apply:
-// the caller gives the program its own.
+// the caller gives the program its own, or ends the child itself.
 RunningProcess start_process(const ProcessSpec& spec);
+
+// Runs `job` in a process of its own that outlives the caller: the caller
+// waits only for the short-lived parent in between and returns at once. The
+// job's process belongs to init and a session of its own, its standard
+// streams are /dev/null, and it holds none of the caller's descriptors (a
+// lock of the caller goes with the caller; a CGI reply ends when its program
+// ends); its log connection is opened again as the program opened it. It
+// exits with 0 when `job` returns true, 1 otherwise. False when no process
+// could be created.
+bool start_detached(const std::function<bool()>& job);
 
 // Waits for the child, whatever signals arrive meanwhile: its wait status, or
 // -1 when it cannot be had.

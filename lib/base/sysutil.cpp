@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lib/base/log.hpp"
+#include "lib/base/process.hpp"
 #include "lib/base/shell_quote.hpp"
 
 namespace trelvik {
@@ -98,7 +99,10 @@ bool read_secret_line(FILE* in, std::string& secret) {
   return true;
 }
 
-bool qorm_system(const char* cmd) { return sysutil_judge_exit(std::system(cmd), cmd); }
+bool qorm_system(const char* cmd) {
+  const ProcessResult result = run_process(shell_command(cmd));
+  return sysutil_judge_exit(shell_status(result.wait_status, result.spawn_error), cmd);
+}
 
 bool sysutil_judge_exit(int status, const char* cmd) {
   if (status == -1) {

@@ -9,10 +9,10 @@
 
 namespace trelvik {
 
-// Starts the follower; its process id, which the caller keeps and later
-// passes to qorm_cont_syslog_stop, or 0 when no process could be created
-// (logged). A follower that cannot open `log_path` exits with status 1, one
-// whose tail cannot be run with 127.
+// Starts the follower (the device's tail, its output and errors appended to
+// `log_path`, made 0644 when new); its process id, which the caller keeps and
+// later passes to qorm_cont_syslog_stop, or 0 when `log_path` cannot be
+// opened or no follower could be started (logged).
 pid_t qorm_cont_syslog_start(const char* log_path);
 
 // Merges what the capture missed (the capture file and the current log files

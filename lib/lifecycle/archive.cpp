@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <glib.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -11,17 +12,24 @@
 #include <string>
 #include <string_view>
 
-#include "lib/lifecycle/archive_recovery.hpp"
 #include "lib/names/device_paths.hpp"
 #include "lib/collect/filehandler.hpp"
+#include "lib/base/atomic_file.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
+#include "lib/base/process.hpp"
 #include "lib/base/safe_fs.hpp"
 #include "lib/names/session_layout.hpp"
 #include "lib/base/shell_quote.hpp"
 #include "lib/base/sysutil.hpp"
 
 namespace trelvik {
+namespace {
+
+constexpr char kEndRecord[] = "PK\x05\x06";
+constexpr off_t kEndRecordSize = 22;  // without an archive comment, which zip does not write
+
+}  // namespace
 
 bool is_zipping_session(const char* path) {
   const char* slash = std::strrchr(path, '/');
@@ -33,6 +41,24 @@ bool is_zipping_session(const char* path) {
 }
 
 namespace {
+
+// Runs the archive `command` (which writes `archive`, both relative to the
+// current working directory) in a process of its own that outlives the
+// caller, as the background zip always has: the caller returns at once. When
+// zip has ended well the archive and its folder are synced, so that a power
+// cut after it leaves the whole archive; a zip that fails (a full card) is
+// logged at error level, and archive recovery tries again later.
+void start_detached_archive(const std::string& command, const std::string& archive) {
+  const bool started = start_detached([&] {
+    const bool ok = qorm_system(command.c_str()) && sync_path(archive) && sync_path(".");
+    if (!ok) {
+      char folder[4096] = {};
+      LOG_ERROR("Could not write archive '%s/%s'", ::getcwd(folder, sizeof folder) ? folder : ".", archive.c_str());
+    }
+    return ok;
+  });
+  if (!started) LOG_ERROR("Could not create child process: %s", command.c_str());
+}
 
 // Starts zip from the folder that holds the session folder (reached without
 // links: a linked application folder is not archived), then returns to the
@@ -80,6 +106,22 @@ int zip_session(const char* path) {
   g_free(parent);
   g_free(name);
   return 1;
+}
+
+bool is_whole_archive(const std::string& archive) {
+  const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    errno = 0;
+    return false;
+  }
+  struct stat status {};
+  char record[4] = {};
+  const bool whole = ::fstat(fd, &status) == 0 && status.st_size >= kEndRecordSize &&
+                     ::pread(fd, record, sizeof record, status.st_size - kEndRecordSize) == sizeof record &&
+                     std::string_view(record, sizeof record) == std::string_view(kEndRecord, 4);
+  ::close(fd);
+  errno = 0;
+  return whole;
 }
 
 bool is_monitory_dir(const char* path) {

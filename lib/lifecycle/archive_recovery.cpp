@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -32,8 +31,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kRetryAfter = std::chrono::hours(1);
-constexpr char kEndRecord[] = "PK\x05\x06";
-constexpr off_t kEndRecordSize = 22;  // without an archive comment, which zip does not write
 
 // What recovery passed over, each logged once per process.
 void log_skipped_once(const std::string& path) {
@@ -133,58 +130,6 @@ void recover(const std::string& session_path) {
 }
 
 }  // namespace
-
-void start_detached_archive(const std::string& command, const std::string& archive) {
-  const pid_t child = ::fork();
-  if (child < 0) {
-    LOG_ERROR("Could not create child process: %s", command.c_str());
-    return;
-  }
-  if (child == 0) {
-    // The grandchild belongs to init at once: nobody waits for it, and it
-    // holds none of the caller's output (a CGI reply ends when its program
-    // ends, not when the archive is done).
-    if (::fork() != 0) ::_exit(0);
-    ::setsid();
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
-      if (null > STDERR_FILENO) ::close(null);
-    }
-    // Nor any lock of the caller: an end's lock on the data folder must go
-    // with the end, not with the archive. The log connection goes too and is
-    // opened again as the program opened it.
-    ::closelog();
-    ::close_range(STDERR_FILENO + 1, ~0U, 0);
-    open_program_log();
-    const bool ok = qorm_system(command.c_str()) && sync_path(archive) && sync_path(".");
-    if (!ok) {
-      char folder[4096] = {};
-      LOG_ERROR("Could not write archive '%s/%s'", ::getcwd(folder, sizeof folder) ? folder : ".", archive.c_str());
-    }
-    ::_exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  errno = 0;
-}
-
-bool is_whole_archive(const std::string& archive) {
-  const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    errno = 0;
-    return false;
-  }
-  struct stat status {};
-  char record[4] = {};
-  const bool whole = ::fstat(fd, &status) == 0 && status.st_size >= kEndRecordSize &&
-                     ::pread(fd, record, sizeof record, status.st_size - kEndRecordSize) == sizeof record &&
-                     std::string_view(record, sizeof record) == std::string_view(kEndRecord, 4);
-  ::close(fd);
-  errno = 0;
-  return whole;
-}
 
 bool session_has_ended(const std::string& session_path) {
   std::string text;

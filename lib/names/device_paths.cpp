@@ -32,6 +32,8 @@ std::string ptz_times_file() { return localdata_dir() + "automatic_PTZ_test_time
 std::string device_config_file() { return localdata_dir() + "device.conf"; }
 std::string api_password_file() { return localdata_dir() + "api_password"; }
 std::string own_executable() { return "/proc/self/exe"; }
+
+std::string shell() { return "/bin/sh"; }
 std::string etc_timezone() { return path("/etc/timezone"); }
 std::string etc_localtime() { return path("/etc/localtime"); }
 std::string host_zoneinfo_dir() {

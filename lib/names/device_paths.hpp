@@ -62,6 +62,11 @@ std::string host_zoneinfo_dir();  // "/usr/share/zoneinfo/"
 // this process's view, not the device's); the actions sit beside it.
 std::string own_executable();  // "/proc/self/exe"
 
+// The shell that runs the command lines which are pipelines or need the
+// shell: the system's own, as the C library's command runners used (not
+// under the device root).
+std::string shell();  // "/bin/sh"
+
 // Tools the command lines call by absolute path.
 std::string curl();  // "/usr/bin/curl"
 std::string df();    // "/bin/df"

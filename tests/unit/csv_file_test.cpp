@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "lib/lifecycle/archive.hpp"
 #include "lib/lifecycle/archive_recovery.hpp"
 #include "support/test_support.hpp"
 

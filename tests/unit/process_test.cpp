@@ -5,7 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <chrono>
+#include <filesystem>
+#include <thread>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -95,6 +99,58 @@ TEST(Process, AMissingProgramIsReportedAsNotExecutable) {
   while (pipe.read_line(line)) text += line;
   EXPECT_EQ(text, "a\nb\n");
   EXPECT_EQ(pipe.close(), 0);
+}
+
+TEST(Process, ShellCommandsKeepTheCallersInputAndSeeOnlyTheWhitelistedEnvironment) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "typed\n", 6), 6);
+  ::close(fds[1]);
+  const int saved_input = ::dup(STDIN_FILENO);
+  ::dup2(fds[0], STDIN_FILENO);
+  ::close(fds[0]);
+  setenv("TRELVIK_PROCESS_TEST", "kept", 1);
+  setenv("PROCESS_TEST_SECRET", "s3cret", 1);
+  ReadPipe pipe("read line; echo \"$line $TRELVIK_PROCESS_TEST ${PROCESS_TEST_SECRET-gone}\"; echo second; exit 4");
+  std::string first, second, end;
+  EXPECT_TRUE(pipe.read_line(first));
+  EXPECT_TRUE(pipe.read_line(second));
+  EXPECT_FALSE(pipe.read_line(end));
+  EXPECT_EQ(exit_status(pipe.close()), 4);
+  ::dup2(saved_input, STDIN_FILENO);
+  ::close(saved_input);
+  unsetenv("TRELVIK_PROCESS_TEST");
+  unsetenv("PROCESS_TEST_SECRET");
+  EXPECT_EQ(first, "typed kept gone\n");
+  EXPECT_EQ(second, "second\n");
+}
+
+TEST(Process, ADetachedJobOutlivesItsCallerAndHoldsNothingOfIt) {
+  test::DeviceRoot root;
+  const std::string report = root.path("/report").string();
+  FILE* held = std::tmpfile();  // a descriptor of the caller, open across exec
+  ASSERT_NE(held, nullptr);
+  const int held_fd = ::fileno(held);
+  const pid_t caller = ::getpid();
+  const pid_t caller_session = ::getsid(0);
+  ASSERT_TRUE(start_detached([&] {
+    const bool closed = ::fcntl(held_fd, F_GETFD) < 0;
+    const bool own_session = ::getsid(0) == ::getpid() && ::getsid(0) != caller_session;
+    const bool orphan = ::getppid() != caller;
+    FILE* out = std::fopen((report + ".tmp").c_str(), "w");
+    if (out == nullptr) return false;
+    std::fprintf(out, "%d %d %d", closed, own_session, orphan);
+    std::fclose(out);
+    return std::rename((report + ".tmp").c_str(), report.c_str()) == 0;
+  }));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!std::filesystem::exists(report) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::fclose(held);
+  EXPECT_EQ(test::read_file(report), "1 1 1");
+  // The parent in between was waited for: no child of the caller is left.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 
 }  // namespace
