@@ -6,7 +6,7 @@
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'), null);
   else root.TrelvikCharts = factory(root.TrelvikCsv, root.TrelvikSeries, root.uPlot);
-})(typeof self !== 'undefined' ? self : this, function (TC, TS, uPlot) {
+})(typeof self !== 'undefined' ? self : this, function (Csv, Series, uPlot) {
   'use strict';
 
   const PALETTE = ['#0969da', '#d1242f', '#1a7f37', '#9a6700', '#8250df', '#bf3989', '#1b7c83', '#6e7781',
@@ -159,19 +159,19 @@
     const state = chart.kind === 'state' ? stateUnion(chart.series) : null;
     const shown = chart.series.map((s, k) => {
       const v = state ? state.values[k] : s.v;
-      return TS.breakAtGaps(s.t, v, gapLimit);
+      return Series.breakAtGaps(s.t, v, gapLimit);
     });
     // Drawn from at most a few points per pixel: a week of samples every
     // ten seconds would cost the page its memory and its speed.
     // A zoom draws the samples of its range again at that resolution.
-    const aligned = TS.align(shown);
+    const aligned = Series.align(shown);
     const buckets = Math.ceil(width);
-    const data = state ? aligned : TS.decimate(aligned, buckets);
+    const data = state ? aligned : Series.decimate(aligned, buckets);
     let redrawing = false;
     const redecimate = (u) => {
       if (state || redrawing || aligned[0].length <= 2 * buckets) return;
       redrawing = true;
-      u.setData(TS.decimate(TS.within(aligned, u.scales.x.min, u.scales.x.max), buckets), false);
+      u.setData(Series.decimate(Series.within(aligned, u.scales.x.min, u.scales.x.max), buckets), false);
       redrawing = false;
     };
     const unit = chart.unit;
@@ -223,7 +223,7 @@
     });
   }
 
-  const fmtTime = (s) => TC.formatTime(s, true);
+  const fmtTime = (s) => Csv.formatTime(s, true);
 
   return { fmtValue, fmtTime, stateUnion, findingsFor, makeChart, createGroup };
 });

@@ -9,7 +9,7 @@
   } else {
     root.TrelvikDisplay = factory(root.TrelvikSeries, root.TrelvikFindings, root.TrelvikCharts, root.TrelvikLayout, root.TrelvikFiles, root.TrelvikCommon);
   }
-})(typeof self !== 'undefined' ? self : this, function (TS, TF, TCh, TL, Files, Common) {
+})(typeof self !== 'undefined' ? self : this, function (Series, Findings, Charts, Layout, Files, Common) {
   'use strict';
 
   const { byId: $, element: el } = Common;
@@ -21,10 +21,10 @@
   // session replaced this one meanwhile.
   async function show(session) {
     renderFacts(session);
-    const charts = TS.buildCharts(session.series);
+    const charts = Series.buildCharts(session.series);
     const times = session.series.flatMap((s) => (s.t.length ? [s.t[0], s.t[s.t.length - 1]] : []));
     const full = times.length ? [Math.min(...times), Math.max(...times)] : null;
-    current = { session, plots: [], full, shown: null, group: TCh.createGroup(showRange) };
+    current = { session, plots: [], full, shown: null, group: Charts.createGroup(showRange) };
     renderFindings(session);
     await renderCharts(session, charts);
     if (!current || current.session !== session) return null;
@@ -61,16 +61,16 @@
     for (const [name, value] of facts) if (!FACT_ORDER.includes(name)) add(name, value);
     for (const f of session.signature) add(`Signature ${f.name}`, f.value);
     if (session.archiveSize) add('Archive size', sizeText(session.archiveSize));
-    add('Time zone', session.timeZone ? `${session.timeZone.zone} (UTC ${session.timeZone.offset} at the start)` : `UTC (no ${TL.FILES.timeZone} in the session)`);
+    add('Time zone', session.timeZone ? `${session.timeZone.zone} (UTC ${session.timeZone.offset} at the start)` : `UTC (no ${Layout.FILES.timeZone} in the session)`);
     add('CPUs', session.cpuCount ? `${session.cpuCount} (from ${session.cpuSource})` : 'unknown (nothing in the session tells)');
-    if (!session.facts.length) add('Information', `${TL.FILES.information} is missing from this session.`);
+    if (!session.facts.length) add('Information', `${Layout.FILES.information} is missing from this session.`);
     $('facts').hidden = false;
   }
 
   function renderFindings(session) {
     const list = $('findings-list');
     for (const f of session.findings) {
-      const range = `${TF.fmtTime(f.from)} – ${TF.fmtTime(f.to)} ${session.zone}`;
+      const range = `${Findings.fmtTime(f.from)} – ${Findings.fmtTime(f.to)} ${session.zone}`;
       list.append(el('li', { class: `finding ${f.severity}`, 'data-rule': f.rule, 'data-from': f.from, 'data-to': f.to },
         el('span', { class: `severity ${f.severity}`, text: f.severity }), ' ',
         el('span', { class: 'text', text: f.text }), ' ',
@@ -98,7 +98,7 @@
     if (min == null) return;
     if (current) current.shown = [min, max];
     const zone = current ? ` ${current.session.zone}` : '';
-    $('range-text').textContent = `Shown: ${TF.fmtTime(min)} – ${TF.fmtTime(max)}${zone}`;
+    $('range-text').textContent = `Shown: ${Findings.fmtTime(min)} – ${Findings.fmtTime(max)}${zone}`;
   }
 
   // Every chart's figure is laid out at once, but a chart is drawn only
@@ -107,8 +107,8 @@
   async function renderCharts(session, charts) {
     $('plots').hidden = false;
     const box = $('charts');
-    const period = TS.typicalInterval(session.series.find((s) => s.chart === 'load')?.t || []);
-    const gapLimit = (period > 0 ? period : 120) * TF.THRESHOLDS.gapFactor * 2;
+    const period = Series.typicalInterval(session.series.find((s) => s.chart === 'load')?.t || []);
+    const gapLimit = (period > 0 ? period : 120) * Findings.THRESHOLDS.gapFactor * 2;
     const waiting = new Map(); // figure -> its drawing, until drawn
     const drawWhenNear = (entries) => {
       for (const e of entries) if (e.isIntersecting && waiting.has(e.target)) waiting.get(e.target)();
@@ -119,13 +119,13 @@
     for (const chart of charts) {
       if (chart.group !== lastGroup) {
         lastGroup = chart.group;
-        const title = TS.GROUPS.find((g) => g[0] === chart.group)[1];
+        const title = Series.GROUPS.find((g) => g[0] === chart.group)[1];
         box.append(el('h3', { id: `group-${chart.group}`, text: title }));
         $('groups').append(el('a', { href: `#group-${chart.group}`, text: title }));
       }
       const plot = el('div', { class: 'plot waiting' });
       const files = [...chart.files];
-      const note = chart.total > 0 ? el('span', { class: 'source', text: `MemTotal ${TCh.fmtValue(chart.total, 'kB')}: the scale follows what moves, not the total.` }) : null;
+      const note = chart.total > 0 ? el('span', { class: 'source', text: `MemTotal ${Charts.fmtValue(chart.total, 'kB')}: the scale follows what moves, not the total.` }) : null;
       const figure = el('figure', { class: 'chart', 'data-chart': chart.id, 'data-files': JSON.stringify(files) },
         el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') }), note),
         plot);
@@ -147,7 +147,7 @@
     }
     const plain = session.files.filter((x) => x.plain);
     if (plain.length && lastGroup !== 'other') {
-      const title = TS.GROUPS.find((g) => g[0] === 'other')[1];
+      const title = Series.GROUPS.find((g) => g[0] === 'other')[1];
       box.append(el('h3', { id: 'group-other', text: title }));
       $('groups').append(el('a', { href: '#group-other', text: title }));
     }
@@ -163,7 +163,7 @@
     plot.classList.remove('waiting');
     const width = Math.max(300, $('charts').clientWidth || 800);
     try {
-      const u = TCh.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.shown || current.full, gapLimit });
+      const u = Charts.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.shown || current.full, gapLimit });
       current.plots.push(u);
       if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
     } catch (e) {
@@ -194,7 +194,7 @@
       if (s.text[i] === previous) continue;
       previous = s.text[i];
       rows++;
-      body.append(el('tr', {}, el('td', { text: TCh.fmtTime(s.t[i]) }), el('td', { text: s.text[i] })));
+      body.append(el('tr', {}, el('td', { text: Charts.fmtTime(s.t[i]) }), el('td', { text: s.text[i] })));
     }
     return el('table', { class: 'changes' },
       el('caption', { text: 'Changes of the stream configuration' }),

@@ -6,14 +6,14 @@
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) module.exports = factory(require('./charts.js'), require('../common.js'));
   else root.TrelvikFiles = factory(root.TrelvikCharts, root.TrelvikCommon);
-})(typeof self !== 'undefined' ? self : this, function (TCh, Common) {
+})(typeof self !== 'undefined' ? self : this, function (Charts, Common) {
   'use strict';
 
   const { byId: $, element: el } = Common;
   const decoder = new TextDecoder('utf-8');
 
   // A file's size and its folder, as every section of the page tells them.
-  const sizeText = (n) => TCh.fmtValue(n / 1024, 'kB');
+  const sizeText = (n) => Charts.fmtValue(n / 1024, 'kB');
   const dirOf = (p) => p.slice(0, p.lastIndexOf('/') + 1);
 
   function clear() {
@@ -47,7 +47,7 @@
     const groups = new Map();
     session.snapshots.forEach((s, i) => {
       if (!groups.has(s.kind)) groups.set(s.kind, el('optgroup', { label: s.kind }));
-      const when = Number.isNaN(s.time) ? '' : `${TCh.fmtTime(s.time)} · `;
+      const when = Number.isNaN(s.time) ? '' : `${Charts.fmtTime(s.time)} · `;
       groups.get(s.kind).append(el('option', { value: String(i), text: `${when}${s.path.slice(s.path.lastIndexOf('/') + 1)}` }));
     });
     for (const g of groups.values()) select.append(g);
@@ -107,7 +107,7 @@
     if (!others.length) return;
     const select = $('compare-select');
     select.replaceChildren(el('option', { value: '', text: 'Choose another interrupt snapshot…' }),
-      ...others.map(([s, i]) => el('option', { value: String(i), text: TCh.fmtTime(s.time) })));
+      ...others.map(([s, i]) => el('option', { value: String(i), text: Charts.fmtTime(s.time) })));
     select.onchange = async () => {
       if (select.value === '') return;
       const other = session.snapshots[+select.value];

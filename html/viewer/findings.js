@@ -10,7 +10,7 @@
     // Kept to start the same code in a worker.
     (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikFindings = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikCommon);`);
   }
-})(typeof self !== 'undefined' ? self : this, function (TC, TS, Common) {
+})(typeof self !== 'undefined' ? self : this, function (Csv, Series, Common) {
   'use strict';
 
   // Every threshold of every rule, to be tuned here and nowhere else.
@@ -328,7 +328,7 @@
     return out;
   }
 
-  const indexAt = TS.firstAtOrAfter;
+  const indexAt = Series.firstAtOrAfter;
 
   // Indices of t where a series is not continuous: restarts of the device
   // and the camera's clock being set or stepped (a fit across either would
@@ -670,7 +670,7 @@
     };
     const block = (b, from, to) => {
       const head = latin1.decode(b.subarray(from + 4, Math.min(to, from + 400)));
-      const time = TC.parseTime(head.slice(0, 10), head.slice(11, 19));
+      const time = Csv.parseTime(head.slice(0, 10), head.slice(11, 19));
       times.push(time);
       if (times.length <= THRESHOLDS.topCpuBlocks) cpus = Math.max(cpus, cpuCountFromTop(latin1.decode(b.subarray(from, to))));
       const load = /Load average: ([\d.]+)/.exec(head);
@@ -873,7 +873,7 @@
   //   clockEvents: the clock events the readers found
   function analyse(all, options = {}) {
     const rounds = roundTimes(all);
-    const measured = TS.typicalInterval(rounds);
+    const measured = Series.typicalInterval(rounds);
     const period = measured > 0 ? measured : 120;
     const ctx = {
       all,

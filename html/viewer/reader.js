@@ -6,7 +6,7 @@
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) module.exports = factory(require('./archive.js'));
   else root.TrelvikReader = factory(root.TrelvikArchive);
-})(typeof self !== 'undefined' ? self : this, function (TA) {
+})(typeof self !== 'undefined' ? self : this, function (Archive) {
   'use strict';
 
   // An archive is read in a worker started from the page's own modules (a
@@ -180,7 +180,7 @@
       const packed = session.snapshots.find((p) => s.path.startsWith(`${p.path}/`) && byPath.has(p.path));
       if (!packed) continue;
       const inner = s.path.slice(packed.path.length + 1);
-      s.read = async () => TA.readZip(await byPath.get(packed.path).read()).members.find((x) => x.path === inner).read();
+      s.read = async () => Archive.readZip(await byPath.get(packed.path).read()).members.find((x) => x.path === inner).read();
     }
   }
 

@@ -11,7 +11,7 @@
     // Kept to start the same code in a worker.
     (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikSeries = (${factory})(self.TrelvikLayout);`);
   }
-})(typeof self !== 'undefined' ? self : this, function (TL) {
+})(typeof self !== 'undefined' ? self : this, function (Layout) {
   'use strict';
 
   // Groups in the order a device is diagnosed.
@@ -414,30 +414,30 @@
 
   // The catalogue: which files go where, tried in order, the first match wins.
   const CATALOGUE = [
-    [TL.inFolder('load', String.raw`load\.csv`), (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
-    [TL.inFolder('meminfo', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [Layout.inFolder('load', String.raw`load\.csv`), (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
+    [Layout.inFolder('meminfo', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       series(p, 'memory:meminfo', stem(p), tb.t, c.values, { unit: 'kB', show: MEMINFO_SHOWN.has(stem(p)), meminfo: stem(p) }))],
-    [TL.inFolder('zeda', String.raw`zeda_memory\.csv`), (p, tb) => keyedSeries(p, tb, ['Package'], [
+    [Layout.inFolder('zeda', String.raw`zeda_memory\.csv`), (p, tb) => keyedSeries(p, tb, ['Package'], [
       ['RSS_kB', 'processes:packages-rss', 'kB'], ['VSZ_kB', 'processes:packages-vsz', 'kB'], ['Processes', 'processes:count', '']],
     (key) => key)],
-    [TL.inFolder('zeda', String.raw`zeda_processes\.csv`), (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
+    [Layout.inFolder('zeda', String.raw`zeda_processes\.csv`), (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
       ['RSS_kB', 'processes:rss', 'kB'], ['VSZ_kB', 'processes:vsz', 'kB']],
     (key) => processName(key)).map((s) => ({ ...s, title: s.key.replace(/^([^·]+) · (.*)$/, '$2 ($1)') }))],
-    [TL.inFolder('self', String.raw`Trelvik_summary\.csv`), (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
-    [TL.inFolder('network', String.raw`network\.csv`), (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
-    [TL.inFolder('network', String.raw`[^/]+\.csv`), interfaceSeries],
-    [TL.inFolder('environment', String.raw`power\.csv`), (p, tb) => keyedSeries(p, tb, ['Source', 'Reading', 'Unit'], [
+    [Layout.inFolder('self', String.raw`Trelvik_summary\.csv`), (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
+    [Layout.inFolder('network', String.raw`network\.csv`), (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
+    [Layout.inFolder('network', String.raw`[^/]+\.csv`), interfaceSeries],
+    [Layout.inFolder('environment', String.raw`power\.csv`), (p, tb) => keyedSeries(p, tb, ['Source', 'Reading', 'Unit'], [
       ['Value', (key) => `power:${key.split(' · ')[2]}`, '']], (key) => key.split(' · ').slice(0, 2).join(' '))
       .map((s) => ({ ...s, unit: s.key.split(' · ')[2] }))],
-    [TL.inFolder('environment', String.raw`Heater_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
-    [TL.inFolder('environment', String.raw`Fan_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
-    [TL.inFolder('environment', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [Layout.inFolder('environment', String.raw`Heater_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
+    [Layout.inFolder('environment', String.raw`Fan_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
+    [Layout.inFolder('environment', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       series(p, 'env:temperatures', stem(p), tb.t, c.values, { unit: '°C', sensor: stem(p) }))],
-    [TL.inFolder('kernel', String.raw`pagefaults\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
+    [Layout.inFolder('kernel', String.raw`pagefaults\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
       counterSeries(p, 'kernel:pagefaults', c.name.toLowerCase().replace('_', ' '), tb.t, c.values, 1, { unit: '/s' }))],
-    [TL.inFolder('kernel', String.raw`buddyinfo\.csv`), buddySeries],
-    [TL.inFolder('vmStatus', String.raw`vmstat\.csv`), vmstatSeries],
-    [TL.inFolder('streams', String.raw`stream\.csv`), (p, tb) => stateSeries(p, 'streams', 'streams', tb)],
+    [Layout.inFolder('kernel', String.raw`buddyinfo\.csv`), buddySeries],
+    [Layout.inFolder('vmStatus', String.raw`vmstat\.csv`), vmstatSeries],
+    [Layout.inFolder('streams', String.raw`stream\.csv`), (p, tb) => stateSeries(p, 'streams', 'streams', tb)],
   ];
 
   const CHART_INFO = [

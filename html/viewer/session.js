@@ -13,21 +13,21 @@
     // Kept to start the same code in a worker.
     (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikSession = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikFindings, self.TrelvikArchive, self.TrelvikLayout, self.TrelvikCommon);`);
   }
-})(typeof self !== 'undefined' ? self : this, function (TC, TS, TF, TA, TL, Common) {
+})(typeof self !== 'undefined' ? self : this, function (Csv, Series, Findings, Archive, Layout, Common) {
   'use strict';
 
   const decoder = new TextDecoder('utf-8');
 
   // Where a file sits decides what it is.
   const KINDS = [
-    [TL.topFile('information'), 'information'],
-    [TL.topFile('signature'), 'signature'],
-    [TL.topFile('timeZone'), 'time zone'],
+    [Layout.topFile('information'), 'information'],
+    [Layout.topFile('signature'), 'signature'],
+    [Layout.topFile('timeZone'), 'time zone'],
     [/\.csv$/i, 'csv'],
-    [new RegExp(`${TL.FOLDERS.serverReports}/${TL.FILES.serverReport}[^/]*\\.txt$`), 'server report'],
-    [TL.inFolder('interrupts', '[^/]*_interrupts\\.txt'), 'interrupts'],
-    [TL.inFolder('onvif', '[^/]*_media\\.conf'), 'media configuration'],
-    [TL.inFolder('topStatus', '[^/]*\\.txt'), 'top'],
+    [new RegExp(`${Layout.FOLDERS.serverReports}/${Layout.FILES.serverReport}[^/]*\\.txt$`), 'server report'],
+    [Layout.inFolder('interrupts', '[^/]*_interrupts\\.txt'), 'interrupts'],
+    [Layout.inFolder('onvif', '[^/]*_media\\.conf'), 'media configuration'],
+    [Layout.inFolder('topStatus', '[^/]*\\.txt'), 'top'],
   ];
   function kindOf(path) {
     for (const [re, kind] of KINDS) if (re.test(path)) return kind;
@@ -39,7 +39,7 @@
     const name = path.slice(path.lastIndexOf('/') + 1);
     let m = /(\d{4})-(\d{2})-(\d{2})T(\d{2})(\d{2})(\d{2})/.exec(name);
     if (!m) m = /(\d{4})(\d{2})(\d{2})_(\d{2})(\d{2})(\d{2})/.exec(name);
-    return m ? TC.parseTime(`${m[1]}-${m[2]}-${m[3]}`, `${m[4]}:${m[5]}:${m[6]}`) : NaN;
+    return m ? Csv.parseTime(`${m[1]}-${m[2]}-${m[3]}`, `${m[4]}:${m[5]}:${m[6]}`) : NaN;
   }
 
   // Paths relative to the session folder: the archive holds the folder itself.
@@ -90,11 +90,11 @@
   // (1970) bounds nothing but the years no session can have.
   function timeWindow(facts) {
     const fact = (re) => factTime((facts.find((f) => re.test(f.name)) || {}).value);
-    const earliest = Date.UTC(TF.THRESHOLDS.earliestYear, 0, 1) / 1000;
+    const earliest = Date.UTC(Findings.THRESHOLDS.earliestYear, 0, 1) / 1000;
     const start = fact(/^Start Time/);
     const stop = fact(/^Stop Time/);
-    const from = start >= earliest ? start - TF.THRESHOLDS.clockSlackBeforeSeconds : earliest;
-    const to = stop >= earliest && !(stop < start) ? stop + TF.THRESHOLDS.clockSlackAfterSeconds : null;
+    const from = start >= earliest ? start - Findings.THRESHOLDS.clockSlackBeforeSeconds : earliest;
+    const to = stop >= earliest && !(stop < start) ? stop + Findings.THRESHOLDS.clockSlackAfterSeconds : null;
     return { from, to, start: start >= earliest ? start : null, stop: to == null ? null : stop };
   }
 
@@ -162,9 +162,9 @@
         // it may be a table without times.
         const text = kind === 'csv' ? '' : decode(bytes);
         if (kind === 'csv') {
-          const table = TC.readTableBytes(bytes);
+          const table = Csv.readTableBytes(bytes);
           tables.push([file, table, table.fatal ? decode(bytes) : '']);
-          const busy = LOAD_FILE.test(path) ? TF.busyUntil(table) : null;
+          const busy = LOAD_FILE.test(path) ? Findings.busyUntil(table) : null;
           if (busy != null) startTopScan(busy);
         }
         else if (kind === 'information') session.facts = readFacts(text);
@@ -172,7 +172,7 @@
         else if (kind === 'time zone') {
           session.timeZone = readTimeZone(text);
           if (!session.timeZone) file.error = 'not a time zone file (no "Zone:" and "UTC offset:" lines)';
-        } else setCpuCount(session, TF.cpuCountFromInterrupts(text), 'the interrupt snapshot');
+        } else setCpuCount(session, Findings.cpuCountFromInterrupts(text), 'the interrupt snapshot');
       }
       if (Date.now() - last > 50) {
         progress(i + 1, files.length);
@@ -201,7 +201,7 @@
       setCpuCount(session, scan && scan.cpus, "top's processor column");
     }
     session.clockEvents = clockEvents(events, session);
-    const result = TF.analyse(session.series, {
+    const result = Findings.analyse(session.series, {
       cpuCount: session.cpuCount, clockEvents: session.clockEvents, files: session.files.map((f) => f.path),
     });
     session.findings = result.findings;
@@ -211,13 +211,13 @@
     return session;
   }
 
-  const LOAD_FILE = TL.inFolder('load', String.raw`load\.csv`);
+  const LOAD_FILE = Layout.inFolder('load', String.raw`load\.csv`);
 
   // From this size a CSV member is parsed as it is inflated.
   const STREAM_FROM_BYTES = 1024 * 1024;
 
   async function streamTable(m) {
-    const reader = TC.tableReader();
+    const reader = Csv.tableReader();
     await m.stream((chunk) => reader.pushBytes(chunk));
     return reader.finish();
   }
@@ -238,7 +238,7 @@
   // back (or were dated before the clock was set) at about the same time
   // are one event of the camera's clock.
   function clockEvents(events, session) {
-    const cluster = TF.THRESHOLDS.resetClusterSeconds;
+    const cluster = Findings.THRESHOLDS.resetClusterSeconds;
     const sorted = events.filter((e) => e.kind === 'unset' || Number.isFinite(e.at)).sort((a, b) => (a.to ?? Infinity) - (b.to ?? Infinity));
     const out = [];
     for (const e of sorted) {
@@ -257,7 +257,7 @@
   // or unreadable, and the rules that could not run for lack of a file.
   function missingParts(session) {
     const parts = [];
-    if (!session.facts.length) parts.push(`the session facts (${TL.FILES.information})`);
+    if (!session.facts.length) parts.push(`the session facts (${Layout.FILES.information})`);
     const cut = session.files.filter((f) => f.error && /cannot be read/.test(f.error)).map((f) => f.path);
     if (cut.length) parts.push(`${cut.length} file${cut.length === 1 ? '' : 's'} cut short or unreadable (${cut.slice(0, 3).join(', ')}${cut.length > 3 ? ', …' : ''})`);
     for (const u of session.unjudged) parts.push(`the ${u.rule} rule (${u.why})`);
@@ -274,7 +274,7 @@
     const i = kinds.indexOf('top');
     if (i < 0) return Promise.resolve(null);
     const m = members[i];
-    const scanner = TF.topScanner(until);
+    const scanner = Findings.topScanner(until);
     const done = m.stream ? m.stream((chunk) => scanner.push(chunk)) : Promise.resolve(m.read()).then((b) => scanner.push(b));
     return done.then(() => scanner.result(), () => null);
   }
@@ -285,10 +285,10 @@
     if (!loads.length || !top) return;
     let scan = await topScan;
     // A scan begun for the CPU count alone, or for other times, is done again.
-    if (scan && loads.some((f) => f.to + TF.THRESHOLDS.topSlackSeconds > scan.reach)) scan = await scanAll();
+    if (scan && loads.some((f) => f.to + Findings.THRESHOLDS.topSlackSeconds > scan.reach)) scan = await scanAll();
     if (!scan) return; // the snapshot file shows its own error when opened
     for (const f of loads) {
-      const busiest = TF.busiestIn(scan, f.from, f.to + TF.THRESHOLDS.topSlackSeconds);
+      const busiest = Findings.busiestIn(scan, f.from, f.to + Findings.THRESHOLDS.topSlackSeconds);
       if (!busiest.length) continue;
       f.text = f.text.replace(/\.$/, `; top showed ${busiest.map((p) => `${p.name} (${p.cpu.toFixed(0)} % CPU on average)`).join(', ')} as the busiest.`);
       f.files.push(top.path);
@@ -298,10 +298,10 @@
   // On the internal storage the server reports are packed into one
   // "Server_Reports.zip"; its reports are listed like loose ones.
   async function unpackServerReports(session) {
-    for (const packed of session.snapshots.filter((s) => s.path.endsWith(`/${TL.FOLDERS.serverReports}.zip`))) {
+    for (const packed of session.snapshots.filter((s) => s.path.endsWith(`/${Layout.FOLDERS.serverReports}.zip`))) {
       let zip;
       try {
-        zip = TA.readZip(await packed.read());
+        zip = Archive.readZip(await packed.read());
       } catch {
         continue; // listed as it is; opening it tells why it cannot be read
       }
@@ -318,25 +318,25 @@
     if (parsed.fatal) {
       // Only a table that has no Date column at all may stand without a time
       // axis; a time series that lost its rows is an error.
-      const plain = !/no Date and Time/.test(parsed.fatal) ? null : TC.readPlainTable(text);
+      const plain = !/no Date and Time/.test(parsed.fatal) ? null : Csv.readPlainTable(text);
       if (plain && !plain.header.some((h) => /^date$/i.test(h))) file.plain = plain;
       else file.error = parsed.fatal;
       return [];
     }
-    const { table, events } = TC.checkTimes(parsed, session.window);
+    const { table, events } = Csv.checkTimes(parsed, session.window);
     const errors = table.errors;
     file.faults = errors.counts;
     if (errors.total) {
       const more = errors.total - errors.length;
       file.warnings = errors.concat(more > 0 ? [`and ${more} more`] : []);
-      file.error = `${TC.describeFaults(errors.counts)} left out; the rest is shown`;
+      file.error = `${Csv.describeFaults(errors.counts)} left out; the rest is shown`;
     }
     file.rows = table.t.length;
     if (!table.t.length) {
-      file.error = `no rows inside the session's time (${TC.describeFaults(errors.counts)})`;
+      file.error = `no rows inside the session's time (${Csv.describeFaults(errors.counts)})`;
       return events.map((e) => ({ ...e, file: file.path }));
     }
-    file.series = TS.describeFile(file.path, table);
+    file.series = Series.describeFile(file.path, table);
     if (!file.series.length) file.error = 'nothing in it to plot';
     for (const s of file.series) session.series.push(s);
     return events.map((e) => ({ ...e, file: file.path }));

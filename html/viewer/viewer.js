@@ -6,10 +6,10 @@
 (function () {
   'use strict';
 
-  const TA = window.TrelvikArchive;
-  const TSn = window.TrelvikSession;
-  const TF = window.TrelvikFindings;
-  const TL = window.TrelvikLayout;
+  const Archive = window.TrelvikArchive;
+  const Session = window.TrelvikSession;
+  const Findings = window.TrelvikFindings;
+  const Layout = window.TrelvikLayout;
   const { byId: $, showBanner } = window.TrelvikCommon;
   const Reader = window.TrelvikReader;
   const Display = window.TrelvikDisplay;
@@ -19,7 +19,7 @@
   // being read replaces it, and the older one stops where it is.
   let opening = 0;
 
-  const pause = TSn.pause;
+  const pause = Session.pause;
   const { sizeText } = Files;
 
   // ---- opening ---------------------------------------------------------
@@ -27,7 +27,7 @@
   async function openZip(bytes, label) {
     showBanner(`Reading ${label}…`, 'busy');
     await pause();
-    const zip = TA.readZip(bytes);
+    const zip = Archive.readZip(bytes);
     if (!zip.members.length) {
       showBanner(`${label}: ${zip.error}`, 'error');
       document.body.dataset.state = 'error';
@@ -42,7 +42,7 @@
       path,
       size: file.size,
       read: async () => {
-        if (file.size > TA.MAX_MEMBER_BYTES) throw new Error(`is ${sizeText(file.size)}, more than the viewer opens`);
+        if (file.size > Archive.MAX_MEMBER_BYTES) throw new Error(`is ${sizeText(file.size)}, more than the viewer opens`);
         return new Uint8Array(await file.arrayBuffer());
       },
     };
@@ -57,7 +57,7 @@
     try {
       session = extra.bytes ? await Reader.openInWorker(extra.bytes, progress) : null;
       if (session) Reader.attachReaders(session, members);
-      else session = await TSn.openSession(members, { progress });
+      else session = await Session.openSession(members, { progress });
     } catch (e) {
       if (mine !== opening) return;
       showBanner(`${label} could not be opened: ${e.message || e}`, 'error');
@@ -84,8 +84,8 @@
   function pageTitle(session) {
     const fact = (name) => (session.facts.find((f) => f.name === name) || {}).value;
     const serial = fact('Serial Number');
-    const start = TSn.factTime(fact('Start Time of the session'));
-    const when = Number.isNaN(start) ? '' : `, ${TF.fmtTime(start)} (${session.zone})`;
+    const start = Session.factTime(fact('Start Time of the session'));
+    const when = Number.isNaN(start) ? '' : `, ${Findings.fmtTime(start)} (${session.zone})`;
     return serial || when ? `Trelvik session ${serial || 'of an unknown camera'}${when}` : `Trelvik session ${session.label}`;
   }
 
@@ -103,7 +103,7 @@
     }
     const unread = session.files.filter((f) => f.error && !(f.faults && Object.keys(f.faults).length)).length;
     if (unread) lines.push(`${unread} file${unread === 1 ? '' : 's'} could not be read: see Files.`);
-    if (!session.timeZone) lines.push(`The session has no ${TL.FILES.timeZone}: its times are read as UTC.`);
+    if (!session.timeZone) lines.push(`The session has no ${Layout.FILES.timeZone}: its times are read as UTC.`);
     return lines;
   }
 
