@@ -13,7 +13,7 @@ import { repo, viewer, generate, damagedArchive, fflate as viewerFflate } from '
 
 const build = process.env.TRELVIK_BUILD_DIR ?? join(repo, 'build');
 const html = join(build, 'html');
-const TA = viewer('archive');
+const Archive = viewer('archive');
 let browser;
 let server;
 let origin;
@@ -68,7 +68,7 @@ async function open(url, pick) {
 
 // The CSV files of an archive and the files every chart or table names.
 function csvMembers(zipPath) {
-  return TA.readZip(new Uint8Array(readFileSync(zipPath))).members
+  return Archive.readZip(new Uint8Array(readFileSync(zipPath))).members
     .map((m) => m.path.replace(/^[^/]+\//, '')).filter((p) => p.endsWith('.csv'));
 }
 const chartedFiles = async (page) => new Set((await page.$$eval('figure.chart', (figs) =>

@@ -6,15 +6,15 @@ import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { viewer, generate, folderMembers, tempDir } from '../support/viewer_session.mjs';
 
-const TSn = viewer('session');
-const TF = viewer('findings');
-const TA = viewer('archive');
+const Session = viewer('session');
+const Findings = viewer('findings');
+const Archive = viewer('archive');
 const HOUR = 3600;
 const ROUND = 120;
 
 async function open(t, args) {
   const manifest = generate(tempDir(t), args);
-  const session = await TSn.openSession(folderMembers(manifest.folder));
+  const session = await Session.openSession(folderMembers(manifest.folder));
   return { manifest, session, findings: session.findings };
 }
 
@@ -80,14 +80,14 @@ test('the load finding names the process that topped top then', async (t) => {
 test('without anything telling the CPU count the load rule says so instead of assuming one', async (t) => {
   const manifest = generate(tempDir(t), ['--no-top', '--days', '1', '--seed', '3']);
   const members = folderMembers(manifest.folder).filter((m) => !/_interrupts\.txt$/.test(m.path));
-  const session = await TSn.openSession(members);
+  const session = await Session.openSession(members);
   assert.deepEqual(session.findings, []);
   assert.equal(session.cpuCount, 0);
   assert.deepEqual(session.unjudged.map((u) => u.rule), ['load']);
   assert.match(session.missing.join(), /load rule \(the CPU count is unknown/);
   // Top's processor column tells it when the interrupts do not.
   const withTop = generate(tempDir(t), ['--days', '0.5', '--seed', '3']);
-  const fromTop = await TSn.openSession(folderMembers(withTop.folder).filter((m) => !/_interrupts\.txt$/.test(m.path)));
+  const fromTop = await Session.openSession(folderMembers(withTop.folder).filter((m) => !/_interrupts\.txt$/.test(m.path)));
   assert.equal(fromTop.cpuCount, 2);
   assert.equal(fromTop.cpuSource, "top's processor column");
   assert.deepEqual(fromTop.unjudged, []);
@@ -107,9 +107,9 @@ test('clean sessions of several seeds give no finding at all', async (t) => {
 
 test('a cut archive: what is missing is named, the restart is still a restart', async (t) => {
   const manifest = generate(tempDir(t), ['--no-top', '--days', '1', '--anomaly', 'reboot', '--zip', '--cut-archive', '0.97']);
-  const zip = TA.readZip(new Uint8Array(readFileSync(manifest.archive)));
+  const zip = Archive.readZip(new Uint8Array(readFileSync(manifest.archive)));
   assert.match(zip.error, /cut short/);
-  const session = await TSn.openSession(zip.members);
+  const session = await Session.openSession(zip.members);
   assert.match(session.missing.join('; '), /the session facts \(Session_Information\.txt\)/);
   assert.match(session.missing.join('; '), /cut short or unreadable/);
   assert.ok(session.findings.some((f) => f.rule === 'reboot'), summary(session.findings));
@@ -127,8 +127,8 @@ test('the memory rule: a steady fall over six hours counts, a daily swing or a s
     return { chart: 'memory:meminfo', meminfo: 'MemAvailable', file: 'MemAvailable.csv', label: 'MemAvailable', t, v };
   };
   const load = (mem) => ({ chart: 'load', label: '(1 min)', file: 'load.csv', t: mem.t, v: mem.t.map(() => 0.1) });
-  const run = (mem) => TF.analyse([mem, load(mem)], { cpuCount: 2 }).findings.filter((f) => f.rule === 'memory');
-  const fall = TF.THRESHOLDS.leakMinFallKiBPerHour;
+  const run = (mem) => Findings.analyse([mem, load(mem)], { cpuCount: 2 }).findings.filter((f) => f.rule === 'memory');
+  const fall = Findings.THRESHOLDS.leakMinFallKiBPerHour;
   assert.equal(run(series((h) => 600000 - 2 * fall * h, 8)).length, 1);
   assert.equal(run(series((h) => 600000 - 2 * fall * h, 5)).length, 0, 'shorter than the fit window');
   assert.equal(run(series((h) => 600000 - 0.5 * fall * h, 24)).length, 0, 'slower than the threshold');
@@ -143,7 +143,7 @@ test('low memory without a leak is its own finding', () => {
   const mem = (key, f) => ({ chart: 'memory:meminfo', meminfo: key, file: `${key}.csv`, label: key, t, v: t.map((_, i) => f(i)) });
   const load = { chart: 'load', label: '(1 min)', file: 'load.csv', t, v: t.map(() => 0.1) };
   const all = [load, mem("MemTotal", () => 2000000), mem('MemAvailable', (i) => (i >= 20 && i < 25 ? 80000 : 900000))];
-  const { findings } = TF.analyse(all, { cpuCount: 2 });
+  const { findings } = Findings.analyse(all, { cpuCount: 2 });
   assert.deepEqual(findings.map((f) => f.rule), ['low-memory']);
   assert.match(findings[0].text, /under 5 % of 1\.9 GiB from .* for 10 min, down to 78\.1 MiB/);
 });
@@ -153,11 +153,11 @@ test('the heat rules: a heater on while the camera warms up, a sensor over the l
   const sensor = (f) => ({ chart: 'env:temperatures', label: 'CPU', file: 'CPU.csv', t, v: t.map((_, i) => f(i)) });
   const heater = (word) => ({ chart: 'env:states', label: 'Heater 0', file: 'Heater_0.csv', t, v: t.map(() => 0), text: t.map(() => word), states: [word] });
   const load = { chart: 'load', label: '(1 min)', file: 'load.csv', t, v: t.map(() => 0.1) };
-  const rules = (...series) => TF.analyse([load, ...series], { cpuCount: 1 }).findings.map((f) => `${f.rule} ${f.severity}`);
+  const rules = (...series) => Findings.analyse([load, ...series], { cpuCount: 1 }).findings.map((f) => `${f.rule} ${f.severity}`);
   assert.deepEqual(rules(sensor((i) => 36 + i / 4), heater('on')), ['heat warning']);
   assert.deepEqual(rules(sensor((i) => 36 + i / 4), heater('off')), []);
   assert.deepEqual(rules(sensor((i) => 10 + i / 4), heater('on')), [], 'heating a cold camera is its job');
-  const hot = TF.analyse([load, sensor((i) => (i >= 10 && i < 15 ? 85 : 50))], {}).findings;
+  const hot = Findings.analyse([load, sensor((i) => (i >= 10 && i < 15 ? 85 : 50))], {}).findings;
   assert.equal(hot.length, 1);
   assert.equal(hot[0].from, 1200);
   assert.equal(hot[0].to, 1680);

@@ -4,52 +4,52 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { viewer, fflate, damagedArchive, claimSize } from '../support/viewer_session.mjs';
 
-const TC = viewer('csv');
-const TS = viewer('series');
-const TA = viewer('archive');
-const TSn = viewer('session');
-const at = (hms) => TC.parseTime('2026-12-06', hms);
+const Csv = viewer('csv');
+const Series = viewer('series');
+const Archive = viewer('archive');
+const Session = viewer('session');
+const at = (hms) => Csv.parseTime('2026-12-06', hms);
 
 test('CSV tables in every header and line-end style the collectors write', () => {
-  const meminfo = TC.readTable('Date,Time,Memory MemFree (kB)\r\n2026-12-06,18:48:53,1234\r\n2026-12-06,18:50:53,\r\n');
+  const meminfo = Csv.readTable('Date,Time,Memory MemFree (kB)\r\n2026-12-06,18:48:53,1234\r\n2026-12-06,18:50:53,\r\n');
   assert.equal(meminfo.fatal, null);
   assert.deepEqual(meminfo.t, [at('18:48:53'), at('18:50:53')]);
   assert.deepEqual(meminfo.columns, [{ name: 'Memory MemFree (kB)', numeric: true, values: [1234, null] }]);
 
-  const fan = TC.readTable('Date, Time, Fan status\n2026-12-06,18:48:53,running\n2026-12-06,18:50:53,failed\n');
+  const fan = Csv.readTable('Date, Time, Fan status\n2026-12-06,18:48:53,running\n2026-12-06,18:50:53,failed\n');
   assert.deepEqual(fan.columns[0], { name: 'Fan status', numeric: false, values: ['running', 'failed'] });
 
   // Units after the number ("12.3 Mbit/s"); the zone column before the date.
-  const net = TC.readTable('Date,Time,Network Bandwidth (Mbit/s)\r\n2026-12-06,18:50:53,12.3 Mbit/s\r\n');
+  const net = Csv.readTable('Date,Time,Network Bandwidth (Mbit/s)\r\n2026-12-06,18:50:53,12.3 Mbit/s\r\n');
   assert.deepEqual(net.columns[0].values, [12.3]);
-  const buddy = TC.readTable('ZONE,DATE,TIME,4 kB,8 kB\nNormal,2026-12-06,18:48:53,10,0\n');
+  const buddy = Csv.readTable('ZONE,DATE,TIME,4 kB,8 kB\nNormal,2026-12-06,18:48:53,10,0\n');
   assert.deepEqual(buddy.columns.map((c) => [c.name, c.values]), [['ZONE', ['Normal']], ['4 kB', [10]], ['8 kB', [0]]]);
   assert.deepEqual(buddy.t, [at('18:48:53')]);
 });
 
 test('damaged CSV text: the good rows stay, every fault is named', () => {
-  const ragged = TC.readTable('Date,Time,A\n2026-12-06,18:48:53,1\n2026-12-06,18:50:53,2,3\n2026-12-06,18:52:53,3\n2026-12-06,18:5');
+  const ragged = Csv.readTable('Date,Time,A\n2026-12-06,18:48:53,1\n2026-12-06,18:50:53,2,3\n2026-12-06,18:52:53,3\n2026-12-06,18:5');
   assert.deepEqual(ragged.columns[0].values, [1, 3]);
   assert.equal(ragged.errors.total, 2);
   assert.match(ragged.errors[0], /line 3: 4 cells where the header has 3/);
 
-  const texty = TC.readTable('Date,Time,A\n2026-12-06,18:48:53,1\n2026-12-06,18:50:53,lots\n2026-12-06,18:52:53,3\n');
+  const texty = Csv.readTable('Date,Time,A\n2026-12-06,18:48:53,1\n2026-12-06,18:50:53,lots\n2026-12-06,18:52:53,3\n');
   assert.deepEqual(texty.columns[0].values, [1, null, 3]);
   assert.match(texty.errors[0], /"lots" in column "A" is not a number/);
 
-  const badTime = TC.readTable('Date,Time,A\n2026-12-06,25:61,1\n2026-12-06,18:52:53,3\n');
+  const badTime = Csv.readTable('Date,Time,A\n2026-12-06,25:61,1\n2026-12-06,18:52:53,3\n');
   assert.deepEqual(badTime.t, [at('18:52:53')]);
   assert.equal(badTime.errors.total, 1);
 
-  assert.match(TC.readTable('Date,Time,A\r\n').fatal, /header and no rows/);
-  assert.match(TC.readTable('').fatal, /empty/);
-  assert.match(TC.readTable('PK\u0003\u0004\u0000\u0000garbage').fatal, /not a text file/);
-  assert.match(TC.readTable('quality,count\ngood,12\n').fatal, /no Date and Time/);
-  assert.deepEqual(TC.readPlainTable('quality,count\ngood,12\n'), { header: ['quality', 'count'], rows: [['good', '12']] });
+  assert.match(Csv.readTable('Date,Time,A\r\n').fatal, /header and no rows/);
+  assert.match(Csv.readTable('').fatal, /empty/);
+  assert.match(Csv.readTable('PK\u0003\u0004\u0000\u0000garbage').fatal, /not a text file/);
+  assert.match(Csv.readTable('quality,count\ngood,12\n').fatal, /no Date and Time/);
+  assert.deepEqual(Csv.readPlainTable('quality,count\ngood,12\n'), { header: ['quality', 'count'], rows: [['good', '12']] });
 
   // Errors are listed up to a limit and counted beyond it.
-  const many = TC.readTable('Date,Time,A\n' + 'x,y,1\n'.repeat(50));
-  assert.equal(many.errors.length, TC.MAX_LISTED_ERRORS);
+  const many = Csv.readTable('Date,Time,A\n' + 'x,y,1\n'.repeat(50));
+  assert.equal(many.errors.length, Csv.MAX_LISTED_ERRORS);
   assert.equal(many.errors.total, 50);
 });
 
@@ -58,22 +58,22 @@ test('damage costs its own lines only, wherever it is, and each kind is counted'
   const rows = (a, b) => Array.from({ length: b - a }, (_, k) => row(a + k)).join('');
   // A power cut in the first 4 KB: half a row, a block of NULs, the next
   // rows appended behind it.
-  const early = TC.readTable(`Date,Time,A\n${rows(0, 3)}2026-12-06,18:1${'\u0000'.repeat(4096)}${rows(4, 10)}`);
+  const early = Csv.readTable(`Date,Time,A\n${rows(0, 3)}2026-12-06,18:1${'\u0000'.repeat(4096)}${rows(4, 10)}`);
   assert.equal(early.fatal, null);
   assert.deepEqual(early.columns[0].values, [0, 1, 2, 5, 6, 7, 8, 9]);
   assert.deepEqual(early.errors.counts, { damaged: 1 });
   // Invalid UTF-8 (decoded as U+FFFD), a wrong cell count, a half row at the end.
-  const mixed = TC.readTable(`Date,Time,A\n${rows(0, 2)}2026-12-\uFFFD\uFFFD,run\uFFFDing\n${rows(2, 4)}2026-12-06,18:20:00,1,2\n${rows(4, 6)}2026-12-06,18:2`);
+  const mixed = Csv.readTable(`Date,Time,A\n${rows(0, 2)}2026-12-\uFFFD\uFFFD,run\uFFFDing\n${rows(2, 4)}2026-12-06,18:20:00,1,2\n${rows(4, 6)}2026-12-06,18:2`);
   assert.deepEqual(mixed.columns[0].values, [0, 1, 2, 3, 4, 5]);
   assert.deepEqual(mixed.errors.counts, { damaged: 1, cells: 1, half: 1 });
-  assert.equal(TC.describeFaults(mixed.errors.counts),
+  assert.equal(Csv.describeFaults(mixed.errors.counts),
     '1 damaged line (NUL bytes or invalid UTF-8), 1 half row at the end, 1 row with the wrong number of cells');
   // Days and times that cannot be are row errors, not days of another month.
   for (const [date, time] of [['2026-13-45', '10:00:00'], ['2026-02-30', '10:00:00'], ['2026-12-06', '24:00:00'], ['2026-12-06', '10:60:00']]) {
-    assert.ok(Number.isNaN(TC.parseTime(date, time)), `${date} ${time}`);
+    assert.ok(Number.isNaN(Csv.parseTime(date, time)), `${date} ${time}`);
   }
-  assert.equal(TC.parseTime('2028-02-29', '23:59:59'), Date.UTC(2028, 1, 29, 23, 59, 59) / 1000);
-  const month13 = TC.readTable(`Date,Time,A\n${rows(0, 2)}2026-13-45,10:00:00,7\n${rows(2, 3)}`);
+  assert.equal(Csv.parseTime('2028-02-29', '23:59:59'), Date.UTC(2028, 1, 29, 23, 59, 59) / 1000);
+  const month13 = Csv.readTable(`Date,Time,A\n${rows(0, 2)}2026-13-45,10:00:00,7\n${rows(2, 3)}`);
   assert.deepEqual(month13.errors.counts, { time: 1 });
 });
 
@@ -102,24 +102,24 @@ test('read from bytes, a CSV file reads exactly as its text does, however the by
   ];
   const plain = (table) => JSON.stringify({ ...table, errors: [...table.errors], total: table.errors.total, counts: table.errors.counts });
   for (const [k, bytes] of files.entries()) {
-    const expected = plain(TC.readTable(new TextDecoder().decode(bytes)));
-    assert.ok(plain(TC.readTableBytes(bytes)) === expected, `file ${k}`);
+    const expected = plain(Csv.readTable(new TextDecoder().decode(bytes)));
+    assert.ok(plain(Csv.readTableBytes(bytes)) === expected, `file ${k}`);
     for (const size of [1, 2, 7, 100]) {
-      const reader = TC.tableReader();
+      const reader = Csv.tableReader();
       for (let i = 0; i < bytes.length; i += size) reader.pushBytes(bytes.slice(i, i + size));
       assert.ok(plain(reader.finish()) === expected, `file ${k} in pieces of ${size}`);
     }
   }
-  assert.deepEqual(TC.readTableBytes(files[1]).errors.counts, { damaged: 8, cells: 1, text: 1, time: 1, half: 1 });
+  assert.deepEqual(Csv.readTableBytes(files[1]).errors.counts, { damaged: 8, cells: 1, text: 1, time: 1, half: 1 });
   // Between threads a table crosses packed, and arrives as it was read.
   for (const bytes of files.slice(0, 3)) {
-    const table = TC.readTableBytes(bytes);
-    assert.ok(plain(TC.unpackTable(structuredClone(TC.packTable(table).message))) === plain(table));
+    const table = Csv.readTableBytes(bytes);
+    assert.ok(plain(Csv.unpackTable(structuredClone(Csv.packTable(table).message))) === plain(table));
   }
 });
 
 test('times outside the session or going backwards are left out, and their clock events told', () => {
-  const at = (d, hms) => TC.parseTime(d, hms);
+  const at = (d, hms) => Csv.parseTime(d, hms);
   const text = 'Date,Time,A\n' + [
     '1970-01-01,00:00:40,1', '1970-01-01,00:02:40,2', // before the clock was set
     '2026-12-06,18:50:00,3', '2026-12-06,18:52:00,4', '2026-12-06,18:54:00,5',
@@ -127,30 +127,30 @@ test('times outside the session or going backwards are left out, and their clock
     '2026-12-06,18:56:00,8', '2036-12-06,18:58:00,9', '2026-12-06,18:58:00,10',
   ].join('\n') + '\n';
   const window = { from: at('2026-12-06', '17:00:00'), to: at('2026-12-06', '20:00:00') };
-  const { table, events } = TC.checkTimes(TC.readTable(text), window);
+  const { table, events } = Csv.checkTimes(Csv.readTable(text), window);
   assert.deepEqual(table.columns[0].values, [3, 4, 5, 8, 10]);
   assert.deepEqual(table.errors.counts, { before: 2, backwards: 2, after: 1 });
-  assert.deepEqual(events.map((e) => [e.kind, e.rows, TC.formatTime(e.first), e.to && TC.formatTime(e.to)]),
+  assert.deepEqual(events.map((e) => [e.kind, e.rows, Csv.formatTime(e.first), e.to && Csv.formatTime(e.to)]),
     [['unset', 2, '1970-01-01 00:00', '2026-12-06 18:50'], ['back', 2, '2026-12-06 17:55', '2026-12-06 18:56']]);
 });
 
 test('the camera zone file, and the facts written by date(1)', () => {
-  assert.deepEqual(TSn.readTimeZone('Zone: Europe/Stockholm\nUTC offset: +0100\n'), { zone: 'Europe/Stockholm', offset: '+0100' });
-  assert.equal(TSn.readTimeZone('Zone: Europe/Stockholm\n'), null);
-  assert.equal(TSn.factTime('Sun Dec  6 18:48:53 CET 2026'), at('18:48:53'));
-  assert.ok(Number.isNaN(TSn.factTime('yesterday')));
+  assert.deepEqual(Session.readTimeZone('Zone: Europe/Stockholm\nUTC offset: +0100\n'), { zone: 'Europe/Stockholm', offset: '+0100' });
+  assert.equal(Session.readTimeZone('Zone: Europe/Stockholm\n'), null);
+  assert.equal(Session.factTime('Sun Dec  6 18:48:53 CET 2026'), at('18:48:53'));
+  assert.ok(Number.isNaN(Session.factTime('yesterday')));
 });
 
 test('counters become rates; a counter going down is a reset, never a negative rate', () => {
-  const r = TS.rates([0, 120, 240, 360, 480, 480, 600], [1000, 2200, 100, 1300, null, 5, 1205]);
+  const r = Series.rates([0, 120, 240, 360, 480, 480, 600], [1000, 2200, 100, 1300, null, 5, 1205]);
   assert.deepEqual(r.v, [null, 10, null, 10, null, null, 10]);
   assert.deepEqual(r.resets, [240]);
 
   // eth0's bytes as bits per second, the failure totals left to the errors chart.
   const header = 'Date, Time, Receive: bytes, compressed, drop, errs, fifo, frame, multicast, packets, Transmit: bytes, carrier, colls, compressed, drop, errs, fifo, packets, Failed packages total (receive), Failed packages total (transmit)\n';
-  const table = TC.readTable(header + '2026-12-06,18:48:53,1000,0,0,0,0,0,0,1,500,0,0,0,0,0,0,1,0,0\n' +
+  const table = Csv.readTable(header + '2026-12-06,18:48:53,1000,0,0,0,0,0,0,1,500,0,0,0,0,0,0,1,0,0\n' +
     '2026-12-06,18:50:53,13000,0,2,1,0,0,0,9,1700,0,0,0,0,0,0,5,3,0\n');
-  const series = TS.describeFile('system_monitoring/monitoring_network/eth0.csv', table);
+  const series = Series.describeFile('system_monitoring/monitoring_network/eth0.csv', table);
   const find = (metric) => series.find((s) => s.metric === metric);
   assert.deepEqual(find('rx_bytes').v, [null, 800]);
   assert.deepEqual(find('tx_bytes').v, [null, 80]);
@@ -160,17 +160,17 @@ test('counters become rates; a counter going down is a reset, never a negative r
 });
 
 test('series of one chart share one time axis; missing rounds break the line', () => {
-  const [x, a, b] = TS.align([{ t: [0, 120], v: [1, 2] }, { t: [60, 120], v: [5, null] }]);
+  const [x, a, b] = Series.align([{ t: [0, 120], v: [1, 2] }, { t: [60, 120], v: [5, null] }]);
   assert.deepEqual(x, [0, 60, 120]);
   assert.deepEqual(Array.from(a), [1, undefined, 2]);
   assert.deepEqual(Array.from(b), [undefined, 5, null]);
-  const broken = TS.breakAtGaps([0, 120, 1200], [1, 2, 3], 360);
+  const broken = Series.breakAtGaps([0, 120, 1200], [1, 2, 3], 360);
   assert.deepEqual(broken.v, [1, 2, null, 3]);
   // Drawn from each bucket's low and high, in their order; a break stays.
   const ten = [...Array(10).keys()];
-  assert.deepEqual(TS.decimate([ten, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [[0, 2, 3, 5, 6, 9], [1, 5, 3, null, 9, 0]]);
+  assert.deepEqual(Series.decimate([ten, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [[0, 2, 3, 5, 6, 9], [1, 5, 3, null, 9, 0]]);
   // A zoom takes its range and one sample either side.
-  assert.deepEqual(TS.within([[0, 10, 20, 30, 40], [1, 2, 3, 4, 5]], 12, 28), [[10, 20, 30], [2, 3, 4]]);
+  assert.deepEqual(Series.within([[0, 10, 20, 30, 40], [1, 2, 3, 4, 5]], 12, 28), [[10, 20, 30], [2, 3, 4]]);
 });
 
 test('archives: a cut-short archive gives what it holds, a member claiming 1 GiB or a corrupt one fails alone', async (t) => {
@@ -183,25 +183,25 @@ test('archives: a cut-short archive gives what it holds, a member claiming 1 GiB
     await t.test(inflater, async () => {
       if (inflater === 'fflate') globalThis.DecompressionStream = undefined;
       try {
-        const whole = TA.readZip(zip);
+        const whole = Archive.readZip(zip);
         assert.equal(whole.error, null);
         assert.deepEqual(whole.members.map((m) => m.path), ['s/a.csv', 's/b.txt']);
         assert.deepEqual(await read(whole.members[1]), files['s/b.txt']);
 
-        const cut = TA.readZip(zip.subarray(0, zip.length - 40));
+        const cut = Archive.readZip(zip.subarray(0, zip.length - 40));
         assert.match(cut.error, /cut short/);
         assert.deepEqual(await read(cut.members[0]), files['s/a.csv']);
-        await assert.rejects(read(TA.readZip(zip.subarray(0, 60)).members[0]), /cut short/);
+        await assert.rejects(read(Archive.readZip(zip.subarray(0, 60)).members[0]), /cut short/);
 
-        const huge = TA.readZip(claimSize(zip, 's/b.txt', 1 << 30));
+        const huge = Archive.readZip(claimSize(zip, 's/b.txt', 1 << 30));
         await assert.rejects(read(huge.members[1]), /claims 1024 MiB uncompressed/);
         assert.deepEqual(await read(huge.members[0]), files['s/a.csv']);
 
         const corrupt = Uint8Array.from(zip);
         const start = 30 + 's/a.csv'.length;
         corrupt.fill(0xff, start, start + 16);
-        await assert.rejects(read(TA.readZip(corrupt).members[0]), /cannot be inflated/);
-        assert.match(TA.readZip(new TextEncoder().encode('Date,Time\n')).error, /not a zip archive/);
+        await assert.rejects(read(Archive.readZip(corrupt).members[0]), /cannot be inflated/);
+        assert.match(Archive.readZip(new TextEncoder().encode('Date,Time\n')).error, /not a zip archive/);
       } finally {
         globalThis.DecompressionStream = native;
       }
@@ -211,7 +211,7 @@ test('archives: a cut-short archive gives what it holds, a member claiming 1 GiB
 
 test('a damaged session: each bad file carries its error, the good ones their series', async () => {
   const { zip, bad, good } = damagedArchive();
-  const session = await TSn.openSession(TA.readZip(zip).members);
+  const session = await Session.openSession(Archive.readZip(zip).members);
   const byPath = new Map(session.files.map((f) => [f.path, f]));
   for (const p of bad) assert.ok(byPath.get(p).error, `${p} shows no error`);
   for (const p of good) {
@@ -230,45 +230,45 @@ test('an internal-storage session: the reports packed in Server_Reports.zip are 
     '20261206_18_48_53/Session_Information.txt': new TextEncoder().encode('Edge storage location: Internal Storage\r\n'),
     '20261206_18_48_53/system_monitoring/monitoring_basic/Server_Reports/Server_Reports.zip': inner,
   });
-  const session = await TSn.openSession(TA.readZip(outer).members);
+  const session = await Session.openSession(Archive.readZip(outer).members);
   const reports = session.snapshots.filter((s) => s.kind === 'server report');
-  assert.deepEqual(reports.map((s) => TC.formatTime(s.time)), ['2026-12-06 18:48', '2026-12-07 18:48']);
+  assert.deepEqual(reports.map((s) => Csv.formatTime(s.time)), ['2026-12-06 18:48', '2026-12-07 18:48']);
   assert.deepEqual(await reports[1].read(), report);
   assert.deepEqual(session.findings, []);
 });
 
 test("top's snapshots read chunk by chunk, however the chunks fall: the busiest, the CPU count", () => {
-  const TF = viewer('findings');
+  const Findings = viewer('findings');
   const block = (hm, cpu, load) => `=== 2026-12-06 ${hm}:00 ===\nMem: 1K used\nCPU:  1% usr\nLoad average: ${load} 1.00 1.00 2/3 4\n` +
     '  PID  PPID USER     STAT   VSZ %VSZ CPU %CPU COMMAND\n' +
     `   12     1 root     S      100   0%   1 ${cpu}% /usr/local/packages/Acme/bin/acme_encoder --profile high\n` +
     '    9     1 root     S      100   0%   0   1% /sbin/init\n';
   const text = block('10:00', 90, '3.00') + block('10:02', 80, '3.00') + block('10:04', 70, '3.00') + block('10:06', 60, '0.40');
   const bytes = new TextEncoder().encode(text);
-  const from = TC.parseTime('2026-12-06', '10:00:00');
+  const from = Csv.parseTime('2026-12-06', '10:00:00');
   for (const size of [5, 64, bytes.length]) {
-    const scanner = TF.topScanner();
+    const scanner = Findings.topScanner();
     for (let i = 0; i < bytes.length; i += size) scanner.push(bytes.subarray(i, i + size));
     const scan = scanner.result();
     assert.equal(scan.times.length, 4, `chunks of ${size}`);
     assert.equal(scan.busy.length, 3, 'a snapshot under the minimum load is not read further');
     assert.equal(scan.cpus, 2);
-    assert.deepEqual(TF.busiestIn(scan, from, from + 240).map((p) => [p.name, p.cpu]), [['acme_encoder', 80], ['init', 1]]);
+    assert.deepEqual(Findings.busiestIn(scan, from, from + 240).map((p) => [p.name, p.cpu]), [['acme_encoder', 80], ['init', 1]]);
   }
 });
 
 test("top's snapshots are scanned only as far as a load finding may look", () => {
-  const TF = viewer('findings');
+  const Findings = viewer('findings');
   const block = (i) => `=== 2026-12-06 ${10 + Math.floor(i / 60)}:${String(i % 60).padStart(2, '0')}:00 ===\nCPU:  1% usr\nLoad average: 3.00 1.00 1.00 2/3 4\n` +
     '  PID  PPID USER     STAT   VSZ %VSZ CPU %CPU COMMAND\n' +
     `   12     1 root     S      100   0%   1 ${i < 10 ? 90 : 10}% /usr/local/packages/Acme/bin/acme_encoder\n`;
   const bytes = new TextEncoder().encode(Array.from({ length: 120 }, (_, i) => block(i)).join(''));
-  const from = TC.parseTime('2026-12-06', '10:00:00');
-  const load = TC.readTable(`Date,Time,Load average 1 min\n${Array.from({ length: 12 }, (_, i) => `2026-12-06,10:${String(i).padStart(2, '0')}:00,${i < 9 ? 3 : 0.5}\n`).join('')}`);
-  const until = TF.busyUntil(load);
+  const from = Csv.parseTime('2026-12-06', '10:00:00');
+  const load = Csv.readTable(`Date,Time,Load average 1 min\n${Array.from({ length: 12 }, (_, i) => `2026-12-06,10:${String(i).padStart(2, '0')}:00,${i < 9 ? 3 : 0.5}\n`).join('')}`);
+  const until = Findings.busyUntil(load);
   assert.equal(until, from + 8 * 60);
-  assert.equal(TF.busyUntil(TC.readTable('Date,Time,Load average 1 min\n2026-12-06,10:00:00,0.5\n')), null);
-  const scanner = TF.topScanner(until);
+  assert.equal(Findings.busyUntil(Csv.readTable('Date,Time,Load average 1 min\n2026-12-06,10:00:00,0.5\n')), null);
+  const scanner = Findings.topScanner(until);
   let pushed = 0;
   for (let i = 0; i < bytes.length; i += 100) {
     pushed++;
@@ -276,10 +276,10 @@ test("top's snapshots are scanned only as far as a load finding may look", () =>
   }
   const scan = scanner.result();
   assert.ok(pushed * 100 < bytes.length / 2, 'the scan stops once past the load and the CPU count');
-  assert.equal(scan.times.length, TF.THRESHOLDS.topCpuBlocks);
-  assert.ok(scan.reach >= until + TF.THRESHOLDS.topSlackSeconds);
-  const whole = TF.topScanner();
+  assert.equal(scan.times.length, Findings.THRESHOLDS.topCpuBlocks);
+  assert.ok(scan.reach >= until + Findings.THRESHOLDS.topSlackSeconds);
+  const whole = Findings.topScanner();
   whole.push(bytes);
   assert.equal(whole.result().reach, Infinity);
-  assert.deepEqual(TF.busiestIn(scan, from, until + 120), TF.busiestIn(whole.result(), from, until + 120));
+  assert.deepEqual(Findings.busiestIn(scan, from, until + 120), Findings.busiestIn(whole.result(), from, until + 120));
 });
