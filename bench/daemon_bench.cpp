@@ -32,7 +32,7 @@ namespace {
 
 using namespace trelvik;
 
-double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 
 double cpu(int who) {
   rusage usage{};

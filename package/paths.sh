@@ -1,6 +1,9 @@
 # Shared by the start, install and remove scripts; sourced, never run on its
 # own. Every path lies under TRELVIK_DEVICE_ROOT when it is set (the emulated
 # camera of the tests); on the device it is empty.
+# shellcheck shell=dash
+# The scripts that source this file use its names, each only some of them.
+# shellcheck disable=SC2034
 root=${TRELVIK_DEVICE_ROOT:-}
 root=${root%/}
 pkg=$root/usr/local/packages/Trelvik

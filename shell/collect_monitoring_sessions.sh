@@ -62,6 +62,9 @@ list_sessions() {
   [ -d "$1" ] && [ ! -L "${1%/}" ] || return 0
   linked=$(find "$1" -mindepth 2 -maxdepth 2 -type l \( -name .signature -o -name Session_Information.txt \) \
     2>/dev/null)
+  # ls -ln gives awk each entry's size and name in one line; busybox's find
+  # has no -printf. The names are session folders and their archives.
+  # shellcheck disable=SC2012
   ls -ln "$1" 2>/dev/null | LIST_DIR=$1 ACTIVE=$active ACTIVE_KIB=$active_kib LINKED=$linked awk '
     function size_text(s,   q) {
       if (s <= 1024) return s " B"

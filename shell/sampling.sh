@@ -6,6 +6,7 @@
 #   interval  TRELVIK_SCRIPT_INTERVAL in seconds, default 10
 # With the defaults a run lasts about 100 seconds: done before the next
 # sampling round, two minutes later, starts the script again.
+# shellcheck shell=dash
 
 out=$1
 if [ -z "$out" ]; then
@@ -25,5 +26,6 @@ case $interval in ''|*[!0-9]*) interval=10 ;; esac
 # the sampler's command line carries this script's path, so the process list
 # filtered by "Trelvik" still names the script while it runs.
 run_samples() {
+  # shellcheck disable=SC2154 # set by the script that sources this file
   exec "$here/../trelvik_sampler" "$0" "$out" "$samples" "$interval"
 }

@@ -82,12 +82,12 @@ Fd open_regular_at(int folder, const std::string& name, int flags, mode_t mode) 
 
 }  // namespace
 
-std::pair<std::string, std::string> split(const std::string& whole) {
-  std::string path = whole;  // a folder's final "/" names no entry of its own
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+std::pair<std::string, std::string> split(const std::string& path) {
+  std::string trimmed = path;  // a folder's final "/" names no entry of its own
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::size_t slash = trimmed.rfind('/');
+  if (slash == std::string::npos) return {".", trimmed};
+  return {slash == 0 ? "/" : trimmed.substr(0, slash), trimmed.substr(slash + 1)};
 }
 
 void log_link(std::string_view path) {

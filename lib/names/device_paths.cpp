@@ -51,7 +51,7 @@ std::string var_log(std::string_view name) { return path("/var/log/").append(nam
 std::string sys_class(std::string_view name) { return path("/sys/class/").append(name); }
 
 std::string processes_dir() {
-  const std::string rooted = proc("");
+  std::string rooted = proc("");  // not const: returned by move
   if (root().empty()) return rooted;
   std::error_code error;
   for (std::filesystem::directory_iterator it(rooted, error), end; !error && it != end; it.increment(error)) {

@@ -70,7 +70,8 @@ std::optional<std::int64_t> series_time(std::string_view text) {
   if (*month < 1 || *month > 12 || *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
     return std::nullopt;
   }
-  return days_from_civil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
+  return days_from_civil(*year, *month, *day) * 86400 + std::int64_t{*hour} * 3600 + std::int64_t{*minute} * 60 +
+         *second;
 }
 
 std::vector<SeriesRow> parse_series_tail(std::string_view text, bool whole_file) {

@@ -22,7 +22,7 @@ namespace {
 
 // An hour of two-minute rounds is some 30 rows; the widest rows (network
 // counters) take about 130 bytes.
-constexpr std::size_t kTailBytes = 32 * 1024;
+constexpr std::size_t kTailBytes = std::size_t{32} * 1024;
 constexpr std::int64_t kSpan = 3600;
 // Rows of a network counter file: receive bytes first, transmit bytes ninth.
 constexpr std::size_t kReceiveBytes = 0;

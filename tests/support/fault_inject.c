@@ -162,7 +162,6 @@ static void refresh(void) {
 
 static int program_matches(void) {
   if (cfg.program[0] == '\0') return 1;
-  extern char* program_invocation_short_name;
   return strcmp(program_invocation_short_name, cfg.program) == 0;
 }
 

@@ -72,7 +72,7 @@ TEST(StorageOutage, OneLineEachWayAndDuration) {
   EXPECT_EQ(reestablished_message(1),
             "Connection to edge storage location re-established, connection was lost since 0 days 0 hours 1 "
             "minutes. Continuing system monitoring session.");
-  EXPECT_NE(reestablished_message(25 * 60).find("since 1 days 1 hours 0 minutes."), std::string::npos);
+  EXPECT_NE(reestablished_message(std::uint64_t{25} * 60).find("since 1 days 1 hours 0 minutes."), std::string::npos);
 }
 
 }  // namespace

@@ -86,6 +86,7 @@ TEST(PtzTracker, MonitorLines) {
       status_line("'PresetStatus': <(2, 3)>"),  // (ii): no type words, no preset number found
       status_line("'PresetStatus': <(uint32 2,"),
       status_line("'PresetStatus': <(uint32"),
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, split to fit
       "/com/zurn/Ptz1/Channel/1: org.freedesktop.DBus.Mock.MethodCalled ('x', {'PresetStatus': <(uint32 2, "
       "uint32 3)>})\n",
       "",

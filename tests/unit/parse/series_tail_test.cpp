@@ -35,7 +35,8 @@ TEST(SeriesTail, TimesAcrossDaysAndYearsAndTheLastHour) {
     EXPECT_FALSE(series_time(bad).has_value()) << bad;
   }
   std::vector<SeriesRow> rows;
-  for (int i = 0; i < 40; ++i) rows.push_back({i * 120, {double(i)}});
+  rows.reserve(40);
+  for (int i = 0; i < 40; ++i) rows.push_back({std::int64_t{i} * 120, {double(i)}});
   const std::vector<SeriesRow> hour = last_span(rows, 3600);
   ASSERT_EQ(hour.size(), 31u);
   EXPECT_EQ(hour.front().values[0], 9);

@@ -133,7 +133,11 @@ void syslog(int priority, const char* format, ...) {
   capture(priority, format, args);
   va_end(args);
 }
+// glibc's fortified builds call these in place of syslog and vsyslog; libc's
+// names are reserved by nature.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 void __vsyslog_chk(int priority, int, const char* format, va_list args) { capture(priority, format, args); }
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 void __syslog_chk(int priority, int, const char* format, ...) {
   va_list args;
   va_start(args, format);
