@@ -2,8 +2,8 @@
 // one system log line per event. It ends at the end of its input.
 #include <cstdio>
 
-#include "lib/device/eventlistener.hpp"
 #include "lib/base/log.hpp"
+#include "lib/device/eventlistener.hpp"
 
 int main() {
   trelvik::open_program_log();

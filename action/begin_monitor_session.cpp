@@ -13,20 +13,20 @@
 
 #include "lib/base/atomic_file.hpp"
 #include "lib/base/dateutil.hpp"
-#include "lib/names/device_paths.hpp"
-#include "lib/collect/filehandler.hpp"
 #include "lib/base/fileutil.hpp"
-#include "lib/web/httputil.hpp"
-#include "lib/collect/interrupts.hpp"
 #include "lib/base/log.hpp"
-#include "lib/collect/onvif.hpp"
 #include "lib/base/safe_fs.hpp"
-#include "lib/session/session_globals.hpp"
-#include "lib/names/session_layout.hpp"
 #include "lib/base/shell_quote.hpp"
-#include "lib/device/storage_investigator.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/collect/interrupts.hpp"
+#include "lib/collect/onvif.hpp"
+#include "lib/device/storage_investigator.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/session/session_globals.hpp"
 #include "lib/session/time_zone.hpp"
+#include "lib/web/httputil.hpp"
 
 namespace {
 
@@ -58,9 +58,7 @@ bool edge_storage_is_valid(const char* storage) {
 }
 
 // The serial number becomes a folder name on the edge storage.
-bool serial_number_is_a_folder_name(const char* serial) {
-  return std::strpbrk(serial, "/\n\r") == nullptr;
-}
+bool serial_number_is_a_folder_name(const char* serial) { return std::strpbrk(serial, "/\n\r") == nullptr; }
 
 // The session's names, in device paths limited to 255 characters as the
 // device's web interface has always accepted them; the device root (an
@@ -92,14 +90,13 @@ SessionPtr new_session_record(const Request& request) {
 
 bool write_information_file(const Request& request, const monitoring_session& session) {
   const std::string path = session_layout::session_file(*session.session_path, session_layout::kInfoFile);
-  const std::string text = std::string("Model Name: ") + request.short_name + "\r\nSerial Number: " +
-                           request.serial_number + "\r\nFirmware version: " + request.version +
+  const std::string text = std::string("Model Name: ") + request.short_name +
+                           "\r\nSerial Number: " + request.serial_number + "\r\nFirmware version: " + request.version +
                            "\r\nEdge storage location: " + session.storage_id.value_or("Internal Storage") +
                            "\r\nStart Time of the session: " + *session.monitor_start_time +
                            "\r\nStop Time of the session: Still active\r\nCollected Data Points: 0\r\n";
   // The name of deactivation's rewrite: nothing else writes the file yet.
-  const std::string temporary =
-      session_layout::session_file(*session.session_path, session_layout::kInfoRewriteTemp);
+  const std::string temporary = session_layout::session_file(*session.session_path, session_layout::kInfoRewriteTemp);
   if (!atomic_replace(path, temporary, text)) {
     LOG_ERROR("Could not open file '%s'", path.c_str());
     return false;

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "lib/base/atomic_file.hpp"
-#include "lib/names/device_paths.hpp"
-#include "lib/web/httputil.hpp"
 #include "lib/base/log.hpp"
-#include "lib/lifecycle/session.hpp"
-#include "lib/session/session_globals.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/lifecycle/session.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/web/httputil.hpp"
 
 namespace {
 

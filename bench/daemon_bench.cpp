@@ -22,11 +22,11 @@
 #include "daemon/kernel_memory.hpp"
 #include "daemon/state.hpp"
 #include "daemon/tick.hpp"
+#include "lib/base/sysutil.hpp"
 #include "lib/collect/environment.hpp"
 #include "lib/collect/filehandler.hpp"
 #include "lib/names/session_layout.hpp"
 #include "lib/session/session_globals.hpp"
-#include "lib/base/sysutil.hpp"
 
 namespace {
 
@@ -100,9 +100,8 @@ void measure(const char* what, int rounds, const std::function<void()>& round) {
     processes_total += processes;
     std::printf("%-12s %8d %12.2f %12.2f %12.2f %10.1f %10ld\n", what, i, own_ms, user_ms, child_ms, wall, processes);
   }
-  std::printf("%-12s %8s %12.2f %12.2f %12.2f %10.1f %10.1f\n", what, "mean", own_total / rounds,
-              user_total / rounds, child_total / rounds, wall_total / rounds,
-              static_cast<double>(processes_total) / rounds);
+  std::printf("%-12s %8s %12.2f %12.2f %12.2f %10.1f %10.1f\n", what, "mean", own_total / rounds, user_total / rounds,
+              child_total / rounds, wall_total / rounds, static_cast<double>(processes_total) / rounds);
 }
 
 void collectors(const std::string& session_path) {
@@ -153,10 +152,11 @@ void soak(int ticks) {
   timer_callback(nullptr);  // warm up: first-time allocations are not growth
   const long rss_before = resident_kib(), fds_before = open_descriptors();
   for (int i = 0; i < ticks; ++i) timer_callback(nullptr);
-  std::printf("soak: %d ticks (counter now %llu): resident %ld -> %ld KiB (peak %ld KiB; anonymous %ld KiB), "
-              "descriptors %ld -> %ld\n",
-              ticks, static_cast<unsigned long long>(state.timer_count), rss_before, resident_kib(),
-              peak_resident_kib(), status_kib("RssAnon:"), fds_before, open_descriptors());
+  std::printf(
+      "soak: %d ticks (counter now %llu): resident %ld -> %ld KiB (peak %ld KiB; anonymous %ld KiB), "
+      "descriptors %ld -> %ld\n",
+      ticks, static_cast<unsigned long long>(state.timer_count), rss_before, resident_kib(), peak_resident_kib(),
+      status_kib("RssAnon:"), fds_before, open_descriptors());
 }
 
 }  // namespace

@@ -5,13 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "lib/session/csv_file.hpp"
-#include "lib/names/device_paths.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/pipe.hpp"
-#include "lib/names/session_layout.hpp"
 #include "lib/base/shell_quote.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/session/csv_file.hpp"
 
 namespace trelvik {
 namespace {
@@ -49,8 +49,7 @@ std::string buddyinfo_rows(const BuddyInfo& info, std::string_view timestamp) {
 
 std::string vmstat_get_val(const char* field) {
   syslog(LOG_DEBUG, "Getting vmstat val for %s", field);
-  const std::string command =
-      "grep \"" + shell_escape_double(field) + "\" " + shell_word(device::proc("vmstat"));
+  const std::string command = "grep \"" + shell_escape_double(field) + "\" " + shell_word(device::proc("vmstat"));
   ReadPipe pipe(command);
   if (!pipe.is_open()) FATAL_POPEN(command.c_str());
   std::string line;

@@ -3,10 +3,10 @@
 #include <syslog.h>
 
 #include "lib/base/dateutil.hpp"
-#include "lib/collect/filehandler.hpp"
-#include "lib/web/ptz_test.hpp"
-#include "lib/session/session_globals.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/web/ptz_test.hpp"
 
 namespace trelvik {
 

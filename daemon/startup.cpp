@@ -7,12 +7,12 @@
 #include "daemon/schedule.hpp"
 #include "daemon/state.hpp"
 #include "daemon/tick.hpp"
-#include "lib/collect/environment.hpp"
 #include "lib/base/log.hpp"
+#include "lib/base/sysutil.hpp"
+#include "lib/collect/environment.hpp"
 #include "lib/device/ptz.hpp"
 #include "lib/lifecycle/archive_recovery.hpp"
 #include "lib/session/session_globals.hpp"
-#include "lib/base/sysutil.hpp"
 
 namespace trelvik {
 namespace {

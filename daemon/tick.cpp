@@ -9,23 +9,23 @@
 #include "daemon/kernel_memory.hpp"
 #include "daemon/schedule.hpp"
 #include "daemon/state.hpp"
-#include "lib/lifecycle/archive_recovery.hpp"
 #include "lib/base/atomic_file.hpp"
-#include "lib/session/csv_file.hpp"
-#include "lib/names/device_paths.hpp"
+#include "lib/base/fileutil.hpp"
+#include "lib/base/log.hpp"
+#include "lib/base/sysutil.hpp"
 #include "lib/collect/environment.hpp"
 #include "lib/collect/filehandler.hpp"
-#include "lib/base/fileutil.hpp"
 #include "lib/collect/interrupts.hpp"
-#include "lib/base/log.hpp"
 #include "lib/collect/onvif.hpp"
-#include "lib/web/ptz_test.hpp"
+#include "lib/device/storage_investigator.hpp"
+#include "lib/lifecycle/archive_recovery.hpp"
 #include "lib/lifecycle/session.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/session/csv_file.hpp"
 #include "lib/session/session_globals.hpp"
 #include "lib/session/session_info.hpp"
-#include "lib/names/session_layout.hpp"
-#include "lib/device/storage_investigator.hpp"
-#include "lib/base/sysutil.hpp"
+#include "lib/web/ptz_test.hpp"
 
 namespace trelvik {
 namespace {
@@ -35,8 +35,8 @@ constexpr guint kConsumptionReportDelaySeconds = 10;
 void add_edge_steps(std::vector<TickStep>& steps, std::uint64_t n) {
   using S = TickStep;
   if (n % 120 == 0) {
-    steps.insert(steps.end(), {S::ScheduleConsumptionReport, S::InterruptsSnapshot, S::ServerReportSnapshot,
-                               S::MediaConfCopy});
+    steps.insert(steps.end(),
+                 {S::ScheduleConsumptionReport, S::InterruptsSnapshot, S::ServerReportSnapshot, S::MediaConfCopy});
   }
   if (n % 2 == 0) {
     steps.insert(steps.end(), {S::LoadAverage, S::VmStatusScript, S::TopStatusScript, S::PageFaults, S::BuddyInfo,
@@ -119,37 +119,70 @@ void run_step(TickStep step, const monitoring_session& session, const DaemonStat
     case TickStep::ScheduleConsumptionReport:
       g_timeout_add_seconds(kConsumptionReportDelaySeconds, storage_consumption_log_message, nullptr);
       break;
-    case TickStep::InterruptsSnapshot: create_interrupts_snapshot(path); break;
-    case TickStep::ServerReportSnapshot: create_serverreport_snapshot(session, user, pass); break;
-    case TickStep::MediaConfCopy: onvif_copy_media_conf(path); break;
-    case TickStep::LoadAverage: store_load_avg_info_no_retention(path); break;
+    case TickStep::InterruptsSnapshot:
+      create_interrupts_snapshot(path);
+      break;
+    case TickStep::ServerReportSnapshot:
+      create_serverreport_snapshot(session, user, pass);
+      break;
+    case TickStep::MediaConfCopy:
+      onvif_copy_media_conf(path);
+      break;
+    case TickStep::LoadAverage:
+      store_load_avg_info_no_retention(path);
+      break;
     case TickStep::VmStatusScript:
       shellscript_invoker(sampling_folder(session, session_layout::kVmStatus).c_str(), "vmstatus_monitoring.sh", false);
       break;
     case TickStep::TopStatusScript:
-      shellscript_invoker(sampling_folder(session, session_layout::kTopStatus).c_str(), "topstatus_monitoring.sh", false);
+      shellscript_invoker(sampling_folder(session, session_layout::kTopStatus).c_str(), "topstatus_monitoring.sh",
+                          false);
       break;
-    case TickStep::PageFaults: create_pagefault_snapshot(path); break;
-    case TickStep::BuddyInfo: create_buddyinfo_snapshot(path); break;
-    case TickStep::MemInfo: store_proc_meminfo(path); break;
-    case TickStep::ZedaStatus: zeda_monitor_status_snapshot(path); break;
-    case TickStep::NetDev: store_proc_net_dev(path); break;
-    case TickStep::Temperatures: store_temperatures_celsius(sampling_folder(session, session_layout::kEnvironment).c_str()); break;
-    case TickStep::Heaters: store_heater_status(sampling_folder(session, session_layout::kEnvironment).c_str()); break;
-    case TickStep::Fans: store_fan_status(sampling_folder(session, session_layout::kEnvironment).c_str()); break;
+    case TickStep::PageFaults:
+      create_pagefault_snapshot(path);
+      break;
+    case TickStep::BuddyInfo:
+      create_buddyinfo_snapshot(path);
+      break;
+    case TickStep::MemInfo:
+      store_proc_meminfo(path);
+      break;
+    case TickStep::ZedaStatus:
+      zeda_monitor_status_snapshot(path);
+      break;
+    case TickStep::NetDev:
+      store_proc_net_dev(path);
+      break;
+    case TickStep::Temperatures:
+      store_temperatures_celsius(sampling_folder(session, session_layout::kEnvironment).c_str());
+      break;
+    case TickStep::Heaters:
+      store_heater_status(sampling_folder(session, session_layout::kEnvironment).c_str());
+      break;
+    case TickStep::Fans:
+      store_fan_status(sampling_folder(session, session_layout::kEnvironment).c_str());
+      break;
     case TickStep::PowerScript:
       shellscript_invoker(sampling_folder(session, session_layout::kEnvironment).c_str(), "power.sh", true);
       break;
-    case TickStep::SelfMonitoring: store_self_monitoring(sampling_folder(session, session_layout::kSelf).c_str()); break;
+    case TickStep::SelfMonitoring:
+      store_self_monitoring(sampling_folder(session, session_layout::kSelf).c_str());
+      break;
     case TickStep::CollectedDataPoint:
       // The count is the session's promise that the round's rows are on the
       // card: they go there first.
       if (!CsvFile::sync_storage(*session.session_path)) LOG_ERROR("Could not sync '%s'", path);
       update_number_of_collected_data_points(path);
       break;
-    case TickStep::VideoStreams: store_video_stream_history_no_retention(path); break;
-    case TickStep::Radar: store_radar_data(path); break;
-    case TickStep::SessionDuration: update_session_duration(path); break;
+    case TickStep::VideoStreams:
+      store_video_stream_history_no_retention(path);
+      break;
+    case TickStep::Radar:
+      store_radar_data(path);
+      break;
+    case TickStep::SessionDuration:
+      update_session_duration(path);
+      break;
   }
 }
 

@@ -23,8 +23,8 @@ bool has_control(const std::string& value) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto facts = trelvik::parse_device_config(trelvik::fuzz::text(data, size));
   if (!facts) return 0;
-  for (const std::string* value : {&facts->serial_number, &facts->model_name, &facts->firmware_version,
-                                   &facts->full_name, &facts->api_user}) {
+  for (const std::string* value :
+       {&facts->serial_number, &facts->model_name, &facts->firmware_version, &facts->full_name, &facts->api_user}) {
     if (has_control(*value)) std::abort();
   }
   if (facts->serial_number.empty() || facts->serial_number.find('/') != std::string::npos) std::abort();

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/support/fuzz_support.hpp"
 #include "daemon/kernel_memory.hpp"
+#include "fuzz/support/fuzz_support.hpp"
 #include "lib/parse/kernel_memory.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

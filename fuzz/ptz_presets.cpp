@@ -3,11 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/support/fuzz_support.hpp"
 #include <string_view>
+#include "fuzz/support/fuzz_support.hpp"
 
-#include "lib/parse/ptz_replies.hpp"
 #include "lib/device/ptz.hpp"
+#include "lib/parse/ptz_replies.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view all = trelvik::fuzz::text(data, size);

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/support/fuzz_support.hpp"
 #include <optional>
 #include <string>
+#include "fuzz/support/fuzz_support.hpp"
 
 #include "daemon/schedule.hpp"
 #include "lib/web/ptz_test.hpp"

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/support/fuzz_support.hpp"
 #include <cstdlib>
+#include "fuzz/support/fuzz_support.hpp"
 
 #include "lib/parse/environment_replies.hpp"
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/support/fuzz_support.hpp"
 #include <string>
+#include "fuzz/support/fuzz_support.hpp"
 
 #include "lib/parse/session_info.hpp"
 

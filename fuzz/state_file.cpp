@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/support/fuzz_support.hpp"
 #include <string>
+#include "fuzz/support/fuzz_support.hpp"
 
 #include "lib/parse/state_file.hpp"
 #include "lib/session/session_globals.hpp"

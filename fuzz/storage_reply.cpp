@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "fuzz/support/fuzz_support.hpp"
-#include "lib/parse/storage_reply.hpp"
 #include "lib/device/storage_investigator.hpp"
+#include "lib/parse/storage_reply.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const trelvik::StorageReplyParse parsed = trelvik::parse_storage_records(trelvik::fuzz::text(data, size));

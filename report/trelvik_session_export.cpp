@@ -45,10 +45,13 @@ bool parse_arguments(int argc, char** argv, Arguments& args) {
 
 const char* source_refusal(SourceStatus status) {
   switch (status) {
-    case SourceStatus::not_a_session: return "not a session";
-    case SourceStatus::damaged: return "a damaged archive";
+    case SourceStatus::not_a_session:
+      return "not a session";
+    case SourceStatus::damaged:
+      return "a damaged archive";
     case SourceStatus::unreadable:
-    case SourceStatus::ok: break;
+    case SourceStatus::ok:
+      break;
   }
   return "cannot be read";
 }

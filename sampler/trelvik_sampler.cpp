@@ -21,8 +21,7 @@ bool to_count(std::string_view text, unsigned& value) {
 
 int main(int argc, char** argv) {
   unsigned samples = 0, interval = 0;
-  const std::optional<trelvik::SamplerJob> job =
-      argc == 5 ? trelvik::sampler_job_of(argv[1]) : std::nullopt;
+  const std::optional<trelvik::SamplerJob> job = argc == 5 ? trelvik::sampler_job_of(argv[1]) : std::nullopt;
   if (!job || argv[2][0] == '\0' || !to_count(argv[3], samples) || !to_count(argv[4], interval)) {
     std::fprintf(stderr, "Usage: %s <sampling script> <output folder> <samples> <interval seconds>\n", argv[0]);
     return 2;

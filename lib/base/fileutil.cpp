@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lib/names/device_paths.hpp"
 #include "lib/base/descriptor.hpp"
 #include "lib/base/log.hpp"
-#include "lib/parse/tool_lines.hpp"
 #include "lib/base/pipe.hpp"
 #include "lib/base/safe_fs.hpp"
 #include "lib/base/shell_quote.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/parse/tool_lines.hpp"
 
 namespace trelvik {
 namespace {

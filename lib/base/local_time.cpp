@@ -73,8 +73,7 @@ LocalTimeConverter::Utc LocalTimeConverter::to_utc(std::int64_t local) {
   if (known == hours_.end()) {
     const Utc first = resolve(hour * kHour);
     const Utc last = resolve(hour * kHour + kHour - 1);
-    const bool steady = first.fit == Fit::exact && last.fit == Fit::exact &&
-                        first.seconds + kHour - 1 == last.seconds;
+    const bool steady = first.fit == Fit::exact && last.fit == Fit::exact && first.seconds + kHour - 1 == last.seconds;
     known = hours_.emplace(hour, steady ? static_cast<std::int32_t>(hour * kHour - first.seconds) : kMixedHour).first;
   }
   if (known->second == kMixedHour) return resolve(local);

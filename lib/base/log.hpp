@@ -21,7 +21,7 @@ void open_program_log();
 // printf into a caller's fixed buffer; a result that does not fit is fatal
 // with the "snprintf for ..." line. Returns the length written.
 [[gnu::format(printf, 5, 6)]] int bounded_format(const char* file, int line, char* buffer, std::size_t size,
-                                                  const char* fmt, ...);
+                                                 const char* fmt, ...);
 
 }  // namespace trelvik
 

@@ -166,7 +166,13 @@ bool reap(pid_t pid, const std::optional<Clock::time_point>& deadline, int& wait
 
 bool is_not_executable(int spawn_error) {
   switch (spawn_error) {
-    case ENOENT: case EACCES: case ENOEXEC: case ENOTDIR: case ELOOP: case ENAMETOOLONG: case EPERM:
+    case ENOENT:
+    case EACCES:
+    case ENOEXEC:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+    case EPERM:
       return true;
     default:
       return false;

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <vector>
 
-#include "lib/names/device_paths.hpp"
 #include "lib/base/log.hpp"
+#include "lib/names/device_paths.hpp"
 
 namespace trelvik::safe_fs {
 namespace {
@@ -167,7 +167,8 @@ std::optional<std::string> read_end(int fd, std::size_t limit, bool& whole) {
 }
 
 bool remove_if_empty_at(int folder, const std::string& name, int fd) {
-  struct stat opened {}, named {};
+  struct stat opened {
+  }, named{};
   return ::fstat(fd, &opened) == 0 && opened.st_size == 0 &&
          ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
          named.st_ino == opened.st_ino && ::unlinkat(folder, name.c_str(), 0) == 0;
@@ -202,8 +203,8 @@ bool is_regular_file(const std::string& path) {
   const auto [folder, name] = split(path);
   const Fd dir = open_folder(folder, false);
   struct stat status {};
-  const bool regular = dir.valid() && ::fstatat(dir.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       S_ISREG(status.st_mode);
+  const bool regular =
+      dir.valid() && ::fstatat(dir.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode);
   errno = 0;
   return regular;
 }

@@ -37,8 +37,7 @@ Fd open_folder(const std::string& folder, bool log_links = true);
 // is refused (errno ELOOP for a link, EINVAL otherwise).
 Fd open_file(const std::string& path, int flags, mode_t mode = 0644);
 // The same name in a folder already open.
-Fd open_file_at(int folder, const std::string& name, const std::string& path_for_log, int flags,
-                mode_t mode = 0644);
+Fd open_file_at(int folder, const std::string& name, const std::string& path_for_log, int flags, mode_t mode = 0644);
 
 // For what a page polls (the tail, the metrics): read-only opens that log
 // nothing, since a planted link would repeat its line at every poll. A link,

@@ -63,8 +63,8 @@ std::optional<std::pair<std::size_t, std::size_t>> password_span(const std::stri
 void sysutil_hide_secret(std::string_view secret) {
   if (secret.empty()) return;
   auto& list = secrets();
-  for (std::string form : {std::string(secret), shell_escape_double(secret), shell_escape_single(secret),
-                           shell_word(secret)}) {
+  for (std::string form :
+       {std::string(secret), shell_escape_double(secret), shell_escape_single(secret), shell_word(secret)}) {
     if (std::find(list.begin(), list.end(), form) == list.end()) list.push_back(std::move(form));
   }
   // Longest first, so that a quoted form is hidden whole before the plain one.

@@ -9,21 +9,21 @@
 #include <cstdio>
 #include <memory>
 
-#include "lib/session/csv_file.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
+#include "lib/base/pipe.hpp"
 #include "lib/device/nemor.hpp"
 #include "lib/parse/text.hpp"
 #include "lib/parse/tool_lines.hpp"
-#include "lib/base/pipe.hpp"
+#include "lib/session/csv_file.hpp"
 
 namespace trelvik {
 namespace {
 
 constexpr const char* kSensorListPath = "/zurn-cgi/param.cgi?action=list&group=root.TemperatureControl.Sensor";
 
-#define TEMPERATURE_CONTROLLER                                                                                  \
-  "dbus-send --system --print-reply --reply-timeout=1000 --dest=com.zurn.TemperatureController "               \
+#define TEMPERATURE_CONTROLLER                                                                   \
+  "dbus-send --system --print-reply --reply-timeout=1000 --dest=com.zurn.TemperatureController " \
   "--type=method_call /com/zurn/TemperatureController com.zurn.TemperatureController."
 
 constexpr const char* kHeaterCountCommand = TEMPERATURE_CONTROLLER "GetNbrOfHeaters";

@@ -13,18 +13,18 @@
 #include <filesystem>
 #include <system_error>
 
-#include "lib/session/csv_file.hpp"
 #include "lib/base/dateutil.hpp"
-#include "lib/names/device_paths.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
-#include "lib/device/nemor.hpp"
-#include "lib/parse/text.hpp"
 #include "lib/base/pipe.hpp"
 #include "lib/base/safe_fs.hpp"
-#include "lib/names/session_layout.hpp"
 #include "lib/base/shell_quote.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/device/nemor.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/parse/text.hpp"
+#include "lib/session/csv_file.hpp"
 
 namespace trelvik {
 
@@ -325,8 +325,7 @@ bool report_name_is_free(const std::string& reports, const std::string& report) 
   }
   struct stat status {};
   const std::string name = safe_fs::split(report).second;
-  const bool link =
-      ::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
+  const bool link = ::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
   if (link) safe_fs::log_link(report);
   errno = 0;
   return !link;

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "lib/base/dateutil.hpp"
-#include "lib/names/device_paths.hpp"
 #include "lib/base/fileutil.hpp"
+#include "lib/names/device_paths.hpp"
 #include "lib/names/session_layout.hpp"
 
 namespace trelvik {

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "lib/names/device_paths.hpp"
 #include "lib/base/fileutil.hpp"
+#include "lib/names/device_paths.hpp"
 #include "lib/parse/top_screen.hpp"
 
 namespace trelvik {
@@ -47,8 +47,8 @@ std::vector<PidStat> ProcessFolder::scan() {
   std::vector<PidStat> processes;
   std::string text;
   for (const int pid : ids()) {
-    std::optional<PidStat> process = keep_open_ ? (reread(pid, kStat, text) ? parse_pid_stat(text) : std::nullopt)
-                                                : stat(pid);
+    std::optional<PidStat> process =
+        keep_open_ ? (reread(pid, kStat, text) ? parse_pid_stat(text) : std::nullopt) : stat(pid);
     if (process) processes.push_back(std::move(*process));
   }
   return processes;
@@ -56,9 +56,8 @@ std::vector<PidStat> ProcessFolder::scan() {
 
 void ProcessFolder::forget_ended(const std::vector<int>& listed) {
   for (auto& kept : kept_) {
-    std::erase_if(kept, [&listed](const auto& entry) {
-      return !std::binary_search(listed.begin(), listed.end(), entry.first);
-    });
+    std::erase_if(
+        kept, [&listed](const auto& entry) { return !std::binary_search(listed.begin(), listed.end(), entry.first); });
   }
 }
 

@@ -144,8 +144,7 @@ bool VmstatCollector::sample() {
   return append(folder_ + "/vmstat.csv", kVmstatHeader, row + "\n");
 }
 
-TopCollector::TopCollector(std::string folder)
-    : folder_(std::move(folder)), top_(device::processes_dir()) {}
+TopCollector::TopCollector(std::string folder) : folder_(std::move(folder)), top_(device::processes_dir()) {}
 
 bool TopCollector::sample() {
   char now[32] = {};

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "lib/names/device_paths.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/process.hpp"
 #include "lib/base/safe_fs.hpp"
 #include "lib/base/shell_quote.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/names/device_paths.hpp"
 
 namespace trelvik {
 namespace {
@@ -49,8 +49,14 @@ std::string shown_credentials(const char* user, const char* pass) {
 
 // curl's own options, then the credentials from standard input ("-K -").
 std::vector<std::string> curl_argv(int max_seconds) {
-  return {device::curl(), "-sS", "--connect-timeout", std::to_string(limit(kConnectSeconds)), "--max-time",
-          std::to_string(limit(max_seconds)), "-K", "-"};
+  return {device::curl(),
+          "-sS",
+          "--connect-timeout",
+          std::to_string(limit(kConnectSeconds)),
+          "--max-time",
+          std::to_string(limit(max_seconds)),
+          "-K",
+          "-"};
 }
 
 ProcessSpec curl_spec(std::vector<std::string> argv, const std::string& config, int max_seconds) {
@@ -85,21 +91,33 @@ void settle_output(int folder, const std::string& name, const std::string& dest,
 }  // namespace
 
 std::string nemor_get_command(const char* nemor_user, const char* nemor_pass, const char* path) {
-  return shell_word(device::curl()) + " -sS -u " + shown_credentials(nemor_user, nemor_pass) + " " +
-         shown_url(path);
+  return shell_word(device::curl()) + " -sS -u " + shown_credentials(nemor_user, nemor_pass) + " " + shown_url(path);
 }
 
 std::string nemor_credentials_config(std::string_view nemor_user, std::string_view nemor_pass) {
   std::string quoted;
   for (const char c : std::string(nemor_user) + ":" + std::string(nemor_pass)) {
     switch (c) {
-      case '\\': quoted += "\\\\"; break;
-      case '"': quoted += "\\\""; break;
-      case '\t': quoted += "\\t"; break;
-      case '\n': quoted += "\\n"; break;
-      case '\r': quoted += "\\r"; break;
-      case '\v': quoted += "\\v"; break;
-      default: quoted += c;
+      case '\\':
+        quoted += "\\\\";
+        break;
+      case '"':
+        quoted += "\\\"";
+        break;
+      case '\t':
+        quoted += "\\t";
+        break;
+      case '\n':
+        quoted += "\\n";
+        break;
+      case '\r':
+        quoted += "\\r";
+        break;
+      case '\v':
+        quoted += "\\v";
+        break;
+      default:
+        quoted += c;
     }
   }
   return "user = \"" + quoted + "\"\n";

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "lib/parse/ptz_replies.hpp"
 #include "lib/base/pipe.hpp"
+#include "lib/parse/ptz_replies.hpp"
 
 namespace trelvik {
 

@@ -8,12 +8,12 @@
 #include <csignal>
 #include <vector>
 
-#include "lib/names/device_paths.hpp"
 #include "lib/base/descriptor.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/process.hpp"
 #include "lib/base/shell_quote.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/names/device_paths.hpp"
 
 namespace trelvik {
 namespace {

@@ -11,10 +11,10 @@
 
 #include "lib/base/local_time.hpp"
 #include "lib/base/openmetrics.hpp"
+#include "lib/names/session_layout.hpp"
 #include "lib/parse/export_rows.hpp"
 #include "lib/parse/session_info.hpp"
 #include "lib/parse/time_zone_file.hpp"
-#include "lib/names/session_layout.hpp"
 
 namespace trelvik {
 
@@ -119,10 +119,13 @@ class Exporter {
 
 bool Exporter::read_small_file(const char* name, std::string& text) {
   std::string error;
-  const bool ok = source_.read(name, [&](std::string_view piece) {
-    text += piece;
-    return text.size() <= kMaxLine;
-  }, error);
+  const bool ok = source_.read(
+      name,
+      [&](std::string_view piece) {
+        text += piece;
+        return text.size() <= kMaxLine;
+      },
+      error);
   if (!ok) refusal_ = "cannot read '" + std::string(name) + "' whole: " + error;
   return ok;
 }
@@ -200,7 +203,8 @@ bool Exporter::read_file(const std::string& path) {
     return !refused;
   };
   std::string error;
-  if (!source_.read(path, [&](std::string_view piece) { return lines.feed(piece, on_line); }, error)) {
+  if (!source_.read(
+          path, [&](std::string_view piece) { return lines.feed(piece, on_line); }, error)) {
     refusal_ = "cannot read '" + path + "' whole: " + error;
     return false;
   }

@@ -44,11 +44,20 @@ std::string escape_attribute(std::string_view text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -130,7 +139,8 @@ bool central_members(std::string_view b, std::size_t end, std::vector<Member>& o
     if (o + kCentralSize > b.size() || u32(b, o) != kCentralHeader) return false;
     const std::size_t name_length = u16(b, o + 28);
     if (o + kCentralSize + name_length > b.size()) return false;
-    out.push_back({std::string(b.substr(o + kCentralSize, name_length)), data_inside(b, u32(b, o + 42), u32(b, o + 20))});
+    out.push_back(
+        {std::string(b.substr(o + kCentralSize, name_length)), data_inside(b, u32(b, o + 42), u32(b, o + 20))});
     o += kCentralSize + name_length + u16(b, o + 30) + u16(b, o + 32);
   }
   return true;
@@ -199,8 +209,9 @@ ArchiveCheck check_session_archive(std::string_view bytes) {
                    std::string(session_layout::kSampling) + "/)";
     return check;
   }
-  if (!central) check.missing.push_back("the end of the archive (cut short: " + std::to_string(members.size()) +
-                                        " files recovered from what is there)");
+  if (!central)
+    check.missing.push_back("the end of the archive (cut short: " + std::to_string(members.size()) +
+                            " files recovered from what is there)");
   for (const std::string& name : cut) check.missing.push_back(name + " (cut short)");
   if (!facts) check.missing.push_back(std::string("the session facts (") + session_layout::kInfoFile + ")");
   check.verdict = check.missing.empty() ? ArchiveVerdict::Session : ArchiveVerdict::Damaged;
@@ -266,7 +277,8 @@ std::optional<std::string> build_session_report(std::string_view page, const Rep
     const std::size_t open = page.find('<', at);
     if (open == std::string_view::npos) break;
     const bool script = page.compare(open, 12, "<script src=") == 0;
-    const bool style = page.compare(open, 6, "<link ") == 0 && page.find("rel=\"stylesheet\"", open) < page.find('>', open);
+    const bool style =
+        page.compare(open, 6, "<link ") == 0 && page.find("rel=\"stylesheet\"", open) < page.find('>', open);
     if (page.compare(open, kUtf8Meta.size(), kUtf8Meta) == 0) {
       out.append(page.substr(at, open - at));
       out += kBytesMeta;

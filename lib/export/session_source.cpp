@@ -136,9 +136,9 @@ std::unique_ptr<SessionSource> open_archive(const std::string& path, SourceStatu
     zip_error_init_with_code(&failure, code);
     error = zip_error_strerror(&failure);
     zip_error_fini(&failure);
-    status = code == ZIP_ER_OPEN || code == ZIP_ER_READ ? SourceStatus::unreadable
+    status = code == ZIP_ER_OPEN || code == ZIP_ER_READ     ? SourceStatus::unreadable
              : code == ZIP_ER_NOZIP && !starts_as_zip(path) ? SourceStatus::not_a_session
-                                                             : SourceStatus::damaged;
+                                                            : SourceStatus::damaged;
     return nullptr;
   }
   std::string top;

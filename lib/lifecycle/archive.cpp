@@ -12,16 +12,16 @@
 #include <string>
 #include <string_view>
 
-#include "lib/names/device_paths.hpp"
-#include "lib/collect/filehandler.hpp"
 #include "lib/base/atomic_file.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/process.hpp"
 #include "lib/base/safe_fs.hpp"
-#include "lib/names/session_layout.hpp"
 #include "lib/base/shell_quote.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/names/session_layout.hpp"
 
 namespace trelvik {
 namespace {
@@ -134,8 +134,8 @@ bool is_monitory_dir(const char* path) {
   if (!on_storage || text.find("/..") != std::string_view::npos || !safe_fs::is_folder(path)) return false;
   const std::string_view name = text.substr(text.rfind('/') + 1);
   unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (name.size() != 17 || std::sscanf(std::string(name).c_str(), "%4u%2u%2u_%2u_%2u_%2u", &year, &month, &day,
-                                       &hour, &minute, &second) != 6) {
+  if (name.size() != 17 || std::sscanf(std::string(name).c_str(), "%4u%2u%2u_%2u_%2u_%2u", &year, &month, &day, &hour,
+                                       &minute, &second) != 6) {
     return false;
   }
   return year >= 1000 && year <= 9999 && month <= 12 && day <= 31 && hour <= 24 && minute <= 60 && second <= 60;

@@ -13,18 +13,18 @@
 #include <string_view>
 #include <vector>
 
-#include "lib/lifecycle/archive.hpp"
-#include "lib/session/application_folders.hpp"
 #include "lib/base/atomic_file.hpp"
-#include "lib/names/device_paths.hpp"
-#include "lib/collect/filehandler.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
-#include "lib/parse/text.hpp"
-#include "lib/parse/session_info.hpp"
 #include "lib/base/safe_fs.hpp"
-#include "lib/names/session_layout.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/lifecycle/archive.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/parse/session_info.hpp"
+#include "lib/parse/text.hpp"
+#include "lib/session/application_folders.hpp"
 
 namespace trelvik {
 namespace {
@@ -48,7 +48,7 @@ std::vector<std::string> application_folders(const std::string& serial_number) {
   for (const std::string& folder : edge_application_folders(serial_number)) {
     if (safe_fs::is_folder(folder)) {
       folders.push_back(folder + "/");
-    } else if (struct stat status {}; ::lstat(folder.c_str(), &status) == 0) {
+    } else if (struct stat status{}; ::lstat(folder.c_str(), &status) == 0) {
       log_skipped_once(folder);
     }
     errno = 0;
@@ -124,7 +124,7 @@ void recover(const std::string& session_path) {
   syslog(LOG_INFO, "Archiving ended monitoring session '%s', which has no archive.", session_path.c_str());
   // A cut left it truncated (or something else lies at its name: the
   // name goes, never what a link points at).
-  if (struct stat status {}; ::lstat(archive.c_str(), &status) == 0) file_remove(archive.c_str());
+  if (struct stat status{}; ::lstat(archive.c_str(), &status) == 0) file_remove(archive.c_str());
   complete_information_file(session_path);
   zip_session(session_path.c_str());
 }
@@ -151,7 +151,7 @@ void archive_ended_sessions(const char* serial_number, const monitoring_session*
       const std::string session_path = folder + name;
       if (active != nullptr && active->session_path && *active->session_path == session_path) continue;
       if (!is_monitory_dir(session_path.c_str())) {
-        if (struct stat status {}; ::lstat(session_path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        if (struct stat status{}; ::lstat(session_path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
           log_skipped_once(session_path);
         }
         continue;
@@ -159,7 +159,7 @@ void archive_ended_sessions(const char* serial_number, const monitoring_session*
       // A folder without its signature yet is one that begin is making.
       const std::string signature = session_layout::session_file(session_path, session_layout::kSignature);
       if (!safe_fs::is_regular_file(signature)) {
-        if (struct stat status {}; ::lstat(signature.c_str(), &status) == 0) log_skipped_once(session_path);
+        if (struct stat status{}; ::lstat(signature.c_str(), &status) == 0) log_skipped_once(session_path);
         continue;
       }
       if (!session_has_ended(session_path)) continue;

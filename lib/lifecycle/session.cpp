@@ -9,17 +9,17 @@
 #include <optional>
 #include <string>
 
-#include "lib/lifecycle/archive.hpp"
-#include "lib/lifecycle/archive_recovery.hpp"
 #include "lib/base/atomic_file.hpp"
 #include "lib/base/dateutil.hpp"
-#include "lib/collect/filehandler.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
-#include "lib/collect/onvif.hpp"
-#include "lib/parse/session_info.hpp"
 #include "lib/base/safe_fs.hpp"
+#include "lib/collect/filehandler.hpp"
+#include "lib/collect/onvif.hpp"
+#include "lib/lifecycle/archive.hpp"
+#include "lib/lifecycle/archive_recovery.hpp"
 #include "lib/names/session_layout.hpp"
+#include "lib/parse/session_info.hpp"
 
 namespace trelvik {
 namespace {

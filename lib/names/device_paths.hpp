@@ -24,10 +24,10 @@ inline constexpr std::string_view kPackagesDir = "/usr/local/packages/";
 // The device-local web server that serves the device HTTP API.
 inline constexpr std::string_view kApiAddress = "127.0.0.12";
 
-std::string packages_dir();       // "/usr/local/packages/", one folder per installed package
-std::string package_dir();        // "/usr/local/packages/Trelvik/"
-std::string localdata_dir();      // package's private data folder, ends in "/"
-std::string shell_dir();          // package's scripts folder, ends in "/"
+std::string packages_dir();   // "/usr/local/packages/", one folder per installed package
+std::string package_dir();    // "/usr/local/packages/Trelvik/"
+std::string localdata_dir();  // package's private data folder, ends in "/"
+std::string shell_dir();      // package's scripts folder, ends in "/"
 std::string shell_script(std::string_view name);
 std::string state_file();         // localdata "current_monitoring_session.txt"
 std::string ptz_interval_file();  // localdata "automatic_PTZ_test_interval.info"
@@ -35,13 +35,13 @@ std::string ptz_times_file();     // localdata "automatic_PTZ_test_times.info"
 // The device facts the web entry program hands to the actions (written by the
 // package's installation), and the device API password, readable only by the
 // user the web server runs CGI programs as.
-std::string device_config_file();  // localdata "device.conf"
-std::string api_password_file();   // localdata "api_password"
-std::string storage_root();       // "/var/spool/storage/"
-std::string media_conf();         // "/etc/ws/onvif/media/media.conf"
-std::string radar_dir();          // "/tmp/radar-diagnostics"
-std::string proc(std::string_view name);     // "/proc/" + name
-std::string var_log(std::string_view name);  // "/var/log/" + name
+std::string device_config_file();              // localdata "device.conf"
+std::string api_password_file();               // localdata "api_password"
+std::string storage_root();                    // "/var/spool/storage/"
+std::string media_conf();                      // "/etc/ws/onvif/media/media.conf"
+std::string radar_dir();                       // "/tmp/radar-diagnostics"
+std::string proc(std::string_view name);       // "/proc/" + name
+std::string var_log(std::string_view name);    // "/var/log/" + name
 std::string sys_class(std::string_view name);  // "/sys/class/" + name
 // The folder that holds one folder per process ("/proc/"). An emulated
 // device root links the running system's kernel files, so it shows the

@@ -14,8 +14,8 @@ struct FieldPrefix {
   std::string CollectedSession::*field;
 };
 constexpr FieldPrefix kFieldPrefixes[] = {
-    {"PATH:", &CollectedSession::path},      {"Start: ", &CollectedSession::start_time},
-    {"End: ", &CollectedSession::end_time},  {"SIZE:", &CollectedSession::size},
+    {"PATH:", &CollectedSession::path},        {"Start: ", &CollectedSession::start_time},
+    {"End: ", &CollectedSession::end_time},    {"SIZE:", &CollectedSession::size},
     {"ZIPSIZE:", &CollectedSession::size_zip},
 };
 

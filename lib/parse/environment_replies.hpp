@@ -25,8 +25,8 @@ enum class ReplyValue { kFound, kNoEntry, kNoValueLine, kNoValue };
 
 struct ReplyResult {
   ReplyValue status = ReplyValue::kNoEntry;
-  std::string line;   // the value line, when there was one (line feed kept)
-  std::string value;  // the value, for kFound
+  std::string line;                     // the value line, when there was one (line feed kept)
+  std::string value;                    // the value, for kFound
   std::vector<std::string> unexpected;  // lines that stood where a string should (fan replies)
 };
 

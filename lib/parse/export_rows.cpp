@@ -229,9 +229,7 @@ std::optional<int> parse_digits(std::string_view text, std::size_t count) {
   return value;
 }
 
-std::string_view stem(std::string_view name) {
-  return name.ends_with(".csv") ? name.substr(0, name.size() - 4) : name;
-}
+std::string_view stem(std::string_view name) { return name.ends_with(".csv") ? name.substr(0, name.size() - 4) : name; }
 
 // "system_monitoring/<folder>/<name>" split into folder and name; false for
 // any other depth.

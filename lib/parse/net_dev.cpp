@@ -1,8 +1,8 @@
 #include "lib/parse/net_dev.hpp"
 
 #include <algorithm>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 
 #include "lib/parse/text.hpp"
 

@@ -53,9 +53,9 @@ std::optional<PidStat> parse_pid_stat(std::string_view text) {
   if (fields.size() <= kRss || fields[kState].size() != 1) return std::nullopt;
   stat.state = fields[kState][0];
   std::uint64_t utime = 0, stime = 0, vsize = 0;
-  if (!to_number(fields[kPpid], stat.ppid) || !to_number(fields[kUtime], utime) ||
-      !to_number(fields[kStime], stime) || !to_number(fields[kNice], stat.nice) ||
-      !to_number(fields[kVsize], vsize) || !to_number(fields[kRss], stat.rss_pages)) {
+  if (!to_number(fields[kPpid], stat.ppid) || !to_number(fields[kUtime], utime) || !to_number(fields[kStime], stime) ||
+      !to_number(fields[kNice], stat.nice) || !to_number(fields[kVsize], vsize) ||
+      !to_number(fields[kRss], stat.rss_pages)) {
     return std::nullopt;
   }
   stat.ticks = utime + stime;

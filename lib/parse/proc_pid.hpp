@@ -16,9 +16,9 @@ struct PidStat {
   char state = '?';
   int ppid = 0;
   long nice = 0;
-  std::uint64_t ticks = 0;       // user and system time in clock ticks
-  std::uint64_t vsize_kib = 0;   // virtual size (the kernel gives bytes)
-  std::uint64_t rss_pages = 0;   // resident pages
+  std::uint64_t ticks = 0;      // user and system time in clock ticks
+  std::uint64_t vsize_kib = 0;  // virtual size (the kernel gives bytes)
+  std::uint64_t rss_pages = 0;  // resident pages
 };
 // nullopt for text that is not a whole stat line (a process that ended while
 // it was read leaves an empty or cut file).

@@ -51,8 +51,8 @@ std::optional<CpuTimes> parse_cpu_times(std::string_view stat_text) {
     line = without_line_end(line);
     if (next_field(line) != "cpu") continue;
     CpuTimes times;
-    std::uint64_t* slots[] = {&times.user, &times.nice,    &times.system, &times.idle,
-                              &times.iowait, &times.irq, &times.softirq, &times.steal};
+    std::uint64_t* slots[] = {&times.user,   &times.nice, &times.system,  &times.idle,
+                              &times.iowait, &times.irq,  &times.softirq, &times.steal};
     for (std::uint64_t* slot : slots) {
       const std::string_view field = next_field(line);
       const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), *slot);
@@ -67,8 +67,6 @@ std::optional<CpuTimes> parse_cpu_times(std::string_view stat_text) {
   return std::nullopt;
 }
 
-std::string_view loadavg_line(std::string_view text) {
-  return without_line_end(text.substr(0, text.find('\n')));
-}
+std::string_view loadavg_line(std::string_view text) { return without_line_end(text.substr(0, text.find('\n'))); }
 
 }  // namespace trelvik

@@ -13,11 +13,18 @@ namespace {
 constexpr std::optional<std::string> StorageInfo::*kStringFields[] = {
     &StorageInfo::disk_id, &StorageInfo::friendly_name, &StorageInfo::mount_point, &StorageInfo::status};
 
-constexpr bool StorageInfo::*kFlagFields[] = {
-    &StorageInfo::disruption, &StorageInfo::available, &StorageInfo::removed,
-    &StorageInfo::locked, &StorageInfo::full, &StorageInfo::read_only,
-    &StorageInfo::exiting, &StorageInfo::recording, &StorageInfo::recipient,
-    &StorageInfo::read_write_failure, &StorageInfo::encryptionenabled, &StorageInfo::diskencrypted};
+constexpr bool StorageInfo::*kFlagFields[] = {&StorageInfo::disruption,
+                                              &StorageInfo::available,
+                                              &StorageInfo::removed,
+                                              &StorageInfo::locked,
+                                              &StorageInfo::full,
+                                              &StorageInfo::read_only,
+                                              &StorageInfo::exiting,
+                                              &StorageInfo::recording,
+                                              &StorageInfo::recipient,
+                                              &StorageInfo::read_write_failure,
+                                              &StorageInfo::encryptionenabled,
+                                              &StorageInfo::diskencrypted};
 
 // scanf's white-space directive: any amount, none included.
 std::string_view skip_space(std::string_view text) {

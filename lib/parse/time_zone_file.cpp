@@ -61,8 +61,7 @@ std::optional<int> parse_utc_offset(std::string_view text) {
 std::string format_utc_offset(int offset_minutes) {
   const int magnitude = std::abs(offset_minutes);
   char text[16] = {};
-  std::snprintf(text, sizeof text, "%c%02d%02d", offset_minutes < 0 ? '-' : '+', magnitude / 60 % 100,
-                magnitude % 60);
+  std::snprintf(text, sizeof text, "%c%02d%02d", offset_minutes < 0 ? '-' : '+', magnitude / 60 % 100, magnitude % 60);
   return text;
 }
 

@@ -54,8 +54,7 @@ std::string top_memory_line(const NameValues& meminfo) {
   const std::uint64_t total = meminfo_kib(meminfo, "MemTotal"), free = meminfo_kib(meminfo, "MemFree");
   char line[160];
   std::snprintf(line, sizeof line, "Mem: %lluK used, %lluK free, %lluK shrd, %lluK buff, %lluK cached",
-                static_cast<unsigned long long>(total > free ? total - free : 0),
-                static_cast<unsigned long long>(free),
+                static_cast<unsigned long long>(total > free ? total - free : 0), static_cast<unsigned long long>(free),
                 static_cast<unsigned long long>(meminfo_kib(meminfo, "Shmem")),
                 static_cast<unsigned long long>(meminfo_kib(meminfo, "Buffers")),
                 static_cast<unsigned long long>(meminfo_kib(meminfo, "Cached")));

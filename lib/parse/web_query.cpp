@@ -3,8 +3,8 @@
 #include <array>
 #include <cctype>
 
-#include "lib/parse/text.hpp"
 #include "lib/names/session_layout.hpp"
+#include "lib/parse/text.hpp"
 #include "lib/parse/validation.hpp"
 
 namespace trelvik {
@@ -95,10 +95,22 @@ constexpr std::array<WebActionRule, 11> kActions{{
     {"tail", "", nullptr, WebReply::series_tail, "", {}, false, false},
     {"download", "name", is_archive_name, WebReply::session_archive, "", {}, false, false},
     {"metrics", "", nullptr, WebReply::session_metrics, "", {}, false, false},
-    {"begin", "storage", is_begin_storage, WebReply::program, "begin_monitor_session",
-     {Arg::value, Arg::serial_number, Arg::model_name, Arg::firmware_version, Arg::api_user}, true, true},
+    {"begin",
+     "storage",
+     is_begin_storage,
+     WebReply::program,
+     "begin_monitor_session",
+     {Arg::value, Arg::serial_number, Arg::model_name, Arg::firmware_version, Arg::api_user},
+     true,
+     true},
     {"end", "", nullptr, WebReply::program, "end_monitor_session", {Arg::api_user}, true, true},
-    {"ptz_interval", "minutes", is_interval_minutes, WebReply::program, "ptz_autotest_interval", {Arg::value}, true,
+    {"ptz_interval",
+     "minutes",
+     is_interval_minutes,
+     WebReply::program,
+     "ptz_autotest_interval",
+     {Arg::value},
+     true,
      false},
     {"ptz_times", "times", is_clock_times, WebReply::program, "ptz_autotest_times", {Arg::value}, true, false},
     {"ptz_stop", "", nullptr, WebReply::program, "ptz_autotest_stop", {}, true, false},

@@ -19,8 +19,8 @@ namespace trelvik {
 
 // What the entry program puts on an action program's command line, in order.
 enum class WebArgument {
-  value,             // the action's parameter, decoded and checked
-  serial_number,     // the device facts of the package's configuration
+  value,          // the action's parameter, decoded and checked
+  serial_number,  // the device facts of the package's configuration
   model_name,
   firmware_version,
   api_user,

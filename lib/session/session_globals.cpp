@@ -4,10 +4,10 @@
 #include <utility>
 
 #include "lib/base/atomic_file.hpp"
-#include "lib/names/device_paths.hpp"
 #include "lib/base/fileutil.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/pipe.hpp"
+#include "lib/names/device_paths.hpp"
 
 namespace trelvik {
 

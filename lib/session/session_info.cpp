@@ -8,24 +8,21 @@
 
 #include "lib/base/atomic_file.hpp"
 #include "lib/base/log.hpp"
-#include "lib/parse/session_info.hpp"
 #include "lib/base/safe_fs.hpp"
 #include "lib/names/session_layout.hpp"
+#include "lib/parse/session_info.hpp"
 
 namespace trelvik {
 namespace {
 
 constexpr std::size_t kMaxFieldName = 1000;
 
-std::string info_file_of(const char* folder) {
-  return session_layout::session_file(folder, session_layout::kInfoFile);
-}
+std::string info_file_of(const char* folder) { return session_layout::session_file(folder, session_layout::kInfoFile); }
 
 // Reads, rewrites and atomically replaces the information file under the
 // session folder's lock, so that a deactivation in another process and this
 // update never overwrite each other's result.
-void read_and_update_session_info(const char* path, const char* field, const char* default_value,
-                                  value_callback cb) {
+void read_and_update_session_info(const char* path, const char* field, const char* default_value, value_callback cb) {
   if (std::strlen(field) > kMaxFieldName) {
     LOG_ERROR("Cannot read field names larger than 1000 characters, got: %s", field);
     return;
@@ -34,8 +31,7 @@ void read_and_update_session_info(const char* path, const char* field, const cha
   const std::string info = info_file_of(path);
   std::string text;
   if (!safe_fs::read_file(info, text)) {
-    syslog(LOG_DEBUG, "(errno: %s) Could not open file '%s'", errno == 0 ? "None" : std::strerror(errno),
-           info.c_str());
+    syslog(LOG_DEBUG, "(errno: %s) Could not open file '%s'", errno == 0 ? "None" : std::strerror(errno), info.c_str());
     errno = 0;
     return;
   }

@@ -6,9 +6,9 @@
 #include <filesystem>
 
 #include "lib/base/atomic_file.hpp"
-#include "lib/names/device_paths.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/pipe.hpp"
+#include "lib/names/device_paths.hpp"
 #include "lib/names/session_layout.hpp"
 
 namespace trelvik {

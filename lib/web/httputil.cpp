@@ -63,12 +63,23 @@ std::size_t utf8_length(std::string_view text, std::size_t at) {
 
 void append_control(std::string& out, unsigned char c) {
   switch (c) {
-    case '\b': out += "\\b"; return;
-    case '\f': out += "\\f"; return;
-    case '\n': out += "\\n"; return;
-    case '\r': out += "\\r"; return;
-    case '\t': out += "\\t"; return;
-    default: break;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    default:
+      break;
   }
   static constexpr char kHex[] = "0123456789abcdef";
   out += "\\u00";

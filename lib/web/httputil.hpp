@@ -22,7 +22,8 @@ inline constexpr std::string_view kHttpPlainTextOk =
     "Status: 200 OK\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nExpires: -1\r\n"
     "Content-Type: text/plain\r\n\r\n";
 // The status report; it carries no cache headers.
-inline constexpr std::string_view kHttpJsonOk = "Status: 200 OK\r\nContent-Type: application/json; charset=utf-8\r\n\r\n";
+inline constexpr std::string_view kHttpJsonOk =
+    "Status: 200 OK\r\nContent-Type: application/json; charset=utf-8\r\n\r\n";
 
 // Writes the bad request block and `message` as the body in one write; no
 // line end follows. The caller then exits with status 0.

@@ -10,12 +10,12 @@
 #include <limits>
 
 #include "lib/base/atomic_file.hpp"
-#include "lib/names/device_paths.hpp"
 #include "lib/base/fileutil.hpp"
-#include "lib/web/httputil.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/pipe.hpp"
+#include "lib/names/device_paths.hpp"
 #include "lib/parse/validation.hpp"
+#include "lib/web/httputil.hpp"
 
 namespace trelvik {
 namespace {

@@ -10,11 +10,11 @@
 #include <optional>
 #include <vector>
 
-#include "lib/web/httputil.hpp"
-#include "lib/parse/series_tail.hpp"
 #include "lib/base/safe_fs.hpp"
-#include "lib/session/session_globals.hpp"
 #include "lib/names/session_layout.hpp"
+#include "lib/parse/series_tail.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/web/httputil.hpp"
 
 namespace trelvik {
 
@@ -179,9 +179,9 @@ std::string clock_json() {
     std::strftime(zone, sizeof zone, "%Z", &local);
   }
   const std::optional<std::int64_t> seconds = series_time(text);
-  return std::string("\"clock\":{\"time\":\"") + text + "\",\"seconds\":" +
-         (seconds ? std::to_string(*seconds) : std::string("null")) + ",\"offset\":\"" + json_escape(offset) +
-         "\",\"zone\":\"" + json_escape(zone) + "\"}";
+  return std::string("\"clock\":{\"time\":\"") + text +
+         "\",\"seconds\":" + (seconds ? std::to_string(*seconds) : std::string("null")) + ",\"offset\":\"" +
+         json_escape(offset) + "\",\"zone\":\"" + json_escape(zone) + "\"}";
 }
 
 }  // namespace

@@ -9,15 +9,15 @@
 #include <tuple>
 #include <vector>
 
-#include "lib/web/httputil.hpp"
 #include "lib/base/local_time.hpp"
 #include "lib/base/openmetrics.hpp"
+#include "lib/base/safe_fs.hpp"
+#include "lib/names/session_layout.hpp"
 #include "lib/parse/export_rows.hpp"
 #include "lib/parse/session_info.hpp"
 #include "lib/parse/time_zone_file.hpp"
-#include "lib/base/safe_fs.hpp"
 #include "lib/session/session_globals.hpp"
-#include "lib/names/session_layout.hpp"
+#include "lib/web/httputil.hpp"
 
 namespace trelvik {
 
@@ -104,7 +104,8 @@ void folder_samples(int sampling, const char* folder, LocalTimeConverter& clock,
     if (!round) continue;
     const LocalTimeConverter::Utc utc = clock.to_utc(round->local_seconds);
     if (utc.fit != LocalTimeConverter::Fit::exact) continue;
-    for (const RowSample& sample : round->samples) out.push_back({sample.family, sample.labels, sample.value, utc.seconds});
+    for (const RowSample& sample : round->samples)
+      out.push_back({sample.family, sample.labels, sample.value, utc.seconds});
   }
   ::closedir(listing);
 }
@@ -137,9 +138,10 @@ std::vector<Sample> round_samples(int session) {
   std::stable_sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
     return std::tie(a.family, a.labels) < std::tie(b.family, b.labels);
   });
-  samples.erase(std::unique(samples.begin(), samples.end(),
-                            [](const Sample& a, const Sample& b) { return a.family == b.family && a.labels == b.labels; }),
-                samples.end());
+  samples.erase(
+      std::unique(samples.begin(), samples.end(),
+                  [](const Sample& a, const Sample& b) { return a.family == b.family && a.labels == b.labels; }),
+      samples.end());
   return samples;
 }
 
@@ -184,8 +186,8 @@ std::string session_metrics_text(const std::string& session_path, const std::str
     samples = round_samples(session.get());
   }
   // The information file's serial number is the export's label.
-  const std::string labels = session_labels(facts.serial.empty() ? device_serial : facts.serial,
-                                            base_name(session_path));
+  const std::string labels =
+      session_labels(facts.serial.empty() ? device_serial : facts.serial, base_name(session_path));
   append_facts(text, facts, labels, samples);
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const MetricFamily& family = export_families()[samples[i].family];

@@ -1,13 +1,13 @@
 #include "lib/web/status_report.hpp"
 
 #include "lib/base/dateutil.hpp"
-#include "lib/names/device_paths.hpp"
-#include "lib/web/httputil.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/pipe.hpp"
-#include "lib/web/ptz_test.hpp"
-#include "lib/session/session_globals.hpp"
 #include "lib/base/shell_quote.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/session/session_globals.hpp"
+#include "lib/web/httputil.hpp"
+#include "lib/web/ptz_test.hpp"
 
 namespace trelvik {
 namespace {

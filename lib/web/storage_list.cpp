@@ -1,8 +1,8 @@
 #include "lib/web/storage_list.hpp"
 
+#include "lib/base/fileutil.hpp"
 #include "lib/names/device_paths.hpp"
 #include "lib/names/session_layout.hpp"
-#include "lib/base/fileutil.hpp"
 #include "lib/web/httputil.hpp"
 
 namespace trelvik {

@@ -11,28 +11,27 @@
 #include <filesystem>
 #include <optional>
 
-#include "lib/names/device_paths.hpp"
-#include "lib/web/httputil.hpp"
 #include "lib/base/log.hpp"
-#include "lib/parse/device_config.hpp"
-#include "lib/parse/web_query.hpp"
 #include "lib/base/pipe.hpp"
 #include "lib/base/process.hpp"
 #include "lib/base/safe_fs.hpp"
+#include "lib/base/sysutil.hpp"
+#include "lib/names/device_paths.hpp"
+#include "lib/names/session_layout.hpp"
+#include "lib/parse/device_config.hpp"
+#include "lib/parse/web_query.hpp"
 #include "lib/session/application_folders.hpp"
 #include "lib/session/session_globals.hpp"
-#include "lib/names/session_layout.hpp"
+#include "lib/web/httputil.hpp"
 #include "lib/web/series_tail.hpp"
 #include "lib/web/session_metrics.hpp"
-#include "lib/base/sysutil.hpp"
 
 namespace trelvik {
 
 namespace {
 
 // Replies the entry program writes itself, in the shape of the actions' text replies.
-void print_text_reply(FILE* out, std::string_view status, std::string_view body,
-                      std::string_view extra_header = {}) {
+void print_text_reply(FILE* out, std::string_view status, std::string_view body, std::string_view extra_header = {}) {
   const std::string header = "Status: " + std::string(status) + "\r\n" + std::string(extra_header) +
                              "Pragma: no-cache\r\nCache-Control: no-cache\r\nExpires: -1\r\n"
                              "Content-Type: text/plain; charset=utf-8\r\n\r\n";
@@ -78,8 +77,7 @@ std::optional<std::string> load_api_password() {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (!is_private_file(fd)) {
     if (fd >= 0) ::close(fd);
-    LOG_ERROR("The device API password file '%s' must be a regular file readable by its owner only.",
-              path.c_str());
+    LOG_ERROR("The device API password file '%s' must be a regular file readable by its owner only.", path.c_str());
     return std::nullopt;
   }
   FILE* stream = fd >= 0 ? ::fdopen(fd, "r") : nullptr;

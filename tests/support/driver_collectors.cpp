@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "lib/collect/filehandler.hpp"
 #include "lib/base/log.hpp"
 #include "lib/base/pipe.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/collect/filehandler.hpp"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include <cstring>
 #include <string>
 
-#include "lib/collect/environment.hpp"
 #include "lib/base/log.hpp"
-#include "lib/device/nemor.hpp"
 #include "lib/base/sysutil.hpp"
+#include "lib/collect/environment.hpp"
+#include "lib/device/nemor.hpp"
 
 namespace {
 

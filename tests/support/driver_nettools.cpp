@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lib/device/dns.hpp"
 #include "lib/base/log.hpp"
+#include "lib/device/dns.hpp"
 #include "lib/device/qorm_nettools.hpp"
 
 namespace {

@@ -25,8 +25,9 @@ std::string text_of(const std::optional<std::string>& field) { return field ? "\
 
 void print_storage(const StorageInfo& s) {
   // In reply order, DISRUPTION to DISKENCRYPTED.
-  const bool flags[] = {s.disruption, s.available, s.removed, s.locked, s.full, s.read_only, s.exiting,
-                        s.recording, s.recipient, s.read_write_failure, s.encryptionenabled, s.diskencrypted};
+  const bool flags[] = {s.disruption, s.available,          s.removed,           s.locked,
+                        s.full,       s.read_only,          s.exiting,           s.recording,
+                        s.recipient,  s.read_write_failure, s.encryptionenabled, s.diskencrypted};
   std::string bits;
   for (const bool flag : flags) bits += flag ? '1' : '0';
   std::cout << text_of(s.disk_id) << ' ' << text_of(s.friendly_name) << ' ' << text_of(s.mount_point) << ' '

@@ -61,8 +61,8 @@ static unsigned char fd_match[MAX_FDS];
 static unsigned char fd_short_done[MAX_FDS];
 
 #define REAL(name) real_##name
-#define LOAD(name)                                      \
-  do {                                                  \
+#define LOAD(name)                                         \
+  do {                                                     \
     if (!REAL(name)) REAL(name) = dlsym(RTLD_NEXT, #name); \
   } while (0)
 
@@ -122,8 +122,8 @@ static void parse_line(struct config* c, char* line) {
   else if (strcmp(line, "errno") == 0) c->error = error_named(value);
   else if (strcmp(line, "short") == 0) c->short_write = atoi(value);
   else if (strcmp(line, "at") == 0) c->at = atol(value);
-  else if (strcmp(line, "action") == 0) c->action = strcmp(value, "kill") == 0 ? ACT_KILL
-                                                   : strcmp(value, "stop") == 0 ? ACT_STOP : ACT_FAIL;
+  else if (strcmp(line, "action") == 0)
+    c->action = strcmp(value, "kill") == 0 ? ACT_KILL : strcmp(value, "stop") == 0 ? ACT_STOP : ACT_FAIL;
 }
 
 /* Re-reads the control file when it changed; raw system calls only, so the
@@ -167,8 +167,7 @@ static int program_matches(void) {
 
 static int path_matches(const char* path) {
   refresh();
-  return have_cfg && path != NULL && cfg.pattern[0] != '\0' && program_matches() &&
-         fnmatch(cfg.pattern, path, 0) == 0;
+  return have_cfg && path != NULL && cfg.pattern[0] != '\0' && program_matches() && fnmatch(cfg.pattern, path, 0) == 0;
 }
 
 static void note_call(const char* op, const char* path) {
@@ -229,37 +228,35 @@ static const char* at_path(int dirfd, const char* path, char* whole, size_t size
   return whole;
 }
 
-static mode_t mode_of(int flags, va_list ap) {
-  return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
-}
+static mode_t mode_of(int flags, va_list ap) { return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0; }
 
 static int opened(int fd, const char* path) {
   remember(fd, path);
   return fd;
 }
 
-#define OPEN_HOOK(name, params, args, dirfd)              \
-  int name params {                                       \
-    LOAD(name);                                           \
-    va_list ap;                                           \
-    va_start(ap, flags);                                  \
-    const mode_t mode = mode_of(flags, ap);               \
-    va_end(ap);                                           \
-    char whole[4200];                                     \
+#define OPEN_HOOK(name, params, args, dirfd)                      \
+  int name params {                                               \
+    LOAD(name);                                                   \
+    va_list ap;                                                   \
+    va_start(ap, flags);                                          \
+    const mode_t mode = mode_of(flags, ap);                       \
+    va_end(ap);                                                   \
+    char whole[4200];                                             \
     const char* full = at_path(dirfd, path, whole, sizeof whole); \
-    if (!open_checked(full)) return -1;                   \
-    return opened(REAL(name) args, full);                 \
+    if (!open_checked(full)) return -1;                           \
+    return opened(REAL(name) args, full);                         \
   }
 OPEN_HOOK(open, (const char* path, int flags, ...), (path, flags, mode), AT_FDCWD)
 OPEN_HOOK(open64, (const char* path, int flags, ...), (path, flags, mode), AT_FDCWD)
 OPEN_HOOK(openat, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, mode), dirfd)
 OPEN_HOOK(openat64, (int dirfd, const char* path, int flags, ...), (dirfd, path, flags, mode), dirfd)
 
-#define CREAT_HOOK(name)                                  \
-  int name(const char* path, mode_t mode) {               \
-    LOAD(name);                                           \
-    if (!open_checked(path)) return -1;                   \
-    return opened(REAL(name)(path, mode), path);          \
+#define CREAT_HOOK(name)                         \
+  int name(const char* path, mode_t mode) {      \
+    LOAD(name);                                  \
+    if (!open_checked(path)) return -1;          \
+    return opened(REAL(name)(path, mode), path); \
   }
 CREAT_HOOK(creat)
 CREAT_HOOK(creat64)
@@ -292,14 +289,14 @@ int close(int fd) {
   return REAL(close)(fd);
 }
 
-#define SYNC_HOOK(name)                                              \
-  int name(int fd) {                                                 \
-    LOAD(name);                                                      \
-    if (fd_matches(fd) && strikes(OP_FSYNC, #name, NULL)) {          \
-      errno = cfg.error;                                             \
-      return -1;                                                     \
-    }                                                                \
-    return REAL(name)(fd);                                           \
+#define SYNC_HOOK(name)                                     \
+  int name(int fd) {                                        \
+    LOAD(name);                                             \
+    if (fd_matches(fd) && strikes(OP_FSYNC, #name, NULL)) { \
+      errno = cfg.error;                                    \
+      return -1;                                            \
+    }                                                       \
+    return REAL(name)(fd);                                  \
   }
 SYNC_HOOK(fsync)
 SYNC_HOOK(fdatasync)
@@ -379,7 +376,7 @@ static ssize_t cookie_read(void* cookie, char* buf, size_t size) { return read((
 
 static ssize_t cookie_write(void* cookie, const char* buf, size_t size) {
   const ssize_t n = write((int)(long)cookie, buf, size);
-  return n < 0 ? 0 : n;  /* stdio takes 0 as the error */
+  return n < 0 ? 0 : n; /* stdio takes 0 as the error */
 }
 
 static int cookie_seek(void* cookie, off64_t* offset, int whence) {
@@ -395,10 +392,14 @@ static int flags_of(const char* mode) {
   int flags = O_CLOEXEC * (strchr(mode, 'e') != NULL);
   const int plus = strchr(mode, '+') != NULL;
   switch (mode[0]) {
-    case 'r': return flags | (plus ? O_RDWR : O_RDONLY);
-    case 'w': return flags | (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
-    case 'a': return flags | (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-    default: return -1;
+    case 'r':
+      return flags | (plus ? O_RDWR : O_RDONLY);
+    case 'w':
+      return flags | (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+    case 'a':
+      return flags | (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+    default:
+      return -1;
   }
 }
 

@@ -66,8 +66,9 @@ static void capture(int priority, const char* format, va_list args) {
   if (vasprintf(&message, format, args) < 0) return;
   struct text line = {NULL, 0, 0};
   char head[200];
-  snprintf(head, sizeof head, "{\"level\":\"%s\",\"opened\":%s,\"options\":%d,\"facility\":%d,\"pid\":%d,\"ident\":",
-           level_name(priority), opened ? "true" : "false", option_bits, facility_bits, (int)getpid());
+  snprintf(head, sizeof head,
+           "{\"level\":\"%s\",\"opened\":%s,\"options\":%d,\"facility\":%d,\"pid\":%d,\"ident\":", level_name(priority),
+           opened ? "true" : "false", option_bits, facility_bits, (int)getpid());
   put_raw(&line, head);
   put_json_string(&line, ident_copy);
   put_raw(&line, ",\"text\":");

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "lib/names/device_paths.hpp"
 #include "lib/base/log.hpp"
-#include "lib/web/ptz_test.hpp"
+#include "lib/names/device_paths.hpp"
 #include "lib/session/session_globals.hpp"
 #include "lib/session/session_info.hpp"
+#include "lib/web/ptz_test.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace {
@@ -176,13 +176,13 @@ TEST(AtomicReplace, TheWritersUseTheirOwnTemporaryNames) {
   const std::string state = device::state_file();
   const std::string interval = device::ptz_interval_file();
   const std::string times = device::ptz_times_file();
-  EXPECT_EQ(renames, (std::vector<std::string>{
-                         "rename " + session + "/Session_Information_tmp_tmp.txt " + session +
-                             "/Session_Information.txt",
-                         "rename " + state + ".tmp " + state,
-                         "rename " + interval + ".tmp " + interval,
-                         "rename " + times + ".tmp " + times,
-                     }));
+  EXPECT_EQ(renames,
+            (std::vector<std::string>{
+                "rename " + session + "/Session_Information_tmp_tmp.txt " + session + "/Session_Information.txt",
+                "rename " + state + ".tmp " + state,
+                "rename " + interval + ".tmp " + interval,
+                "rename " + times + ".tmp " + times,
+            }));
 }
 
 // Root may write any file: the refusal is seen by a child that gives root up.
@@ -214,8 +214,8 @@ TEST(AtomicReplace, ATargetThatMayNotBeWrittenIsKept) {
   const std::string state = device::state_file();
   const std::string interval = device::ptz_interval_file();
   const std::string times = device::ptz_times_file();
-  for (const auto& [path, text] : {std::pair{state, "SECS:localdata\n"}, std::pair{interval, "T:120\n"},
-                                   std::pair{times, "08:00\n"}}) {
+  for (const auto& [path, text] :
+       {std::pair{state, "SECS:localdata\n"}, std::pair{interval, "T:120\n"}, std::pair{times, "08:00\n"}}) {
     test::write_file(path, text);
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }

@@ -82,8 +82,8 @@ TEST(ContSyslog, CapturesNewLinesUntilStopped) {
     test::clear_log();
     qorm_cont_syslog_stop(stale);
     ASSERT_EQ(test::captured_log().size(), 1u);
-    EXPECT_TRUE(test::logged(LOG_ERR, ", errno: No such process) Could not send SIGTERM to pid " +
-                                          std::to_string(stale)));
+    EXPECT_TRUE(
+        test::logged(LOG_ERR, ", errno: No such process) Could not send SIGTERM to pid " + std::to_string(stale)));
   }
 }
 

@@ -18,11 +18,11 @@ TEST(GivenTimes, OncePerListedMinuteOnlyWithoutInterval) {
   EXPECT_FALSE(given_times_check(state, 0, times, "08:01"));
   EXPECT_TRUE(given_times_check(state, 0, times, "20:30"));
   EXPECT_FALSE(given_times_check(state, 5, times, "20:30"));  // an interval wins
-  GivenTimesState fresh;  // no run just before: only the interval holds it back
+  GivenTimesState fresh;                                      // no run just before: only the interval holds it back
   EXPECT_FALSE(given_times_check(fresh, 5, times, "08:00"));
   EXPECT_TRUE(given_times_check(fresh, 0, times, "08:00"));
   EXPECT_FALSE(given_times_check(state, 0, std::nullopt, "08:00"));
-  EXPECT_FALSE(given_times_check(state, 0, times, ""));       // no clock, no match
+  EXPECT_FALSE(given_times_check(state, 0, times, ""));  // no clock, no match
 
   GivenTimesState next_day;
   EXPECT_TRUE(given_times_check(next_day, 0, std::optional<std::string>("08:00,08:00"), "08:00"));

@@ -12,9 +12,10 @@ using Steps = std::vector<TickStep>;
 
 TEST(TickSchedule, StepsByTickStorageAndState) {
   const Steps duration = {S::SessionDuration};
-  const Steps even = {S::LoadAverage, S::VmStatusScript, S::TopStatusScript, S::PageFaults, S::BuddyInfo,
-                      S::MemInfo, S::ZedaStatus, S::NetDev, S::Temperatures, S::Heaters, S::Fans, S::PowerScript,
-                      S::SelfMonitoring, S::CollectedDataPoint, S::VideoStreams, S::Radar, S::SessionDuration};
+  const Steps even = {S::LoadAverage, S::VmStatusScript, S::TopStatusScript, S::PageFaults,         S::BuddyInfo,
+                      S::MemInfo,     S::ZedaStatus,     S::NetDev,          S::Temperatures,       S::Heaters,
+                      S::Fans,        S::PowerScript,    S::SelfMonitoring,  S::CollectedDataPoint, S::VideoStreams,
+                      S::Radar,       S::SessionDuration};
   Steps full = {S::ScheduleConsumptionReport, S::InterruptsSnapshot, S::ServerReportSnapshot, S::MediaConfCopy};
   full.insert(full.end(), even.begin(), even.end());
   for (const std::uint64_t n : {0u, 120u, 360u}) EXPECT_EQ(tick_schedule(n, SessionStorage::Edge, true), full) << n;
@@ -51,10 +52,11 @@ std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>> run_interval(
 
 TEST(PtzInterval, WarnsOneTickBeforeAndRestartsOnChange) {
   using Ticks = std::vector<std::uint64_t>;
-  EXPECT_EQ(run_interval(200, [](std::uint64_t) { return 60; }),
-            (std::pair{Ticks{60, 120, 180}, Ticks{61, 121, 181}}));
+  EXPECT_EQ(run_interval(200, [](std::uint64_t) { return 60; }), (std::pair{Ticks{60, 120, 180}, Ticks{61, 121, 181}}));
   // Removed at tick 30, set again (3 minutes) at tick 50: counts from tick 50.
-  EXPECT_EQ(run_interval(60, [](std::uint64_t n) -> std::uint64_t { return n < 30 ? 60 : n < 50 ? 0 : 3; }),
+  EXPECT_EQ(run_interval(60, [](std::uint64_t n) -> std::uint64_t { return n < 30   ? 60
+                                                                           : n < 50 ? 0
+                                                                                    : 3; }),
             (std::pair{Ticks{52, 55, 58}, Ticks{53, 56, 59}}));
 }
 

@@ -20,8 +20,8 @@ std::vector<Logged> run_text(const std::string& text) {
   test::clear_log();
   get_global_event_buffer() = eventlistener_Event{};
   // fmemopen refuses an empty buffer.
-  std::FILE* in = text.empty() ? std::fopen("/dev/null", "r")
-                               : fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  std::FILE* in =
+      text.empty() ? std::fopen("/dev/null", "r") : fmemopen(const_cast<char*>(text.data()), text.size(), "r");
   EXPECT_EQ(eventlistener_run(in), 0);
   std::fclose(in);
   std::vector<Logged> lines;
@@ -41,15 +41,18 @@ TEST(EventListener, Blocks) {
     std::string input;
     std::vector<Logged> expected;
   } cases[] = {
-      {"example blocks", test::fixture("events/example.txt"),
+      {"example blocks",
+       test::fixture("events/example.txt"),
        {event_line("2024-01-01T00:00:00Z onvif:Device/zurn:Status"),
         event_line("2024-01-01T00:00:05Z onvif:Device/zurn:Status/Token/State")}},
-      {"order 2, 0, 1", "[tns1:topic2] = 'C'\n[tns1:topic0] = 'A'\n[tnszurn:topic1] = 'B'\n" + kEnd,
+      {"order 2, 0, 1",
+       "[tns1:topic2] = 'C'\n[tns1:topic0] = 'A'\n[tnszurn:topic1] = 'B'\n" + kEnd,
        {event_line(" onvif:A/zurn:B/onvif:C")}},
       {"missing level", "[tns1:topic0] = 'A'\n[tns1:topic2] = 'C'\n" + kEnd, {event_line(" onvif:A/onvif:C")}},
       {"47-byte cut", "[tns1:topic0] = '" + name41 + "xyz'\n" + kEnd, {event_line(" onvif:" + name41)}},
       {"timestamp cut", "Timestamp: " + std::string(40, 't') + " \n" + kEnd, {event_line(std::string(31, 't') + " ")}},
-      {"a last word keeps its line feed", "Timestamp: 2024-01-01T00:00:00Z\n" + kEnd,
+      {"a last word keeps its line feed",
+       "Timestamp: 2024-01-01T00:00:00Z\n" + kEnd,
        {event_line("2024-01-01T00:00:00Z\n ")}},
       {"letter for digit", "[tns1:topicx] = 'A'\n" + kEnd, {digit}},
       {"prefix without digit", "[tnszurn:topic = 'A'\n" + kEnd, {digit}},
@@ -59,7 +62,8 @@ TEST(EventListener, Blocks) {
       {"two blanks make an empty word", "[tns1:topic0] =  'A'\n" + kEnd, {apostrophe}},
       {"'=' must stand alone", "[tns1:topic0] =x 'A'\n" + kEnd, {}},
       {"only the first value of a line",
-       "Timestamp: T1 [tns1:topic0] = 'A'\n[tns1:topic0] = 'B' Timestamp: T2\n" + kEnd, {event_line("T1 onvif:B")}},
+       "Timestamp: T1 [tns1:topic0] = 'A'\n[tns1:topic0] = 'B' Timestamp: T2\n" + kEnd,
+       {event_line("T1 onvif:B")}},
       {"duplicate; an end line without topic 0 or time keeps the record",
        "[tnszurn:topic1] = 'Status'\n" + kEnd + "[tns1:topic0] = 'Device'\n[tnszurn:topic1] = 'Other'\n" + kEnd,
        {warning("Duplicate topics with index 1, skipping. Found ''Other'\n', already got 'zurn:Status'"),

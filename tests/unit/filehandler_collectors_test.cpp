@@ -62,7 +62,9 @@ TEST(NetDevCollector, ParseFailuresWriteNothing) {
     store_proc_net_dev(s.session.c_str());
     EXPECT_EQ(std::count_if(test::captured_log().begin(), test::captured_log().end(),
                             [](const test::LogLine& l) { return l.level == LOG_ERR; }),
-              c.code == 0 ? 0 : c.message.empty() ? 1 : 2);
+              c.code == 0         ? 0
+              : c.message.empty() ? 1
+                                  : 2);
     EXPECT_TRUE(c.message.empty() || test::logged(LOG_ERR, c.message));
     EXPECT_TRUE(c.code == 0 || test::logged(LOG_ERR, ", errno: None) Error on parsing: " + std::to_string(c.code)));
     EXPECT_TRUE(fs::is_empty(s.folder("monitoring_network")));

@@ -43,8 +43,8 @@ TEST(ProcessList, LooksForTheSecondWordInLinesOfTheFilteredList) {
   }
   // A search word is one argument of grep, never a command.
   const std::string marker = root.path("/pwned").string();
-  for (const std::string& hostile : {"\"; touch " + marker + "; echo \"", "$(touch " + marker + ")",
-                                     "`touch " + marker + "`"}) {
+  for (const std::string& hostile :
+       {"\"; touch " + marker + "; echo \"", "$(touch " + marker + ")", "`touch " + marker + "`"}) {
     EXPECT_EQ(ps_grep_and_check_if_included(hostile.c_str(), "zip"), 0) << hostile;
   }
   setenv("PATH", old_path.c_str(), 1);
@@ -65,7 +65,7 @@ TEST(FolderSizeAndListing, HostileFolderNamesStayText) {
   for (const char* name : {"c", "a", "b"}) test::write_file(folder + "/" + name, "");
   fs::remove(folder + "/data");
   const std::pair<std::size_t, const char*> listings[] = {{100, "a,b,c"}, {6, "a,b,c"}, {5, "a,b,"}, {4, "a,b"},
-                                                          {3, "a,"},      {2, "a"},      {1, ""}};
+                                                          {3, "a,"},      {2, "a"},     {1, ""}};
   for (const auto& [size, names] : listings) {
     EXPECT_EQ(get_names_listed_from_directory(folder.c_str(), size), names) << size;
   }

@@ -20,11 +20,20 @@ namespace fs = std::filesystem;
 TEST(SuffixBytes, BoundariesAreInclusiveAndQuotientsRoundDown) {
   constexpr std::int64_t kTiB = std::int64_t{1} << 40;
   const std::pair<std::int64_t, const char*> cases[] = {
-      {0, "0 B"},           {-1, "-1 B"},           {INT64_MIN, "-9223372036854775808 B"},
-      {1024, "1024 B"},     {1025, "1 KiB"},        {2047, "1 KiB"},
-      {1048576, "1024 KiB"}, {1048577, "1024 KiB"}, {1049600, "1 MiB"},
-      {std::int64_t{1} << 30, "1024 MiB"},          {(std::int64_t{1} << 30) + (1 << 20), "1 GiB"},
-      {5 * kTiB, "5 TiB"},  {3000 * kTiB, "3000 TiB"}, {INT64_MAX, "8388607 TiB"},
+      {0, "0 B"},
+      {-1, "-1 B"},
+      {INT64_MIN, "-9223372036854775808 B"},
+      {1024, "1024 B"},
+      {1025, "1 KiB"},
+      {2047, "1 KiB"},
+      {1048576, "1024 KiB"},
+      {1048577, "1024 KiB"},
+      {1049600, "1 MiB"},
+      {std::int64_t{1} << 30, "1024 MiB"},
+      {(std::int64_t{1} << 30) + (1 << 20), "1 GiB"},
+      {5 * kTiB, "5 TiB"},
+      {3000 * kTiB, "3000 TiB"},
+      {INT64_MAX, "8388607 TiB"},
   };
   char text[32];
   for (const auto& [size, expected] : cases) {

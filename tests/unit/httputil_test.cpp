@@ -52,7 +52,7 @@ TEST(Httputil, JsonEscape) {
       {"\b\f\n\r\t", "\\b\\f\\n\\r\\t"},
       {std::string("\0\x01\x1f\x7f", 4), "\\u0000\\u0001\\u001f\x7f"},
       {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7"},  // é € 📷 kept
-      {"caf\xe9", "caf\\ufffd"},                             // Latin-1 byte
+      {"caf\xe9", "caf\\ufffd"},                                                                   // Latin-1 byte
       {"\xc3", "\\ufffd"},                                   // sequence cut off at the end
       {"\xc0\xaf", "\\ufffd\\ufffd"},                        // overlong "/"
       {"\xed\xa0\x80", "\\ufffd\\ufffd\\ufffd"},             // surrogate

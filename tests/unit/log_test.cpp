@@ -26,7 +26,7 @@ TEST(Log, PrefixNamesSourceLineAndErrnoThenClearsIt) {
   ASSERT_EQ(test::captured_log().size(), 2u);
   EXPECT_EQ(test::captured_log()[0].level, LOG_ERR);
   EXPECT_EQ(test::captured_log()[0].text, "(tests/unit/log_test.cpp:" + std::to_string(line) +
-                                               ", errno: No such file or directory) Could not open file 'x'");
+                                              ", errno: No such file or directory) Could not open file 'x'");
   EXPECT_TRUE(test::captured_log()[1].text.ends_with(", errno: None) again"));
 }
 

@@ -16,7 +16,8 @@ constexpr const char* kHostile = "p\"a$(touch pwned)`id`\\'s;|&<>*? x";
 // A device curl that prints every argument it receives on a line of its own,
 // then its standard input, then how many of its environment entries hold the test's secret.
 void install_recording_curl(const test::DeviceRoot& root) {
-  root.write("/usr/bin/curl", "#!/bin/sh\nfor a do printf '%s\\n' \"$a\"; done\ncat\nenv | grep -c s3cr3t-in-env || :\n");
+  root.write("/usr/bin/curl",
+             "#!/bin/sh\nfor a do printf '%s\\n' \"$a\"; done\ncat\nenv | grep -c s3cr3t-in-env || :\n");
   chmod(root.path("/usr/bin/curl").c_str(), 0755);
 }
 
@@ -34,7 +35,7 @@ TEST(Nemor, CredentialsReachCurlOnItsInputOnly) {
   test::DeviceRoot root;
   install_recording_curl(root);
   setenv("NEMOR_TEST_SECRET", "s3cr3t-in-env", 1);  // would show, were the environment handed on whole
-  const std::string quotes(255, '"');  // the longest password the programs read
+  const std::string quotes(255, '"');               // the longest password the programs read
   const struct {
     const char* user;
     const char* pass;

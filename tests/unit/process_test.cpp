@@ -8,10 +8,10 @@
 #include <fcntl.h>
 
 #include <chrono>
-#include <filesystem>
-#include <thread>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib/base/pipe.hpp"
@@ -58,8 +58,8 @@ TEST(Process, AChildThatReadsNothingNeitherBlocksNorKillsTheCaller) {
 
 TEST(Process, OnlyTheGivenEnvironmentAndNoShellReachTheChild) {
   setenv("PROCESS_TEST_SECRET", "s3cret", 1);
-  const ProcessResult result = run_process(
-      {{"/usr/bin/env"}, {}, environment_subset(environ, {"PATH"}, {"PROCESS_TEST_K"}), 0, true});
+  const ProcessResult result =
+      run_process({{"/usr/bin/env"}, {}, environment_subset(environ, {"PATH"}, {"PROCESS_TEST_K"}), 0, true});
   unsetenv("PROCESS_TEST_SECRET");
   EXPECT_EQ(result.output.find("s3cret"), std::string::npos);
   EXPECT_NE(result.output.find("PATH="), std::string::npos);

@@ -16,9 +16,18 @@ constexpr const char* kInterval = "/usr/local/packages/Trelvik/localdata/automat
 TEST(PtzTest, ParseSettings) {
   constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
   const std::pair<std::string, std::uint64_t> intervals[] = {
-      {"T:180\n", 180}, {"T:180", 180}, {"T:3\nT:5\n", 3}, {"T:18446744073709551615\n", kMax},
+      {"T:180\n", 180},
+      {"T:180", 180},
+      {"T:3\nT:5\n", 3},
+      {"T:18446744073709551615\n", kMax},
       {"T:99999999999999999999\n", kMax},  // scanf saturates
-      {"180\n", 0}, {"", 0}, {"\n", 0}, {"T:\n", 0}, {"T:x\n", 0}, {"t:180\n", 0}, {"X\nT:5\n", 0},
+      {"180\n", 0},
+      {"", 0},
+      {"\n", 0},
+      {"T:\n", 0},
+      {"T:x\n", 0},
+      {"t:180\n", 0},
+      {"X\nT:5\n", 0},
       {"T:1" + std::string(120, '0'), kMax},  // only the first 99 bytes are looked at
   };
   for (const auto& [text, value] : intervals) EXPECT_EQ(ptz_test_parse_interval(text), value) << text;

@@ -6,8 +6,8 @@
 #include <regex>
 #include <vector>
 
-#include "lib/names/device_paths.hpp"
 #include "lib/collect/process_list.hpp"
+#include "lib/names/device_paths.hpp"
 #include "tests/unit/support/test_support.hpp"
 
 namespace trelvik {
@@ -39,20 +39,24 @@ void lay_out_device(const test::DeviceRoot& root, unsigned long long busy_ticks,
                     unsigned long long worker_ticks) {
   root.write("/proc/stat", "cpu  " + std::to_string(busy_ticks) + " 0 0 " + std::to_string(idle_ticks) +
                                " 0 0 0 0 0 0\nintr 1\nctxt 2\nprocs_running 1\nprocs_blocked 0\n");
-  root.write("/proc/meminfo", "MemTotal: 1000000 kB\nMemFree: 400000 kB\nBuffers: 1000 kB\nCached: 2000 kB\n"
-                              "Shmem: 300 kB\n");
+  root.write("/proc/meminfo",
+             "MemTotal: 1000000 kB\nMemFree: 400000 kB\nBuffers: 1000 kB\nCached: 2000 kB\n"
+             "Shmem: 300 kB\n");
   root.write("/proc/loadavg", "0.52 0.58 0.59 1/175 4321\n");
   const Process processes[] = {
       {1, 0, "init", 'S', 50, 2048, 100, "/sbin/init\0"s, 0},
       {2, 0, "kthreadd", 'S', 0, 0, 0, "", 0},
-      {300, 1, "worker", 'S', worker_ticks, 3284, 506, "/usr/local/packages/OtherApp/bin/worker\0a,b\0say \"hi\"\0"s, 0},
+      {300, 1, "worker", 'S', worker_ticks, 3284, 506, "/usr/local/packages/OtherApp/bin/worker\0a,b\0say \"hi\"\0"s,
+       0},
       {301, 1, "gone", 'S', 500, 1000, 10, "-", -1},
       {400, 1, "trelvik_sampler", 'S', 0, 5000, 300,
-       "/usr/local/packages/Trelvik/trelvik_sampler\0/usr/local/packages/Trelvik/shell/zeda_status_monitor.sh\0/o\0"s, 0},
+       "/usr/local/packages/Trelvik/trelvik_sampler\0/usr/local/packages/Trelvik/shell/zeda_status_monitor.sh\0/o\0"s,
+       0},
       {500, 1, "big", 'R', 0, 200000, 1000, "/usr/bin/big\0"s, 4242},
   };
   for (const Process& p : processes) lay_out(root, p);
-  for (const char* package : {"OtherApp", "Trelvik", "Idle"}) fs::create_directories(root.path("/usr/local/packages/") / package);
+  for (const char* package : {"OtherApp", "Trelvik", "Idle"})
+    fs::create_directories(root.path("/usr/local/packages/") / package);
 }
 
 std::string undated(const std::string& text) {

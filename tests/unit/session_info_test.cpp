@@ -12,8 +12,9 @@ namespace {
 
 TEST(SessionInfo, UpdatesRewriteInPlaceOrAppend) {
   test::DeviceRoot root;
-  const std::string activated = "Model Name: Q6135-LE\r\nStart Time of the session: Sun Dec  6 18:48:53 UTC 2026\r\n"
-                                "Stop Time of the session: Still active\r\nCollected Data Points: 0\r\n";
+  const std::string activated =
+      "Model Name: Q6135-LE\r\nStart Time of the session: Sun Dec  6 18:48:53 UTC 2026\r\n"
+      "Stop Time of the session: Still active\r\nCollected Data Points: 0\r\n";
   root.write("/s/Session_Information.txt", activated);
   update_number_of_collected_data_points(root.path("/s").c_str());
   update_session_duration(root.path("/s").c_str());

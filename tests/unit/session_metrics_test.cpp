@@ -44,8 +44,10 @@ TEST(SessionMetrics, LatestRoundUsesTheExportedNamesAndTimes) {
   // The latest of each file: MemFree's 18:52:53 row (the round after the
   // others), the 18:50:53 rows, the script files' last samples.
   EXPECT_NE(text.find("key=\"MemFree\"} 186368000 1796579573\n"), std::string::npos);
-  EXPECT_NE(text.find("trelvik_session_info" + labels + ",model=\"Q6135-LE\",firmware=\"11.8.64\","
-                      "storage=\"SD_DISK\"} 1 1796579573\n"), std::string::npos);
+  EXPECT_NE(text.find("trelvik_session_info" + labels +
+                      ",model=\"Q6135-LE\",firmware=\"11.8.64\","
+                      "storage=\"SD_DISK\"} 1 1796579573\n"),
+            std::string::npos);
   EXPECT_NE(text.find("trelvik_load1" + labels + "} 1.1 1796579453\n"), std::string::npos);
   EXPECT_NE(text.find("trelvik_session_active" + labels + "} 1\n"), std::string::npos);
   EXPECT_NE(text.find("trelvik_session_data_points" + labels + "} 3\n"), std::string::npos);

@@ -10,8 +10,11 @@ namespace trelvik {
 namespace {
 
 TEST(SessionReport, EmbeddedBytesEscapeWhatAPageWouldChangeOrEndOn) {
-  EXPECT_EQ(embed_bytes(std::string("a\0b\r\n</script>=\xff\x80", 17)), std::string("a=@b=M\n=|/script>=}\xff\x80", 21));
-  EXPECT_EQ(ascii_script("x = '\xc2\xb0" "C \xe2\x80\x93 \xf0\x9f\x98\x80';"), "x = '\\u00b0C \\u2013 \\ud83d\\ude00';");
+  EXPECT_EQ(embed_bytes(std::string("a\0b\r\n</script>=\xff\x80", 17)),
+            std::string("a=@b=M\n=|/script>=}\xff\x80", 21));
+  EXPECT_EQ(ascii_script("x = '\xc2\xb0"
+                         "C \xe2\x80\x93 \xf0\x9f\x98\x80';"),
+            "x = '\\u00b0C \\u2013 \\ud83d\\ude00';");
 }
 
 TEST(SessionReport, InlinesEveryFileAndEmbedsTheArchiveBeforeTheFirstScript) {
@@ -37,8 +40,8 @@ TEST(SessionReport, InlinesEveryFileAndEmbedsTheArchiveBeforeTheFirstScript) {
   // A closing tag inside an inlined script would end it early.
   EXPECT_NE(report->find("var s = '<\\/script><b>'; var t = '<\\/SCRIPT>';"), std::string::npos);
   EXPECT_NE(report->find("<head><meta charset=\"windows-1252\"><style>"), std::string::npos);
-  const std::size_t archive =
-      report->find("id=\"trelvik-archive\" data-encoding=\"bytes\" data-name=\"s&quot;&lt;1&gt;.zip\">\nPK\x03\x04\n</script>");
+  const std::size_t archive = report->find(
+      "id=\"trelvik-archive\" data-encoding=\"bytes\" data-name=\"s&quot;&lt;1&gt;.zip\">\nPK\x03\x04\n</script>");
   ASSERT_NE(archive, std::string::npos);
   EXPECT_LT(archive, report->find("<script>"));
   EXPECT_LT(report->find("<\\/SCRIPT>"), report->find("start();"));

@@ -22,11 +22,11 @@ TEST(ShellQuote, OrdinaryValuesStayAsTheyAreHostileOnesArriveIntact) {
   EXPECT_EQ(shell_word("a b"), "'a b'");
   EXPECT_EQ(shell_word(""), "''");
 
-  for (const std::string value : {"Pa$$w0rd", "a\"b", "it's", "back\\slash", "$(touch trelvik-pwned)", "`id`",
-                                  "a\nb", "", " lead", "semi;colon", "*", "~root"}) {
-    for (const std::string& command : {"printf '%s' \"" + shell_escape_double(value) + "\"",
-                                       "printf '%s' '" + shell_escape_single(value) + "'",
-                                       "printf '%s' " + shell_word(value)}) {
+  for (const std::string value : {"Pa$$w0rd", "a\"b", "it's", "back\\slash", "$(touch trelvik-pwned)", "`id`", "a\nb",
+                                  "", " lead", "semi;colon", "*", "~root"}) {
+    for (const std::string& command :
+         {"printf '%s' \"" + shell_escape_double(value) + "\"", "printf '%s' '" + shell_escape_single(value) + "'",
+          "printf '%s' " + shell_word(value)}) {
       ReadPipe pipe(command);
       std::string all, line;
       while (pipe.read_line(line)) all += line;

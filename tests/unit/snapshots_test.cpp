@@ -16,9 +16,9 @@ TEST(Snapshots, MissingInterruptsFileIsReportedForBothCopies) {
   create_interrupts_snapshot(root.path("/s").c_str());
   int warnings = 0;
   for (const auto& line : test::captured_log()) {
-    warnings += line.level == LOG_WARNING &&
-                line.text.starts_with("Could not copy '" + root.path("/proc/interrupts").string() + "' to '" +
-                                      folder.string() + "/");
+    warnings +=
+        line.level == LOG_WARNING && line.text.starts_with("Could not copy '" + root.path("/proc/interrupts").string() +
+                                                           "' to '" + folder.string() + "/");
   }
   EXPECT_EQ(warnings, 2);
   EXPECT_TRUE(fs::is_empty(folder));

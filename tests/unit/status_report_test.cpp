@@ -6,7 +6,6 @@
 
 #include "tests/unit/support/test_support.hpp"
 
-
 namespace trelvik {
 namespace {
 

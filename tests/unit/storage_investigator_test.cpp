@@ -20,9 +20,9 @@ constexpr const char* kCommand =
 
 // The field lines of a usable SD card, as dbus-send prints them.
 std::vector<std::string> sd_card_fields() {
-  std::vector<std::string> fields = {"string \"SD_DISK\"", "string \"SD card\"",
-                                     "string \"/var/spool/storage/SD_DISK\"", "string \"OK\"", "int32 1",
-                                     "boolean false", "boolean true"};
+  std::vector<std::string> fields = {
+      "string \"SD_DISK\"", "string \"SD card\"", "string \"/var/spool/storage/SD_DISK\"", "string \"OK\"", "int32 1",
+      "boolean false",      "boolean true"};
   fields.resize(17, "boolean false");
   return fields;
 }
@@ -58,8 +58,8 @@ std::string describe(const StorageInfo& s) {
   std::string out;
   for (const auto& text : {s.disk_id, s.friendly_name, s.mount_point, s.status}) out += text.value_or("-") + "|";
   out += std::to_string(s.disk_type) + "|";
-  for (const bool flag : {s.disruption, s.available, s.removed, s.locked, s.full, s.read_only, s.exiting,
-                          s.recording, s.recipient, s.read_write_failure, s.encryptionenabled, s.diskencrypted}) {
+  for (const bool flag : {s.disruption, s.available, s.removed, s.locked, s.full, s.read_only, s.exiting, s.recording,
+                          s.recipient, s.read_write_failure, s.encryptionenabled, s.diskencrypted}) {
     out += flag ? '1' : '0';
   }
   return out;
@@ -108,7 +108,10 @@ TEST(StorageReply, RejectedReplies) {
   const std::string exited = std::string("Command exited with status 1: ") + kCommand;
   const std::string abnormally = std::string("Command exited abnormally: ") + kCommand;
   const std::tuple<std::string, int, std::string> cases[] = {
-      {good, kExited1, exited}, {"", kExited1, exited}, {good, kKilled, abnormally}, {good, -1, abnormally},
+      {good, kExited1, exited},
+      {"", kExited1, exited},
+      {good, kKilled, abnormally},
+      {good, -1, abnormally},
       // an opener after too few lines rejects the reply whatever the status
       {reply(record(fifteen) + record(sd_card_fields())), kExited1, "Too few fields, found 16, expected 17."},
       // the end of the reply right after an opener, or before the closing line
@@ -176,7 +179,7 @@ TEST(StorageInventory, UsabilityRuleAndLookup) {
   EXPECT_TRUE(is_storage_ok(ok));
   // "OK " and "ok": the captured replies above.
   void (*const spoilers[])(StorageInfo&) = {
-      [](StorageInfo& s) { s.status.reset(); }, [](StorageInfo& s) { s.status = ""; },
+      [](StorageInfo& s) { s.status.reset(); },    [](StorageInfo& s) { s.status = ""; },
       [](StorageInfo& s) { s.available = false; }, [](StorageInfo& s) { s.read_only = true; },
       [](StorageInfo& s) { s.full = true; },
   };

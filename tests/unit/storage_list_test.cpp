@@ -20,7 +20,7 @@ TEST(StorageList, StatesFollowTheActivationRule) {
   StorageInfo s = usable("SD_DISK", "SD card");
   EXPECT_STREQ(storage_state(s, true), "usable");
   EXPECT_STREQ(storage_state(s, false), "full");  // partition 90 % used
-  s.removed = s.locked = s.disruption = true;       // not part of the rule
+  s.removed = s.locked = s.disruption = true;     // not part of the rule
   EXPECT_STREQ(storage_state(s, true), "usable");
   s = usable("SD_DISK", "SD card");
   s.full = true;
@@ -52,10 +52,9 @@ TEST(StorageList, DocumentInServiceOrderWithTheInternalStorageLast) {
     asked += std::string(id) + ";";
     return id != "localdata";
   });
-  EXPECT_EQ(json,
-            R"({"storages":[{"id":"SD_DISK","name":"SD card","state":"usable","accepted":true},)"
-            R"({"id":"NetworkShare","name":"Share \"NAS\"","state":"full","accepted":false},)"
-            R"({"id":"localdata","name":"Internal storage","state":"full","accepted":false}]})");
+  EXPECT_EQ(json, R"({"storages":[{"id":"SD_DISK","name":"SD card","state":"usable","accepted":true},)"
+                  R"({"id":"NetworkShare","name":"Share \"NAS\"","state":"full","accepted":false},)"
+                  R"({"id":"localdata","name":"Internal storage","state":"full","accepted":false}]})");
   EXPECT_EQ(asked, "SD_DISK;localdata;");  // no df run for a storage that fails the rule anyway
   EXPECT_EQ(storage_list_json({}, [](std::string_view) { return true; }),
             R"({"storages":[{"id":"localdata","name":"Internal storage","state":"usable","accepted":true}]})");

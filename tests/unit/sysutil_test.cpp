@@ -51,10 +51,10 @@ TEST(Sysutil, PasswordLineIsCutAndNeverReachesTheLog) {
 TEST(Sysutil, OnlyTheCredentialsPasswordIsMasked) {
   sysutil_hide_secret("root");
   sysutil_hide_secret("2");
-  const std::string report = " -o \"/var/spool/storage/SD_DISK/Trelvik_root2/20261202_12_22_02/Server_Report.txt\""
-                             " 'http://127.0.0.2/zurn-cgi/serverreport.cgi?root=2'";
-  EXPECT_EQ(sysutil_redact("curl -sS -u \"root\":\"root\"" + report),
-            "curl -sS -u \"root\":\"***\"" + report);
+  const std::string report =
+      " -o \"/var/spool/storage/SD_DISK/Trelvik_root2/20261202_12_22_02/Server_Report.txt\""
+      " 'http://127.0.0.2/zurn-cgi/serverreport.cgi?root=2'";
+  EXPECT_EQ(sysutil_redact("curl -sS -u \"root\":\"root\"" + report), "curl -sS -u \"root\":\"***\"" + report);
   EXPECT_EQ(sysutil_redact("curl -sS -u \"root\":\"2\"" + report), "curl -sS -u \"root\":\"***\"" + report);
   EXPECT_EQ(sysutil_redact("curl -u 'r:2':'2' -u \"a b\":\"2\" x-u 2:2 -u 2"),
             "curl -u 'r:2':'***' -u \"a b\":\"***\" x-u 2:2 -u 2");

@@ -10,17 +10,30 @@ namespace {
 
 TEST(Validation, DigitsAndHostnames) {
   const std::pair<const char*, bool> digits[] = {
-      {"", true}, {"007", true}, {"3", true}, {"18446744073709551616", true},
-      {"12 ", false}, {"+5", false}, {"-5", false}, {"12a", false}, {" 1", false}, {"1 2", false},
-      {"\xd9\xa3", false},  // an Arabic-Indic digit is not 0 to 9
+      {"", true},     {"007", true},  {"3", true},         {"18446744073709551616", true},
+      {"12 ", false}, {"+5", false},  {"-5", false},       {"12a", false},
+      {" 1", false},  {"1 2", false}, {"\xd9\xa3", false},  // an Arabic-Indic digit is not 0 to 9
   };
   for (const auto& [text, valid] : digits) EXPECT_EQ(validate_digits(text), valid) << text;
 
   const std::string longest(255, 'a'), too_long(256, 'a');
   const std::pair<const char*, bool> hosts[] = {
-      {"a", true}, {"a.", true}, {"", true}, {"camera-01.example.com", true}, {"1host", true},
-      {longest.c_str(), true}, {too_long.c_str(), false}, {"-a", false}, {".a", false}, {"a-", false},
-      {"-", false}, {".", false}, {"a_b", false}, {"a b", false}, {"a;id", false}, {"$(id)", false},
+      {"a", true},
+      {"a.", true},
+      {"", true},
+      {"camera-01.example.com", true},
+      {"1host", true},
+      {longest.c_str(), true},
+      {too_long.c_str(), false},
+      {"-a", false},
+      {".a", false},
+      {"a-", false},
+      {"-", false},
+      {".", false},
+      {"a_b", false},
+      {"a b", false},
+      {"a;id", false},
+      {"$(id)", false},
       {"caf\xc3\xa9", false},
   };
   for (const auto& [text, valid] : hosts) EXPECT_EQ(validate_hostname(text), valid) << text;

@@ -34,7 +34,7 @@ TEST(DeviceConfig, CompleteFileGivesEveryFact) {
 TEST(DeviceConfig, IncompleteOrUnsafeFilesGiveNothing) {
   const char* bad[] = {
       "",
-      "serial_number=A\nmodel_name=M\nfirmware_version=1\n",               // no api_user
+      "serial_number=A\nmodel_name=M\nfirmware_version=1\n",                // no api_user
       "serial_number=\nmodel_name=M\nfirmware_version=1\napi_user=root\n",  // empty serial
       "serial_number=../x\nmodel_name=M\nfirmware_version=1\napi_user=root\n",
       "serial_number=A\nmodel_name=M\tX\nfirmware_version=1\napi_user=root\n",

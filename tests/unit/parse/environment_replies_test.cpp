@@ -41,8 +41,9 @@ constexpr const char* kFans =
 TEST(EnvironmentReplies, SensorNameLines) {
   const std::string prefix = "root.TemperatureControl.Sensor.";
   const std::tuple<std::string, int, std::string> named[] = {
-      {"S0.Name=CPU\n", 0, "CPU"}, {"S19.Name=Main Board", 19, "Main Board"}, {"S3.Name=a=b\n", 3, "a=b"},
-      {"S4.Name=\n", 4, ""},       {"S5.Name=x\ny\n", 5, "x"},
+      {"S0.Name=CPU\n", 0, "CPU"}, {"S19.Name=Main Board", 19, "Main Board"},
+      {"S3.Name=a=b\n", 3, "a=b"}, {"S4.Name=\n", 4, ""},
+      {"S5.Name=x\ny\n", 5, "x"},
   };
   for (const auto& [rest, index, name] : named) {
     EXPECT_EQ(parse_sensor_name_line(prefix + rest), std::pair(index, name)) << rest;
@@ -56,9 +57,8 @@ TEST(EnvironmentReplies, SensorNameLines) {
   EXPECT_EQ(sensor_file_name("Main/Board/../x"), "Main_Board_.._x");
 
   const std::pair<const char*, std::optional<int>> counts[] = {
-      {"   int32 3\n", 3},          {"   int32 0", 0},     {"   uint32 7\n", 7},
-      {"   int32 -1\n", -1},        {"   int32\n", {}},    {"   int32 x\n", {}},
-      {"   string \"3\"\n", {}},    {"", {}},
+      {"   int32 3\n", 3}, {"   int32 0", 0},    {"   uint32 7\n", 7},      {"   int32 -1\n", -1},
+      {"   int32\n", {}},  {"   int32 x\n", {}}, {"   string \"3\"\n", {}}, {"", {}},
   };
   for (const auto& [line, count] : counts) EXPECT_EQ(parse_count_reply(line), count) << line;
 }
@@ -134,8 +134,8 @@ TEST(EnvironmentReplies, TopLines) {
   const auto lines = lines_of(kTop);
   using Figures = std::optional<std::pair<int, int>>;
   // 1234 is not the "Mem: 1234K" line.
-  const std::pair<long, Figures> cases[] = {{12345, std::pair{12, 3}}, {1234, std::pair{2, 0}},
-                                            {123, std::pair{1, 45}},   {12, {}}, {1, {}}};
+  const std::pair<long, Figures> cases[] = {
+      {12345, std::pair{12, 3}}, {1234, std::pair{2, 0}}, {123, std::pair{1, 45}}, {12, {}}, {1, {}}};
   for (const auto& [pid, figures] : cases) {
     const auto line = find_top_line(lines, pid);
     ASSERT_EQ(line.has_value(), figures.has_value()) << pid;

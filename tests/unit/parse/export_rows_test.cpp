@@ -88,7 +88,8 @@ TEST(ExportRows, FilesOutsideTheTableHaveNoReader) {
 }
 
 TEST(ExportRows, UnreadableRows) {
-  for (const std::string& row : std::vector<std::string>{"2026-02-29,10:00:00,1\n", "2026-12-06,24:00:00,1\n", "2026-12-6,10:00:00,1\n",
+  for (const std::string& row :
+       std::vector<std::string>{"2026-02-29,10:00:00,1\n", "2026-12-06,24:00:00,1\n", "2026-12-6,10:00:00,1\n",
                                 "2026-12-06,10:00:00,12a\n", "2026-12-06,10:00:00,\n", "2026-12-06,10:00:00,1,2\n",
                                 "2026-12-06,10:00:00\n", std::string("2026-12-06,10:00:00,1\0\0\n", 24),
                                 "2026-12-06,10:00:00,nan\n", "2026-12-06,10:00:00,1e999\n"}) {

@@ -30,8 +30,9 @@ TEST(InfoFields, RulesAndValues) {
                                  "0 Days 0 hours 0 minutes", update_duration),
             "Durations: 1 Days 0 hours 0 minutes\nDuration: x\nDuration: 0 Days 0 hours 0 minutes\n");
 
-  const std::string text = "Model Name: Q\r\nStop Time of the session: Still active\r\nCollected Data Points: 5\n"
-                           "Duration: 0 Days 0 hours 9 minutes\nSession Size: 1 KiB\r\n";
+  const std::string text =
+      "Model Name: Q\r\nStop Time of the session: Still active\r\nCollected Data Points: 5\n"
+      "Duration: 0 Days 0 hours 9 minutes\nSession Size: 1 KiB\r\n";
   EXPECT_EQ(session_info_close(text, "Mon Dec  7 10:00:00 UTC 2026"),
             "Model Name: Q\r\nCollected Data Points: 5\nDuration: 0 Days 0 hours 9 minutes\n"
             "Stop Time of the session: Mon Dec  7 10:00:00 UTC 2026\r\n");

@@ -21,8 +21,10 @@ TEST(KernelLines, BuddyinfoParsing) {
       {"Node 0, zone   Normal 1 2 3", 2, {1, 2, 0}, 1},
       {"Node 0, zone   Normal\n", 2, {0}, 0},
       {"Node 0, zone   Normal 12345678901234 7\n", 2, {9'999'999'999, 7}, 1},
-      {"Node 0, zone   Normal 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18\n", 2,
-       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 15},
+      {"Node 0, zone   Normal 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18\n",
+       2,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+       15},
       {"Node 0, zone  Movable 1 2 3\n", -1, {0}, 0},
   };
   for (const auto& c : cases) {

@@ -25,7 +25,6 @@ TEST(Meminfo, KeysValuesAndSkippedLines) {
                               {true, "x/../y: 1 kB", ""},
                               {false, "Long", ""},
                               {true, "          5 kB", ""}}));
-
 }
 
 }  // namespace

@@ -74,9 +74,15 @@ TEST(NetDevRate, TruncatedTenthsOfMbit) {
     std::int64_t bytes;
     std::optional<std::string> text;  // none: no row
   } cases[] = {
-      {60, 750'000'000, "100.0 Mbit/s"}, {1, 12'499, "0.0 Mbit/s"}, {1, 12'500, "0.1 Mbit/s"},
-      {1, 24'999, "0.1 Mbit/s"},         {0, 99'999, "0.0 Mbit/s"}, {10, -124'999, "0.0 Mbit/s"},
-      {10, -125'000, {}},                {-1, 12'500, {}},          {-1, -12'500, "0.1 Mbit/s"},
+      {60, 750'000'000, "100.0 Mbit/s"},
+      {1, 12'499, "0.0 Mbit/s"},
+      {1, 12'500, "0.1 Mbit/s"},
+      {1, 24'999, "0.1 Mbit/s"},
+      {0, 99'999, "0.0 Mbit/s"},
+      {10, -124'999, "0.0 Mbit/s"},
+      {10, -125'000, {}},
+      {-1, 12'500, {}},
+      {-1, -12'500, "0.1 Mbit/s"},
   };
   for (const auto& c : cases) {
     const NetSample now{start.time + c.seconds, start.receive + c.bytes / 2, start.transmit + c.bytes - c.bytes / 2};

@@ -8,8 +8,8 @@ namespace {
 // A stat line as the kernel writes it, with the given name and figures.
 std::string stat_line(const std::string& pid_and_name, char state, long nice, unsigned long long vsize_bytes,
                       unsigned long long rss_pages) {
-  return pid_and_name + " " + state + " 1 100 100 0 -1 4194560 2010 0 3 0 123 45 0 0 20 " +
-         std::to_string(nice) + " 1 0 9000 " + std::to_string(vsize_bytes) + " " + std::to_string(rss_pages) +
+  return pid_and_name + " " + state + " 1 100 100 0 -1 4194560 2010 0 3 0 123 45 0 0 20 " + std::to_string(nice) +
+         " 1 0 9000 " + std::to_string(vsize_bytes) + " " + std::to_string(rss_pages) +
          " 18446744073709551615 1 1 0 0 0 0 0 0 2 0 0 17 1 0 0 0 0 0\n";
 }
 
@@ -93,8 +93,8 @@ TEST(ProcPidParse, CommandAsPsShowsIt) {
 
 TEST(ProcPidParse, TopVszColumnScalesLargeSizes) {
   const std::pair<std::uint64_t, const char*> cases[] = {
-      {0, "      0"},         {99999, "  99999"},     {100000, "  97.6m"},   {163000, "   159m"},
-      {1048576, "  1024m"},   {10485760, "  10.0g"},  {55154000, "  52.5g"}, {1517000000, "  1446g"},
+      {0, "      0"},       {99999, "  99999"},    {100000, "  97.6m"},   {163000, "   159m"},
+      {1048576, "  1024m"}, {10485760, "  10.0g"}, {55154000, "  52.5g"}, {1517000000, "  1446g"},
   };
   for (const auto& [kib, column] : cases) EXPECT_EQ(top_vsz_column(kib), column) << kib;
 }

@@ -15,8 +15,8 @@ TEST(ProcStatParse, NameValuesOfTheThreeKernelTables) {
   EXPECT_EQ(value_of(meminfo, "Cached"), "");  // missing: an empty field
 
   // stat's multi-number lines give their first number; vmstat's plain pairs.
-  const NameValues stat = parse_name_values(
-      "cpu  10 1 20 300 4 0 0 0 0 0\nintr 5000 0 1\nctxt 7000\nprocs_running 2\nlonely\n\nctxt 7001");
+  const NameValues stat =
+      parse_name_values("cpu  10 1 20 300 4 0 0 0 0 0\nintr 5000 0 1\nctxt 7000\nprocs_running 2\nlonely\n\nctxt 7001");
   EXPECT_EQ(value_of(stat, "intr"), "5000");
   EXPECT_EQ(value_of(stat, "cpu"), "10");
   EXPECT_EQ(value_of(stat, "ctxt"), "7001");  // the last of two, even without a final line feed

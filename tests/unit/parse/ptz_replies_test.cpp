@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "lib/parse/ptz_replies.hpp"
 #include "lib/device/ptz.hpp"
+#include "lib/parse/ptz_replies.hpp"
 
 namespace trelvik {
 namespace {
@@ -13,7 +13,8 @@ using Names = std::vector<std::string>;
 
 std::string status_line(const std::string& value) {
   return "/com/zurn/Ptz1/Channel/1: org.freedesktop.DBus.Properties.PropertiesChanged ('com.zurn.Ptz1.Channel', "
-         "{" + value + "}, @as [])\n";
+         "{" +
+         value + "}, @as [])\n";
 }
 
 std::string preset_status(int status, long preset) {
@@ -30,13 +31,13 @@ TEST(PtzTracker, PresetReplies) {
       {"(3, ['Home', 'Door', 'Gate'])\n", {}},  // an int32 count has no type word
       {"(['Home'],)\n", {}},
       {"Error: GDBus.Error:org.freedesktop.DBus.Error.ServiceUnknown: The name is not activatable\n", {}},
-      {"(uint32 1, ['Home', 'Door'])\n", {{1, {"Home"}}}},         // more names than presets
-      {"(uint32 5, ['Home'])\n", {{5, {"Home"}}}},                 // entries 2 to 5 stay unfilled
-      {"(uint32 1234567, ['Home'])\n", {{123456, {"Home"}}}},      // six digits at most
+      {"(uint32 1, ['Home', 'Door'])\n", {{1, {"Home"}}}},     // more names than presets
+      {"(uint32 5, ['Home'])\n", {{5, {"Home"}}}},             // entries 2 to 5 stay unfilled
+      {"(uint32 1234567, ['Home'])\n", {{123456, {"Home"}}}},  // six digits at most
       {"(uint32 2, ['', 'Door'])\n", {{2, {"", "Door"}}}},
       {"(uint32 2, ['" + std::string(300, 'L') + "', 'Door'])\n", {{2, {std::string(255, 'L'), "Door"}}}},
-      {"(uint32 2, ['Home', 'Do", {{2, {"Home", "Do"}}}},          // output ends inside a name
-      {"(" + std::string(4100, 'x') + " 3, ['Home'])\n", {}},      // no blank in the first 4095 bytes
+      {"(uint32 2, ['Home', 'Do", {{2, {"Home", "Do"}}}},      // output ends inside a name
+      {"(" + std::string(4100, 'x') + " 3, ['Home'])\n", {}},  // no blank in the first 4095 bytes
   };
   for (const auto& [reply, expected] : cases) {
     const auto table = parse_preset_reply(reply);

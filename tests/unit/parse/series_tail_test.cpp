@@ -48,7 +48,7 @@ TEST(SeriesTail, CounterRatesBreakAtResets) {
   const std::vector<SeriesRow> rows{{0, {1000, 5}}, {120, {16000, 5}}, {240, {10, 5}}, {240, {20, 5}}, {360, {}}};
   const std::vector<double> rates = counter_bit_rates(rows, 0);
   ASSERT_EQ(rates.size(), 4u);
-  EXPECT_EQ(rates[0], 1000.0);  // 15,000 bytes in 120 s
+  EXPECT_EQ(rates[0], 1000.0);        // 15,000 bytes in 120 s
   EXPECT_TRUE(std::isnan(rates[1]));  // the counter went down: a reset
   EXPECT_TRUE(std::isnan(rates[2]));  // no time passed
   EXPECT_TRUE(std::isnan(rates[3]));  // no such column

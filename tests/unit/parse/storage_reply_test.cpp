@@ -25,8 +25,8 @@ std::string reply(const std::string& records) {
 TEST(StorageRecords, LongNamesAndMountPointsStayInTheirFields) {
   // 180 characters and more (the old 199-character reads split these lines
   // and shifted every later field), up to a mount point of 4000.
-  for (const std::size_t length : {std::size_t{170}, std::size_t{180}, std::size_t{190}, std::size_t{191},
-                                   std::size_t{250}, std::size_t{4000}}) {
+  for (const std::size_t length :
+       {std::size_t{170}, std::size_t{180}, std::size_t{190}, std::size_t{191}, std::size_t{250}, std::size_t{4000}}) {
     const std::string name(length, 'n');
     const std::string mount = "/var/spool/storage/" + std::string(length, 'm');
     const StorageReplyParse parse =

@@ -26,8 +26,7 @@ TEST(StreamList, OneEntryPerLine) {
       {"string \"" + long_value.substr(0, 190) + "\"\n", " " + long_value.substr(0, 190) + " "},
       {"string \"" + long_value.substr(0, 191) + "\"\n", " " + long_value.substr(0, 191) + " "},
       {"string \"" + long_value.substr(0, 192) + "\"\n", " " + long_value.substr(0, 192) + " "},
-      {"string \"" + long_value + "\"\nstring \"" + long_value + "\"\n",
-       " " + long_value + " + " + long_value + " "},
+      {"string \"" + long_value + "\"\nstring \"" + long_value + "\"\n", " " + long_value + " + " + long_value + " "},
       {"string \"" + long_value + "\"", " " + long_value + " "},
   };
   for (const auto& [output, cell] : streams) EXPECT_EQ(stream_entries(output), cell) << output.size();

@@ -13,10 +13,11 @@ TEST(TimeZoneFile, TwoLinesExactly) {
   EXPECT_EQ(read->zone, "America/St_Johns");
   EXPECT_EQ(read->offset_minutes, -150);
   EXPECT_EQ(format_time_zone_file({"Etc/GMT-14", 840}), "Zone: Etc/GMT-14\nUTC offset: +1400\n");
-  for (const char* text : {"Zone: UTC\n", "Zone: UTC\nUTC offset: +0000", "Zone: UTC\nUTC offset: +0000\nmore\n",
-                           "UTC offset: +0000\nZone: UTC\n", "Zone: ../etc/passwd\nUTC offset: +0000\n",
-                           "Zone: Europe//Paris\nUTC offset: +0100\n", "Zone: UTC\nUTC offset: +1500\n",
-                           "Zone: UTC\nUTC offset: 0100\n", "Zone: UTC\nUTC offset: +0160\n", "Zone: \nUTC offset: +0000\n"}) {
+  for (const char* text :
+       {"Zone: UTC\n", "Zone: UTC\nUTC offset: +0000", "Zone: UTC\nUTC offset: +0000\nmore\n",
+        "UTC offset: +0000\nZone: UTC\n", "Zone: ../etc/passwd\nUTC offset: +0000\n",
+        "Zone: Europe//Paris\nUTC offset: +0100\n", "Zone: UTC\nUTC offset: +1500\n", "Zone: UTC\nUTC offset: 0100\n",
+        "Zone: UTC\nUTC offset: +0160\n", "Zone: \nUTC offset: +0000\n"}) {
     EXPECT_FALSE(parse_time_zone_file(text)) << text;
   }
 }

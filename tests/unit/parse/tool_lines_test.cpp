@@ -17,20 +17,27 @@ TEST(DfLine, UsageIsReadBackwardsFromThePercentSign) {
       {"/dev/mmcblk0p1  1000000 1000000 0 100% /x\n", 100},
       {"/dev/x 1 1 1 1089% /x\n", 89},       // four digits: the last three
       {"/dev/x 1 1 1 7% /x 55% more\n", 7},  // the first sign counts
-      {"/dev/x 1 1 1 0% /x\n", 0}, {"/dev/x 1 1 1 -% /x\n", 0}, {"5% /x\n", 0}, {"%\n", 0},
+      {"/dev/x 1 1 1 0% /x\n", 0},
+      {"/dev/x 1 1 1 -% /x\n", 0},
+      {"5% /x\n", 0},
+      {"%\n", 0},
       {"12%\n", 2},  // never the line's first character
-      {"/dev/x 1 1 1 no sign /x\n", std::nullopt}, {"", std::nullopt},
+      {"/dev/x 1 1 1 no sign /x\n", std::nullopt},
+      {"", std::nullopt},
   };
   for (const auto& [line, pcent] : cases) EXPECT_EQ(df_line_use_pcent(line), pcent) << line;
 }
 
 TEST(DuLine, KibibytesOfTheLastLine) {
   const std::pair<const char*, std::uint64_t> du_lines[] = {
-      {"100\t/var/spool/storage/SD_DISK/x\n", 102400}, {"0\t/x\n", 0}, {"-4\t/x\n", 0},
-      {"du: cannot access '/x': No such file or directory\n", 0}, {"", 0}, {"8388608\n", 8589934592},
+      {"100\t/var/spool/storage/SD_DISK/x\n", 102400},
+      {"0\t/x\n", 0},
+      {"-4\t/x\n", 0},
+      {"du: cannot access '/x': No such file or directory\n", 0},
+      {"", 0},
+      {"8388608\n", 8589934592},
   };
   for (const auto& [line, bytes] : du_lines) EXPECT_EQ(parse_du_kib(line), bytes) << line;
-
 }
 
 TEST(UptimeLine, LoadAverages) {

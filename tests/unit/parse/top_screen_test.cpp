@@ -30,8 +30,8 @@ CpuTimes cpu(std::uint64_t user, std::uint64_t system, std::uint64_t idle, std::
 }
 
 TEST(TopScreen, SummaryLinesCutAtTopsWidth) {
-  const NameValues meminfo = parse_name_values(
-      "MemTotal: 1000000 kB\nMemFree: 400000 kB\nBuffers: 1000 kB\nCached: 2000 kB\nShmem: 300 kB\n");
+  const NameValues meminfo =
+      parse_name_values("MemTotal: 1000000 kB\nMemFree: 400000 kB\nBuffers: 1000 kB\nCached: 2000 kB\nShmem: 300 kB\n");
   EXPECT_EQ(top_memory_line(meminfo), "Mem: 600000K used, 400000K free, 300K shrd, 1000K buff, 2000K cached");
   // More free than total (a torn reading) shows nothing used; huge figures are cut at 79 bytes.
   EXPECT_EQ(top_memory_line(parse_name_values("MemTotal: 1 kB\nMemFree: 2 kB\n")),
@@ -60,10 +60,8 @@ TEST(TopScreen, ProcessRowColumns) {
       {process(500, 1, 'R', 0, 200000), "4242", 7, "  500     1 4242     R     195m  20%   7% "},
       {process(2, 0, 'S', 0, 0), "root", 0, "    2     0 root     SW       0   0%   0% "},
       {process(9, 1, 'Z', -5, 0), "longusername", 0, "    9     1 longuser Z<       0   0%   0% "},
-      {process(7, 1, 'S', 19, 3284), "www", 100,
-       "    7     1 www      SN    3284   0% 100% "},
-      {process(1234567, 7654321, 'S', 0, 1), "u", 0,
-       "12345677654321 u        S        1   0%   0% "},
+      {process(7, 1, 'S', 19, 3284), "www", 100, "    7     1 www      SN    3284   0% 100% "},
+      {process(1234567, 7654321, 'S', 0, 1), "u", 0, "12345677654321 u        S        1   0%   0% "},
   };
   for (const auto& c : cases) {
     const std::string columns = top_row_columns(c.stat, c.user, c.percent_cpu, 1000000);
@@ -71,8 +69,7 @@ TEST(TopScreen, ProcessRowColumns) {
     EXPECT_EQ(columns.size() + top_command_room(columns), 446u);
   }
   // No MemTotal: no share of it.
-  EXPECT_EQ(top_row_columns(process(1, 0, 'S', 0, 10), "root", 0, 0),
-            "    1     0 root     S       10   0%   0% ");
+  EXPECT_EQ(top_row_columns(process(1, 0, 'S', 0, 10), "root", 0, 0), "    1     0 root     S       10   0%   0% ");
   EXPECT_EQ(top_command_room(std::string(500, ' ')), 0u);
 }
 

@@ -35,9 +35,7 @@ DeviceRoot::~DeviceRoot() {
   }
 }
 
-std::filesystem::path DeviceRoot::path(const std::string& absolute) const {
-  return dir_.string() + absolute;
-}
+std::filesystem::path DeviceRoot::path(const std::string& absolute) const { return dir_.string() + absolute; }
 
 void DeviceRoot::write(const std::string& absolute, const std::string& text) const {
   const auto target = path(absolute);

@@ -2,9 +2,9 @@
 // system log.
 #pragma once
 
+#include <syslog.h>
 #include <filesystem>
 #include <string>
-#include <syslog.h>
 
 #include <vector>
 
