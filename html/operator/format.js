@@ -36,9 +36,19 @@
       const startSeconds = sessionStartSeconds(name) ?? dateTextSeconds(s.StartTime);
       const endSeconds = dateTextSeconds(s.EndTime);
       const duration = startSeconds != null && endSeconds != null ? endSeconds - startSeconds : null;
-      return { name, path: s.Path ?? '', storage: storageOfPath(s.Path ?? ''), start: s.StartTime ?? '',
-               end: s.EndTime ?? '', startSeconds, endSeconds, duration,
-               size: s.size ?? '', sizeZip: s.sizeZip ?? '', state };
+      return {
+        name,
+        path: s.Path ?? '',
+        storage: storageOfPath(s.Path ?? ''),
+        start: s.StartTime ?? '',
+        end: s.EndTime ?? '',
+        startSeconds,
+        endSeconds,
+        duration,
+        size: s.size ?? '',
+        sizeZip: s.sizeZip ?? '',
+        state,
+      };
     });
     rows.sort((a, b) => (a.name < b.name ? 1 : a.name > b.name ? -1 : 0));
     if (status?.active) {
@@ -82,7 +92,8 @@
     const m = /^([+-])(\d{2})(\d{2})$/.exec(clock?.offset ?? '');
     if (!m) return clock?.zone ?? '';
     const offset = `UTC${m[1]}${m[2]}:${m[3]}`;
-    if (!clock.zone || clock.zone === 'UTC' || clock.zone === 'GMT') return m[2] === '00' && m[3] === '00' ? 'UTC' : offset;
+    if (!clock.zone || clock.zone === 'UTC' || clock.zone === 'GMT')
+      return m[2] === '00' && m[3] === '00' ? 'UTC' : offset;
     return `${clock.zone} (${offset})`;
   }
 
@@ -169,7 +180,8 @@
     const items = (text ?? '').split(/[\s,;]+/).filter(Boolean);
     const seen = new Set();
     for (const item of items) {
-      if (!/^([01]\d|2[0-3]):[0-5]\d$/.test(item)) return { error: `"${item}" is not a 24-hour time HH:MM (such as 08:00).` };
+      if (!/^([01]\d|2[0-3]):[0-5]\d$/.test(item))
+        return { error: `"${item}" is not a 24-hour time HH:MM (such as 08:00).` };
       if (seen.has(item)) return { error: `${item} is given twice.` };
       seen.add(item);
     }
@@ -183,7 +195,9 @@
     const items = (times ?? '').split(',').filter((t) => /^\d{2}:\d{2}$/.test(t));
     if (!items.length || now == null) return { last: null, next: null };
     const day = Math.floor(now / 86400) * 86400;
-    const moments = [-1, 0, 1].flatMap((d) => items.map((t) => day + d * 86400 + Number(t.slice(0, 2)) * 3600 + Number(t.slice(3)) * 60));
+    const moments = [-1, 0, 1].flatMap((d) =>
+      items.map((t) => day + d * 86400 + Number(t.slice(0, 2)) * 3600 + Number(t.slice(3)) * 60),
+    );
     moments.sort((a, b) => a - b);
     return { last: moments.filter((m) => m <= now).pop() ?? null, next: moments.find((m) => m > now) ?? null };
   }

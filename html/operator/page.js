@@ -6,10 +6,24 @@
   'use strict';
 
   const {
-    alignSeries, checkInterval, checkTimes, describePtz, deviceTimeSeconds, downloadUrl, firstLine, givenTimesAround,
-    judgeReply, liveness, nextPollDelay, storedSessions, viewerUrl, WEEK_MINUTES, zoneLabel,
+    alignSeries,
+    checkInterval,
+    checkTimes,
+    describePtz,
+    deviceTimeSeconds,
+    downloadUrl,
+    firstLine,
+    givenTimesAround,
+    judgeReply,
+    liveness,
+    nextPollDelay,
+    storedSessions,
+    viewerUrl,
+    WEEK_MINUTES,
+    zoneLabel,
   } = window.TrelvikOperatorFormat;
-  const { byId, element, formatClock, formatDateTime, formatDuration, sessionStartSeconds, showBanner } = window.TrelvikCommon;
+  const { byId, element, formatClock, formatDateTime, formatDuration, sessionStartSeconds, showBanner } =
+    window.TrelvikCommon;
 
   const ENTRY = 'cgi-bin/trelvik.cgi';
   const STORAGE_PERIOD = 30000;
@@ -23,23 +37,53 @@
 
   const view = {
     dot: byId('live-dot'),
-    connection: byId('connection'), retry: byId('retry-now'), signIn: byId('sign-in'), staleNote: byId('stale-note'),
-    main: byId('main'), time: byId('device-time'), zone: byId('device-zone'),
-    facts: byId('session-facts'), storage: byId('fact-storage'), start: byId('fact-start'), duration: byId('fact-duration'),
-    last: byId('fact-last'), next: byId('fact-next'), points: byId('fact-points'), size: byId('fact-size'),
-    charts: byId('charts'), memoryCaption: byId('memory-caption'),
-    beginForm: byId('begin-form'), choices: byId('storage-choices'), endForm: byId('end-form'),
-    endDialog: byId('end-dialog'), intervalDialog: byId('interval-dialog'), sessionReply: byId('session-reply'),
-    ptzCurrent: byId('ptz-current'), ptzSchedule: byId('ptz-schedule'), ptzReply: byId('ptz-reply'),
-    sessionsBody: byId('sessions-body'), sessionsEmpty: byId('sessions-empty'),
+    connection: byId('connection'),
+    retry: byId('retry-now'),
+    signIn: byId('sign-in'),
+    staleNote: byId('stale-note'),
+    main: byId('main'),
+    time: byId('device-time'),
+    zone: byId('device-zone'),
+    facts: byId('session-facts'),
+    storage: byId('fact-storage'),
+    start: byId('fact-start'),
+    duration: byId('fact-duration'),
+    last: byId('fact-last'),
+    next: byId('fact-next'),
+    points: byId('fact-points'),
+    size: byId('fact-size'),
+    charts: byId('charts'),
+    memoryCaption: byId('memory-caption'),
+    beginForm: byId('begin-form'),
+    choices: byId('storage-choices'),
+    endForm: byId('end-form'),
+    endDialog: byId('end-dialog'),
+    intervalDialog: byId('interval-dialog'),
+    sessionReply: byId('session-reply'),
+    ptzCurrent: byId('ptz-current'),
+    ptzSchedule: byId('ptz-schedule'),
+    ptzReply: byId('ptz-reply'),
+    sessionsBody: byId('sessions-body'),
+    sessionsEmpty: byId('sessions-empty'),
   };
 
   const state = {
-    failures: 0, status: null, rows: [], storages: null, storagesAt: 0, timer: 0, busy: 0,
+    failures: 0,
+    status: null,
+    rows: [],
+    storages: null,
+    storagesAt: 0,
+    timer: 0,
+    busy: 0,
     // The camera's clock from the tail action: its local seconds at `at` (performance.now()).
-    clock: null, tail: null, tailAt: -Infinity, tailSession: null,
+    clock: null,
+    tail: null,
+    tailAt: -Infinity,
+    tailSession: null,
     // Why the page cannot trust what it shows: null, 'unreachable', 'signed-out' or 'server-error'.
-    problem: null, lastAnswer: null, charts: null,
+    problem: null,
+    lastAnswer: null,
+    charts: null,
   };
 
   // One request to the entry program: { status, text }; throws when the camera
@@ -48,7 +92,9 @@
   async function entry(action, params = {}, method = 'GET') {
     const query = [action, new URLSearchParams(params).toString()].filter(Boolean).join('&');
     const response = await fetch(`${ENTRY}?${query}`, {
-      method, cache: 'no-store', credentials: 'same-origin',
+      method,
+      cache: 'no-store',
+      credentials: 'same-origin',
       // The entry program takes changes only with this header, which another site cannot send.
       headers: method === 'GET' ? {} : { 'X-Requested-With': 'trelvik' },
       signal: AbortSignal.timeout(method === 'GET' ? LOOKUP_TIMEOUT : ACTION_TIMEOUT),
@@ -78,8 +124,12 @@
     });
     if (judged.isError) {
       // Errors stay until the operator dismisses them or takes another action.
-      const dismiss = element('button', { type: 'button', class: 'dismiss', text: 'Dismiss',
-                                          onclick: () => clearReply(output) });
+      const dismiss = element('button', {
+        type: 'button',
+        class: 'dismiss',
+        text: 'Dismiss',
+        onclick: () => clearReply(output),
+      });
       output.append(' ', dismiss);
     }
   }
@@ -132,10 +182,14 @@
     view.signIn.hidden = state.problem !== 'signed-out';
     const asOf = state.lastAnswer != null ? ` as of ${formatClock(state.lastAnswer)}` : '';
     view.staleNote.hidden = !stale;
-    const reason = { unreachable: 'the camera does not answer', 'signed-out': 'you are not signed in',
-                     'server-error': 'the camera reports an error' }[state.problem];
+    const reason = {
+      unreachable: 'the camera does not answer',
+      'signed-out': 'you are not signed in',
+      'server-error': 'the camera reports an error',
+    }[state.problem];
     view.staleNote.textContent = stale
-      ? `What is shown is${asOf || ' not known yet'}: actions are disabled because ${reason}.` : '';
+      ? `What is shown is${asOf || ' not known yet'}: actions are disabled because ${reason}.`
+      : '';
     for (const button of document.querySelectorAll('button.needs-camera')) {
       if (button.classList.contains('busy')) continue;
       const noStorage = button.id === 'begin-button' && !usableStorages().length;
@@ -143,7 +197,8 @@
       if (stale) button.title = `Disabled: ${reason}`;
       else button.removeAttribute('title');
     }
-    for (const input of document.querySelectorAll('main input')) input.disabled = stale || input.dataset.unusable === '1';
+    for (const input of document.querySelectorAll('main input'))
+      input.disabled = stale || input.dataset.unusable === '1';
   }
 
   function renderClock() {
@@ -158,16 +213,26 @@
     const start = sessionStartSeconds(running.name);
     const live = liveness(now, tail?.last_sample ?? null, start);
     view.last.textContent = tail?.last_sample != null ? formatDateTime(tail.last_sample) : 'none yet';
-    view.next.textContent = live.next != null ? `${formatClock(live.next)}${live.state === 'late' || live.state === 'stalled'
-      ? ' (overdue)' : ''}` : '–';
+    view.next.textContent =
+      live.next != null
+        ? `${formatClock(live.next)}${live.state === 'late' || live.state === 'stalled' ? ' (overdue)' : ''}`
+        : '–';
     const points = tail?.data_points;
-    view.points.textContent = points == null ? '–'
-      : points === 0 ? '0 (the first round comes within a minute of the start, then one every two minutes)'
-        : String(points);
+    view.points.textContent =
+      points == null
+        ? '–'
+        : points === 0
+          ? '0 (the first round comes within a minute of the start, then one every two minutes)'
+          : String(points);
     view.dot.hidden = false;
     view.dot.dataset.state = live.state;
-    const words = { waiting: 'waiting for the first round', live: 'live', late: 'a round is overdue',
-                    stalled: 'several rounds are overdue: the daemon may have stopped', unknown: '' };
+    const words = {
+      waiting: 'waiting for the first round',
+      live: 'live',
+      late: 'a round is overdue',
+      stalled: 'several rounds are overdue: the daemon may have stopped',
+      unknown: '',
+    };
     view.dot.setAttribute('aria-label', words[live.state]);
     view.dot.title = words[live.state];
     return live;
@@ -186,9 +251,13 @@
       view.duration.textContent = formatDuration(cameraNow() - start) || '–';
       view.size.textContent = running.size || '–';
       const live = renderLive(running);
-      const note = { late: ' (a round is overdue)', stalled: ' (several rounds overdue: is the daemon running?)' }[live.state] ?? '';
-      showBanner(`Session running since ${sessionStart(running)} on ${storageLabel(running.storage)}${note}`,
-        live.state === 'stalled' ? 'stalled' : live.state === 'late' ? 'late' : 'running');
+      const note =
+        { late: ' (a round is overdue)', stalled: ' (several rounds overdue: is the daemon running?)' }[live.state] ??
+        '';
+      showBanner(
+        `Session running since ${sessionStart(running)} on ${storageLabel(running.storage)}${note}`,
+        live.state === 'stalled' ? 'stalled' : live.state === 'late' ? 'late' : 'running',
+      );
       return;
     }
     view.dot.hidden = true;
@@ -207,11 +276,17 @@
   function archiveCell(session) {
     const box = element('span');
     if (session.state === 'stored') {
-      const download = element('a', { href: downloadUrl(session.name), text: `Download (${session.sizeZip})`,
-                                      'aria-label': `Download the archive of ${session.name} (${session.sizeZip})`,
-                                      download: `${session.name}.zip` });
-      const viewLink = element('a', { href: viewerUrl(session.name), text: 'View',
-                                      'aria-label': `View the session ${session.name}` });
+      const download = element('a', {
+        href: downloadUrl(session.name),
+        text: `Download (${session.sizeZip})`,
+        'aria-label': `Download the archive of ${session.name} (${session.sizeZip})`,
+        download: `${session.name}.zip`,
+      });
+      const viewLink = element('a', {
+        href: viewerUrl(session.name),
+        text: 'View',
+        'aria-label': `View the session ${session.name}`,
+      });
       box.append(download, ' ', viewLink);
     } else if (session.state === 'archiving') {
       box.className = 'busy-text';
@@ -229,8 +304,10 @@
       cell(tr, sessionStart(session));
       const end = session.endSeconds != null ? formatDateTime(session.endSeconds) : session.end || '–';
       cell(tr, session.state === 'running' ? 'running' : end);
-      const duration = session.state === 'running' ? formatDuration(cameraNow() - session.startSeconds)
-        : formatDuration(session.duration);
+      const duration =
+        session.state === 'running'
+          ? formatDuration(cameraNow() - session.startSeconds)
+          : formatDuration(session.duration);
       cell(tr, duration || '–');
       cell(tr, storageLabel(session.storage));
       cell(tr, session.size || '–');
@@ -253,12 +330,25 @@
     const selected = usable.includes(previous) ? previous : usable[0];
     const fragment = document.createDocumentFragment();
     for (const storage of state.storages) {
-      const input = element('input', { type: 'radio', name: 'storage', value: storage.id,
-                                       'data-unusable': storage.accepted ? '0' : '1' });
+      const input = element('input', {
+        type: 'radio',
+        name: 'storage',
+        value: storage.id,
+        'data-unusable': storage.accepted ? '0' : '1',
+      });
       input.disabled = !storage.accepted;
       input.checked = storage.id === selected;
-      fragment.append(element('label', { class: `choice ${storage.state}` }, input, ' ',
-        element('span', { text: storageLabel(storage.id) }), ' ', element('span', { class: 'badge', text: storage.state })));
+      fragment.append(
+        element(
+          'label',
+          { class: `choice ${storage.state}` },
+          input,
+          ' ',
+          element('span', { text: storageLabel(storage.id) }),
+          ' ',
+          element('span', { class: 'badge', text: storage.state }),
+        ),
+      );
     }
     view.choices.replaceChildren(fragment);
   }
@@ -282,26 +372,54 @@
 
   const CHARTS = [
     { id: 'chart-load', data: (t) => [t.load ?? []], names: () => ['load'], digits: 2 },
-    { id: 'chart-memory', data: (t) => [(t.memory?.points ?? []).map(([s, v]) => [s, v == null ? null : v / 1024])],
-      names: (t) => [t.memory?.name ?? 'memory'], digits: 0 },
-    { id: 'chart-temperatures', data: (t) => Object.values(t.temperatures ?? {}), names: (t) => Object.keys(t.temperatures ?? {}), digits: 1 },
-    { id: 'chart-network',
-      data: (t) => Object.values(t.network ?? {}).map((p) => p.map(([s, rx, tx]) => [s, rx == null || tx == null ? null : (rx + tx) / 1000])),
-      names: (t) => Object.keys(t.network ?? {}), digits: 0 },
+    {
+      id: 'chart-memory',
+      data: (t) => [(t.memory?.points ?? []).map(([s, v]) => [s, v == null ? null : v / 1024])],
+      names: (t) => [t.memory?.name ?? 'memory'],
+      digits: 0,
+    },
+    {
+      id: 'chart-temperatures',
+      data: (t) => Object.values(t.temperatures ?? {}),
+      names: (t) => Object.keys(t.temperatures ?? {}),
+      digits: 1,
+    },
+    {
+      id: 'chart-network',
+      data: (t) =>
+        Object.values(t.network ?? {}).map((p) =>
+          p.map(([s, rx, tx]) => [s, rx == null || tx == null ? null : (rx + tx) / 1000]),
+        ),
+      names: (t) => Object.keys(t.network ?? {}),
+      digits: 0,
+    },
   ];
   const COLOURS = ['#0969da', '#bc4c00', '#1a7f37', '#8250df', '#cf222e', '#59636e'];
 
   function chartOptions(names, digits, width) {
     return {
-      width, height: 140, legend: { show: names.length > 1 },
+      width,
+      height: 140,
+      legend: { show: names.length > 1 },
       // Camera-local seconds: written as UTC, they read as the camera's clock.
       tzDate: (ts) => window.uPlot.tzDate(new Date(ts * 1000), 'Etc/UTC'),
       cursor: { sync: { key: 'trelvik-live' } },
       scales: { x: { time: true } },
       // The one clock of the page on the time axis too: 24-hour camera time.
-      axes: [{ stroke: '#59636e', values: (u, ticks) => ticks.map((t) => formatClock(t).slice(0, 5)) }, { stroke: '#59636e', size: 50, values: (u, ticks) => ticks.map((v) => v.toFixed(digits)) }],
-      series: [{}, ...names.map((name, i) => ({ label: name, stroke: COLOURS[i % COLOURS.length], width: 1.5, spanGaps: false,
-                                               value: (u, v) => (v == null ? '–' : v.toFixed(digits)) }))],
+      axes: [
+        { stroke: '#59636e', values: (u, ticks) => ticks.map((t) => formatClock(t).slice(0, 5)) },
+        { stroke: '#59636e', size: 50, values: (u, ticks) => ticks.map((v) => v.toFixed(digits)) },
+      ],
+      series: [
+        {},
+        ...names.map((name, i) => ({
+          label: name,
+          stroke: COLOURS[i % COLOURS.length],
+          width: 1.5,
+          spanGaps: false,
+          value: (u, v) => (v == null ? '–' : v.toFixed(digits)),
+        })),
+      ],
     };
   }
 
@@ -347,8 +465,8 @@
   }
 
   async function refreshTail(running) {
-    const due = performance.now() - state.tailAt > TAIL_PERIOD || state.tailSession !== (running?.name ?? null)
-      || !state.clock;
+    const due =
+      performance.now() - state.tailAt > TAIL_PERIOD || state.tailSession !== (running?.name ?? null) || !state.clock;
     if (!due) return;
     const reply = await entry('action=tail');
     if (reply.status !== 200) return;
@@ -387,7 +505,8 @@
       renderCharts();
       renderTrust();
       // The storage list (a storage service query and df) comes after the status is shown.
-      if (!state.storages || (!status.active && Date.now() - state.storagesAt > STORAGE_PERIOD)) await refreshStorages();
+      if (!state.storages || (!status.active && Date.now() - state.storagesAt > STORAGE_PERIOD))
+        await refreshStorages();
     } catch (error) {
       if (!byOperator) state.failures += 1;
       const known = error?.kind ? error : { kind: 'unreachable', text: 'Camera not reachable' };
@@ -481,8 +600,9 @@
     if (checked.confirm) {
       pendingInterval = { button, minutes: checked.minutes };
       const days = Math.floor(Number(checked.minutes) / 1440);
-      byId('interval-dialog-text').textContent = `Every ${checked.minutes} minutes is about ${days} days between tests `
-        + `(a week is ${WEEK_MINUTES} minutes).`;
+      byId('interval-dialog-text').textContent =
+        `Every ${checked.minutes} minutes is about ${days} days between tests ` +
+        `(a week is ${WEEK_MINUTES} minutes).`;
       view.intervalDialog.returnValue = '';
       view.intervalDialog.showModal();
       return;
@@ -506,14 +626,20 @@
       fieldError(input, checked.error);
       return;
     }
-    runAction(event.submitter ?? event.target.querySelector('button'), view.ptzReply, 'action=ptz_times',
-      { times: checked.times });
+    runAction(event.submitter ?? event.target.querySelector('button'), view.ptzReply, 'action=ptz_times', {
+      times: checked.times,
+    });
   });
 
   byId('ptz-stop-form').addEventListener('submit', (event) => {
     event.preventDefault();
-    runAction(event.submitter ?? event.target.querySelector('button'), view.ptzReply, 'action=ptz_stop', {},
-      'Nothing was set, so nothing was stopped.');
+    runAction(
+      event.submitter ?? event.target.querySelector('button'),
+      view.ptzReply,
+      'action=ptz_stop',
+      {},
+      'Nothing was set, so nothing was stopped.',
+    );
   });
 
   refresh();

@@ -12,7 +12,9 @@
   else {
     root.TrelvikArchive = factory(root.fflate);
     // Kept to start the same code in a worker.
-    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikArchive = (${factory})(self.fflate);`);
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(
+      `self.TrelvikArchive = (${factory})(self.fflate);`,
+    );
   }
 })(typeof self !== 'undefined' ? self : this, function (fflate) {
   'use strict';
@@ -30,13 +32,19 @@
   const LOCAL = 0x04034b50;
   const END = 0x06054b50;
 
-  function u16(b, o) { return b[o] | (b[o + 1] << 8); }
-  function u32(b, o) { return (b[o] | (b[o + 1] << 8) | (b[o + 2] << 16) | (b[o + 3] << 24)) >>> 0; }
+  function u16(b, o) {
+    return b[o] | (b[o + 1] << 8);
+  }
+  function u32(b, o) {
+    return (b[o] | (b[o + 1] << 8) | (b[o + 2] << 16) | (b[o + 3] << 24)) >>> 0;
+  }
 
   const decoder = new TextDecoder('utf-8');
   const nameOf = (b, o, n) => decoder.decode(b.subarray(o, o + n));
 
-  function mib(n) { return `${(n / 1048576).toFixed(n < 10 * 1048576 ? 1 : 0)} MiB`; }
+  function mib(n) {
+    return `${(n / 1048576).toFixed(n < 10 * 1048576 ? 1 : 0)} MiB`;
+  }
 
   // A member record; read() returns its bytes (or a promise of them, where
   // the browser inflates) or fails with an Error that says why (too large,
@@ -75,13 +83,15 @@
         }
       },
       read() {
-        if (size > MAX_MEMBER_BYTES) throw new Error(`claims ${mib(size)} uncompressed, more than the ${mib(MAX_MEMBER_BYTES)} the viewer opens`);
+        if (size > MAX_MEMBER_BYTES)
+          throw new Error(`claims ${mib(size)} uncompressed, more than the ${mib(MAX_MEMBER_BYTES)} the viewer opens`);
         if (dataStart + compressedSize > bytes.length) throw new Error('cut short: the archive ends inside this file');
         const data = bytes.subarray(dataStart, dataStart + compressedSize);
         if (method === 0) return data.slice(0, size);
         if (method !== 8) throw new Error(`compression method ${method} is not supported`);
         // A worker has no fflate: the browser's inflater does all there.
-        if ((size >= NATIVE_FROM_BYTES || !fflate) && typeof DecompressionStream === 'function') return nativeInflate(data, size);
+        if ((size >= NATIVE_FROM_BYTES || !fflate) && typeof DecompressionStream === 'function')
+          return nativeInflate(data, size);
         try {
           // Inflating into a buffer of the claimed size bounds the memory a
           // member lying about its size can take.
@@ -138,7 +148,10 @@
       const path = nameOf(bytes, o + 46, nameLen);
       const start = localDataStart(bytes, u32(bytes, o + 42));
       const m = member(bytes, path, method, compressedSize, size, start < 0 ? bytes.length + 1 : start);
-      if (start < 0) m.read = () => { throw new Error('its local header is missing or damaged'); };
+      if (start < 0)
+        m.read = () => {
+          throw new Error('its local header is missing or damaged');
+        };
       members.push(m);
       o += 46 + nameLen + u16(bytes, o + 30) + u16(bytes, o + 32);
     }

@@ -4,13 +4,28 @@
 //
 // Global TrelvikCharts in a page; the formatting also require()s in node.
 (function (root, factory) {
-  if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'), null);
+  if (typeof module === 'object' && module.exports)
+    module.exports = factory(require('./csv.js'), require('./series.js'), null);
   else root.TrelvikCharts = factory(root.TrelvikCsv, root.TrelvikSeries, root.uPlot);
 })(typeof self !== 'undefined' ? self : this, function (Csv, Series, uPlot) {
   'use strict';
 
-  const PALETTE = ['#0969da', '#d1242f', '#1a7f37', '#9a6700', '#8250df', '#bf3989', '#1b7c83', '#6e7781',
-    '#fb8f44', '#0550ae', '#a40e26', '#116329', '#7d4e00', '#6639ba'];
+  const PALETTE = [
+    '#0969da',
+    '#d1242f',
+    '#1a7f37',
+    '#9a6700',
+    '#8250df',
+    '#bf3989',
+    '#1b7c83',
+    '#6e7781',
+    '#fb8f44',
+    '#0550ae',
+    '#a40e26',
+    '#116329',
+    '#7d4e00',
+    '#6639ba',
+  ];
   const BAND = { critical: 'rgba(209,36,47,0.16)', warning: 'rgba(191,135,0,0.16)', info: 'rgba(9,105,218,0.12)' };
 
   function scaled(v, units, step, digits) {
@@ -29,12 +44,19 @@
   function fmtValue(v, unit) {
     if (v == null || Number.isNaN(v)) return '–';
     switch (unit) {
-      case 'kB': return scaled(v, ['KiB', 'MiB', 'GiB'], 1024, 1);
-      case 'bit/s': return scaled(v, ['bit/s', 'kbit/s', 'Mbit/s', 'Gbit/s'], 1000, 1);
-      case '°C': return `${v.toFixed(1)} °C`;
-      case '%': return `${v.toFixed(1)} %`;
-      case 'Mbit/s': return `${v.toFixed(1)} Mbit/s`;
-      case '/s': case 'packets/s': return `${v < 10 ? +v.toFixed(2) : Math.round(v)} ${unit}`;
+      case 'kB':
+        return scaled(v, ['KiB', 'MiB', 'GiB'], 1024, 1);
+      case 'bit/s':
+        return scaled(v, ['bit/s', 'kbit/s', 'Mbit/s', 'Gbit/s'], 1000, 1);
+      case '°C':
+        return `${v.toFixed(1)} °C`;
+      case '%':
+        return `${v.toFixed(1)} %`;
+      case 'Mbit/s':
+        return `${v.toFixed(1)} Mbit/s`;
+      case '/s':
+      case 'packets/s':
+        return `${v < 10 ? +v.toFixed(2) : Math.round(v)} ${unit}`;
       default: {
         const text = Math.abs(v) >= 1000 || Number.isInteger(v) ? String(Math.round(v)) : String(+v.toPrecision(3));
         return unit ? `${text} ${unit}` : text;
@@ -47,15 +69,17 @@
   function stateUnion(seriesList) {
     const states = [];
     const index = new Map();
-    const values = seriesList.map((s) => s.v.map((code) => {
-      if (code == null) return code;
-      const word = s.states[code];
-      if (!index.has(word)) {
-        index.set(word, states.length);
-        states.push(word);
-      }
-      return index.get(word);
-    }));
+    const values = seriesList.map((s) =>
+      s.v.map((code) => {
+        if (code == null) return code;
+        const word = s.states[code];
+        if (!index.has(word)) {
+          index.set(word, states.length);
+          states.push(word);
+        }
+        return index.get(word);
+      }),
+    );
     return { states, values };
   }
 
@@ -68,18 +92,25 @@
   function bandsPlugin(bands) {
     return {
       hooks: {
-        drawClear: [(u) => {
-          const { ctx, bbox } = u;
-          ctx.save();
-          for (const f of bands) {
-            const x0 = u.valToPos(f.from, 'x', true);
-            const x1 = Math.max(u.valToPos(f.to, 'x', true), x0 + 3);
-            if (x1 < bbox.left || x0 > bbox.left + bbox.width) continue;
-            ctx.fillStyle = BAND[f.severity] || BAND.info;
-            ctx.fillRect(Math.max(x0, bbox.left), bbox.top, Math.min(x1, bbox.left + bbox.width) - Math.max(x0, bbox.left), bbox.height);
-          }
-          ctx.restore();
-        }],
+        drawClear: [
+          (u) => {
+            const { ctx, bbox } = u;
+            ctx.save();
+            for (const f of bands) {
+              const x0 = u.valToPos(f.from, 'x', true);
+              const x1 = Math.max(u.valToPos(f.to, 'x', true), x0 + 3);
+              if (x1 < bbox.left || x0 > bbox.left + bbox.width) continue;
+              ctx.fillStyle = BAND[f.severity] || BAND.info;
+              ctx.fillRect(
+                Math.max(x0, bbox.left),
+                bbox.top,
+                Math.min(x1, bbox.left + bbox.width) - Math.max(x0, bbox.left),
+                bbox.height,
+              );
+            }
+            ctx.restore();
+          },
+        ],
       },
     };
   }
@@ -90,7 +121,9 @@
     let applying = false;
     return {
       plots,
-      add(u) { plots.push(u); },
+      add(u) {
+        plots.push(u);
+      },
       changed(u) {
         if (applying) return;
         applying = true;
@@ -143,13 +176,19 @@
 
   // Steps of a kB axis that are round in KiB, MiB or GiB (100 MiB, not
   // 97.7 MiB).
-  const KIB_STEPS = [1, 1024, 1048576].flatMap((base) => [1, 2, 5, 10, 20, 50, 100, 200, 500].map((m) => m * base))
+  const KIB_STEPS = [1, 1024, 1048576]
+    .flatMap((base) => [1, 2, 5, 10, 20, 50, 100, 200, 500].map((m) => m * base))
     .sort((a, b) => a - b);
 
   function yAxisOptions(state, unit) {
-    if (!state && unit === 'kB') return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: labelWidth, incrs: KIB_STEPS };
+    if (!state && unit === 'kB')
+      return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: labelWidth, incrs: KIB_STEPS };
     if (!state) return { values: (u, splits) => splits.map((v) => fmtValue(v, unit)), size: labelWidth };
-    return { splits: () => state.states.map((_, i) => i), values: (u, splits) => splits.map((i) => state.states[i] ?? ''), size: labelWidth };
+    return {
+      splits: () => state.states.map((_, i) => i),
+      values: (u, splits) => splits.map((i) => state.states[i] ?? ''),
+      size: labelWidth,
+    };
   }
 
   // Draws one chart into `target`: { id, title, unit, kind, series } from
@@ -182,22 +221,30 @@
       cursor: { sync: { key: 'trelvik' }, drag: { x: true, y: false } },
       scales: {
         x: { time: true, min: range ? range[0] : undefined, max: range ? range[1] : undefined },
-        y: state ? { range: [-0.5, Math.max(0.5, state.states.length - 0.5)] } : { range: (u, min, max) => padRange(min, max) },
+        y: state
+          ? { range: [-0.5, Math.max(0.5, state.states.length - 0.5)] }
+          : { range: (u, min, max) => padRange(min, max) },
       },
       series: seriesOptions(chart, state),
       axes: [{ values: (u, splits) => timeLabels(splits), space: 70 }, yAxisOptions(state, unit)],
       legend: { live: true },
       plugins: [bandsPlugin(findingsFor(chart, findings))],
-      hooks: { setScale: [(u, key) => {
-        if (key !== 'x') return;
-        redecimate(u);
-        group.changed(u);
-      }] },
+      hooks: {
+        setScale: [
+          (u, key) => {
+            if (key !== 'x') return;
+            redecimate(u);
+            group.changed(u);
+          },
+        ],
+      },
     };
     const u = new uPlot(opts, data, target);
     // A legend entry shows a short name; the whole command line on hover.
     const rows = target.querySelectorAll('.u-legend .u-series');
-    chart.series.forEach((s, k) => { if (s.title && rows[k + 1]) rows[k + 1].title = s.title; });
+    chart.series.forEach((s, k) => {
+      if (s.title && rows[k + 1]) rows[k + 1].title = s.title;
+    });
     group.add(u);
     return u;
   }

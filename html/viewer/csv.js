@@ -135,8 +135,10 @@
 
   // "3 damaged lines (…), 1 half row at the end" from { kind: count }.
   function describeFaults(counts) {
-    return Object.keys(FAULT_WORDS).filter((k) => counts[k] > 0)
-      .map((k) => `${counts[k]} ${FAULT_WORDS[k][counts[k] === 1 ? 0 : 1]}`).join(', ');
+    return Object.keys(FAULT_WORDS)
+      .filter((k) => counts[k] > 0)
+      .map((k) => `${counts[k]} ${FAULT_WORDS[k][counts[k] === 1 ? 0 : 1]}`)
+      .join(', ');
   }
 
   // A line with a NUL (the zeros a power cut leaves where a block was not
@@ -401,7 +403,8 @@
       }
       let cells = 0;
       bounds[0] = a - 1;
-      for (let at = s.indexOf(',', a); at >= 0 && at < e && cells < width; at = s.indexOf(',', at + 1)) bounds[++cells] = at;
+      for (let at = s.indexOf(',', a); at >= 0 && at < e && cells < width; at = s.indexOf(',', at + 1))
+        bounds[++cells] = at;
       const extra = s.indexOf(',', bounds[cells] + 1);
       if (cells !== width - 1 || (extra >= 0 && extra < e)) {
         errors.add('cells', `line ${no}: ${s.slice(a, e).split(',').length} cells where the header has ${width}`);
@@ -641,7 +644,10 @@
         last = x;
         continue;
       }
-      table.errors.add(why, `row at ${formatTime(x, true)}: ${why === 'backwards' ? 'earlier than the row before it' : why === 'before' ? 'before the session started' : 'after the session stopped'}`);
+      table.errors.add(
+        why,
+        `row at ${formatTime(x, true)}: ${why === 'backwards' ? 'earlier than the row before it' : why === 'before' ? 'before the session started' : 'after the session stopped'}`,
+      );
       if (why === 'after') continue;
       const kind = why === 'backwards' ? 'back' : 'unset';
       if (!open || open.kind !== kind) {
@@ -693,7 +699,9 @@
     const columns = packed.columns.map((c) => ({
       name: c.name,
       numeric: c.numeric,
-      values: c.numeric ? Array.from(c.values, (x) => (Number.isNaN(x) ? null : x)) : Array.from(c.codes, (k) => c.texts[k]),
+      values: c.numeric
+        ? Array.from(c.values, (x) => (Number.isNaN(x) ? null : x))
+        : Array.from(c.codes, (k) => c.texts[k]),
     }));
     return { ...packed, t: Array.from(packed.t), columns, errors };
   }
@@ -702,7 +710,10 @@
   // header and rows, or null when the text is not a consistent CSV table.
   function readPlainTable(text) {
     if (looksBinary(text.slice(0, 4096))) return null;
-    const lines = text.split('\n').map((l) => l.replace(/\r$/, '')).filter((l) => l !== '');
+    const lines = text
+      .split('\n')
+      .map((l) => l.replace(/\r$/, ''))
+      .filter((l) => l !== '');
     if (lines.length < 2) return null;
     const header = splitRow(lines[0]);
     if (header.length < 2) return null;
@@ -710,5 +721,19 @@
     return rows.every((r) => r.length === header.length) ? { header, rows } : null;
   }
 
-  return { readTable, readTableBytes, tableReader, packTable, unpackTable, readPlainTable, checkTimes, parseTime, formatTime, cellNumber, describeFaults, errorList, MAX_LISTED_ERRORS };
+  return {
+    readTable,
+    readTableBytes,
+    tableReader,
+    packTable,
+    unpackTable,
+    readPlainTable,
+    checkTimes,
+    parseTime,
+    formatTime,
+    cellNumber,
+    describeFaults,
+    errorList,
+    MAX_LISTED_ERRORS,
+  };
 });

@@ -5,9 +5,23 @@
 // Global TrelvikDisplay in a page, require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) {
-    module.exports = factory(require('./series.js'), require('./findings.js'), require('./charts.js'), require('./layout.js'), require('./files.js'), require('../common.js'));
+    module.exports = factory(
+      require('./series.js'),
+      require('./findings.js'),
+      require('./charts.js'),
+      require('./layout.js'),
+      require('./files.js'),
+      require('../common.js'),
+    );
   } else {
-    root.TrelvikDisplay = factory(root.TrelvikSeries, root.TrelvikFindings, root.TrelvikCharts, root.TrelvikLayout, root.TrelvikFiles, root.TrelvikCommon);
+    root.TrelvikDisplay = factory(
+      root.TrelvikSeries,
+      root.TrelvikFindings,
+      root.TrelvikCharts,
+      root.TrelvikLayout,
+      root.TrelvikFiles,
+      root.TrelvikCommon,
+    );
   }
 })(typeof self !== 'undefined' ? self : this, function (Series, Findings, Charts, Layout, Files, Common) {
   'use strict';
@@ -50,8 +64,17 @@
     if (current && current.full) current.group.zoom(current.full[0], current.full[1]);
   }
 
-  const FACT_ORDER = ['Model Name', 'Serial Number', 'Firmware version', 'Edge storage location',
-    'Start Time of the session', 'Stop Time of the session', 'Collected Data Points', 'Duration', 'Session Size'];
+  const FACT_ORDER = [
+    'Model Name',
+    'Serial Number',
+    'Firmware version',
+    'Edge storage location',
+    'Start Time of the session',
+    'Stop Time of the session',
+    'Collected Data Points',
+    'Duration',
+    'Session Size',
+  ];
 
   function renderFacts(session) {
     const list = $('facts-list');
@@ -61,8 +84,16 @@
     for (const [name, value] of facts) if (!FACT_ORDER.includes(name)) add(name, value);
     for (const f of session.signature) add(`Signature ${f.name}`, f.value);
     if (session.archiveSize) add('Archive size', sizeText(session.archiveSize));
-    add('Time zone', session.timeZone ? `${session.timeZone.zone} (UTC ${session.timeZone.offset} at the start)` : `UTC (no ${Layout.FILES.timeZone} in the session)`);
-    add('CPUs', session.cpuCount ? `${session.cpuCount} (from ${session.cpuSource})` : 'unknown (nothing in the session tells)');
+    add(
+      'Time zone',
+      session.timeZone
+        ? `${session.timeZone.zone} (UTC ${session.timeZone.offset} at the start)`
+        : `UTC (no ${Layout.FILES.timeZone} in the session)`,
+    );
+    add(
+      'CPUs',
+      session.cpuCount ? `${session.cpuCount} (from ${session.cpuSource})` : 'unknown (nothing in the session tells)',
+    );
     if (!session.facts.length) add('Information', `${Layout.FILES.information} is missing from this session.`);
     $('facts').hidden = false;
   }
@@ -71,16 +102,34 @@
     const list = $('findings-list');
     for (const f of session.findings) {
       const range = `${Findings.fmtTime(f.from)} – ${Findings.fmtTime(f.to)} ${session.zone}`;
-      list.append(el('li', { class: `finding ${f.severity}`, 'data-rule': f.rule, 'data-from': f.from, 'data-to': f.to },
-        el('span', { class: `severity ${f.severity}`, text: f.severity }), ' ',
-        el('span', { class: 'text', text: f.text }), ' ',
-        el('button', { type: 'button', text: 'Show', 'aria-label': `Zoom every chart to ${range}`, onclick: () => zoomTo(f.from, f.to) }),
-        el('span', { class: 'evidence', text: `${range} · ${f.files.join(', ')}` })));
+      list.append(
+        el(
+          'li',
+          { class: `finding ${f.severity}`, 'data-rule': f.rule, 'data-from': f.from, 'data-to': f.to },
+          el('span', { class: `severity ${f.severity}`, text: f.severity }),
+          ' ',
+          el('span', { class: 'text', text: f.text }),
+          ' ',
+          el('button', {
+            type: 'button',
+            text: 'Show',
+            'aria-label': `Zoom every chart to ${range}`,
+            onclick: () => zoomTo(f.from, f.to),
+          }),
+          el('span', { class: 'evidence', text: `${range} · ${f.files.join(', ')}` }),
+        ),
+      );
     }
     for (const u of session.unjudged) {
-      list.append(el('li', { class: 'finding unjudged', 'data-rule': u.rule },
-        el('span', { class: 'severity info', text: 'not judged' }), ' ',
-        el('span', { class: 'text', text: `The ${u.rule} rule could not run: ${u.why}.` })));
+      list.append(
+        el(
+          'li',
+          { class: 'finding unjudged', 'data-rule': u.rule },
+          el('span', { class: 'severity info', text: 'not judged' }),
+          ' ',
+          el('span', { class: 'text', text: `The ${u.rule} rule could not run: ${u.why}.` }),
+        ),
+      );
     }
     $('findings-none').hidden = session.findings.length > 0 || session.unjudged.length > 0;
     $('findings').hidden = false;
@@ -113,7 +162,10 @@
     const drawWhenNear = (entries) => {
       for (const e of entries) if (e.isIntersecting && waiting.has(e.target)) waiting.get(e.target)();
     };
-    const observer = typeof IntersectionObserver === 'function' ? new IntersectionObserver(drawWhenNear, { rootMargin: '100% 0px' }) : null;
+    const observer =
+      typeof IntersectionObserver === 'function'
+        ? new IntersectionObserver(drawWhenNear, { rootMargin: '100% 0px' })
+        : null;
     current.observer = observer;
     let lastGroup = null;
     for (const chart of charts) {
@@ -125,10 +177,27 @@
       }
       const plot = el('div', { class: 'plot waiting' });
       const files = [...chart.files];
-      const note = chart.total > 0 ? el('span', { class: 'source', text: `MemTotal ${Charts.fmtValue(chart.total, 'kB')}: the scale follows what moves, not the total.` }) : null;
-      const figure = el('figure', { class: 'chart', 'data-chart': chart.id, 'data-files': JSON.stringify(files) },
-        el('figcaption', { text: chart.title }, el('span', { class: 'source', text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', ') }), note),
-        plot);
+      const note =
+        chart.total > 0
+          ? el('span', {
+              class: 'source',
+              text: `MemTotal ${Charts.fmtValue(chart.total, 'kB')}: the scale follows what moves, not the total.`,
+            })
+          : null;
+      const figure = el(
+        'figure',
+        { class: 'chart', 'data-chart': chart.id, 'data-files': JSON.stringify(files) },
+        el(
+          'figcaption',
+          { text: chart.title },
+          el('span', {
+            class: 'source',
+            text: files.length > 3 ? `${files.length} files in ${dirOf(files[0])}` : files.join(', '),
+          }),
+          note,
+        ),
+        plot,
+      );
       box.append(figure);
       if (chart.id === 'streams') figure.append(changesTable(chart.series[0]));
       waiting.set(figure, () => {
@@ -152,8 +221,14 @@
       $('groups').append(el('a', { href: '#group-other', text: title }));
     }
     for (const f of plain) {
-      box.append(el('figure', { class: 'chart', 'data-chart': `table:${f.path}`, 'data-files': JSON.stringify([f.path]) },
-        el('figcaption', { text: `${f.path} (no time axis)` }), plainTable(f.plain)));
+      box.append(
+        el(
+          'figure',
+          { class: 'chart', 'data-chart': `table:${f.path}`, 'data-files': JSON.stringify([f.path]) },
+          el('figcaption', { text: `${f.path} (no time axis)` }),
+          plainTable(f.plain),
+        ),
+      );
     }
   }
 
@@ -163,18 +238,31 @@
     plot.classList.remove('waiting');
     const width = Math.max(300, $('charts').clientWidth || 800);
     try {
-      const u = Charts.makeChart(chart, plot, { group: current.group, findings: session.findings, width, range: current.shown || current.full, gapLimit });
+      const u = Charts.makeChart(chart, plot, {
+        group: current.group,
+        findings: session.findings,
+        width,
+        range: current.shown || current.full,
+        gapLimit,
+      });
       current.plots.push(u);
       if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
     } catch (e) {
-      figure.insertBefore(el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }), plot.nextSibling);
+      figure.insertBefore(
+        el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }),
+        plot.nextSibling,
+      );
     }
   }
 
   // The largest processes are drawn at first; the others are found by a
   // part of their name or command line, and drawn while they match.
   function processSearch(chart, u) {
-    const input = el('input', { type: 'search', placeholder: 'name or command line', 'aria-label': `Show processes in "${chart.title}" by name` });
+    const input = el('input', {
+      type: 'search',
+      placeholder: 'name or command line',
+      'aria-label': `Show processes in "${chart.title}" by name`,
+    });
     input.addEventListener('input', () => {
       const words = input.value.trim().toLowerCase();
       chart.series.forEach((s, k) => {
@@ -182,7 +270,12 @@
         u.setSeries(k + 1, { show: match });
       });
     });
-    return el('label', { class: 'process-search' }, `${chart.series.length} processes, the largest shown; find others: `, input);
+    return el(
+      'label',
+      { class: 'process-search' },
+      `${chart.series.length} processes, the largest shown; find others: `,
+      input,
+    );
   }
 
   // The streams' configuration as a list of its changes.
@@ -196,15 +289,26 @@
       rows++;
       body.append(el('tr', {}, el('td', { text: Charts.fmtTime(s.t[i]) }), el('td', { text: s.text[i] })));
     }
-    return el('table', { class: 'changes' },
+    return el(
+      'table',
+      { class: 'changes' },
       el('caption', { text: 'Changes of the stream configuration' }),
-      el('thead', {}, el('tr', {}, el('th', { scope: 'col', text: 'From' }), el('th', { scope: 'col', text: 'Streams' }))), body);
+      el(
+        'thead',
+        {},
+        el('tr', {}, el('th', { scope: 'col', text: 'From' }), el('th', { scope: 'col', text: 'Streams' })),
+      ),
+      body,
+    );
   }
 
   function plainTable(plain) {
-    return el('table', { class: 'plain' },
+    return el(
+      'table',
+      { class: 'plain' },
       el('thead', {}, el('tr', {}, ...plain.header.map((h) => el('th', { scope: 'col', text: h })))),
-      el('tbody', {}, ...plain.rows.slice(0, 200).map((r) => el('tr', {}, ...r.map((c) => el('td', { text: c }))))));
+      el('tbody', {}, ...plain.rows.slice(0, 200).map((r) => el('tr', {}, ...r.map((c) => el('td', { text: c }))))),
+    );
   }
 
   return { show, clear, fitWidth, showWhole };

@@ -4,7 +4,8 @@
 //
 // Global TrelvikFiles in a page, require() in node.
 (function (root, factory) {
-  if (typeof module === 'object' && module.exports) module.exports = factory(require('./charts.js'), require('../common.js'));
+  if (typeof module === 'object' && module.exports)
+    module.exports = factory(require('./charts.js'), require('../common.js'));
   else root.TrelvikFiles = factory(root.TrelvikCharts, root.TrelvikCommon);
 })(typeof self !== 'undefined' ? self : this, function (Charts, Common) {
   'use strict';
@@ -23,18 +24,40 @@
   function renderFiles(session) {
     const body = $('files-body');
     if (session.archiveError) {
-      body.append(el('tr', { class: 'file-row', 'data-error': '1' }, el('td', { text: session.label }), el('td', { text: '' }), el('td', { text: '' }),
-        el('td', { class: 'bad', role: 'alert', text: session.archiveError })));
+      body.append(
+        el(
+          'tr',
+          { class: 'file-row', 'data-error': '1' },
+          el('td', { text: session.label }),
+          el('td', { text: '' }),
+          el('td', { text: '' }),
+          el('td', { class: 'bad', role: 'alert', text: session.archiveError }),
+        ),
+      );
     }
-    const files = [...session.files].sort((a, b) => dirOf(a.path).localeCompare(dirOf(b.path)) || a.path.localeCompare(b.path));
+    const files = [...session.files].sort(
+      (a, b) => dirOf(a.path).localeCompare(dirOf(b.path)) || a.path.localeCompare(b.path),
+    );
     for (const f of files) {
       const status = f.error
         ? el('td', { class: 'bad', text: [f.error, ...f.warnings].join('; ') })
         : el('td', { class: 'good', text: f.kind === 'csv' ? (f.plain ? 'table' : 'charted') : f.kind });
       const faults = f.faults ? Object.values(f.faults).reduce((a, b) => a + b, 0) : 0;
-      body.append(el('tr', { class: 'file-row', 'data-path': f.path, 'data-error': f.error ? '1' : '0', 'data-left-out': String(faults) },
-        el('td', { text: f.path }), el('td', { text: f.rows != null ? String(f.rows) : '' }),
-        el('td', { text: faults ? String(faults) : '' }), status));
+      body.append(
+        el(
+          'tr',
+          {
+            class: 'file-row',
+            'data-path': f.path,
+            'data-error': f.error ? '1' : '0',
+            'data-left-out': String(faults),
+          },
+          el('td', { text: f.path }),
+          el('td', { text: f.rows != null ? String(f.rows) : '' }),
+          el('td', { text: faults ? String(faults) : '' }),
+          status,
+        ),
+      );
     }
     $('files').hidden = false;
   }
@@ -48,7 +71,9 @@
     session.snapshots.forEach((s, i) => {
       if (!groups.has(s.kind)) groups.set(s.kind, el('optgroup', { label: s.kind }));
       const when = Number.isNaN(s.time) ? '' : `${Charts.fmtTime(s.time)} · `;
-      groups.get(s.kind).append(el('option', { value: String(i), text: `${when}${s.path.slice(s.path.lastIndexOf('/') + 1)}` }));
+      groups
+        .get(s.kind)
+        .append(el('option', { value: String(i), text: `${when}${s.path.slice(s.path.lastIndexOf('/') + 1)}` }));
     });
     for (const g of groups.values()) select.append(g);
     select.onchange = () => showSnapshot(session, select.value);
@@ -106,8 +131,10 @@
     const others = session.snapshots.map((s, i) => [s, i]).filter(([s]) => s.kind === 'interrupts' && s !== first);
     if (!others.length) return;
     const select = $('compare-select');
-    select.replaceChildren(el('option', { value: '', text: 'Choose another interrupt snapshot…' }),
-      ...others.map(([s, i]) => el('option', { value: String(i), text: Charts.fmtTime(s.time) })));
+    select.replaceChildren(
+      el('option', { value: '', text: 'Choose another interrupt snapshot…' }),
+      ...others.map(([s, i]) => el('option', { value: String(i), text: Charts.fmtTime(s.time) })),
+    );
     select.onchange = async () => {
       if (select.value === '') return;
       const other = session.snapshots[+select.value];
@@ -135,7 +162,16 @@
   }
 
   function showDeltas(a, aText, b, bText) {
-    const [older, newer] = a.time <= b.time ? [[a, aText], [b, bText]] : [[b, bText], [a, aText]];
+    const [older, newer] =
+      a.time <= b.time
+        ? [
+            [a, aText],
+            [b, bText],
+          ]
+        : [
+            [b, bText],
+            [a, aText],
+          ];
     const before = interruptCounts(older[1]);
     const after = interruptCounts(newer[1]);
     const seconds = newer[0].time - older[0].time;
@@ -146,12 +182,20 @@
     }
     rows.sort((x, y) => y.delta - x.delta);
     const body = $('compare-table').querySelector('tbody');
-    body.replaceChildren(...rows.map((r) => el('tr', {},
-      el('td', { text: r.irq }), el('td', { text: String(r.delta) }),
-      el('td', { text: seconds > 0 ? (r.delta / seconds).toFixed(1) : '–' }), el('td', { text: r.source }))));
+    body.replaceChildren(
+      ...rows.map((r) =>
+        el(
+          'tr',
+          {},
+          el('td', { text: r.irq }),
+          el('td', { text: String(r.delta) }),
+          el('td', { text: seconds > 0 ? (r.delta / seconds).toFixed(1) : '–' }),
+          el('td', { text: r.source }),
+        ),
+      ),
+    );
     $('compare-table').hidden = false;
   }
-
 
   return { renderFiles, renderSnapshots, clear, sizeText, dirOf };
 });

@@ -4,11 +4,14 @@
 //
 // Global TrelvikFindings in a page, require() in node.
 (function (root, factory) {
-  if (typeof module === 'object' && module.exports) module.exports = factory(require('./csv.js'), require('./series.js'), require('../common.js'));
+  if (typeof module === 'object' && module.exports)
+    module.exports = factory(require('./csv.js'), require('./series.js'), require('../common.js'));
   else {
     root.TrelvikFindings = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikCommon);
     // Kept to start the same code in a worker.
-    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikFindings = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikCommon);`);
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(
+      `self.TrelvikFindings = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikCommon);`,
+    );
   }
 })(typeof self !== 'undefined' ? self : this, function (Csv, Series, Common) {
   'use strict';
@@ -105,24 +108,39 @@
 
   const fmtTime = (s) => Common.formatDateTime(s, false);
   const fmtDuration = Common.formatDuration;
-  const fmtKiB = (k) => (Math.abs(k) >= 1048576 ? `${(k / 1048576).toFixed(1)} GiB` : Math.abs(k) >= 1024 ? `${(k / 1024).toFixed(1)} MiB` : `${Math.round(k)} kB`);
+  const fmtKiB = (k) =>
+    Math.abs(k) >= 1048576
+      ? `${(k / 1048576).toFixed(1)} GiB`
+      : Math.abs(k) >= 1024
+        ? `${(k / 1024).toFixed(1)} MiB`
+        : `${Math.round(k)} kB`;
 
   // Least-squares line through (t in hours, v): { slope per hour, r2, n }.
   function linearFit(t, v, from, to) {
-    let n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+    let n = 0,
+      sx = 0,
+      sy = 0,
+      sxx = 0,
+      sxy = 0,
+      syy = 0;
     const t0 = from;
     for (let i = 0; i < t.length; i++) {
       if (t[i] < from || t[i] > to || v[i] == null) continue;
       const x = (t[i] - t0) / 3600;
       const y = v[i];
-      n++; sx += x; sy += y; sxx += x * x; sxy += x * y; syy += y * y;
+      n++;
+      sx += x;
+      sy += y;
+      sxx += x * x;
+      sxy += x * y;
+      syy += y * y;
     }
     if (n < 3) return null;
     const vx = n * sxx - sx * sx;
     const vy = n * syy - sy * sy;
     if (vx <= 0) return null;
     const slope = (n * sxy - sx * sy) / vx;
-    const r2 = vy <= 0 ? 0 : ((n * sxy - sx * sy) ** 2) / (vx * vy);
+    const r2 = vy <= 0 ? 0 : (n * sxy - sx * sy) ** 2 / (vx * vy);
     return { slope, r2, n };
   }
 
@@ -131,13 +149,15 @@
   }
 
   const byChart = (all, re) => all.filter((s) => re.test(s.chart));
-  const list = (words) => (words.length < 2 ? words.join('') : `${words.slice(0, -1).join(', ')} and ${words[words.length - 1]}`);
+  const list = (words) =>
+    words.length < 2 ? words.join('') : `${words.slice(0, -1).join(', ')} and ${words[words.length - 1]}`;
   const plural = (n, one, many) => `${n} ${n === 1 ? one : many}`;
 
   // The per-round time reference: the longest of the files every round writes.
   function roundTimes(all) {
     // load.csv first: of equally long references it names the evidence best.
-    const candidates = all.filter((s) => s.chart === 'load')
+    const candidates = all
+      .filter((s) => s.chart === 'load')
       .concat(all.filter((s) => s.chart === 'kernel:pagefaults' || s.chart === 'memory:meminfo'));
     let best = [];
     for (const s of candidates) if (s.t.length > best.length) best = s.t;
@@ -161,7 +181,8 @@
     // wrapped or its interface was reset.
     for (const e of events) {
       const files = new Set(e.series.map((s) => s.file));
-      e.restart = files.size > 1 || e.series.some((s) => s.chart === 'kernel:pagefaults' || s.chart === 'vmstat:system');
+      e.restart =
+        files.size > 1 || e.series.some((s) => s.chart === 'kernel:pagefaults' || s.chart === 'vmstat:system');
     }
     return events;
   }
@@ -183,7 +204,8 @@
     return out;
   }
 
-  const gapText = (g) => `no sampling from ${fmtTime(g.from)} for ${fmtDuration(g.to - g.from)} (${plural(g.missing, 'round', 'rounds')} missing)`;
+  const gapText = (g) =>
+    `no sampling from ${fmtTime(g.from)} for ${fmtDuration(g.to - g.from)} (${plural(g.missing, 'round', 'rounds')} missing)`;
 
   // Restarts with the gap before them, gaps alone, and counters that reset
   // on their own: one finding each.
@@ -197,20 +219,45 @@
       const shown = names.slice(0, 4).join(', ') + (names.length > 4 ? ` and ${names.length - 4} more` : '');
       const files = e.series.map((s) => s.file);
       if (!e.restart) {
-        out.push(finding('counter', 'info', `Counter ${shown} started again at ${fmtTime(e.from)}: it wrapped or its interface was reset.`, e.from, e.to, files));
+        out.push(
+          finding(
+            'counter',
+            'info',
+            `Counter ${shown} started again at ${fmtTime(e.from)}: it wrapped or its interface was reset.`,
+            e.from,
+            e.to,
+            files,
+          ),
+        );
         continue;
       }
       const gap = gaps.find((g) => !used.has(g) && e.from >= g.from && e.from - g.to <= near);
       if (gap) used.add(gap);
       const before = gap ? ` after ${gapText(gap)}` : '';
-      out.push(finding('reboot', 'warning',
-        `The device restarted at ${fmtTime(e.from)}${before}: the counters started again (${shown}).`,
-        gap ? gap.from : e.from, e.to, gap ? files.concat(ctx.roundFiles) : files));
+      out.push(
+        finding(
+          'reboot',
+          'warning',
+          `The device restarted at ${fmtTime(e.from)}${before}: the counters started again (${shown}).`,
+          gap ? gap.from : e.from,
+          e.to,
+          gap ? files.concat(ctx.roundFiles) : files,
+        ),
+      );
     }
     for (const g of gaps) {
       if (used.has(g)) continue;
       const text = gapText(g);
-      out.push(finding('gap', 'warning', `${text[0].toUpperCase()}${text.slice(1)}: storage outage, daemon stopped or device off.`, g.from, g.to, ctx.roundFiles));
+      out.push(
+        finding(
+          'gap',
+          'warning',
+          `${text[0].toUpperCase()}${text.slice(1)}: storage outage, daemon stopped or device off.`,
+          g.from,
+          g.to,
+          ctx.roundFiles,
+        ),
+      );
     }
     return out;
   }
@@ -224,15 +271,24 @@
     // Typed, of the most points there can be: a week of a process is tens
     // of thousands, fitted again for each stretch.
     const idx = new Int32Array(n);
-    const P = { x: new Float64Array(n + 1), xx: new Float64Array(n + 1), y: new Float64Array(n + 1), yy: new Float64Array(n + 1), xy: new Float64Array(n + 1) };
+    const P = {
+      x: new Float64Array(n + 1),
+      xx: new Float64Array(n + 1),
+      y: new Float64Array(n + 1),
+      yy: new Float64Array(n + 1),
+      xy: new Float64Array(n + 1),
+    };
     let k = 0;
     for (let i = i0; i <= i1; i++) {
       if (v[i] == null) continue;
       const x = (t[i] - origin) / 3600;
       const y = v[i];
       idx[k] = i;
-      P.x[k + 1] = P.x[k] + x; P.xx[k + 1] = P.xx[k] + x * x; P.y[k + 1] = P.y[k] + y;
-      P.yy[k + 1] = P.yy[k] + y * y; P.xy[k + 1] = P.xy[k] + x * y;
+      P.x[k + 1] = P.x[k] + x;
+      P.xx[k + 1] = P.xx[k] + x * x;
+      P.y[k + 1] = P.y[k] + y;
+      P.yy[k + 1] = P.yy[k] + y * y;
+      P.xy[k + 1] = P.xy[k] + x * y;
       k++;
     }
     P.idx = idx.subarray(0, k);
@@ -245,12 +301,12 @@
   function hingeAt(P, k, j) {
     const n = j + 1;
     const m = j + 1 - k; // points on the slope
-    const xs = (P.x[j + 1] - P.x[k]);
+    const xs = P.x[j + 1] - P.x[k];
     const xk = P.x[k + 1] - P.x[k]; // the turn's own x
     // x' = x - xk over the slope, 0 before it.
     const sx = xs - m * xk;
-    const sxx = (P.xx[j + 1] - P.xx[k]) - 2 * xk * xs + m * xk * xk;
-    const sxy = (P.xy[j + 1] - P.xy[k]) - xk * (P.y[j + 1] - P.y[k]);
+    const sxx = P.xx[j + 1] - P.xx[k] - 2 * xk * xs + m * xk * xk;
+    const sxy = P.xy[j + 1] - P.xy[k] - xk * (P.y[j + 1] - P.y[k]);
     const sy = P.y[j + 1];
     const syy = P.yy[j + 1];
     const vx = n * sxx - sx * sx;
@@ -283,7 +339,7 @@
       const rest = points - 1 - j;
       if (rest > 0) {
         const back = -sign * ((P.y[points] - P.y[j + 1]) / rest - fit.end);
-        if (back > THRESHOLDS.leakMaxRecoveryShare * Math.abs(fit.slope) * (at(j) - at(k)) / 3600) return null;
+        if (back > (THRESHOLDS.leakMaxRecoveryShare * Math.abs(fit.slope) * (at(j) - at(k))) / 3600) return null;
       }
       return fit;
     };
@@ -387,7 +443,8 @@
     const t = avail.t;
     const cuts = discontinuities(ctx, t);
     for (let i = 1; i < t.length; i++) {
-      if (avail.v[i] != null && avail.v[i - 1] != null && avail.v[i] - avail.v[i - 1] > THRESHOLDS.availJumpKiB) cuts.push(i);
+      if (avail.v[i] != null && avail.v[i - 1] != null && avail.v[i] - avail.v[i - 1] > THRESHOLDS.availJumpKiB)
+        cuts.push(i);
     }
     for (const r of mc.restarts) for (const x of r.at) cuts.push(indexAt(t, x.t));
     const out = [];
@@ -406,7 +463,10 @@
     for (const { g, at } of mc.restarts) {
       const cuts = at.map((r) => indexAt(g.t, r.t)).concat(discontinuities(ctx, g.t));
       const segs = segmentsAt(g.t, cuts);
-      const fit = (minHours) => segs.map(([a, b]) => (g.t[b] - g.t[a] < minHours * 3600 ? null : steadiestChange(g.t, g.v, a, b, 1, rate, minHours)));
+      const fit = (minHours) =>
+        segs.map(([a, b]) =>
+          g.t[b] - g.t[a] < minHours * 3600 ? null : steadiestChange(g.t, g.v, a, b, 1, rate, minHours),
+        );
       let windows = fit(THRESHOLDS.leakMinHours);
       if (windows.some(Boolean)) {
         const again = fit(THRESHOLDS.leakAgainMinHours);
@@ -425,12 +485,13 @@
     const { avail, total } = mc;
     if (!(total > 0)) return [];
     const floor = THRESHOLDS.lowMemoryShare * total;
-    return runs(avail.t.length, (i) => avail.v[i] != null && avail.v[i] < floor, THRESHOLDS.lowMemoryMinRows)
-      .map(([a, b]) => {
+    return runs(avail.t.length, (i) => avail.v[i] != null && avail.v[i] < floor, THRESHOLDS.lowMemoryMinRows).map(
+      ([a, b]) => {
         let least = Infinity;
         for (let i = a; i <= b; i++) least = Math.min(least, avail.v[i]);
         return { from: avail.t[a], to: avail.t[b], least };
-      });
+      },
+    );
   }
 
   // Restarts of package processes while available memory was near the floor.
@@ -446,7 +507,9 @@
     return out;
   }
 
-  const fmtWindows = (ws) => list(ws.slice(0, 4).map((w) => `${fmtTime(w.from)} to ${fmtTime(w.to)}`)) + (ws.length > 4 ? ` and ${ws.length - 4} more stretches` : '');
+  const fmtWindows = (ws) =>
+    list(ws.slice(0, 4).map((w) => `${fmtTime(w.from)} to ${fmtTime(w.to)}`)) +
+    (ws.length > 4 ? ` and ${ws.length - 4} more stretches` : '');
 
   // Leaks, by incident: one finding per leaking process across its
   // restarts (with the falls of available memory it explains, its restarts
@@ -475,7 +538,10 @@
       const myKills = kills.filter((k) => k.g === p.g && k.t >= from && k.t <= span.to);
       // Low memory is this leak's when the leak got it there: a kill of the
       // process ends it, or a stretch of growth or fall ends in it.
-      const ends = p.windows.concat(mine).map((w) => w.to).concat(myKills.map((k) => k.t));
+      const ends = p.windows
+        .concat(mine)
+        .map((w) => w.to)
+        .concat(myKills.map((k) => k.t));
       const myLow = low.filter((l) => ends.some((x) => x >= l.from && x <= l.to + 2 * ctx.period));
       myLow.forEach((l) => lowUsed.add(l));
       const rate = Math.max(...p.windows.map((w) => w.slope));
@@ -492,24 +558,39 @@
         const r2 = Math.min(...mine.map((f) => f.r2));
         text += `; available memory fell steadily by up to ${fmtKiB(fall)}/h meanwhile (fit R² ${r2.toFixed(2)})`;
       }
-      if (myLow.length) text += `; it was under ${Math.round(THRESHOLDS.lowMemoryShare * 100)} %${fmtTotal} ${plural(myLow.length, 'time', 'times')}, down to ${fmtKiB(Math.min(...myLow.map((l) => l.least)))}`;
+      if (myLow.length)
+        text += `; it was under ${Math.round(THRESHOLDS.lowMemoryShare * 100)} %${fmtTotal} ${plural(myLow.length, 'time', 'times')}, down to ${fmtKiB(Math.min(...myLow.map((l) => l.least)))}`;
       out.push(finding('memory', 'critical', `${text}.`, from, to, [p.g.file, mc.avail.file]));
     }
     const rest = falls.filter((f) => !explained.has(f));
     if (rest.length) {
       const fall = Math.max(...rest.map((f) => -f.slope));
       const r2 = Math.min(...rest.map((f) => f.r2));
-      out.push(finding('memory', 'critical',
-        `Available memory fell steadily by up to ${fmtKiB(fall)}/h (${fmtWindows(rest)}; linear fit R² ${r2.toFixed(2)}); no package process grew the same way.`,
-        rest[0].from, rest[rest.length - 1].to, [mc.avail.file]));
+      out.push(
+        finding(
+          'memory',
+          'critical',
+          `Available memory fell steadily by up to ${fmtKiB(fall)}/h (${fmtWindows(rest)}; linear fit R² ${r2.toFixed(2)}); no package process grew the same way.`,
+          rest[0].from,
+          rest[rest.length - 1].to,
+          [mc.avail.file],
+        ),
+      );
       for (const l of low) if (rest.some((f) => f.to >= l.from && f.to <= l.to + 2 * ctx.period)) lowUsed.add(l);
     }
     for (const l of low.filter((x) => !lowUsed.has(x))) {
       const killed = kills.filter((k) => k.t >= l.from && k.t <= l.to + 2 * ctx.period).map((k) => shortName(k.g));
       const also = killed.length ? `; ${list([...new Set(killed)])} restarted then (out-of-memory kill)` : '';
-      out.push(finding('low-memory', 'critical',
-        `Available memory was under ${Math.round(THRESHOLDS.lowMemoryShare * 100)} %${fmtTotal} from ${fmtTime(l.from)} for ${fmtDuration(l.to - l.from + ctx.period)}, down to ${fmtKiB(l.least)}${also}.`,
-        l.from, l.to, [mc.avail.file]));
+      out.push(
+        finding(
+          'low-memory',
+          'critical',
+          `Available memory was under ${Math.round(THRESHOLDS.lowMemoryShare * 100)} %${fmtTotal} from ${fmtTime(l.from)} for ${fmtDuration(l.to - l.from + ctx.period)}, down to ${fmtKiB(l.least)}${also}.`,
+          l.from,
+          l.to,
+          [mc.avail.file],
+        ),
+      );
     }
     return out;
   }
@@ -535,10 +616,16 @@
     const t = large[0].t;
     const zero = (i) => large.every((s) => s.v[i] === 0);
     return runs(t.length, zero, THRESHOLDS.fragMinRows).map(([a, b]) => {
-      const tail = b === t.length - 1 ? ' and stayed there to the end of the session' : ` for ${fmtDuration(t[b] - t[a])}`;
-      return finding('fragmentation', 'warning',
+      const tail =
+        b === t.length - 1 ? ' and stayed there to the end of the session' : ` for ${fmtDuration(t[b] - t[a])}`;
+      return finding(
+        'fragmentation',
+        'warning',
         `Free blocks of ${THRESHOLDS.fragMinBlockKiB} kB and larger in the Normal zone reached zero at ${fmtTime(t[a])}${tail}: memory is fragmented, large allocations can fail.`,
-        t[a], t[b], [large[0].file]);
+        t[a],
+        t[b],
+        [large[0].file],
+      );
     });
   }
 
@@ -546,11 +633,16 @@
 
   // First value and peak (with its time) of a sensor within [from, to].
   function rise(s, from, to) {
-    let first = null, peak = -Infinity, peakAt = from;
+    let first = null,
+      peak = -Infinity,
+      peakAt = from;
     for (let i = indexAt(s.t, from); i < s.t.length && s.t[i] <= to; i++) {
       if (s.v[i] == null) continue;
       if (first == null) first = s.v[i];
-      if (s.v[i] > peak) { peak = s.v[i]; peakAt = s.t[i]; }
+      if (s.v[i] > peak) {
+        peak = s.v[i];
+        peakAt = s.t[i];
+      }
     }
     return first == null ? null : { first, peak, peakAt };
   }
@@ -563,8 +655,13 @@
       for (const [a, b] of runs(s.t.length, (i) => s.v[i] != null && s.v[i] > THRESHOLDS.heatMaxCelsius, 1)) {
         let peak = -Infinity;
         for (let i = a; i <= b; i++) peak = Math.max(peak, s.v[i]);
-        out.push({ from: s.t[a], to: s.t[b], severity: 'critical', files: [s.file],
-          text: `sensor ${s.label} was above ${THRESHOLDS.heatMaxCelsius} °C from ${fmtTime(s.t[a])} for ${fmtDuration(s.t[b] - s.t[a] + ctx.period)}, peaking at ${peak.toFixed(1)} °C` });
+        out.push({
+          from: s.t[a],
+          to: s.t[b],
+          severity: 'critical',
+          files: [s.file],
+          text: `sensor ${s.label} was above ${THRESHOLDS.heatMaxCelsius} °C from ${fmtTime(s.t[a])} for ${fmtDuration(s.t[b] - s.t[a] + ctx.period)}, peaking at ${peak.toFixed(1)} °C`,
+        });
       }
     }
     for (const st of states) {
@@ -581,10 +678,21 @@
           rose.push({ s, r });
         }
         if (!rose.length && !fan) continue;
-        const what = fan ? `${st.label} reported "${st.text[a]}" from ${fmtTime(from)} to ${fmtTime(to)}` : `${st.label} was on from ${fmtTime(from)} to ${fmtTime(to)} in a warm camera`;
-        const risen = rose.map(({ s, r }) => `${s.label} rose from ${r.first.toFixed(1)} °C to ${r.peak.toFixed(1)} °C by ${fmtTime(r.peakAt)}`);
-        out.push({ from, to, severity: 'warning', files: [st.file, ...rose.map((x) => x.s.file)],
-          text: risen.length ? `${what}; ${list(risen)}` : what, lead: true });
+        const what = fan
+          ? `${st.label} reported "${st.text[a]}" from ${fmtTime(from)} to ${fmtTime(to)}`
+          : `${st.label} was on from ${fmtTime(from)} to ${fmtTime(to)} in a warm camera`;
+        const risen = rose.map(
+          ({ s, r }) =>
+            `${s.label} rose from ${r.first.toFixed(1)} °C to ${r.peak.toFixed(1)} °C by ${fmtTime(r.peakAt)}`,
+        );
+        out.push({
+          from,
+          to,
+          severity: 'warning',
+          files: [st.file, ...rose.map((x) => x.s.file)],
+          text: risen.length ? `${what}; ${list(risen)}` : what,
+          lead: true,
+        });
       }
     }
     return out;
@@ -608,7 +716,14 @@
       const parts = inc.parts.sort((a, b) => (b.lead ? 1 : 0) - (a.lead ? 1 : 0));
       const text = parts.map((p) => p.text).join('; ');
       const severity = parts.some((p) => p.severity === 'critical') ? 'critical' : 'warning';
-      return finding('heat', severity, `${text[0].toUpperCase()}${text.slice(1)}.`, inc.from, inc.to, parts.flatMap((p) => p.files));
+      return finding(
+        'heat',
+        severity,
+        `${text[0].toUpperCase()}${text.slice(1)}.`,
+        inc.from,
+        inc.to,
+        parts.flatMap((p) => p.files),
+      );
     });
   }
 
@@ -622,9 +737,14 @@
     return runs(one.t.length, (i) => one.v[i] != null && one.v[i] > cpus, THRESHOLDS.loadMinRun).map(([a, b]) => {
       let peak = 0;
       for (let i = a; i <= b; i++) peak = Math.max(peak, one.v[i]);
-      return finding('load', 'warning',
+      return finding(
+        'load',
+        'warning',
         `One-minute load stayed above the CPU count (${cpus}) from ${fmtTime(one.t[a])} for ${fmtDuration(one.t[b] - one.t[a] + ctx.period)} (${b - a + 1} samples), peaking at ${peak.toFixed(2)}.`,
-        one.t[a], one.t[b], [one.file]);
+        one.t[a],
+        one.t[b],
+        [one.file],
+      );
     });
   }
 
@@ -662,17 +782,20 @@
     const busy = [];
     let cpus = 0; // the CPU count top's processor column shows
     let carry = new Uint8Array(0);
-    const isMark = (b, at) => (at === 0 || b[at - 1] === 10) && b[at + 1] === 61 && b[at + 2] === 61 && b[at + 3] === 32;
+    const isMark = (b, at) =>
+      (at === 0 || b[at - 1] === 10) && b[at + 1] === 61 && b[at + 2] === 61 && b[at + 3] === 32;
     const marks = (b) => {
       const out = [];
-      for (let at = b.indexOf(61); at >= 0 && at + 3 < b.length; at = b.indexOf(61, at + 1)) if (isMark(b, at)) out.push(at);
+      for (let at = b.indexOf(61); at >= 0 && at + 3 < b.length; at = b.indexOf(61, at + 1))
+        if (isMark(b, at)) out.push(at);
       return out;
     };
     const block = (b, from, to) => {
       const head = latin1.decode(b.subarray(from + 4, Math.min(to, from + 400)));
       const time = Csv.parseTime(head.slice(0, 10), head.slice(11, 19));
       times.push(time);
-      if (times.length <= THRESHOLDS.topCpuBlocks) cpus = Math.max(cpus, cpuCountFromTop(latin1.decode(b.subarray(from, to))));
+      if (times.length <= THRESHOLDS.topCpuBlocks)
+        cpus = Math.max(cpus, cpuCountFromTop(latin1.decode(b.subarray(from, to))));
       const load = /Load average: ([\d.]+)/.exec(head);
       if (!load || +load[1] < THRESHOLDS.topMinLoad) return;
       const sums = new Map();
@@ -691,7 +814,8 @@
     // The block begun in an earlier chunk is completed from the start of
     // this one; only that much is copied, the rest is scanned in place.
     const firstMark = (b) => {
-      for (let at = b.indexOf(61); at >= 0 && at + 3 < b.length; at = b.indexOf(61, at + 1)) if (isMark(b, at)) return at;
+      for (let at = b.indexOf(61); at >= 0 && at + 3 < b.length; at = b.indexOf(61, at + 1))
+        if (isMark(b, at)) return at;
       return -1;
     };
     return {
@@ -732,8 +856,11 @@
         total.set(p.name, q);
       }
     }
-    return [...total.values()].map((p) => ({ ...p, cpu: p.cpu / Math.max(1, count) }))
-      .sort((x, y) => y.cpu - x.cpu).slice(0, THRESHOLDS.topShown).filter((p) => p.cpu > 0);
+    return [...total.values()]
+      .map((p) => ({ ...p, cpu: p.cpu / Math.max(1, count) }))
+      .sort((x, y) => y.cpu - x.cpu)
+      .slice(0, THRESHOLDS.topShown)
+      .filter((p) => p.cpu > 0);
   }
 
   function topProcesses(bytes, from, to) {
@@ -790,9 +917,12 @@
     const out = [];
     const byIface = new Map();
     for (const s of byChart(ctx.all, /^net:.+:errors$/)) {
-      let total = 0, first = null, last = null;
+      let total = 0,
+        first = null,
+        last = null;
       for (let i = 1; i < s.raw.length; i++) {
-        const a = s.raw[i - 1], b = s.raw[i];
+        const a = s.raw[i - 1],
+          b = s.raw[i];
         if (a == null || b == null || b <= a) continue;
         total += b - a;
         if (first == null) first = s.t[i - 1];
@@ -805,9 +935,16 @@
     for (const [iface, rows] of byIface) {
       const from = Math.min(...rows.map((r) => r.first));
       const to = Math.max(...rows.map((r) => r.last));
-      out.push(finding('network', 'warning',
-        `Interface ${iface}: ${list(rows.map((r) => `${r.s.label} rose by ${r.total}`))} between ${fmtTime(from)} and ${fmtTime(to)}.`,
-        from, to, rows.map((r) => r.s.file)));
+      out.push(
+        finding(
+          'network',
+          'warning',
+          `Interface ${iface}: ${list(rows.map((r) => `${r.s.label} rose by ${r.total}`))} between ${fmtTime(from)} and ${fmtTime(to)}.`,
+          from,
+          to,
+          rows.map((r) => r.s.file),
+        ),
+      );
     }
     // An interface is judged by its bytes series, one per interface file.
     const ifaces = byChart(ctx.all, /^net:.+:bits$/).filter((s) => s.metric === 'rx_bytes');
@@ -821,9 +958,16 @@
       });
       for (const [a, b] of runs(ref.length, (i) => !present[i], THRESHOLDS.ifaceMissingRounds)) {
         const gone = b === ref.length - 1 ? 'and did not come back' : `until ${fmtTime(ref[b + 1])}`;
-        out.push(finding('network', 'warning',
-          `Interface ${s.iface} disappeared at ${fmtTime(ref[a])} ${gone} (${b - a + 1} rounds without it).`,
-          ref[a], ref[b], [s.file]));
+        out.push(
+          finding(
+            'network',
+            'warning',
+            `Interface ${s.iface} disappeared at ${fmtTime(ref[a])} ${gone} (${b - a + 1} rounds without it).`,
+            ref[a],
+            ref[b],
+            [s.file],
+          ),
+        );
       }
     }
     return out;
@@ -837,13 +981,23 @@
       const where = `${plural(e.rows, 'row', 'rows')} in ${plural(e.files.length, 'file', 'files')} left out`;
       if (e.kind === 'unset') {
         const set = e.to != null ? ` until ${fmtTime(e.to)}` : '';
-        return finding('clock', 'info',
+        return finding(
+          'clock',
+          'info',
           `The camera's clock was not set${set}: rows dated from ${fmtTime(e.first)} are before the session's start (${where}); no gap is counted for them.`,
-          e.to ?? e.first, e.to ?? e.first, e.files);
+          e.to ?? e.first,
+          e.to ?? e.first,
+          e.files,
+        );
       }
-      return finding('clock', 'info',
+      return finding(
+        'clock',
+        'info',
         `The camera's clock went back at about ${fmtTime(e.at)}: the next rows were dated from ${fmtTime(e.first)}, ${fmtDuration(e.at - e.first)} earlier, and are left out until the clock passed ${fmtTime(e.at)} again (${where}).`,
-        e.at, e.to ?? e.at, e.files);
+        e.at,
+        e.to ?? e.at,
+        e.files,
+      );
     });
   }
 
@@ -853,15 +1007,22 @@
   function unjudged(ctx) {
     const has = (re) => ctx.all.some((s) => re.test(s.chart));
     const out = [];
-    if (!ctx.all.some((s) => s.chart === 'memory:meminfo' && (s.meminfo === 'MemAvailable' || s.meminfo === 'MemFree'))) {
+    if (
+      !ctx.all.some((s) => s.chart === 'memory:meminfo' && (s.meminfo === 'MemAvailable' || s.meminfo === 'MemFree'))
+    ) {
       out.push({ rule: 'memory', why: 'no MemAvailable or MemFree file' });
     }
     if (!has(/^kernel:buddy:Normal$/)) out.push({ rule: 'fragmentation', why: 'no readable buddyinfo.csv' });
     if (!ctx.rounds.length) out.push({ rule: 'gap', why: 'no load, page fault or meminfo file to count rounds by' });
-    if (!has(/^kernel:pagefaults$|^vmstat:system$/)) out.push({ rule: 'reboot', why: 'no pagefaults.csv or vmstat.csv to tell a restart from a counter wrap' });
+    if (!has(/^kernel:pagefaults$|^vmstat:system$/))
+      out.push({ rule: 'reboot', why: 'no pagefaults.csv or vmstat.csv to tell a restart from a counter wrap' });
     if (!has(/^env:temperatures$/)) out.push({ rule: 'heat', why: 'no temperature file' });
     if (!has(/^load$/)) out.push({ rule: 'load', why: 'no load.csv' });
-    else if (!(ctx.cpuCount > 0)) out.push({ rule: 'load', why: 'the CPU count is unknown: no interrupt snapshot, top snapshot or information line tells it' });
+    else if (!(ctx.cpuCount > 0))
+      out.push({
+        rule: 'load',
+        why: 'the CPU count is unknown: no interrupt snapshot, top snapshot or information line tells it',
+      });
     if (!has(/^net:.+:(bits|errors)$/)) out.push({ rule: 'network', why: 'no interface file' });
     return out;
   }
@@ -885,8 +1046,13 @@
     };
     ctx.resets = resetEvents(all, period);
     const out = [
-      ...memory(ctx), ...fragmentation(ctx), ...restartsAndGaps(ctx),
-      ...heat(ctx), ...load(ctx), ...network(ctx), ...clock(ctx),
+      ...memory(ctx),
+      ...fragmentation(ctx),
+      ...restartsAndGaps(ctx),
+      ...heat(ctx),
+      ...load(ctx),
+      ...network(ctx),
+      ...clock(ctx),
     ];
     return { findings: out.sort((a, b) => a.from - b.from), unjudged: unjudged(ctx) };
   }
@@ -898,5 +1064,17 @@
     return m ? m.length : 0;
   }
 
-  return { THRESHOLDS, analyse, linearFit, cpuCountFromInterrupts, cpuCountFromTop, topProcesses, topScanner, busiestIn, busyUntil, fmtTime, fmtDuration };
+  return {
+    THRESHOLDS,
+    analyse,
+    linearFit,
+    cpuCountFromInterrupts,
+    cpuCountFromTop,
+    topProcesses,
+    topScanner,
+    busiestIn,
+    busyUntil,
+    fmtTime,
+    fmtDuration,
+  };
 });

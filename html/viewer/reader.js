@@ -17,7 +17,9 @@
     let worker;
     let url;
     try {
-      url = URL.createObjectURL(new Blob([`${window.TrelvikWorkerSources.join('\n')}\n(${workerMain})();`], { type: 'text/javascript' }));
+      url = URL.createObjectURL(
+        new Blob([`${window.TrelvikWorkerSources.join('\n')}\n(${workerMain})();`], { type: 'text/javascript' }),
+      );
       worker = new Worker(url);
     } catch {
       if (url) URL.revokeObjectURL(url);
@@ -116,14 +118,15 @@
     // the helper (which has the archive too) answers with the packed table.
     let helperPort = null;
     let helperLost = () => {};
-    const readByHelper = (m) => new Promise((resolve, reject) => {
-      helperLost = () => reject(new Error('the helper stopped'));
-      helperPort.onmessage = ({ data }) => {
-        if (data.table) resolve(self.TrelvikCsv.unpackTable(data.table));
-        else reject(new Error(data.error));
-      };
-      helperPort.postMessage({ path: m.path });
-    });
+    const readByHelper = (m) =>
+      new Promise((resolve, reject) => {
+        helperLost = () => reject(new Error('the helper stopped'));
+        helperPort.onmessage = ({ data }) => {
+          if (data.table) resolve(self.TrelvikCsv.unpackTable(data.table));
+          else reject(new Error(data.error));
+        };
+        helperPort.postMessage({ path: m.path });
+      });
     const help = (port, bytes) => {
       port.onmessage = async ({ data }) => {
         try {
@@ -157,7 +160,12 @@
           s.t = asSharedTimes(s.t);
           if (s.kind !== 'state') s.v = asTyped(s.v);
         }
-        const crossing = new Set(session.series.flatMap((s) => [s.t, s.v]).filter((a) => a instanceof Float64Array).map((a) => a.buffer));
+        const crossing = new Set(
+          session.series
+            .flatMap((s) => [s.t, s.v])
+            .filter((a) => a instanceof Float64Array)
+            .map((a) => a.buffer),
+        );
         postMessage({ session }, [...crossing]);
       } catch (e) {
         postMessage({ error: String((e && e.message) || e) });
@@ -180,7 +188,10 @@
       const packed = session.snapshots.find((p) => s.path.startsWith(`${p.path}/`) && byPath.has(p.path));
       if (!packed) continue;
       const inner = s.path.slice(packed.path.length + 1);
-      s.read = async () => Archive.readZip(await byPath.get(packed.path).read()).members.find((x) => x.path === inner).read();
+      s.read = async () =>
+        Archive.readZip(await byPath.get(packed.path).read())
+          .members.find((x) => x.path === inner)
+          .read();
     }
   }
 

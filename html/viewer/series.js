@@ -9,7 +9,9 @@
   else {
     root.TrelvikSeries = factory(root.TrelvikLayout);
     // Kept to start the same code in a worker.
-    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikSeries = (${factory})(self.TrelvikLayout);`);
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(
+      `self.TrelvikSeries = (${factory})(self.TrelvikLayout);`,
+    );
   }
 })(typeof self !== 'undefined' ? self : this, function (Layout) {
   'use strict';
@@ -149,7 +151,11 @@
       out[0].push(x[i0], x[i1 - 1]);
       for (let k = 1; k < data.length; k++) {
         const y = data[k];
-        let lo = null, hi = null, loAt = 0, hiAt = 0, broken = false;
+        let lo = null,
+          hi = null,
+          loAt = 0,
+          hiAt = 0,
+          broken = false;
         for (let i = i0; i < i1; i++) {
           const v = y[i];
           if (v === undefined) continue;
@@ -157,12 +163,21 @@
             broken = true;
             continue;
           }
-          if (lo === null || v < lo) { lo = v; loAt = i; }
-          if (hi === null || v > hi) { hi = v; hiAt = i; }
+          if (lo === null || v < lo) {
+            lo = v;
+            loAt = i;
+          }
+          if (hi === null || v > hi) {
+            hi = v;
+            hiAt = i;
+          }
         }
         const first = loAt <= hiAt ? lo : hi;
         const second = loAt <= hiAt ? hi : lo;
-        out[k].push(first === null && !broken ? undefined : first, broken ? null : second === null ? undefined : second);
+        out[k].push(
+          first === null && !broken ? undefined : first,
+          broken ? null : second === null ? undefined : second,
+        );
       }
     }
     return out;
@@ -293,7 +308,17 @@
     });
   }
 
-  const NET_ERROR_KEYS = ['rx_errs', 'rx_drop', 'rx_frame', 'rx_fifo', 'tx_errs', 'tx_drop', 'tx_carrier', 'tx_colls', 'tx_fifo'];
+  const NET_ERROR_KEYS = [
+    'rx_errs',
+    'rx_drop',
+    'rx_frame',
+    'rx_fifo',
+    'tx_errs',
+    'tx_drop',
+    'tx_carrier',
+    'tx_colls',
+    'tx_fifo',
+  ];
 
   function interfaceSeries(path, table) {
     const name = stem(path);
@@ -303,25 +328,57 @@
       const dir = key.startsWith('rx') ? 'receive' : 'transmit';
       const metric = key.slice(3);
       if (metric === 'bytes') {
-        out.push(counterSeries(path, `net:${name}:bits`, `${dir}`, table.t, c.values, 8, { unit: 'bit/s', iface: name, metric: key }));
+        out.push(
+          counterSeries(path, `net:${name}:bits`, `${dir}`, table.t, c.values, 8, {
+            unit: 'bit/s',
+            iface: name,
+            metric: key,
+          }),
+        );
       } else if (metric === 'packets') {
-        out.push(counterSeries(path, `net:${name}:packets`, `${dir}`, table.t, c.values, 1, { unit: 'packets/s', iface: name, metric: key }));
+        out.push(
+          counterSeries(path, `net:${name}:packets`, `${dir}`, table.t, c.values, 1, {
+            unit: 'packets/s',
+            iface: name,
+            metric: key,
+          }),
+        );
       } else if (NET_ERROR_KEYS.includes(key)) {
-        out.push(counterSeries(path, `net:${name}:errors`, `${dir} ${metric}`, table.t, c.values, 1, { unit: '/s', iface: name, metric: key }));
+        out.push(
+          counterSeries(path, `net:${name}:errors`, `${dir} ${metric}`, table.t, c.values, 1, {
+            unit: '/s',
+            iface: name,
+            metric: key,
+          }),
+        );
       } else if (metric !== 'failed') {
-        out.push(counterSeries(path, `net:${name}:other`, `${dir} ${metric}`, table.t, c.values, 1, { unit: '/s', iface: name, metric: key }));
+        out.push(
+          counterSeries(path, `net:${name}:other`, `${dir} ${metric}`, table.t, c.values, 1, {
+            unit: '/s',
+            iface: name,
+            metric: key,
+          }),
+        );
       }
     }
     return out;
   }
 
   const VMSTAT_CHARTS = {
-    procs_running: ['vmstat:procs', 'gauge'], procs_blocked: ['vmstat:procs', 'gauge'],
-    MemFree_kB: ['vmstat:mem', 'gauge'], Buffers_kB: ['vmstat:mem', 'gauge'], Cached_kB: ['vmstat:mem', 'gauge'], SwapFree_kB: ['vmstat:mem', 'gauge'],
-    pswpin: ['vmstat:swap', 'counter'], pswpout: ['vmstat:swap', 'counter'],
-    pgpgin: ['vmstat:paging', 'counter'], pgpgout: ['vmstat:paging', 'counter'],
-    pgfault: ['vmstat:faults', 'counter'], pgmajfault: ['vmstat:faults', 'counter'],
-    intr: ['vmstat:system', 'counter'], ctxt: ['vmstat:system', 'counter'],
+    procs_running: ['vmstat:procs', 'gauge'],
+    procs_blocked: ['vmstat:procs', 'gauge'],
+    MemFree_kB: ['vmstat:mem', 'gauge'],
+    Buffers_kB: ['vmstat:mem', 'gauge'],
+    Cached_kB: ['vmstat:mem', 'gauge'],
+    SwapFree_kB: ['vmstat:mem', 'gauge'],
+    pswpin: ['vmstat:swap', 'counter'],
+    pswpout: ['vmstat:swap', 'counter'],
+    pgpgin: ['vmstat:paging', 'counter'],
+    pgpgout: ['vmstat:paging', 'counter'],
+    pgfault: ['vmstat:faults', 'counter'],
+    pgmajfault: ['vmstat:faults', 'counter'],
+    intr: ['vmstat:system', 'counter'],
+    ctxt: ['vmstat:system', 'counter'],
   };
   const CPU_FIELDS = ['cpu_user', 'cpu_nice', 'cpu_system', 'cpu_idle', 'cpu_iowait'];
 
@@ -346,9 +403,14 @@
           }
           return total > 0 && x != null ? (100 * x) / total : null;
         });
-        out.push(series(path, 'vmstat:cpu', cpu[k].name.replace('cpu_', ''), table.t, v, {
-          unit: '%', kind: 'counter', resets: r[k].resets, raw: cpu[k].values,
-        }));
+        out.push(
+          series(path, 'vmstat:cpu', cpu[k].name.replace('cpu_', ''), table.t, v, {
+            unit: '%',
+            kind: 'counter',
+            resets: r[k].resets,
+            raw: cpu[k].values,
+          }),
+        );
       }
     }
     return out;
@@ -366,7 +428,9 @@
         const { t, v } = pick(table, c, rows);
         const extra = { unit, key };
         if (pids) extra.pid = pids;
-        out.push(series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, extra));
+        out.push(
+          series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, extra),
+        );
       }
     }
     return out;
@@ -380,7 +444,9 @@
       if (sum === 0 && zone !== 'Normal') continue; // a zone the device does not have
       for (const c of cols) {
         const { t, v } = pick(table, c, rows);
-        out.push(series(path, `kernel:buddy:${zone}`, c.name, t, v, { unit: 'blocks', zone, blockKiB: parseInt(c.name, 10) }));
+        out.push(
+          series(path, `kernel:buddy:${zone}`, c.name, t, v, { unit: 'blocks', zone, blockKiB: parseInt(c.name, 10) }),
+        );
       }
     }
     return out;
@@ -392,7 +458,9 @@
       if (c.numeric) out.push(series(path, chart, c.name, table.t, c.values));
       else {
         const s = stateCodes(c.values);
-        out.push(series(path, chart + ':states', c.name, table.t, s.v, { kind: 'state', states: s.states, text: c.values }));
+        out.push(
+          series(path, chart + ':states', c.name, table.t, s.v, { kind: 'state', states: s.states, text: c.values }),
+        );
       }
     }
     return out;
@@ -414,27 +482,98 @@
 
   // The catalogue: which files go where, tried in order, the first match wins.
   const CATALOGUE = [
-    [Layout.inFolder('load', String.raw`load\.csv`), (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') }))],
-    [Layout.inFolder('meminfo', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
-      series(p, 'memory:meminfo', stem(p), tb.t, c.values, { unit: 'kB', show: MEMINFO_SHOWN.has(stem(p)), meminfo: stem(p) }))],
-    [Layout.inFolder('zeda', String.raw`zeda_memory\.csv`), (p, tb) => keyedSeries(p, tb, ['Package'], [
-      ['RSS_kB', 'processes:packages-rss', 'kB'], ['VSZ_kB', 'processes:packages-vsz', 'kB'], ['Processes', 'processes:count', '']],
-    (key) => key)],
-    [Layout.inFolder('zeda', String.raw`zeda_processes\.csv`), (p, tb) => keyedSeries(p, tb, ['Package', 'Command'], [
-      ['RSS_kB', 'processes:rss', 'kB'], ['VSZ_kB', 'processes:vsz', 'kB']],
-    (key) => processName(key)).map((s) => ({ ...s, title: s.key.replace(/^([^·]+) · (.*)$/, '$2 ($1)') }))],
-    [Layout.inFolder('self', String.raw`Trelvik_summary\.csv`), (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' }))],
-    [Layout.inFolder('network', String.raw`network\.csv`), (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' }))],
+    [
+      Layout.inFolder('load', String.raw`load\.csv`),
+      (p, tb) => genericSeries(p, tb, 'load').map((s) => ({ ...s, label: s.label.replace('Load average ', '') })),
+    ],
+    [
+      Layout.inFolder('meminfo', String.raw`[^/]+\.csv`),
+      (p, tb) =>
+        tb.columns
+          .filter((c) => c.numeric)
+          .map((c) =>
+            series(p, 'memory:meminfo', stem(p), tb.t, c.values, {
+              unit: 'kB',
+              show: MEMINFO_SHOWN.has(stem(p)),
+              meminfo: stem(p),
+            }),
+          ),
+    ],
+    [
+      Layout.inFolder('zeda', String.raw`zeda_memory\.csv`),
+      (p, tb) =>
+        keyedSeries(
+          p,
+          tb,
+          ['Package'],
+          [
+            ['RSS_kB', 'processes:packages-rss', 'kB'],
+            ['VSZ_kB', 'processes:packages-vsz', 'kB'],
+            ['Processes', 'processes:count', ''],
+          ],
+          (key) => key,
+        ),
+    ],
+    [
+      Layout.inFolder('zeda', String.raw`zeda_processes\.csv`),
+      (p, tb) =>
+        keyedSeries(
+          p,
+          tb,
+          ['Package', 'Command'],
+          [
+            ['RSS_kB', 'processes:rss', 'kB'],
+            ['VSZ_kB', 'processes:vsz', 'kB'],
+          ],
+          (key) => processName(key),
+        ).map((s) => ({ ...s, title: s.key.replace(/^([^·]+) · (.*)$/, '$2 ($1)') })),
+    ],
+    [
+      Layout.inFolder('self', String.raw`Trelvik_summary\.csv`),
+      (p, tb) => genericSeries(p, tb, 'self').map((s) => ({ ...s, unit: '%' })),
+    ],
+    [
+      Layout.inFolder('network', String.raw`network\.csv`),
+      (p, tb) => genericSeries(p, tb, 'net:bandwidth').map((s) => ({ ...s, unit: 'Mbit/s' })),
+    ],
     [Layout.inFolder('network', String.raw`[^/]+\.csv`), interfaceSeries],
-    [Layout.inFolder('environment', String.raw`power\.csv`), (p, tb) => keyedSeries(p, tb, ['Source', 'Reading', 'Unit'], [
-      ['Value', (key) => `power:${key.split(' · ')[2]}`, '']], (key) => key.split(' · ').slice(0, 2).join(' '))
-      .map((s) => ({ ...s, unit: s.key.split(' · ')[2] }))],
-    [Layout.inFolder('environment', String.raw`Heater_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
-    [Layout.inFolder('environment', String.raw`Fan_\d+\.csv`), (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb)],
-    [Layout.inFolder('environment', String.raw`[^/]+\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
-      series(p, 'env:temperatures', stem(p), tb.t, c.values, { unit: '°C', sensor: stem(p) }))],
-    [Layout.inFolder('kernel', String.raw`pagefaults\.csv`), (p, tb) => tb.columns.filter((c) => c.numeric).map((c) =>
-      counterSeries(p, 'kernel:pagefaults', c.name.toLowerCase().replace('_', ' '), tb.t, c.values, 1, { unit: '/s' }))],
+    [
+      Layout.inFolder('environment', String.raw`power\.csv`),
+      (p, tb) =>
+        keyedSeries(
+          p,
+          tb,
+          ['Source', 'Reading', 'Unit'],
+          [['Value', (key) => `power:${key.split(' · ')[2]}`, '']],
+          (key) => key.split(' · ').slice(0, 2).join(' '),
+        ).map((s) => ({ ...s, unit: s.key.split(' · ')[2] })),
+    ],
+    [
+      Layout.inFolder('environment', String.raw`Heater_\d+\.csv`),
+      (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb),
+    ],
+    [
+      Layout.inFolder('environment', String.raw`Fan_\d+\.csv`),
+      (p, tb) => stateSeries(p, 'env:states', stem(p).replace('_', ' '), tb),
+    ],
+    [
+      Layout.inFolder('environment', String.raw`[^/]+\.csv`),
+      (p, tb) =>
+        tb.columns
+          .filter((c) => c.numeric)
+          .map((c) => series(p, 'env:temperatures', stem(p), tb.t, c.values, { unit: '°C', sensor: stem(p) })),
+    ],
+    [
+      Layout.inFolder('kernel', String.raw`pagefaults\.csv`),
+      (p, tb) =>
+        tb.columns
+          .filter((c) => c.numeric)
+          .map((c) =>
+            counterSeries(p, 'kernel:pagefaults', c.name.toLowerCase().replace('_', ' '), tb.t, c.values, 1, {
+              unit: '/s',
+            }),
+          ),
+    ],
     [Layout.inFolder('kernel', String.raw`buddyinfo\.csv`), buddySeries],
     [Layout.inFolder('vmStatus', String.raw`vmstat\.csv`), vmstatSeries],
     [Layout.inFolder('streams', String.raw`stream\.csv`), (p, tb) => stateSeries(p, 'streams', 'streams', tb)],
@@ -491,7 +630,15 @@
             break;
           }
         }
-        charts.set(s.chart, { id: s.chart, group, title, unit: s.unit || '', kind: s.kind === 'state' ? 'state' : 'line', series: [], files: new Set() });
+        charts.set(s.chart, {
+          id: s.chart,
+          group,
+          title,
+          unit: s.unit || '',
+          kind: s.kind === 'state' ? 'state' : 'line',
+          series: [],
+          files: new Set(),
+        });
       }
       const c = charts.get(s.chart);
       c.series.push(s);
@@ -501,7 +648,7 @@
     // name; MemTotal is the chart's note.
     const meminfo = charts.get('memory:meminfo');
     if (meminfo) {
-      meminfo.series.sort((a, b) => (b.show - a.show) || a.label.localeCompare(b.label));
+      meminfo.series.sort((a, b) => b.show - a.show || a.label.localeCompare(b.label));
       const total = meminfo.series.find((s) => s.meminfo === 'MemTotal');
       if (total) meminfo.total = peak(total.v);
     }
@@ -511,7 +658,9 @@
       if (!c) continue;
       const most = new Map(c.series.map((s) => [s, peak(s.v)]));
       c.series.sort((a, b) => most.get(b) - most.get(a));
-      c.series.forEach((s, i) => { s.show = i < PROCESSES_SHOWN; });
+      c.series.forEach((s, i) => {
+        s.show = i < PROCESSES_SHOWN;
+      });
       c.searchable = c.series.length > PROCESSES_SHOWN;
     }
     // Counts are whole numbers that change in steps.
@@ -520,5 +669,18 @@
     return [...charts.values()].sort((a, b) => order.indexOf(a.group) - order.indexOf(b.group));
   }
 
-  return { GROUPS, rates, typicalInterval, breakAtGaps, stateCodes, align, decimate, within, firstAtOrAfter, describeFile, buildCharts, median };
+  return {
+    GROUPS,
+    rates,
+    typicalInterval,
+    breakAtGaps,
+    stateCodes,
+    align,
+    decimate,
+    within,
+    firstAtOrAfter,
+    describeFile,
+    buildCharts,
+    median,
+  };
 });

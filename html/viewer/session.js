@@ -7,11 +7,27 @@
 // Global TrelvikSession in a page, require() in node.
 (function (root, factory) {
   if (typeof module === 'object' && module.exports) {
-    module.exports = factory(require('./csv.js'), require('./series.js'), require('./findings.js'), require('./archive.js'), require('./layout.js'), require('../common.js'));
+    module.exports = factory(
+      require('./csv.js'),
+      require('./series.js'),
+      require('./findings.js'),
+      require('./archive.js'),
+      require('./layout.js'),
+      require('../common.js'),
+    );
   } else {
-    root.TrelvikSession = factory(root.TrelvikCsv, root.TrelvikSeries, root.TrelvikFindings, root.TrelvikArchive, root.TrelvikLayout, root.TrelvikCommon);
+    root.TrelvikSession = factory(
+      root.TrelvikCsv,
+      root.TrelvikSeries,
+      root.TrelvikFindings,
+      root.TrelvikArchive,
+      root.TrelvikLayout,
+      root.TrelvikCommon,
+    );
     // Kept to start the same code in a worker.
-    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(`self.TrelvikSession = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikFindings, self.TrelvikArchive, self.TrelvikLayout, self.TrelvikCommon);`);
+    (root.TrelvikWorkerSources = root.TrelvikWorkerSources || []).push(
+      `self.TrelvikSession = (${factory})(self.TrelvikCsv, self.TrelvikSeries, self.TrelvikFindings, self.TrelvikArchive, self.TrelvikLayout, self.TrelvikCommon);`,
+    );
   }
 })(typeof self !== 'undefined' ? self : this, function (Csv, Series, Findings, Archive, Layout, Common) {
   'use strict';
@@ -106,13 +122,23 @@
     const files = members.filter((m) => !m.path.endsWith('/'));
     const { root, strip } = stripRoot(files.map((m) => m.path));
     const session = {
-      root, facts: [], signature: [], files: [], series: [], snapshots: [], cpuCount: 0, cpuSource: '', zone: 'UTC', timeZone: null,
+      root,
+      facts: [],
+      signature: [],
+      files: [],
+      series: [],
+      snapshots: [],
+      cpuCount: 0,
+      cpuSource: '',
+      zone: 'UTC',
+      timeZone: null,
     };
     const kinds = files.map((m) => kindOf(strip(m.path)));
     const firstInterrupts = kinds.indexOf('interrupts');
     // Large CSV files are read as they are inflated, never whole.
     const streamed = (i) => kinds[i] === 'csv' && files[i].stream && files[i].size >= STREAM_FROM_BYTES;
-    const wanted = (i) => (['csv', 'information', 'signature', 'time zone'].includes(kinds[i]) || i === firstInterrupts) && !streamed(i);
+    const wanted = (i) =>
+      (['csv', 'information', 'signature', 'time zone'].includes(kinds[i]) || i === firstInterrupts) && !streamed(i);
     // Every member that is read is asked for at once, so that inflating in
     // the background overlaps the parsing of the ones already there.
     const reads = files.map((m, i) => {
@@ -126,7 +152,8 @@
     const csvSizes = files.map((m, i) => (streamed(i) ? m.size : 0));
     const largest = options.readTableElsewhere ? csvSizes.indexOf(Math.max(...csvSizes)) : -1;
     // Where it cannot be read there, it is read here after the others.
-    const elsewhere = largest >= 0 && csvSizes[largest] > 0 ? options.readTableElsewhere(files[largest]).catch(() => null) : null;
+    const elsewhere =
+      largest >= 0 && csvSizes[largest] > 0 ? options.readTableElsewhere(files[largest]).catch(() => null) : null;
     // Top's snapshots (the largest file) are scanned only when the load
     // may call for them, and then while the other files are read.
     let topScan = null;
@@ -139,7 +166,14 @@
       const file = { path, kind, size: m.size, error: null, warnings: [], series: [], faults: {} };
       session.files.push(file);
       if (!['csv', 'information', 'signature', 'time zone'].includes(kind)) {
-        session.snapshots.push({ path, kind, time: snapshotTime(path), size: m.size, read: () => m.read(), stream: m.stream && ((f) => m.stream(f)) });
+        session.snapshots.push({
+          path,
+          kind,
+          time: snapshotTime(path),
+          size: m.size,
+          read: () => m.read(),
+          stream: m.stream && ((f) => m.stream(f)),
+        });
       }
       if (elsewhere && i === largest) tables.push([file, null, '']);
       else if (streamed(i)) {
@@ -166,8 +200,7 @@
           tables.push([file, table, table.fatal ? decode(bytes) : '']);
           const busy = LOAD_FILE.test(path) ? Findings.busyUntil(table) : null;
           if (busy != null) startTopScan(busy);
-        }
-        else if (kind === 'information') session.facts = readFacts(text);
+        } else if (kind === 'information') session.facts = readFacts(text);
         else if (kind === 'signature') session.signature = readFacts(text);
         else if (kind === 'time zone') {
           session.timeZone = readTimeZone(text);
@@ -202,11 +235,14 @@
     }
     session.clockEvents = clockEvents(events, session);
     const result = Findings.analyse(session.series, {
-      cpuCount: session.cpuCount, clockEvents: session.clockEvents, files: session.files.map((f) => f.path),
+      cpuCount: session.cpuCount,
+      clockEvents: session.clockEvents,
+      files: session.files.map((f) => f.path),
     });
     session.findings = result.findings;
     session.unjudged = result.unjudged;
-    if (session.findings.some((f) => f.rule === 'load')) await nameTopProcesses(session, startTopScan(Infinity), () => scanTop(files, kinds));
+    if (session.findings.some((f) => f.rule === 'load'))
+      await nameTopProcesses(session, startTopScan(Infinity), () => scanTop(files, kinds));
     session.missing = missingParts(session);
     return session;
   }
@@ -239,7 +275,9 @@
   // are one event of the camera's clock.
   function clockEvents(events, session) {
     const cluster = Findings.THRESHOLDS.resetClusterSeconds;
-    const sorted = events.filter((e) => e.kind === 'unset' || Number.isFinite(e.at)).sort((a, b) => (a.to ?? Infinity) - (b.to ?? Infinity));
+    const sorted = events
+      .filter((e) => e.kind === 'unset' || Number.isFinite(e.at))
+      .sort((a, b) => (a.to ?? Infinity) - (b.to ?? Infinity));
     const out = [];
     for (const e of sorted) {
       const prev = out.find((o) => o.kind === e.kind && Math.abs((o.to ?? 0) - (e.to ?? 0)) <= cluster);
@@ -259,7 +297,10 @@
     const parts = [];
     if (!session.facts.length) parts.push(`the session facts (${Layout.FILES.information})`);
     const cut = session.files.filter((f) => f.error && /cannot be read/.test(f.error)).map((f) => f.path);
-    if (cut.length) parts.push(`${cut.length} file${cut.length === 1 ? '' : 's'} cut short or unreadable (${cut.slice(0, 3).join(', ')}${cut.length > 3 ? ', …' : ''})`);
+    if (cut.length)
+      parts.push(
+        `${cut.length} file${cut.length === 1 ? '' : 's'} cut short or unreadable (${cut.slice(0, 3).join(', ')}${cut.length > 3 ? ', …' : ''})`,
+      );
     for (const u of session.unjudged) parts.push(`the ${u.rule} rule (${u.why})`);
     return parts;
   }
@@ -275,8 +316,13 @@
     if (i < 0) return Promise.resolve(null);
     const m = members[i];
     const scanner = Findings.topScanner(until);
-    const done = m.stream ? m.stream((chunk) => scanner.push(chunk)) : Promise.resolve(m.read()).then((b) => scanner.push(b));
-    return done.then(() => scanner.result(), () => null);
+    const done = m.stream
+      ? m.stream((chunk) => scanner.push(chunk))
+      : Promise.resolve(m.read()).then((b) => scanner.push(b));
+    return done.then(
+      () => scanner.result(),
+      () => null,
+    );
   }
 
   async function nameTopProcesses(session, topScan, scanAll) {
@@ -290,7 +336,10 @@
     for (const f of loads) {
       const busiest = Findings.busiestIn(scan, f.from, f.to + Findings.THRESHOLDS.topSlackSeconds);
       if (!busiest.length) continue;
-      f.text = f.text.replace(/\.$/, `; top showed ${busiest.map((p) => `${p.name} (${p.cpu.toFixed(0)} % CPU on average)`).join(', ')} as the busiest.`);
+      f.text = f.text.replace(
+        /\.$/,
+        `; top showed ${busiest.map((p) => `${p.name} (${p.cpu.toFixed(0)} % CPU on average)`).join(', ')} as the busiest.`,
+      );
       f.files.push(top.path);
     }
   }
@@ -307,7 +356,13 @@
       }
       for (const m of zip.members.filter((x) => !x.path.endsWith('/'))) {
         const path = `${packed.path}/${m.path}`;
-        session.snapshots.push({ path, kind: 'server report', time: snapshotTime(m.path), size: m.size, read: () => m.read() });
+        session.snapshots.push({
+          path,
+          kind: 'server report',
+          time: snapshotTime(m.path),
+          size: m.size,
+          read: () => m.read(),
+        });
       }
     }
   }

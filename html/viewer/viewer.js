@@ -36,13 +36,13 @@
     await openMembers(zip.members, label, { archiveError: zip.error, archiveSize: bytes.length, bytes });
   }
 
-
   function fileMember(file, path) {
     return {
       path,
       size: file.size,
       read: async () => {
-        if (file.size > Archive.MAX_MEMBER_BYTES) throw new Error(`is ${sizeText(file.size)}, more than the viewer opens`);
+        if (file.size > Archive.MAX_MEMBER_BYTES)
+          throw new Error(`is ${sizeText(file.size)}, more than the viewer opens`);
         return new Uint8Array(await file.arrayBuffer());
       },
     };
@@ -53,7 +53,8 @@
     document.body.dataset.state = 'loading';
     reset();
     let session;
-    const progress = (done, total) => mine === opening && showBanner(`Reading ${label}: ${done} of ${total} files…`, 'busy');
+    const progress = (done, total) =>
+      mine === opening && showBanner(`Reading ${label}: ${done} of ${total} files…`, 'busy');
     try {
       session = extra.bytes ? await Reader.openInWorker(extra.bytes, progress) : null;
       if (session) Reader.attachReaders(session, members);
@@ -86,20 +87,28 @@
     const serial = fact('Serial Number');
     const start = Session.factTime(fact('Start Time of the session'));
     const when = Number.isNaN(start) ? '' : `, ${Findings.fmtTime(start)} (${session.zone})`;
-    return serial || when ? `Trelvik session ${serial || 'of an unknown camera'}${when}` : `Trelvik session ${session.label}`;
+    return serial || when
+      ? `Trelvik session ${serial || 'of an unknown camera'}${when}`
+      : `Trelvik session ${session.label}`;
   }
 
   // The banner: what is shown, then one line for each thing a reader must
   // know before trusting it (what is missing, rows left out, the zone).
   function bannerLines(session, charts) {
-    const lines = [`${session.label}: ${session.files.length} files, ${charts} charts, ${session.findings.length} findings. Times are the camera's (${session.zone}).`];
+    const lines = [
+      `${session.label}: ${session.files.length} files, ${charts} charts, ${session.findings.length} findings. Times are the camera's (${session.zone}).`,
+    ];
     if (session.archiveError) lines.push(`The archive is damaged: ${session.archiveError}.`);
     if (session.missing.length) lines.push(`Missing: ${session.missing.join('; ')}.`);
-    const leftOut = session.files.filter((f) => f.faults && Object.keys(f.faults).length).sort((a, b) => a.path.localeCompare(b.path));
+    const leftOut = session.files
+      .filter((f) => f.faults && Object.keys(f.faults).length)
+      .sort((a, b) => a.path.localeCompare(b.path));
     if (leftOut.length) {
       const rows = leftOut.reduce((n, f) => n + Object.values(f.faults).reduce((a, b) => a + b, 0), 0);
       const names = leftOut.map((f) => f.path.slice(f.path.lastIndexOf('/') + 1));
-      lines.push(`${rows} damaged or mistimed row${rows === 1 ? '' : 's'} left out of charts and rules, in ${names.slice(0, 4).join(', ')}${names.length > 4 ? ` and ${names.length - 4} more files` : ''}: see Files.`);
+      lines.push(
+        `${rows} damaged or mistimed row${rows === 1 ? '' : 's'} left out of charts and rules, in ${names.slice(0, 4).join(', ')}${names.length > 4 ? ` and ${names.length - 4} more files` : ''}: see Files.`,
+      );
     }
     const unread = session.files.filter((f) => f.error && !(f.faults && Object.keys(f.faults).length)).length;
     if (unread) lines.push(`${unread} file${unread === 1 ? '' : 's'} could not be read: see Files.`);
@@ -208,7 +217,10 @@
     $('zip-input').addEventListener('change', (e) => e.target.files.length && openFileList(e.target.files));
     $('folder-input').addEventListener('change', (e) => e.target.files.length && openFileList(e.target.files));
     $('range-reset').addEventListener('click', () => Display.showWhole());
-    document.addEventListener('dragover', (e) => { e.preventDefault(); document.body.classList.add('dragging'); });
+    document.addEventListener('dragover', (e) => {
+      e.preventDefault();
+      document.body.classList.add('dragging');
+    });
     document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
     document.addEventListener('drop', onDrop);
     let resizeTimer = 0;

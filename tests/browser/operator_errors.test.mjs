@@ -7,7 +7,8 @@ import { readdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { assertText, credentialsOf, entry, openBrowser, shot, startCamera } from './operator_support.mjs';
 
-const NOT_VALID = 'Error: The given storage destination was not valid and the ZEDA failed to create a new monitor session.';
+const NOT_VALID =
+  'Error: The given storage destination was not valid and the ZEDA failed to create a new monitor session.';
 let camera;
 let browser;
 
@@ -97,8 +98,12 @@ test('a wrong API password in the configuration: the action answers as it does',
   const folder = readdirSync(localdata).find((name) => /^\d{8}_\d\d_\d\d_\d\d$/.test(name));
   const reports = join(localdata, folder, 'system_monitoring/monitoring_basic/Server_Reports');
   assert.ok(readdirSync(reports).length > 0);
-  assert.doesNotMatch(readdirSync(reports).map((f) => f.endsWith('.txt') ? readFileSync(join(reports, f), 'utf8') : '').join(''),
-    /Server report/);
+  assert.doesNotMatch(
+    readdirSync(reports)
+      .map((f) => (f.endsWith('.txt') ? readFileSync(join(reports, f), 'utf8') : ''))
+      .join(''),
+    /Server report/,
+  );
 });
 
 test('an unreadable API password file: nothing runs and the page says why', async () => {
@@ -118,8 +123,9 @@ test('without the right credentials the web server answers 401 and runs nothing'
     const reply = await entry(camera, query, { method: 'POST', auth: false });
     assert.equal(reply.status, 401, query);
   }
-  const wrong = await fetch(`${camera.url}cgi-bin/trelvik.cgi?action=status`,
-    { headers: { Authorization: `Basic ${Buffer.from(`${camera.user}:nope`).toString('base64')}` } });
+  const wrong = await fetch(`${camera.url}cgi-bin/trelvik.cgi?action=status`, {
+    headers: { Authorization: `Basic ${Buffer.from(`${camera.user}:nope`).toString('base64')}` },
+  });
   assert.equal(wrong.status, 401);
   assert.deepEqual(await camera.control('logs'), [], 'no program ran');
   assert.equal(await camera.control('session_active'), false);

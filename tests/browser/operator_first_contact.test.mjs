@@ -14,7 +14,7 @@ import { assertText, BUILD_DIR, openBrowser } from './operator_support.mjs';
 const ROOT = process.cwd();
 // tools/web builds and runs build/ whatever suite this is: the sanitizer and
 // the aarch64 runs would only repeat the plain one.
-const skip = resolve(BUILD_DIR) !== resolve(ROOT, 'build') && 'tools/web runs build/: covered by the plain build\'s run';
+const skip = resolve(BUILD_DIR) !== resolve(ROOT, 'build') && "tools/web runs build/: covered by the plain build's run";
 
 // Starts `tools/web` (or a shell running it in the background) and resolves
 // once it printed its address: { url, user, password, root, child, pid, exited }.
@@ -114,16 +114,24 @@ test('tools/web as the README says: a whole session, then SIGINT', { timeout: 60
     const folder = join(web.root, 'var/spool/storage/SD_DISK/Trelvik_ACCC8E000001', name);
     const expected = filesUnder(folder).map((f) => `${name}/${f}`);
     assert.ok(expected.includes(`${name}/Session_Information.txt`));
-    assert.deepEqual(entries.filter((e) => !e.endsWith('/')).sort(), expected, 'the archive holds exactly the session folder');
+    assert.deepEqual(
+      entries.filter((e) => !e.endsWith('/')).sort(),
+      expected,
+      'the archive holds exactly the session folder',
+    );
   } finally {
     await browser?.close();
     await stopWith(web, 'SIGINT');
   }
 });
 
-test('tools/web in the background of a shell stops on SIGINT, and in the foreground on SIGTERM', { timeout: 600000, skip }, async () => {
-  const background = await startToolsWeb(true);
-  await stopWith(background, 'SIGINT');
-  const foreground = await startToolsWeb(false);
-  await stopWith(foreground, 'SIGTERM');
-});
+test(
+  'tools/web in the background of a shell stops on SIGINT, and in the foreground on SIGTERM',
+  { timeout: 600000, skip },
+  async () => {
+    const background = await startToolsWeb(true);
+    await stopWith(background, 'SIGINT');
+    const foreground = await startToolsWeb(false);
+    await stopWith(foreground, 'SIGTERM');
+  },
+);

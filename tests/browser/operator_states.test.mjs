@@ -42,10 +42,16 @@ async function state(page, name) {
 const sdFolder = () => join(camera.root, 'var/spool/storage/SD_DISK', SERIAL_FOLDER);
 const pad = (n) => String(n).padStart(2, '0');
 // The camera's clock is this machine's local one, as its programs see it.
-const stamp = (date) => `${date.getFullYear()}-${pad(date.getMonth() + 1)}-${pad(date.getDate())},`
-  + `${pad(date.getHours())}:${pad(date.getMinutes())}:${pad(date.getSeconds())}`;
-const dateText = (date) => date.toString().replace(/^(\w+) (\w+) 0?(\d+) (\d+) (\d\d:\d\d:\d\d).*$/,
-  (all, day, month, d, year, time) => `${day} ${month} ${d.padStart(2, ' ')} ${time} UTC ${year}`);
+const stamp = (date) =>
+  `${date.getFullYear()}-${pad(date.getMonth() + 1)}-${pad(date.getDate())},` +
+  `${pad(date.getHours())}:${pad(date.getMinutes())}:${pad(date.getSeconds())}`;
+const dateText = (date) =>
+  date
+    .toString()
+    .replace(
+      /^(\w+) (\w+) 0?(\d+) (\d+) (\d\d:\d\d:\d\d).*$/,
+      (all, day, month, d, year, time) => `${day} ${month} ${d.padStart(2, ' ')} ${time} UTC ${year}`,
+    );
 
 // A stored session (with its archive) or one being zipped (without), as the
 // end of a session leaves them.
@@ -59,21 +65,30 @@ function storedSession(name, start, end, zip) {
 }
 
 function runningFolder() {
-  const names = readdirSync(sdFolder()).filter((n) => /^\d{8}_\d\d_\d\d_\d\d$/.test(n)).sort();
+  const names = readdirSync(sdFolder())
+    .filter((n) => /^\d{8}_\d\d_\d\d_\d\d$/.test(n))
+    .sort();
   return join(sdFolder(), names[names.length - 1]);
 }
 
 // Rounds of the live series every two minutes, the last `lastAgo` seconds ago.
 function writeRounds(folder, rounds, lastAgo) {
   const files = {
-    'monitoring_load/load.csv': ['Date,Time,Load average (1 min),Load average (5 min),Load average (15 min)\r\n',
-      (i) => `${(0.4 + (i % 5) / 10).toFixed(2)},0.40,0.30\r\n`],
+    'monitoring_load/load.csv': [
+      'Date,Time,Load average (1 min),Load average (5 min),Load average (15 min)\r\n',
+      (i) => `${(0.4 + (i % 5) / 10).toFixed(2)},0.40,0.30\r\n`,
+    ],
     'monitoring_meminfo/MemFree.csv': ['Date,Time,Memory MemFree (kB)\r\n', (i) => `${300000 - i * 900}\r\n`],
     'monitoring_environment/CPU.csv': ['Date, Time, Temperature (Celsius)\n', (i) => `${(46 + (i % 3)).toFixed(1)}\n`],
-    'monitoring_environment/Housing.csv': ['Date, Time, Temperature (Celsius)\n', (i) => `${(34 + (i % 2)).toFixed(1)}\n`],
+    'monitoring_environment/Housing.csv': [
+      'Date, Time, Temperature (Celsius)\n',
+      (i) => `${(34 + (i % 2)).toFixed(1)}\n`,
+    ],
     'monitoring_environment/Fan_0.csv': ['Date, Time, Fan status\n', () => 'running\n'],
-    'monitoring_network/eth0.csv': ['Date, Time, Receive: bytes\n',
-      (i) => `${i * 1500000},0,0,0,0,0,0,${i * 1000},${i * 4800000},0,0,0,0,0,0,${i * 3000},0,0\n`],
+    'monitoring_network/eth0.csv': [
+      'Date, Time, Receive: bytes\n',
+      (i) => `${i * 1500000},0,0,0,0,0,0,${i * 1000},${i * 4800000},0,0,0,0,0,0,${i * 3000},0,0\n`,
+    ],
   };
   const now = Date.now();
   for (const [rel, [header, row]] of Object.entries(files)) {
@@ -85,7 +100,10 @@ function writeRounds(folder, rounds, lastAgo) {
     writeFileSync(join(folder, 'system_monitoring', rel), text);
   }
   const info = join(folder, 'Session_Information.txt');
-  writeFileSync(info, readFileSync(info, 'utf8').replace(/Collected Data Points: \d+/, `Collected Data Points: ${rounds}`));
+  writeFileSync(
+    info,
+    readFileSync(info, 'utf8').replace(/Collected Data Points: \d+/, `Collected Data Points: ${rounds}`),
+  );
 }
 
 async function openPage(expected = 'No session is running') {
@@ -154,29 +172,36 @@ async function statesOfASession() {
   rmSync(zipping, { recursive: true });
 }
 
-test('a camera that stops answering: stale facts greyed, actions disabled, Retry now', { timeout: 120000 }, async () => {
-  const page = await openPage();
-  await page.getByRole('radio', { name: /SD card/ }).waitFor();
-  await camera.control('stop_web');
-  try {
-    await assertText(page.locator('#banner'), /^Camera not reachable \(last answer at \d\d:\d\d:\d\d\); retrying…$/);
-    await assertText(page.locator('#stale-note'), /^What is shown is as of \d\d:\d\d:\d\d: actions are disabled because the camera does not answer\.$/);
-    assert.equal(await page.getByRole('button', { name: 'Start session' }).isDisabled(), true);
-    assert.equal(await page.getByRole('button', { name: 'Set interval' }).isDisabled(), true);
-    assert.equal(await page.locator('main').evaluate((m) => m.classList.contains('stale')), true);
-    await state(page, 'unreachable');
-    // The operator's clicks look at once and never lengthen the page's own wait.
-    for (let i = 0; i < 4; i += 1) await page.getByRole('button', { name: 'Retry now' }).click();
-    await page.waitForTimeout(300);
-  } finally {
-    await camera.control('start_web');
-  }
-  // One or two missed looks of its own wait 10 or 20 seconds; the four clicks,
-  // had they counted, would have made it a minute.
-  await assertText(page.locator('#banner'), 'No session is running', 25000);
-  assert.equal(await page.getByRole('button', { name: 'Set interval' }).isDisabled(), false);
-  assert.equal(await page.locator('#stale-note').isHidden(), true);
-});
+test(
+  'a camera that stops answering: stale facts greyed, actions disabled, Retry now',
+  { timeout: 120000 },
+  async () => {
+    const page = await openPage();
+    await page.getByRole('radio', { name: /SD card/ }).waitFor();
+    await camera.control('stop_web');
+    try {
+      await assertText(page.locator('#banner'), /^Camera not reachable \(last answer at \d\d:\d\d:\d\d\); retrying…$/);
+      await assertText(
+        page.locator('#stale-note'),
+        /^What is shown is as of \d\d:\d\d:\d\d: actions are disabled because the camera does not answer\.$/,
+      );
+      assert.equal(await page.getByRole('button', { name: 'Start session' }).isDisabled(), true);
+      assert.equal(await page.getByRole('button', { name: 'Set interval' }).isDisabled(), true);
+      assert.equal(await page.locator('main').evaluate((m) => m.classList.contains('stale')), true);
+      await state(page, 'unreachable');
+      // The operator's clicks look at once and never lengthen the page's own wait.
+      for (let i = 0; i < 4; i += 1) await page.getByRole('button', { name: 'Retry now' }).click();
+      await page.waitForTimeout(300);
+    } finally {
+      await camera.control('start_web');
+    }
+    // One or two missed looks of its own wait 10 or 20 seconds; the four clicks,
+    // had they counted, would have made it a minute.
+    await assertText(page.locator('#banner'), 'No session is running', 25000);
+    assert.equal(await page.getByRole('button', { name: 'Set interval' }).isDisabled(), false);
+    assert.equal(await page.locator('#stale-note').isHidden(), true);
+  },
+);
 
 test('signed out: the reason, disabled actions and Sign in again', { timeout: 60000 }, async () => {
   const other = await openBrowser(camera, { username: camera.user, password: 'wrong' });
@@ -201,8 +226,11 @@ test('errors look like errors, whatever their status, and replies do not linger'
   // A 500 shows its status and its first line, distinct from "not reachable".
   await camera.control('remove_device_config');
   try {
-    await assertText(page.locator('#banner'),
-      /^The camera answered 500: Error: The device configuration could not be read\.( \(last answer at \d\d:\d\d:\d\d\))?; retrying…$/, 20000);
+    await assertText(
+      page.locator('#banner'),
+      /^The camera answered 500: Error: The device configuration could not be read\.( \(last answer at \d\d:\d\d:\d\d\))?; retrying…$/,
+      20000,
+    );
   } finally {
     await camera.control('set_device_config', { facts: {} });
   }
@@ -221,7 +249,10 @@ test('errors look like errors, whatever their status, and replies do not linger'
     await entry(camera, 'action=end', { method: 'POST' });
     await page.getByRole('button', { name: 'End session…' }).click();
     await page.locator('#end-confirm').click();
-    await assertText(page.locator('#session-reply.error span'), 'No monitor session is activated, can not deactivate anything.');
+    await assertText(
+      page.locator('#session-reply.error span'),
+      'No monitor session is activated, can not deactivate anything.',
+    );
   } finally {
     await clock.resume();
   }
@@ -250,7 +281,10 @@ test('errors look like errors, whatever their status, and replies do not linger'
   await page.locator('#interval-dialog').waitFor();
   await page.getByRole('button', { name: 'Change it' }).click();
   await assertText(page.locator('#ptz-current'), 'At 08:00, 20:30 every day');
-  await assertText(page.locator('#ptz-schedule'), /^Last due \d{4}-\d\d-\d\d (08:00|20:30):00; next \d{4}-\d\d-\d\d (08:00|20:30):00\.$/);
+  await assertText(
+    page.locator('#ptz-schedule'),
+    /^Last due \d{4}-\d\d-\d\d (08:00|20:30):00; next \d{4}-\d\d-\d\d (08:00|20:30):00\.$/,
+  );
   await page.getByRole('button', { name: 'Set interval' }).click();
   await page.locator('#interval-confirm').click();
   await assertText(page.locator('#ptz-reply.ok'), 'Automatic PTZ test has been set.');
@@ -259,8 +293,10 @@ test('errors look like errors, whatever their status, and replies do not linger'
   // The stop reply's two sentences on two lines; an empty list clears the given times alone.
   await page.getByRole('button', { name: 'Stop PTZ test' }).click();
   await assertText(page.locator('#ptz-reply.ok'), /stopped/);
-  assert.deepEqual(await replyLines(page, 'ptz-reply'),
-    ['Automatic PTZ test has been stopped.', 'PTZ test rule at given times has been stopped.']);
+  assert.deepEqual(await replyLines(page, 'ptz-reply'), [
+    'Automatic PTZ test has been stopped.',
+    'PTZ test rule at given times has been stopped.',
+  ]);
   await page.getByLabel('At the times').fill('09:15');
   await page.getByRole('button', { name: 'Set times' }).click();
   await assertText(page.locator('#ptz-current'), 'At 09:15 every day');
@@ -272,15 +308,21 @@ test('errors look like errors, whatever their status, and replies do not linger'
 test('a phone: 44 px targets, borders of 3:1, and no polling in a hidden tab', { timeout: 60000 }, async () => {
   const page = await openPage();
   await page.setViewportSize({ width: 360, height: 740 });
-  const small = await page.evaluate(() => [...document.querySelectorAll('main button, main input[type="text"]')]
-    .filter((e) => e.offsetParent !== null && e.getBoundingClientRect().height < 44).map((e) => e.outerHTML.slice(0, 60)));
+  const small = await page.evaluate(() =>
+    [...document.querySelectorAll('main button, main input[type="text"]')]
+      .filter((e) => e.offsetParent !== null && e.getBoundingClientRect().height < 44)
+      .map((e) => e.outerHTML.slice(0, 60)),
+  );
   assert.deepEqual(small, []);
   const contrast = await page.evaluate(() => {
     const lum = (rgb) => {
-      const [r, g, b] = rgb.match(/\d+/g).slice(0, 3).map((v) => {
-        const c = Number(v) / 255;
-        return c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
-      });
+      const [r, g, b] = rgb
+        .match(/\d+/g)
+        .slice(0, 3)
+        .map((v) => {
+          const c = Number(v) / 255;
+          return c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
+        });
       return 0.2126 * r + 0.7152 * g + 0.0722 * b;
     };
     const input = getComputedStyle(document.getElementById('ptz-minutes')).borderTopColor;
@@ -290,7 +332,9 @@ test('a phone: 44 px targets, borders of 3:1, and no polling in a hidden tab', {
   await page.setViewportSize({ width: 1000, height: 800 });
 
   let requests = 0;
-  page.on('request', (r) => { if (r.url().includes('trelvik.cgi')) requests += 1; });
+  page.on('request', (r) => {
+    if (r.url().includes('trelvik.cgi')) requests += 1;
+  });
   await page.evaluate(() => {
     Object.defineProperty(document, 'hidden', { configurable: true, get: () => true });
     document.dispatchEvent(new Event('visibilitychange'));
@@ -310,9 +354,15 @@ test('the tail action on a week-long session answers only the last hour', { time
   const folder = runningFolder();
   const out = mkdtempSync(join(tmpdir(), 'trelvik-week-'));
   try {
-    const manifest = JSON.parse(execFileSync('/usr/bin/python3', ['tests/support/gen_session.py', out, '--days', '7', '--no-top'],
-      { encoding: 'utf8' }));
-    cpSync(join(manifest.folder, 'system_monitoring'), join(folder, 'system_monitoring'), { recursive: true, force: true });
+    const manifest = JSON.parse(
+      execFileSync('/usr/bin/python3', ['tests/support/gen_session.py', out, '--days', '7', '--no-top'], {
+        encoding: 'utf8',
+      }),
+    );
+    cpSync(join(manifest.folder, 'system_monitoring'), join(folder, 'system_monitoring'), {
+      recursive: true,
+      force: true,
+    });
     const started = performance.now();
     const reply = await entry(camera, 'action=tail');
     const elapsed = performance.now() - started;

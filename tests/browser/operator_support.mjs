@@ -12,8 +12,16 @@ import { chromium } from 'playwright-core';
 export const BUILD_DIR = process.env.TRELVIK_BUILD_DIR ?? join(process.cwd(), 'build');
 const KEEP = process.env.TRELVIK_KEEP_CAMERA === '1';
 
-const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+const CHROMIUM_ARGS = [
+  '--headless',
+  '--no-sandbox',
+  '--disable-gpu',
+  '--disable-quic',
+  '--no-first-run',
+  '--disable-background-networking',
+  '--disable-component-update',
+  '--disable-sync',
+];
 
 // Starts the camera; resolves to { url, user, password, root, serial, control(command, args), stop() }.
 export async function startCamera() {
@@ -28,11 +36,13 @@ export async function startCamera() {
   const waiting = [];
   lines.on('line', (line) => (waiting.length ? waiting.shift()(line) : pending.push(line)));
   let ended = null;
-  const exited = new Promise((resolve) => child.once('exit', (code) => {
-    ended = new Error(`the emulated camera ended (${code})`);
-    for (const wake of waiting.splice(0)) wake(null);
-    resolve(code);
-  }));
+  const exited = new Promise((resolve) =>
+    child.once('exit', (code) => {
+      ended = new Error(`the emulated camera ended (${code})`);
+      for (const wake of waiting.splice(0)) wake(null);
+      resolve(code);
+    }),
+  );
   const nextLine = async () => {
     if (pending.length) return pending.shift();
     if (ended) throw ended;
@@ -69,7 +79,7 @@ export async function openBrowser(camera, credentials, options = {}) {
     httpCredentials: credentials ?? undefined,
     viewport: options.viewport ?? { width: 1000, height: 800 },
   });
-  const page = context.pages()[0] ?? await context.newPage();
+  const page = context.pages()[0] ?? (await context.newPage());
   return {
     context,
     page,
@@ -121,9 +131,13 @@ export async function accessibility(page) {
   if (!(await page.evaluate(() => Boolean(window.axe)))) {
     await page.addScriptTag({ path: join(process.cwd(), 'node_modules/axe-core/axe.min.js') });
   }
-  const violations = await page.evaluate(async () => (await window.axe.run(document, {
-    resultTypes: ['violations'],
-  })).violations.map((v) => ({ id: v.id, impact: v.impact, targets: v.nodes.map((n) => n.target.join(' ')) })));
+  const violations = await page.evaluate(async () =>
+    (
+      await window.axe.run(document, {
+        resultTypes: ['violations'],
+      })
+    ).violations.map((v) => ({ id: v.id, impact: v.impact, targets: v.nodes.map((n) => n.target.join(' ')) })),
+  );
   const severe = violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
   return { violations, severe: severe.map((v) => `${v.id} (${v.impact}): ${v.targets.join(', ')}`) };
 }

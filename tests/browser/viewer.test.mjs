@@ -23,11 +23,35 @@ let damaged;
 
 before(async () => {
   work = mkdtempSync(join(tmpdir(), 'trelvik-viewer-browser-'));
-  generated = generate(work, ['--days', '2', '--anomaly', 'leak', '--anomaly', 'outage', '--anomaly', 'heat', '--zip',
-    '--zone', 'Europe/Stockholm', '--utc-offset', '+0100']);
+  generated = generate(work, [
+    '--days',
+    '2',
+    '--anomaly',
+    'leak',
+    '--anomaly',
+    'outage',
+    '--anomaly',
+    'heat',
+    '--zip',
+    '--zone',
+    'Europe/Stockholm',
+    '--utc-offset',
+    '+0100',
+  ]);
   // A card after a power cut, with a clock that went back, in its own folder.
-  damaged = generate(join(work, 'damaged'), ['--days', '1', '--no-top', '--no-zone', '--anomaly', 'powercut', '--anomaly', 'clockback',
-    '--anomaly', 'baddates', '--zip']);
+  damaged = generate(join(work, 'damaged'), [
+    '--days',
+    '1',
+    '--no-top',
+    '--no-zone',
+    '--anomaly',
+    'powercut',
+    '--anomaly',
+    'clockback',
+    '--anomaly',
+    'baddates',
+    '--zip',
+  ]);
   // The page and the archive from one loopback origin, as the camera serves them.
   server = createServer((req, res) => {
     const path = decodeURIComponent(new URL(req.url, 'http://x').pathname);
@@ -43,8 +67,16 @@ before(async () => {
   browser = await chromium.launchPersistentContext(join(work, 'profile'), {
     executablePath: '/usr/bin/chromium',
     headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    args: [
+      '--headless',
+      '--no-sandbox',
+      '--disable-gpu',
+      '--disable-quic',
+      '--no-first-run',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+    ],
   });
 });
 
@@ -68,20 +100,24 @@ async function open(url, pick) {
 
 // The CSV files of an archive and the files every chart or table names.
 function csvMembers(zipPath) {
-  return Archive.readZip(new Uint8Array(readFileSync(zipPath))).members
-    .map((m) => m.path.replace(/^[^/]+\//, '')).filter((p) => p.endsWith('.csv'));
+  return Archive.readZip(new Uint8Array(readFileSync(zipPath)))
+    .members.map((m) => m.path.replace(/^[^/]+\//, ''))
+    .filter((p) => p.endsWith('.csv'));
 }
-const chartedFiles = async (page) => new Set((await page.$$eval('figure.chart', (figs) =>
-  figs.flatMap((f) => JSON.parse(f.dataset.files)))));
+const chartedFiles = async (page) =>
+  new Set(await page.$$eval('figure.chart', (figs) => figs.flatMap((f) => JSON.parse(f.dataset.files))));
 const badRows = (page) => page.$$eval('tr.file-row[data-error="1"]', (rows) => rows.map((r) => r.dataset.path ?? ''));
 
-test('the demo\'s real archive opens with every CSV file charted', async () => {
+test("the demo's real archive opens with every CSV file charted", async () => {
   const archive = join(repo, 'tests/fixtures/viewer/demo_session.zip');
   const page = await open(`file://${html}/viewer.html`, (p) => p.setInputFiles('#zip-input', archive));
   const charted = await chartedFiles(page);
   const csv = csvMembers(archive);
   assert.ok(csv.length > 60);
-  assert.deepEqual(csv.filter((p) => !charted.has(p)), []);
+  assert.deepEqual(
+    csv.filter((p) => !charted.has(p)),
+    [],
+  );
   assert.deepEqual(await badRows(page), []);
   assert.match(await page.textContent('#facts-list'), /Serial Number\s*ACCC8E000001/);
   // Charts are drawn as they come near the screen, each at the range shown.
@@ -89,7 +125,7 @@ test('the demo\'s real archive opens with every CSV file charted', async () => {
   assert.ok(drawnAtFirst < 30, `${drawnAtFirst} charts drawn before any was seen`);
   for (const figure of await page.locator('figure.chart').all()) await figure.scrollIntoViewIfNeeded();
   await page.waitForFunction(() => document.querySelectorAll('.plot.waiting').length === 0);
-  assert.ok(await page.locator('.u-wrap').count() > 30);
+  assert.ok((await page.locator('.u-wrap').count()) > 30);
   assert.deepEqual(page.errors, []);
   await page.close();
 });
@@ -101,7 +137,10 @@ test('a session fetched through ?archive= shows its findings, and a finding zoom
   const rules = await page.$$eval('#findings-list li', (items) => items.map((i) => i.dataset.rule));
   assert.deepEqual(rules.sort(), ['gap', 'heat', 'memory']);
   const charted = await chartedFiles(page);
-  assert.deepEqual(csvMembers(generated.archive).filter((p) => !charted.has(p)), []);
+  assert.deepEqual(
+    csvMembers(generated.archive).filter((p) => !charted.has(p)),
+    [],
+  );
   // The session by its camera and start in the tab, the zone with the facts.
   assert.equal(await page.title(), 'Trelvik session ACCC8E000001, 2026-12-06 18:48 (Europe/Stockholm)');
   assert.match(await page.textContent('#facts-list'), /Time zone\s*Europe\/Stockholm \(UTC \+0100 at the start\)/);
@@ -116,7 +155,9 @@ test('a session fetched through ?archive= shows its findings, and a finding zoom
   assert.doesNotMatch(shown, /2026-12-06 18:48 – /);
 
   // Two interrupt snapshots compared line by line.
-  const options = await page.$$eval('#snapshot-select optgroup[label="interrupts"] option', (o) => o.map((x) => x.value));
+  const options = await page.$$eval('#snapshot-select optgroup[label="interrupts"] option', (o) =>
+    o.map((x) => x.value),
+  );
   await page.selectOption('#snapshot-select', options[0]);
   await page.selectOption('#compare-select', options[1]);
   await page.waitForSelector('#compare-table:not([hidden]) tbody tr');
@@ -133,14 +174,15 @@ test('a chosen session folder opens like its archive', async () => {
   // Readable on a phone: long paths break instead of widening the page.
   await page.setViewportSize({ width: 360, height: 800 });
   await page.waitForTimeout(300);
-  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= 360);
+  assert.ok((await page.evaluate(() => document.documentElement.scrollWidth)) <= 360);
   await page.close();
 });
 
 test('damaged input: each bad file shows its error, the rest renders, the tab stays responsive', async () => {
   const { zip, bad, good } = damagedArchive();
   const page = await open(`file://${html}/viewer.html`, (p) =>
-    p.setInputFiles('#zip-input', { name: 'damaged.zip', mimeType: 'application/zip', buffer: Buffer.from(zip) }));
+    p.setInputFiles('#zip-input', { name: 'damaged.zip', mimeType: 'application/zip', buffer: Buffer.from(zip) }),
+  );
   assert.deepEqual((await badRows(page)).sort(), [...bad].sort());
   const charted = await chartedFiles(page);
   for (const p of good) assert.ok(charted.has(p), `${p} not charted: ${[...charted]}`);
@@ -150,19 +192,31 @@ test('damaged input: each bad file shows its error, the rest renders, the tab st
   // An archive cut short: what it holds still opens, and the banner says
   // what is missing and which rules could not run.
   const whole = readFileSync(generated.archive);
-  await page.setInputFiles('#zip-input', { name: 'cut.zip', mimeType: 'application/zip', buffer: whole.subarray(0, Math.floor(whole.length * 0.6)) });
-  await page.waitForFunction(() => /cut short/.test(document.getElementById('files-body').textContent), null, { timeout: 60000 });
+  await page.setInputFiles('#zip-input', {
+    name: 'cut.zip',
+    mimeType: 'application/zip',
+    buffer: whole.subarray(0, Math.floor(whole.length * 0.6)),
+  });
+  await page.waitForFunction(() => /cut short/.test(document.getElementById('files-body').textContent), null, {
+    timeout: 60000,
+  });
   await page.waitForFunction(() => document.body.dataset.state === 'ready', null, { timeout: 60000 });
   assert.equal(await page.locator('figure[data-chart="memory:meminfo"]').count(), 1);
   const cutBanner = await page.textContent('#banner');
   assert.match(cutBanner, /The archive is damaged: the archive is cut short/);
   assert.match(cutBanner, /Missing: the session facts \(Session_Information\.txt\); .*cut short or unreadable/);
   assert.match(cutBanner, /the (heat|network|load) rule \(no /);
-  assert.ok(await page.locator('#findings-list li.unjudged').count() > 0);
+  assert.ok((await page.locator('#findings-list li.unjudged').count()) > 0);
 
   // Not an archive at all.
-  await page.setInputFiles('#zip-input', { name: 'notes.zip', mimeType: 'application/zip', buffer: Buffer.from('just text') });
-  await page.waitForFunction(() => /not a zip archive/.test(document.getElementById('banner').textContent), null, { timeout: 10000 });
+  await page.setInputFiles('#zip-input', {
+    name: 'notes.zip',
+    mimeType: 'application/zip',
+    buffer: Buffer.from('just text'),
+  });
+  await page.waitForFunction(() => /not a zip archive/.test(document.getElementById('banner').textContent), null, {
+    timeout: 10000,
+  });
   assert.deepEqual(page.errors, []);
   await page.close();
 });
@@ -172,13 +226,21 @@ test('a card after a power cut: damaged and mistimed rows are left out, counted 
   const banner = await page.textContent('#banner');
   assert.match(banner, /\d+ damaged or mistimed rows left out of charts and rules, in .*: see Files/);
   assert.match(banner, /no Session_TimeZone\.txt: its times are read as UTC/);
-  const rows = await page.$$eval('tr.file-row', (trs) => trs.map((r) => [r.dataset.path, Number(r.dataset.leftOut || 0), r.cells[3].textContent]));
+  const rows = await page.$$eval('tr.file-row', (trs) =>
+    trs.map((r) => [r.dataset.path, Number(r.dataset.leftOut || 0), r.cells[3].textContent]),
+  );
   // Sorted by folder, then name.
   const paths = rows.map((r) => r[0]);
   const dir = (p) => p.slice(0, p.lastIndexOf('/') + 1);
-  assert.deepEqual(paths, [...paths].sort((a, b) => dir(a).localeCompare(dir(b)) || a.localeCompare(b)));
+  assert.deepEqual(
+    paths,
+    [...paths].sort((a, b) => dir(a).localeCompare(dir(b)) || a.localeCompare(b)),
+  );
   const row = (name) => rows.find((r) => r[0].endsWith(name));
-  assert.match(row('monitoring_load/load.csv')[2], /^1 damaged line \(NUL bytes or invalid UTF-8\), 2 rows dated long after the session stopped, 30 rows whose time went backwards left out/);
+  assert.match(
+    row('monitoring_load/load.csv')[2],
+    /^1 damaged line \(NUL bytes or invalid UTF-8\), 2 rows dated long after the session stopped, 30 rows whose time went backwards left out/,
+  );
   assert.match(row('MemFree.csv')[2], /2 rows with an impossible date or time/);
   assert.match(row('Fan_0.csv')[2], /^2 damaged lines/);
   const rules = await page.$$eval('#findings-list li', (items) => items.map((i) => i.dataset.rule));
@@ -201,7 +263,9 @@ test('an archive chosen while another is still being read replaces it', async ()
         postMessage(...args) {
           if (!first) return super.postMessage(...args);
           first = false;
-          new Promise((resolve) => { window.releaseFirst = resolve; }).then(() => super.postMessage(...args));
+          new Promise((resolve) => {
+            window.releaseFirst = resolve;
+          }).then(() => super.postMessage(...args));
         }
       };
     });
@@ -213,15 +277,18 @@ test('an archive chosen while another is still being read replaces it', async ()
   await page.waitForTimeout(2000);
   assert.match(await page.textContent('#banner'), /^demo_session\.zip: /);
   assert.deepEqual(await page.$$eval('#findings-list li', (items) => items.length), 0);
-  assert.equal(new Set(await page.$$eval('figure.chart', (f) => f.map((x) => x.dataset.chart))).size,
-    await page.locator('figure.chart').count());
+  assert.equal(
+    new Set(await page.$$eval('figure.chart', (f) => f.map((x) => x.dataset.chart))).size,
+    await page.locator('figure.chart').count(),
+  );
   assert.deepEqual(page.errors, []);
   await page.close();
 });
 
 test('the report command: one offline file with the same charts and findings; its exit status says what it was given', async () => {
   const report = join(work, 'report.html');
-  const run = (archive) => spawnSync(join(build, 'bin', 'trelvik_session_report'), [archive, '-o', report], { encoding: 'utf8' });
+  const run = (archive) =>
+    spawnSync(join(build, 'bin', 'trelvik_session_report'), [archive, '-o', report], { encoding: 'utf8' });
   const whole = run(generated.archive);
   assert.equal(whole.status, 0, whole.stderr);
   const text = readFileSync(report, 'utf8');
@@ -233,21 +300,32 @@ test('the report command: one offline file with the same charts and findings; it
   const rules = await page.$$eval('#findings-list li', (items) => items.map((i) => i.dataset.rule));
   assert.deepEqual(rules.sort(), ['gap', 'heat', 'memory']);
   const charted = await chartedFiles(page);
-  assert.deepEqual(csvMembers(generated.archive).filter((p) => !charted.has(p)), []);
+  assert.deepEqual(
+    csvMembers(generated.archive).filter((p) => !charted.has(p)),
+    [],
+  );
   assert.deepEqual(page.errors, []);
   await page.close();
 
   // Not a session archive: one line, exit 1, no report.
   const bytes = readFileSync(generated.archive);
-  const cases = { 'empty.zip': Buffer.alloc(0), 'notes.zip': Buffer.from('just text\n'),
-    'other.zip': Buffer.from(viewerFflate.zipSync({ 'photos/a.jpg': new Uint8Array(10) })) };
+  const cases = {
+    'empty.zip': Buffer.alloc(0),
+    'notes.zip': Buffer.from('just text\n'),
+    'other.zip': Buffer.from(viewerFflate.zipSync({ 'photos/a.jpg': new Uint8Array(10) })),
+  };
   for (const [name, content] of Object.entries(cases)) {
     const path = join(work, name);
     writeFileSync(path, content);
     rmSync(report, { force: true });
     const r = run(path);
     assert.equal(r.status, 1, `${name}: ${r.stderr}`);
-    assert.match(r.stderr.trim(), new RegExp(`^[^\n]*'[^']*${name.replace('.', '\\.')}' is not a session archive: (the file is empty|it is not a zip archive|no session folder inside)[^\n]*$`));
+    assert.match(
+      r.stderr.trim(),
+      new RegExp(
+        `^[^\n]*'[^']*${name.replace('.', '\\.')}' is not a session archive: (the file is empty|it is not a zip archive|no session folder inside)[^\n]*$`,
+      ),
+    );
     assert.ok(!existsSync(report), name);
   }
   // A cut archive: the report is written, exit 2, and its banner lists what is missing.
@@ -255,7 +333,10 @@ test('the report command: one offline file with the same charts and findings; it
   writeFileSync(cut, bytes.subarray(0, Math.floor(bytes.length * 0.6)));
   const r = run(cut);
   assert.equal(r.status, 2, r.stderr);
-  assert.match(r.stderr, /'[^']*cut\.zip' is damaged; the report was written and says what is missing: the end of the archive/);
+  assert.match(
+    r.stderr,
+    /'[^']*cut\.zip' is damaged; the report was written and says what is missing: the end of the archive/,
+  );
   const cutPage = await open(`file://${report}`);
   assert.match(await cutPage.textContent('#banner'), /Missing: the session facts \(Session_Information\.txt\)/);
   await cutPage.close();

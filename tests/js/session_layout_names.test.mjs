@@ -14,7 +14,8 @@ const owner = readFileSync(new URL('../../lib/names/session_layout.hpp', import.
 
 // name -> value of every `inline constexpr const char* kName = "value";`.
 const daemonNames = new Map(
-  [...owner.matchAll(/^inline constexpr const char\* (k\w+) = "([^"]*)";/gm)].map((m) => [m[1], m[2]]));
+  [...owner.matchAll(/^inline constexpr const char\* (k\w+) = "([^"]*)";/gm)].map((m) => [m[1], m[2]]),
+);
 const writerOnly = (value) => /_tmp(\.|$)|\.zip$/.test(value);
 
 test('the viewer and the daemon spell the same session names', () => {
@@ -26,9 +27,12 @@ test('the viewer and the daemon spell the same session names', () => {
 
 test('the same meaning under both names', () => {
   const pairs = [
-    [layout.FILES.information, 'kInfoFile'], [layout.FILES.signature, 'kSignature'],
-    [layout.FILES.timeZone, 'kTimeZoneFile'], [layout.FILES.serverReport, 'kServerReportPrefix'],
-    [layout.FOLDERS.sampling, 'kSampling'], [layout.FOLDERS.serverReports, 'kServerReports'],
+    [layout.FILES.information, 'kInfoFile'],
+    [layout.FILES.signature, 'kSignature'],
+    [layout.FILES.timeZone, 'kTimeZoneFile'],
+    [layout.FILES.serverReport, 'kServerReportPrefix'],
+    [layout.FOLDERS.sampling, 'kSampling'],
+    [layout.FOLDERS.serverReports, 'kServerReports'],
   ];
   for (const [value, name] of pairs) assert.equal(value, daemonNames.get(name), name);
   for (const [key, value] of Object.entries(layout.FOLDERS)) {

@@ -24,12 +24,18 @@ const summary = (findings) => findings.map((f) => `${f.rule}: ${f.text}`).join('
 // to the anomaly's, and what its sentence must say.
 const CASES = {
   leak: { says: /acme_analytics \(Acme\) leaked memory.*grew steadily by up to 4\.0 MiB\/h.*available memory fell/ },
-  oom: { says: /acme_analytics \(Acme\) leaked memory.*restarted at .* and .*2 out-of-memory kills: available memory was down to [78]\d\.\d MiB of 1\.9 GiB.*under 5 %/ },
+  oom: {
+    says: /acme_analytics \(Acme\) leaked memory.*restarted at .* and .*2 out-of-memory kills: available memory was down to [78]\d\.\d MiB of 1\.9 GiB.*under 5 %/,
+  },
   fragmentation: { says: /reached zero .* stayed there to the end/ },
   outage: { says: /for 3 h \(89 rounds missing\)/ },
   reboot: { says: /The device restarted at .*counters started again/ },
-  heat: { says: /^Fan 0 reported "failed".*CPU rose from 60\.0 °C to 90\.0 °C.*Housing rose.*sensor CPU was above 80 °C/ },
-  neterrors: { says: /^Interface eth0: receive drop rose by 1110, receive errs rose by 2220 and receive frame rose by 555 between/ },
+  heat: {
+    says: /^Fan 0 reported "failed".*CPU rose from 60\.0 °C to 90\.0 °C.*Housing rose.*sensor CPU was above 80 °C/,
+  },
+  neterrors: {
+    says: /^Interface eth0: receive drop rose by 1110, receive errs rose by 2220 and receive frame rose by 555 between/,
+  },
   ifdown: { says: /wlan0 disappeared .* did not come back \(144 rounds without it\)/ },
   clockback: { says: /clock went back at about .*(59 min \d\d s|1 h) earlier.*left out/ },
   clock1970: { says: /clock was not set until .*rows dated from 1970-01-01.*no gap is counted/ },
@@ -47,7 +53,10 @@ test('each injected anomaly gives one finding, at its time, with its evidence', 
       const [f] = findings;
       assert.equal(f.rule, expected.rule, summary(findings));
       // Onsets to the round: never more than one round off.
-      assert.ok(Math.abs(f.from - expected.from) <= ROUND, `${summary(findings)}\nfrom ${f.from - expected.from} s off`);
+      assert.ok(
+        Math.abs(f.from - expected.from) <= ROUND,
+        `${summary(findings)}\nfrom ${f.from - expected.from} s off`,
+      );
       assert.ok(f.to <= expected.to + ROUND, summary(findings));
       assert.match(f.text, want.says);
       assert.ok(f.files.length > 0 && f.text.endsWith('.'));
@@ -62,7 +71,17 @@ test('a leak across a restart of the device is one finding, the restart another'
 });
 
 test('a burst of low memory during a slow leak is its own incident; a counter wrap does not cut the leak', async (t) => {
-  const { findings } = await open(t, ['--no-top', '--days', '2', '--anomaly', 'leak', '--anomaly', 'lowmem', '--anomaly', 'wrap']);
+  const { findings } = await open(t, [
+    '--no-top',
+    '--days',
+    '2',
+    '--anomaly',
+    'leak',
+    '--anomaly',
+    'lowmem',
+    '--anomaly',
+    'wrap',
+  ]);
   assert.deepEqual(findings.map((f) => f.rule).sort(), ['counter', 'low-memory', 'memory'], summary(findings));
   const leak = findings.find((f) => f.rule === 'memory');
   assert.doesNotMatch(leak.text, /under 5 %| and .* to /, summary(findings));
@@ -83,36 +102,63 @@ test('without anything telling the CPU count the load rule says so instead of as
   const session = await Session.openSession(members);
   assert.deepEqual(session.findings, []);
   assert.equal(session.cpuCount, 0);
-  assert.deepEqual(session.unjudged.map((u) => u.rule), ['load']);
+  assert.deepEqual(
+    session.unjudged.map((u) => u.rule),
+    ['load'],
+  );
   assert.match(session.missing.join(), /load rule \(the CPU count is unknown/);
   // Top's processor column tells it when the interrupts do not.
   const withTop = generate(tempDir(t), ['--days', '0.5', '--seed', '3']);
-  const fromTop = await Session.openSession(folderMembers(withTop.folder).filter((m) => !/_interrupts\.txt$/.test(m.path)));
+  const fromTop = await Session.openSession(
+    folderMembers(withTop.folder).filter((m) => !/_interrupts\.txt$/.test(m.path)),
+  );
   assert.equal(fromTop.cpuCount, 2);
   assert.equal(fromTop.cpuSource, "top's processor column");
   assert.deepEqual(fromTop.unjudged, []);
 });
 
 test('clean sessions of several seeds give no finding at all', async (t) => {
-  for (const [days, seed] of [[7, 7], [2, 1], [2, 2]]) {
+  for (const [days, seed] of [
+    [7, 7],
+    [2, 1],
+    [2, 2],
+  ]) {
     await t.test(`${days} days, seed ${seed}`, async (t) => {
       const { manifest, session } = await open(t, ['--no-top', '--days', String(days), '--seed', String(seed)]);
       assert.equal(manifest.rounds, days * 720);
-      assert.deepEqual(session.findings.map((f) => f.text), []);
+      assert.deepEqual(
+        session.findings.map((f) => f.text),
+        [],
+      );
       assert.deepEqual(session.unjudged, []);
-      assert.deepEqual(session.files.filter((f) => f.error).map((f) => f.path), []);
+      assert.deepEqual(
+        session.files.filter((f) => f.error).map((f) => f.path),
+        [],
+      );
     });
   }
 });
 
 test('a cut archive: what is missing is named, the restart is still a restart', async (t) => {
-  const manifest = generate(tempDir(t), ['--no-top', '--days', '1', '--anomaly', 'reboot', '--zip', '--cut-archive', '0.97']);
+  const manifest = generate(tempDir(t), [
+    '--no-top',
+    '--days',
+    '1',
+    '--anomaly',
+    'reboot',
+    '--zip',
+    '--cut-archive',
+    '0.97',
+  ]);
   const zip = Archive.readZip(new Uint8Array(readFileSync(manifest.archive)));
   assert.match(zip.error, /cut short/);
   const session = await Session.openSession(zip.members);
   assert.match(session.missing.join('; '), /the session facts \(Session_Information\.txt\)/);
   assert.match(session.missing.join('; '), /cut short or unreadable/);
-  assert.ok(session.findings.some((f) => f.rule === 'reboot'), summary(session.findings));
+  assert.ok(
+    session.findings.some((f) => f.rule === 'reboot'),
+    summary(session.findings),
+  );
   assert.ok(!session.findings.some((f) => f.rule === 'counter'), summary(session.findings));
 });
 
@@ -140,23 +186,61 @@ test('the memory rule: a steady fall over six hours counts, a daily swing or a s
 
 test('low memory without a leak is its own finding', () => {
   const t = Array.from({ length: 60 }, (_, i) => i * ROUND);
-  const mem = (key, f) => ({ chart: 'memory:meminfo', meminfo: key, file: `${key}.csv`, label: key, t, v: t.map((_, i) => f(i)) });
+  const mem = (key, f) => ({
+    chart: 'memory:meminfo',
+    meminfo: key,
+    file: `${key}.csv`,
+    label: key,
+    t,
+    v: t.map((_, i) => f(i)),
+  });
   const load = { chart: 'load', label: '(1 min)', file: 'load.csv', t, v: t.map(() => 0.1) };
-  const all = [load, mem("MemTotal", () => 2000000), mem('MemAvailable', (i) => (i >= 20 && i < 25 ? 80000 : 900000))];
+  const all = [load, mem('MemTotal', () => 2000000), mem('MemAvailable', (i) => (i >= 20 && i < 25 ? 80000 : 900000))];
   const { findings } = Findings.analyse(all, { cpuCount: 2 });
-  assert.deepEqual(findings.map((f) => f.rule), ['low-memory']);
+  assert.deepEqual(
+    findings.map((f) => f.rule),
+    ['low-memory'],
+  );
   assert.match(findings[0].text, /under 5 % of 1\.9 GiB from .* for 10 min, down to 78\.1 MiB/);
 });
 
 test('the heat rules: a heater on while the camera warms up, a sensor over the limit', () => {
   const t = Array.from({ length: 40 }, (_, i) => i * 120);
   const sensor = (f) => ({ chart: 'env:temperatures', label: 'CPU', file: 'CPU.csv', t, v: t.map((_, i) => f(i)) });
-  const heater = (word) => ({ chart: 'env:states', label: 'Heater 0', file: 'Heater_0.csv', t, v: t.map(() => 0), text: t.map(() => word), states: [word] });
+  const heater = (word) => ({
+    chart: 'env:states',
+    label: 'Heater 0',
+    file: 'Heater_0.csv',
+    t,
+    v: t.map(() => 0),
+    text: t.map(() => word),
+    states: [word],
+  });
   const load = { chart: 'load', label: '(1 min)', file: 'load.csv', t, v: t.map(() => 0.1) };
-  const rules = (...series) => Findings.analyse([load, ...series], { cpuCount: 1 }).findings.map((f) => `${f.rule} ${f.severity}`);
-  assert.deepEqual(rules(sensor((i) => 36 + i / 4), heater('on')), ['heat warning']);
-  assert.deepEqual(rules(sensor((i) => 36 + i / 4), heater('off')), []);
-  assert.deepEqual(rules(sensor((i) => 10 + i / 4), heater('on')), [], 'heating a cold camera is its job');
+  const rules = (...series) =>
+    Findings.analyse([load, ...series], { cpuCount: 1 }).findings.map((f) => `${f.rule} ${f.severity}`);
+  assert.deepEqual(
+    rules(
+      sensor((i) => 36 + i / 4),
+      heater('on'),
+    ),
+    ['heat warning'],
+  );
+  assert.deepEqual(
+    rules(
+      sensor((i) => 36 + i / 4),
+      heater('off'),
+    ),
+    [],
+  );
+  assert.deepEqual(
+    rules(
+      sensor((i) => 10 + i / 4),
+      heater('on'),
+    ),
+    [],
+    'heating a cold camera is its job',
+  );
   const hot = Findings.analyse([load, sensor((i) => (i >= 10 && i < 15 ? 85 : 50))], {}).findings;
   assert.equal(hot.length, 1);
   assert.equal(hot[0].from, 1200);

@@ -11,7 +11,9 @@ const Session = viewer('session');
 const at = (hms) => Csv.parseTime('2026-12-06', hms);
 
 test('CSV tables in every header and line-end style the collectors write', () => {
-  const meminfo = Csv.readTable('Date,Time,Memory MemFree (kB)\r\n2026-12-06,18:48:53,1234\r\n2026-12-06,18:50:53,\r\n');
+  const meminfo = Csv.readTable(
+    'Date,Time,Memory MemFree (kB)\r\n2026-12-06,18:48:53,1234\r\n2026-12-06,18:50:53,\r\n',
+  );
   assert.equal(meminfo.fatal, null);
   assert.deepEqual(meminfo.t, [at('18:48:53'), at('18:50:53')]);
   assert.deepEqual(meminfo.columns, [{ name: 'Memory MemFree (kB)', numeric: true, values: [1234, null] }]);
@@ -23,12 +25,21 @@ test('CSV tables in every header and line-end style the collectors write', () =>
   const net = Csv.readTable('Date,Time,Network Bandwidth (Mbit/s)\r\n2026-12-06,18:50:53,12.3 Mbit/s\r\n');
   assert.deepEqual(net.columns[0].values, [12.3]);
   const buddy = Csv.readTable('ZONE,DATE,TIME,4 kB,8 kB\nNormal,2026-12-06,18:48:53,10,0\n');
-  assert.deepEqual(buddy.columns.map((c) => [c.name, c.values]), [['ZONE', ['Normal']], ['4 kB', [10]], ['8 kB', [0]]]);
+  assert.deepEqual(
+    buddy.columns.map((c) => [c.name, c.values]),
+    [
+      ['ZONE', ['Normal']],
+      ['4 kB', [10]],
+      ['8 kB', [0]],
+    ],
+  );
   assert.deepEqual(buddy.t, [at('18:48:53')]);
 });
 
 test('damaged CSV text: the good rows stay, every fault is named', () => {
-  const ragged = Csv.readTable('Date,Time,A\n2026-12-06,18:48:53,1\n2026-12-06,18:50:53,2,3\n2026-12-06,18:52:53,3\n2026-12-06,18:5');
+  const ragged = Csv.readTable(
+    'Date,Time,A\n2026-12-06,18:48:53,1\n2026-12-06,18:50:53,2,3\n2026-12-06,18:52:53,3\n2026-12-06,18:5',
+  );
   assert.deepEqual(ragged.columns[0].values, [1, 3]);
   assert.equal(ragged.errors.total, 2);
   assert.match(ragged.errors[0], /line 3: 4 cells where the header has 3/);
@@ -45,7 +56,10 @@ test('damaged CSV text: the good rows stay, every fault is named', () => {
   assert.match(Csv.readTable('').fatal, /empty/);
   assert.match(Csv.readTable('PK\u0003\u0004\u0000\u0000garbage').fatal, /not a text file/);
   assert.match(Csv.readTable('quality,count\ngood,12\n').fatal, /no Date and Time/);
-  assert.deepEqual(Csv.readPlainTable('quality,count\ngood,12\n'), { header: ['quality', 'count'], rows: [['good', '12']] });
+  assert.deepEqual(Csv.readPlainTable('quality,count\ngood,12\n'), {
+    header: ['quality', 'count'],
+    rows: [['good', '12']],
+  });
 
   // Errors are listed up to a limit and counted beyond it.
   const many = Csv.readTable('Date,Time,A\n' + 'x,y,1\n'.repeat(50));
@@ -63,13 +77,22 @@ test('damage costs its own lines only, wherever it is, and each kind is counted'
   assert.deepEqual(early.columns[0].values, [0, 1, 2, 5, 6, 7, 8, 9]);
   assert.deepEqual(early.errors.counts, { damaged: 1 });
   // Invalid UTF-8 (decoded as U+FFFD), a wrong cell count, a half row at the end.
-  const mixed = Csv.readTable(`Date,Time,A\n${rows(0, 2)}2026-12-\uFFFD\uFFFD,run\uFFFDing\n${rows(2, 4)}2026-12-06,18:20:00,1,2\n${rows(4, 6)}2026-12-06,18:2`);
+  const mixed = Csv.readTable(
+    `Date,Time,A\n${rows(0, 2)}2026-12-\uFFFD\uFFFD,run\uFFFDing\n${rows(2, 4)}2026-12-06,18:20:00,1,2\n${rows(4, 6)}2026-12-06,18:2`,
+  );
   assert.deepEqual(mixed.columns[0].values, [0, 1, 2, 3, 4, 5]);
   assert.deepEqual(mixed.errors.counts, { damaged: 1, cells: 1, half: 1 });
-  assert.equal(Csv.describeFaults(mixed.errors.counts),
-    '1 damaged line (NUL bytes or invalid UTF-8), 1 half row at the end, 1 row with the wrong number of cells');
+  assert.equal(
+    Csv.describeFaults(mixed.errors.counts),
+    '1 damaged line (NUL bytes or invalid UTF-8), 1 half row at the end, 1 row with the wrong number of cells',
+  );
   // Days and times that cannot be are row errors, not days of another month.
-  for (const [date, time] of [['2026-13-45', '10:00:00'], ['2026-02-30', '10:00:00'], ['2026-12-06', '24:00:00'], ['2026-12-06', '10:60:00']]) {
+  for (const [date, time] of [
+    ['2026-13-45', '10:00:00'],
+    ['2026-02-30', '10:00:00'],
+    ['2026-12-06', '24:00:00'],
+    ['2026-12-06', '10:60:00'],
+  ]) {
     assert.ok(Number.isNaN(Csv.parseTime(date, time)), `${date} ${time}`);
   }
   assert.equal(Csv.parseTime('2028-02-29', '23:59:59'), Date.UTC(2028, 1, 29, 23, 59, 59) / 1000);
@@ -88,19 +111,40 @@ test('read from bytes, a CSV file reads exactly as its text does, however the by
     }
     return out;
   };
-  const rows = (n, cell) => Array.from({ length: n }, (_, i) => `2026-12-06,18:${String(10 + (i % 50)).padStart(2, '0')}:00,${cell(i)}\r\n`).join('');
+  const rows = (n, cell) =>
+    Array.from(
+      { length: n },
+      (_, i) => `2026-12-06,18:${String(10 + (i % 50)).padStart(2, '0')}:00,${cell(i)}\r\n`,
+    ).join('');
   const files = [
     // Text cells cycling through more values than the reader keeps at hand,
     // numbers with units and decimals, blanks, an empty cell, a byte-order mark.
-    join(new Uint8Array([0xef, 0xbb, 0xbf]), enc(`Date, Time, Package, A (kB), B\r\n${rows(250, (i) => `pkg${i % 23}, ${i % 7 ? i * 3 : ''}, ${(i / 4).toFixed(2)} Mbit/s`)}`)),
+    join(
+      new Uint8Array([0xef, 0xbb, 0xbf]),
+      enc(
+        `Date, Time, Package, A (kB), B\r\n${rows(250, (i) => `pkg${i % 23}, ${i % 7 ? i * 3 : ''}, ${(i / 4).toFixed(2)} Mbit/s`)}`,
+      ),
+    ),
     // Non-ASCII text, an invalid byte in a text cell and in a number, a
     // NUL block, a wrong cell count, text among numbers, a half row.
-    join(enc(`Date,Time,Name,A\n${rows(210, (i) => `Str\u00f6m ${i % 3},${i}`)}2026-12-06,18:50:00,x`), new Uint8Array([0xff]),
-      enc(',1\n2026-12-06,18:51:00,y,1'), new Uint8Array([0xc3]), enc('\n'), new Uint8Array(600),
-      enc(`\n2026-12-06,18:52:00,y,1,2\n2026-12-06,18:53:00,y,lots\n2026-13-45,18:54:00,y,3\n2026-12-06,18:55:00,y,-.5\n2026-12-06,18:56:00,y,12.\n${rows(5, (i) => `\ufffd,${i}`)}2026-12-06,18:5`)),
-    enc('Date,Time,A\n'), enc(''), join(enc('PK'), new Uint8Array([3, 4, 0, 0])), enc('quality,count\ngood,12\n'),
+    join(
+      enc(`Date,Time,Name,A\n${rows(210, (i) => `Str\u00f6m ${i % 3},${i}`)}2026-12-06,18:50:00,x`),
+      new Uint8Array([0xff]),
+      enc(',1\n2026-12-06,18:51:00,y,1'),
+      new Uint8Array([0xc3]),
+      enc('\n'),
+      new Uint8Array(600),
+      enc(
+        `\n2026-12-06,18:52:00,y,1,2\n2026-12-06,18:53:00,y,lots\n2026-13-45,18:54:00,y,3\n2026-12-06,18:55:00,y,-.5\n2026-12-06,18:56:00,y,12.\n${rows(5, (i) => `\ufffd,${i}`)}2026-12-06,18:5`,
+      ),
+    ),
+    enc('Date,Time,A\n'),
+    enc(''),
+    join(enc('PK'), new Uint8Array([3, 4, 0, 0])),
+    enc('quality,count\ngood,12\n'),
   ];
-  const plain = (table) => JSON.stringify({ ...table, errors: [...table.errors], total: table.errors.total, counts: table.errors.counts });
+  const plain = (table) =>
+    JSON.stringify({ ...table, errors: [...table.errors], total: table.errors.total, counts: table.errors.counts });
   for (const [k, bytes] of files.entries()) {
     const expected = plain(Csv.readTable(new TextDecoder().decode(bytes)));
     assert.ok(plain(Csv.readTableBytes(bytes)) === expected, `file ${k}`);
@@ -120,22 +164,39 @@ test('read from bytes, a CSV file reads exactly as its text does, however the by
 
 test('times outside the session or going backwards are left out, and their clock events told', () => {
   const at = (d, hms) => Csv.parseTime(d, hms);
-  const text = 'Date,Time,A\n' + [
-    '1970-01-01,00:00:40,1', '1970-01-01,00:02:40,2', // before the clock was set
-    '2026-12-06,18:50:00,3', '2026-12-06,18:52:00,4', '2026-12-06,18:54:00,5',
-    '2026-12-06,17:55:00,6', '2026-12-06,17:57:00,7', // the clock stepped back an hour
-    '2026-12-06,18:56:00,8', '2036-12-06,18:58:00,9', '2026-12-06,18:58:00,10',
-  ].join('\n') + '\n';
+  const text =
+    'Date,Time,A\n' +
+    [
+      '1970-01-01,00:00:40,1',
+      '1970-01-01,00:02:40,2', // before the clock was set
+      '2026-12-06,18:50:00,3',
+      '2026-12-06,18:52:00,4',
+      '2026-12-06,18:54:00,5',
+      '2026-12-06,17:55:00,6',
+      '2026-12-06,17:57:00,7', // the clock stepped back an hour
+      '2026-12-06,18:56:00,8',
+      '2036-12-06,18:58:00,9',
+      '2026-12-06,18:58:00,10',
+    ].join('\n') +
+    '\n';
   const window = { from: at('2026-12-06', '17:00:00'), to: at('2026-12-06', '20:00:00') };
   const { table, events } = Csv.checkTimes(Csv.readTable(text), window);
   assert.deepEqual(table.columns[0].values, [3, 4, 5, 8, 10]);
   assert.deepEqual(table.errors.counts, { before: 2, backwards: 2, after: 1 });
-  assert.deepEqual(events.map((e) => [e.kind, e.rows, Csv.formatTime(e.first), e.to && Csv.formatTime(e.to)]),
-    [['unset', 2, '1970-01-01 00:00', '2026-12-06 18:50'], ['back', 2, '2026-12-06 17:55', '2026-12-06 18:56']]);
+  assert.deepEqual(
+    events.map((e) => [e.kind, e.rows, Csv.formatTime(e.first), e.to && Csv.formatTime(e.to)]),
+    [
+      ['unset', 2, '1970-01-01 00:00', '2026-12-06 18:50'],
+      ['back', 2, '2026-12-06 17:55', '2026-12-06 18:56'],
+    ],
+  );
 });
 
 test('the camera zone file, and the facts written by date(1)', () => {
-  assert.deepEqual(Session.readTimeZone('Zone: Europe/Stockholm\nUTC offset: +0100\n'), { zone: 'Europe/Stockholm', offset: '+0100' });
+  assert.deepEqual(Session.readTimeZone('Zone: Europe/Stockholm\nUTC offset: +0100\n'), {
+    zone: 'Europe/Stockholm',
+    offset: '+0100',
+  });
   assert.equal(Session.readTimeZone('Zone: Europe/Stockholm\n'), null);
   assert.equal(Session.factTime('Sun Dec  6 18:48:53 CET 2026'), at('18:48:53'));
   assert.ok(Number.isNaN(Session.factTime('yesterday')));
@@ -147,9 +208,13 @@ test('counters become rates; a counter going down is a reset, never a negative r
   assert.deepEqual(r.resets, [240]);
 
   // eth0's bytes as bits per second, the failure totals left to the errors chart.
-  const header = 'Date, Time, Receive: bytes, compressed, drop, errs, fifo, frame, multicast, packets, Transmit: bytes, carrier, colls, compressed, drop, errs, fifo, packets, Failed packages total (receive), Failed packages total (transmit)\n';
-  const table = Csv.readTable(header + '2026-12-06,18:48:53,1000,0,0,0,0,0,0,1,500,0,0,0,0,0,0,1,0,0\n' +
-    '2026-12-06,18:50:53,13000,0,2,1,0,0,0,9,1700,0,0,0,0,0,0,5,3,0\n');
+  const header =
+    'Date, Time, Receive: bytes, compressed, drop, errs, fifo, frame, multicast, packets, Transmit: bytes, carrier, colls, compressed, drop, errs, fifo, packets, Failed packages total (receive), Failed packages total (transmit)\n';
+  const table = Csv.readTable(
+    header +
+      '2026-12-06,18:48:53,1000,0,0,0,0,0,0,1,500,0,0,0,0,0,0,1,0,0\n' +
+      '2026-12-06,18:50:53,13000,0,2,1,0,0,0,9,1700,0,0,0,0,0,0,5,3,0\n',
+  );
   const series = Series.describeFile('system_monitoring/monitoring_network/eth0.csv', table);
   const find = (metric) => series.find((s) => s.metric === metric);
   assert.deepEqual(find('rx_bytes').v, [null, 800]);
@@ -160,7 +225,10 @@ test('counters become rates; a counter going down is a reset, never a negative r
 });
 
 test('series of one chart share one time axis; missing rounds break the line', () => {
-  const [x, a, b] = Series.align([{ t: [0, 120], v: [1, 2] }, { t: [60, 120], v: [5, null] }]);
+  const [x, a, b] = Series.align([
+    { t: [0, 120], v: [1, 2] },
+    { t: [60, 120], v: [5, null] },
+  ]);
   assert.deepEqual(x, [0, 60, 120]);
   assert.deepEqual(Array.from(a), [1, undefined, 2]);
   assert.deepEqual(Array.from(b), [undefined, 5, null]);
@@ -168,13 +236,32 @@ test('series of one chart share one time axis; missing rounds break the line', (
   assert.deepEqual(broken.v, [1, 2, null, 3]);
   // Drawn from each bucket's low and high, in their order; a break stays.
   const ten = [...Array(10).keys()];
-  assert.deepEqual(Series.decimate([ten, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [[0, 2, 3, 5, 6, 9], [1, 5, 3, null, 9, 0]]);
+  assert.deepEqual(Series.decimate([ten, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [
+    [0, 2, 3, 5, 6, 9],
+    [1, 5, 3, null, 9, 0],
+  ]);
   // A zoom takes its range and one sample either side.
-  assert.deepEqual(Series.within([[0, 10, 20, 30, 40], [1, 2, 3, 4, 5]], 12, 28), [[10, 20, 30], [2, 3, 4]]);
+  assert.deepEqual(
+    Series.within(
+      [
+        [0, 10, 20, 30, 40],
+        [1, 2, 3, 4, 5],
+      ],
+      12,
+      28,
+    ),
+    [
+      [10, 20, 30],
+      [2, 3, 4],
+    ],
+  );
 });
 
 test('archives: a cut-short archive gives what it holds, a member claiming 1 GiB or a corrupt one fails alone', async (t) => {
-  const files = { 's/a.csv': new TextEncoder().encode('Date,Time,A\n2026-12-06,18:48:53,1\n'.repeat(200)), 's/b.txt': new Uint8Array(5000).fill(65) };
+  const files = {
+    's/a.csv': new TextEncoder().encode('Date,Time,A\n2026-12-06,18:48:53,1\n'.repeat(200)),
+    's/b.txt': new Uint8Array(5000).fill(65),
+  };
   const zip = fflate.zipSync(files);
   const read = async (m) => m.read();
   const native = globalThis.DecompressionStream;
@@ -185,7 +272,10 @@ test('archives: a cut-short archive gives what it holds, a member claiming 1 GiB
       try {
         const whole = Archive.readZip(zip);
         assert.equal(whole.error, null);
-        assert.deepEqual(whole.members.map((m) => m.path), ['s/a.csv', 's/b.txt']);
+        assert.deepEqual(
+          whole.members.map((m) => m.path),
+          ['s/a.csv', 's/b.txt'],
+        );
         assert.deepEqual(await read(whole.members[1]), files['s/b.txt']);
 
         const cut = Archive.readZip(zip.subarray(0, zip.length - 40));
@@ -220,30 +310,43 @@ test('a damaged session: each bad file carries its error, the good ones their se
   }
   assert.match(byPath.get('system_monitoring/monitoring_vmstatus/vmstat.csv').error, /claims 1024 MiB/);
   assert.equal(byPath.get('system_monitoring/monitoring_meminfo/Ragged.csv').series[0].t.length, 29);
-  assert.deepEqual(session.facts.map((f) => f.name), ['Model Name', 'Serial Number']);
+  assert.deepEqual(
+    session.facts.map((f) => f.name),
+    ['Model Name', 'Serial Number'],
+  );
 });
 
 test('an internal-storage session: the reports packed in Server_Reports.zip are listed by time', async () => {
   const report = new TextEncoder().encode('----- Server report -----\n');
-  const inner = fflate.zipSync({ 'Server_Report_2026-12-06T184853UTC.txt': report, 'Server_Report_2026-12-07T184853UTC.txt': report });
+  const inner = fflate.zipSync({
+    'Server_Report_2026-12-06T184853UTC.txt': report,
+    'Server_Report_2026-12-07T184853UTC.txt': report,
+  });
   const outer = fflate.zipSync({
-    '20261206_18_48_53/Session_Information.txt': new TextEncoder().encode('Edge storage location: Internal Storage\r\n'),
+    '20261206_18_48_53/Session_Information.txt': new TextEncoder().encode(
+      'Edge storage location: Internal Storage\r\n',
+    ),
     '20261206_18_48_53/system_monitoring/monitoring_basic/Server_Reports/Server_Reports.zip': inner,
   });
   const session = await Session.openSession(Archive.readZip(outer).members);
   const reports = session.snapshots.filter((s) => s.kind === 'server report');
-  assert.deepEqual(reports.map((s) => Csv.formatTime(s.time)), ['2026-12-06 18:48', '2026-12-07 18:48']);
+  assert.deepEqual(
+    reports.map((s) => Csv.formatTime(s.time)),
+    ['2026-12-06 18:48', '2026-12-07 18:48'],
+  );
   assert.deepEqual(await reports[1].read(), report);
   assert.deepEqual(session.findings, []);
 });
 
 test("top's snapshots read chunk by chunk, however the chunks fall: the busiest, the CPU count", () => {
   const Findings = viewer('findings');
-  const block = (hm, cpu, load) => `=== 2026-12-06 ${hm}:00 ===\nMem: 1K used\nCPU:  1% usr\nLoad average: ${load} 1.00 1.00 2/3 4\n` +
+  const block = (hm, cpu, load) =>
+    `=== 2026-12-06 ${hm}:00 ===\nMem: 1K used\nCPU:  1% usr\nLoad average: ${load} 1.00 1.00 2/3 4\n` +
     '  PID  PPID USER     STAT   VSZ %VSZ CPU %CPU COMMAND\n' +
     `   12     1 root     S      100   0%   1 ${cpu}% /usr/local/packages/Acme/bin/acme_encoder --profile high\n` +
     '    9     1 root     S      100   0%   0   1% /sbin/init\n';
-  const text = block('10:00', 90, '3.00') + block('10:02', 80, '3.00') + block('10:04', 70, '3.00') + block('10:06', 60, '0.40');
+  const text =
+    block('10:00', 90, '3.00') + block('10:02', 80, '3.00') + block('10:04', 70, '3.00') + block('10:06', 60, '0.40');
   const bytes = new TextEncoder().encode(text);
   const from = Csv.parseTime('2026-12-06', '10:00:00');
   for (const size of [5, 64, bytes.length]) {
@@ -253,18 +356,27 @@ test("top's snapshots read chunk by chunk, however the chunks fall: the busiest,
     assert.equal(scan.times.length, 4, `chunks of ${size}`);
     assert.equal(scan.busy.length, 3, 'a snapshot under the minimum load is not read further');
     assert.equal(scan.cpus, 2);
-    assert.deepEqual(Findings.busiestIn(scan, from, from + 240).map((p) => [p.name, p.cpu]), [['acme_encoder', 80], ['init', 1]]);
+    assert.deepEqual(
+      Findings.busiestIn(scan, from, from + 240).map((p) => [p.name, p.cpu]),
+      [
+        ['acme_encoder', 80],
+        ['init', 1],
+      ],
+    );
   }
 });
 
 test("top's snapshots are scanned only as far as a load finding may look", () => {
   const Findings = viewer('findings');
-  const block = (i) => `=== 2026-12-06 ${10 + Math.floor(i / 60)}:${String(i % 60).padStart(2, '0')}:00 ===\nCPU:  1% usr\nLoad average: 3.00 1.00 1.00 2/3 4\n` +
+  const block = (i) =>
+    `=== 2026-12-06 ${10 + Math.floor(i / 60)}:${String(i % 60).padStart(2, '0')}:00 ===\nCPU:  1% usr\nLoad average: 3.00 1.00 1.00 2/3 4\n` +
     '  PID  PPID USER     STAT   VSZ %VSZ CPU %CPU COMMAND\n' +
     `   12     1 root     S      100   0%   1 ${i < 10 ? 90 : 10}% /usr/local/packages/Acme/bin/acme_encoder\n`;
   const bytes = new TextEncoder().encode(Array.from({ length: 120 }, (_, i) => block(i)).join(''));
   const from = Csv.parseTime('2026-12-06', '10:00:00');
-  const load = Csv.readTable(`Date,Time,Load average 1 min\n${Array.from({ length: 12 }, (_, i) => `2026-12-06,10:${String(i).padStart(2, '0')}:00,${i < 9 ? 3 : 0.5}\n`).join('')}`);
+  const load = Csv.readTable(
+    `Date,Time,Load average 1 min\n${Array.from({ length: 12 }, (_, i) => `2026-12-06,10:${String(i).padStart(2, '0')}:00,${i < 9 ? 3 : 0.5}\n`).join('')}`,
+  );
   const until = Findings.busyUntil(load);
   assert.equal(until, from + 8 * 60);
   assert.equal(Findings.busyUntil(Csv.readTable('Date,Time,Load average 1 min\n2026-12-06,10:00:00,0.5\n')), null);
