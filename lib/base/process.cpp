@@ -19,8 +19,6 @@
 #include "lib/base/log.hpp"
 #include "lib/names/device_paths.hpp"
 
-extern char** environ;
-
 namespace trelvik {
 
 namespace {

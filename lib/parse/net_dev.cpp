@@ -219,7 +219,8 @@ std::optional<std::string> network_rate_text(const NetSample& previous, const Ne
     per_second = bytes / seconds;
   }
   // 12,500 bytes per second are 0.1 Mbit/s; the rate is cut, not rounded, to a tenth.
-  const double mbit = static_cast<double>(per_second / 12500) / 10.0;
+  const std::int64_t tenths = per_second / 12500;
+  const double mbit = static_cast<double>(tenths) / 10.0;
   if (mbit < 0.0) return std::nullopt;
   char text[100] = {};
   std::snprintf(text, sizeof text, "%.1f Mbit/s", mbit);

@@ -13,7 +13,7 @@ constexpr const char* kArgumentNames[] = {"value", "serial", "model", "firmware"
 constexpr const char* kReplyNames[] = {"program", "information_file", "series_tail", "session_archive",
                                        "session_metrics"};
 
-std::string or_dash(std::string text) { return text.empty() ? "-" : text; }
+std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
 
 }  // namespace
 

@@ -45,7 +45,7 @@ TEST(WebQuery, AcceptedRequestsCarryOnlyTheirValue) {
 }
 
 TEST(WebQuery, HostileQueriesAreRefusedWithAReadableText) {
-  const std::string huge(100 * 1024, 'A');
+  const std::string huge(std::size_t{100} * 1024, 'A');
   const Case cases[] = {
       {"", false, {}, "Error: Unknown action."},
       {"action=", false, {}, "Error: Unknown action."},
