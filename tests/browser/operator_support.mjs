@@ -12,7 +12,7 @@ import { chromium } from 'playwright-core';
 export const BUILD_DIR = process.env.TRELVIK_BUILD_DIR ?? join(process.cwd(), 'build');
 const KEEP = process.env.TRELVIK_KEEP_CAMERA === '1';
 
-const CHROMIUM_ARGS = [
+export const CHROMIUM_ARGS = [
   '--headless',
   '--no-sandbox',
   '--disable-gpu',

@@ -9,6 +9,7 @@ import { mkdtempSync, readFileSync, readdirSync, rmSync, existsSync, statSync, w
 import { tmpdir } from 'node:os';
 import { join, normalize } from 'node:path';
 import { chromium } from 'playwright-core';
+import { CHROMIUM_ARGS } from './operator_support.mjs';
 import { repo, viewer, generate, damagedArchive, fflate as viewerFflate } from '../support/viewer_session.mjs';
 
 const build = process.env.TRELVIK_BUILD_DIR ?? join(repo, 'build');
@@ -67,16 +68,7 @@ before(async () => {
   browser = await chromium.launchPersistentContext(join(work, 'profile'), {
     executablePath: '/usr/bin/chromium',
     headless: true,
-    args: [
-      '--headless',
-      '--no-sandbox',
-      '--disable-gpu',
-      '--disable-quic',
-      '--no-first-run',
-      '--disable-background-networking',
-      '--disable-component-update',
-      '--disable-sync',
-    ],
+    args: CHROMIUM_ARGS,
   });
 });
 
