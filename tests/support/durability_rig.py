@@ -159,8 +159,11 @@ def assert_valid_archive(folder):
 
 
 def archive_settled(rig, folder):
+    """Waits for a whole archive with no zip still running: a cut archive
+    left at the name counts as nothing, since recovery has yet to remove it."""
     archive = folder.parent / (folder.name + ".zip")
-    wait_until(lambda: archive.exists() and b"zip --recurse-paths" not in rig.cam.shell("ps").stdout,
+    wait_until(lambda: archive.is_file() and zipfile.is_zipfile(archive)
+               and b"zip --recurse-paths" not in rig.cam.shell("ps").stdout,
                "the background archive", timeout=60)
 
 
