@@ -447,11 +447,16 @@
       if (a === e) return;
       let cells = 0;
       bounds[0] = a - 1;
-      for (let at = b.indexOf(44, a); at >= 0 && at < e; at = b.indexOf(44, at + 1)) {
-        if (++cells >= width) return slowLine(b, a, e, no);
-        bounds[cells] = at;
+      // The short cells' commas are found by a loop (a call per comma cost
+      // more than the scan); the rest of the line, often a long command,
+      // by one indexOf that only has to find none.
+      let at = a;
+      for (; at < e && cells < width - 1; at++) {
+        if (b[at] === 44) bounds[++cells] = at;
       }
       if (cells !== width - 1) return slowLine(b, a, e, no);
+      const extra = b.indexOf(44, at);
+      if (extra >= 0 && extra < e) return slowLine(b, a, e, no);
       bounds[width] = e;
       const time = timeAtBytes(b, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
       if (Number.isNaN(time)) return slowLine(b, a, e, no);
@@ -696,14 +701,19 @@
     errors.push(...packed.errors.listed);
     errors.total = packed.errors.total;
     errors.counts = packed.errors.counts;
+    // Plain loops: Array.from with a mapping function took a quarter of a
+    // second over the largest file of a week.
+    const plain = (from, of) => {
+      const out = new Array(from.length);
+      for (let i = 0; i < from.length; i++) out[i] = of(from[i]);
+      return out;
+    };
     const columns = packed.columns.map((c) => ({
       name: c.name,
       numeric: c.numeric,
-      values: c.numeric
-        ? Array.from(c.values, (x) => (Number.isNaN(x) ? null : x))
-        : Array.from(c.codes, (k) => c.texts[k]),
+      values: c.numeric ? plain(c.values, (x) => (x === x ? x : null)) : plain(c.codes, (k) => c.texts[k]),
     }));
-    return { ...packed, t: Array.from(packed.t), columns, errors };
+    return { ...packed, t: plain(packed.t, (x) => x), columns, errors };
   }
 
   // A CSV file without a time axis (the radar software's statistics): its
