@@ -48,6 +48,14 @@
     };
   }
 
+  // An archive chosen as a file: the workers read it out of the file, so
+  // the page holds no copy of its bytes (a week's archive is several
+  // megabytes); where no worker starts, it is read here after all.
+  async function openZipFile(file, label) {
+    showBanner(`Reading ${label}…`, 'busy');
+    await openMembers(null, label, { file, archiveSize: file.size });
+  }
+
   async function openMembers(members, label, extra) {
     const mine = ++opening;
     document.body.dataset.state = 'loading';
@@ -56,12 +64,25 @@
     const progress = (done, total) =>
       mine === opening && showBanner(`Reading ${label}: ${done} of ${total} files…`, 'busy');
     try {
-      session = extra.bytes ? await Reader.openInWorker(extra.bytes, progress) : null;
-      if (session) Reader.attachReaders(session, members);
-      else session = await Session.openSession(members, { progress });
+      const source = extra.file ? { file: extra.file } : extra.bytes ? { bytes: extra.bytes } : null;
+      session = source ? await Reader.openInWorker(source, progress) : null;
+      if (session) {
+        Reader.attachReaders(session, members || Reader.membersOfFile(extra.file, session.memberPaths));
+        extra.archiveError = extra.archiveError || session.zipError;
+        delete session.zipError;
+        delete session.memberPaths;
+      } else {
+        if (!members) {
+          const zip = Archive.readZip(new Uint8Array(await extra.file.arrayBuffer()));
+          if (!zip.members.length) throw Object.assign(new Error(zip.error), { notZip: true });
+          members = zip.members;
+          extra.archiveError = zip.error;
+        }
+        session = await Session.openSession(members, { progress });
+      }
     } catch (e) {
       if (mine !== opening) return;
-      showBanner(`${label} could not be opened: ${e.message || e}`, 'error');
+      showBanner(e.notZip ? `${label}: ${e.message}` : `${label} could not be opened: ${e.message || e}`, 'error');
       document.body.dataset.state = 'error';
       return;
     }
@@ -135,9 +156,7 @@
 
   async function openFileList(files) {
     const list = [...files];
-    if (list.length === 1 && /\.zip$/i.test(list[0].name)) {
-      return openZip(new Uint8Array(await list[0].arrayBuffer()), list[0].name);
-    }
+    if (list.length === 1 && /\.zip$/i.test(list[0].name)) return openZipFile(list[0], list[0].name);
     const members = list.map((f) => fileMember(f, f.webkitRelativePath || f.name));
     const label = (list[0] && list[0].webkitRelativePath.split('/')[0]) || 'folder';
     return openMembers(members, label, {});

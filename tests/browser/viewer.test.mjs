@@ -112,6 +112,12 @@ test("the demo's real archive opens with every CSV file charted", async () => {
   );
   assert.deepEqual(await badRows(page), []);
   assert.match(await page.textContent('#facts-list'), /Serial Number\s*ACCC8E000001/);
+  // A snapshot is read out of the chosen file again: the page keeps no
+  // copy of an archive that its workers read.
+  const snapshot = await page.$eval('#snapshot-select optgroup[label="interrupts"] option', (o) => o.value);
+  await page.selectOption('#snapshot-select', snapshot);
+  await page.waitForFunction(() => document.getElementById('snapshot-text').textContent !== '');
+  assert.match(await page.textContent('#snapshot-text'), /^\s+CPU0/);
   // Charts are drawn as they come near the screen, each at the range shown.
   const drawnAtFirst = await page.locator('.u-wrap').count();
   assert.ok(drawnAtFirst < 30, `${drawnAtFirst} charts drawn before any was seen`);
