@@ -129,8 +129,7 @@
     // The largest CSV file is read by a helper, a second worker of the same
     // code, meanwhile: a second core reads it while this one reads the rest.
     // The page hands both ends of a channel out; this end asks for a path,
-    // the helper (which has the archive too) answers with the file read as
-    // far as its series.
+    // the helper (which has the archive too) answers with the packed table.
     let helperPort = null;
     let helperLost = () => {};
     const readByHelper = (m) =>

@@ -252,25 +252,36 @@
   // (two processes with the same command line count as one), or with
   // `lowest` the lowest is kept.
   function pick(table, column, rows, lowest) {
+    const { t, vs } = pickColumns(table, [column], rows, [lowest]);
+    return { t, v: vs[0] };
+  }
+
+  // pick() of several columns over the same rows in one pass: their times
+  // are the same, one array shared by their series.
+  function pickColumns(table, columns, rows, lowest) {
     const t = [];
-    const v = [];
+    const vs = columns.map(() => []);
+    const values = columns.map((c) => c.values);
+    const n = columns.length;
     for (const i of rows) {
       const x = table.t[i];
-      const y = column.values[i];
-      if (t.length && t[t.length - 1] === x) {
-        // Of processes sharing a command line, the lowest PID, whatever
-        // order a sample lists them in.
-        if (lowest) {
-          if (y != null && (v[v.length - 1] == null || y < v[v.length - 1])) v[v.length - 1] = y;
-          continue;
+      const last = t.length - 1;
+      if (last >= 0 && t[last] === x) {
+        for (let k = 0; k < n; k++) {
+          const v = vs[k];
+          const y = values[k][i];
+          // Of processes sharing a command line, the lowest PID, whatever
+          // order a sample lists them in.
+          if (lowest[k]) {
+            if (y != null && (v[last] == null || y < v[last])) v[last] = y;
+          } else if (y != null) v[last] = (v[last] ?? 0) + y;
         }
-        v[v.length - 1] = y == null ? v[v.length - 1] : (v[v.length - 1] ?? 0) + y;
       } else {
         t.push(x);
-        v.push(y);
+        for (let k = 0; k < n; k++) vs[k].push(values[k][i]);
       }
     }
-    return { t, v };
+    return { t, vs };
   }
 
   function column(table, name) {
@@ -419,19 +430,21 @@
   function keyedSeries(path, table, keys, valueCharts, labelOf) {
     const out = [];
     const pid = keys.length > 1 ? column(table, 'PID') : null;
+    const charted = valueCharts.filter(([colName]) => (column(table, colName) || {}).numeric);
+    const columns = charted.map(([colName]) => column(table, colName));
+    // A process's PID per point: a new one is a restart.
+    const withPid = pid && pid.numeric;
+    if (withPid) columns.push(pid);
+    const lowest = columns.map((c) => c === pid);
     for (const [key, rows] of groupRows(table, keys)) {
-      // A process's PID per point: a new one is a restart.
-      const pids = pid && pid.numeric ? pick(table, pid, rows, true).v : null;
-      for (const [colName, chart, unit] of valueCharts) {
-        const c = column(table, colName);
-        if (!c || !c.numeric) continue;
-        const { t, v } = pick(table, c, rows);
+      const { t, vs } = pickColumns(table, columns, rows, lowest);
+      charted.forEach(([colName, chart, unit], k) => {
         const extra = { unit, key };
-        if (pids) extra.pid = pids;
+        if (withPid) extra.pid = vs[vs.length - 1];
         out.push(
-          series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, v, extra),
+          series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, vs[k], extra),
         );
-      }
+      });
     }
     return out;
   }
