@@ -249,6 +249,36 @@ test('a card after a power cut: damaged and mistimed rows are left out, counted 
   await page.close();
 });
 
+test('where no worker starts, a chosen archive file is read by the page itself', async () => {
+  const demo = join(repo, 'tests/fixtures/viewer/demo_session.zip');
+  const page = await open(`file://${html}/viewer.html`, async (p) => {
+    await p.evaluate(() => {
+      window.Worker = class {
+        constructor() {
+          throw new Error('no workers here');
+        }
+      };
+    });
+    await p.setInputFiles('#zip-input', demo);
+  });
+  assert.equal(await page.getAttribute('body', 'data-state'), 'ready');
+  const charted = await chartedFiles(page);
+  assert.deepEqual(
+    csvMembers(demo).filter((p) => !charted.has(p)),
+    [],
+  );
+  const snapshot = await page.$eval('#snapshot-select optgroup[label="interrupts"] option', (o) => o.value);
+  await page.selectOption('#snapshot-select', snapshot);
+  await page.waitForFunction(() => document.getElementById('snapshot-text').textContent !== '');
+  assert.match(await page.textContent('#snapshot-text'), /^\s+CPU0/);
+  await page.setInputFiles('#zip-input', { name: 'notes.zip', mimeType: 'application/zip', buffer: Buffer.from('x') });
+  await page.waitForFunction(() =>
+    /^notes\.zip: not a zip archive/.test(document.getElementById('banner').textContent),
+  );
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
 test('an archive chosen while another is still being read replaces it', async () => {
   const demo = join(repo, 'tests/fixtures/viewer/demo_session.zip');
   const page = await open(`file://${html}/viewer.html`, async (p) => {
