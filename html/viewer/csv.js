@@ -342,14 +342,8 @@
         if (!layout) return empty('empty file');
         if (!sawRow) return empty('a header and no rows');
         if (!rows) typesKnown();
-        const { t, values } = rows;
-        if (!t.length) return { ...empty('no readable rows'), errors };
-        const columns = [];
-        for (let c = 0; c < layout.header.length; c++) {
-          if (c === layout.dateCol || c === layout.timeCol) continue;
-          columns.push({ name: layout.header[c], numeric: layout.numeric[c], values: values[c] });
-        }
-        return { header: layout.header, t, columns, errors, fatal: null };
+        if (!rows.size()) return { ...empty('no readable rows'), errors };
+        return { header: layout.header, ...rows.table(), errors, fatal: null };
       },
     };
   }
@@ -381,17 +375,119 @@
     return line.slice(a, b);
   }
 
-  // The rows under the header: times and one value list per column, one
-  // line at a time. Cells are found by their commas and numbers read in
-  // place, without cutting each row into strings: add() runs for every row
-  // of every file.
+  // A table's column. Numbers are kept as a Float64Array (NaN for an empty
+  // or unreadable cell: a cell never reads as NaN), texts as codes into the
+  // column's distinct texts: a file of a million rows is read, checked and
+  // sent between threads without a heap object per cell. `values`, the
+  // column as numbers and nulls or as texts, is made the first time it is
+  // asked for; the series of processes are picked from the codes and
+  // numbers themselves.
+  function numberColumn(name, numbers) {
+    const column = { name, numeric: true };
+    Object.defineProperty(column, 'numbers', { value: numbers });
+    return withValues(column, numbers.length, (i) => {
+      const x = numbers[i];
+      return x === x ? x : null;
+    });
+  }
+
+  function textColumn(name, codes, texts) {
+    const column = { name, numeric: false };
+    Object.defineProperty(column, 'codes', { value: codes });
+    Object.defineProperty(column, 'texts', { value: texts });
+    return withValues(column, codes.length, (i) => texts[codes[i]]);
+  }
+
+  // Gives a column its `values`, made from cell(i) when first asked for.
+  function withValues(column, n, cell) {
+    let values = null;
+    Object.defineProperty(column, 'values', {
+      enumerable: true,
+      get() {
+        if (!values) {
+          values = new Array(n);
+          for (let i = 0; i < n; i++) values[i] = cell(i);
+        }
+        return values;
+      },
+    });
+    return column;
+  }
+
+  // The first n of a typed array as an array: a plain loop, several times
+  // quicker than Array.from over a million times.
+  function plainArray(typed, n) {
+    const out = new Array(n);
+    for (let i = 0; i < n; i++) out[i] = typed[i];
+    return out;
+  }
+
+  // The same column over the rows whose `keep` is set.
+  function keptColumn(c, keep, kept) {
+    const pick = (from) => {
+      const out = new from.constructor(kept);
+      for (let i = 0, k = 0; i < from.length; i++) if (keep[i]) out[k++] = from[i];
+      return out;
+    };
+    return c.numeric ? numberColumn(c.name, pick(c.numbers)) : textColumn(c.name, pick(c.codes), c.texts);
+  }
+
+  // The rows under the header: times and one column per cell, one line at
+  // a time, into arrays that double as they fill. Cells are found by their
+  // commas and numbers read in place, without cutting each row into
+  // strings: add() runs for every row of every file.
   function rowReader(layout, errors) {
     const { header, dateCol, timeCol, numeric } = layout;
     const width = header.length;
-    const t = [];
-    const values = header.map(() => []);
+    const cells = (c) => c !== dateCol && c !== timeCol;
+    let size = 0;
+    let capacity = 1024;
+    let t = new Float64Array(capacity);
+    const numbers = header.map((_, c) => (cells(c) && numeric[c] ? new Float64Array(capacity) : null));
+    const codes = header.map((_, c) => (cells(c) && !numeric[c] ? new Int32Array(capacity) : null));
+    const texts = header.map(() => []);
+    const codeOf = header.map(() => new Map());
     const recent = header.map(() => []);
     const bounds = new Int32Array(width + 1);
+    // A row's cells, read before any is kept: a row with one bad cell
+    // costs the whole row (addBytes) or keeps an empty cell (add).
+    const rowNumbers = new Float64Array(width);
+    const rowCodes = new Int32Array(width);
+
+    function grow() {
+      capacity *= 2;
+      const larger = (a) => {
+        if (!a) return a;
+        const out = new a.constructor(capacity);
+        out.set(a);
+        return out;
+      };
+      t = larger(t);
+      for (let c = 0; c < width; c++) {
+        numbers[c] = larger(numbers[c]);
+        codes[c] = larger(codes[c]);
+      }
+    }
+    function keepRow(time) {
+      if (size === capacity) grow();
+      t[size] = time;
+      for (let c = 0; c < width; c++) {
+        if (numbers[c]) numbers[c][size] = rowNumbers[c];
+        else if (codes[c]) codes[c][size] = rowCodes[c];
+      }
+      size++;
+    }
+    // The code of a column's text, a new one for a text not seen before.
+    function code(c, text) {
+      let k = codeOf[c].get(text);
+      if (k === undefined) {
+        k = texts[c].length;
+        texts[c].push(text);
+        codeOf[c].set(text, k);
+      }
+      return k;
+    }
+
     // The line is s between offsets a and e: a chunk of a file is read in
     // place, never cut into one string per line.
     function add(s, a, e, no, check) {
@@ -401,12 +497,12 @@
         errors.add('damaged', `line ${no}: damaged (NUL bytes or invalid UTF-8)`);
         return;
       }
-      let cells = 0;
+      let count = 0;
       bounds[0] = a - 1;
-      for (let at = s.indexOf(',', a); at >= 0 && at < e && cells < width; at = s.indexOf(',', at + 1))
-        bounds[++cells] = at;
-      const extra = s.indexOf(',', bounds[cells] + 1);
-      if (cells !== width - 1 || (extra >= 0 && extra < e)) {
+      for (let at = s.indexOf(',', a); at >= 0 && at < e && count < width; at = s.indexOf(',', at + 1))
+        bounds[++count] = at;
+      const extra = s.indexOf(',', bounds[count] + 1);
+      if (count !== width - 1 || (extra >= 0 && extra < e)) {
         errors.add('cells', `line ${no}: ${s.slice(a, e).split(',').length} cells where the header has ${width}`);
         return;
       }
@@ -418,13 +514,12 @@
         errors.add('time', `line ${no}: "${date},${clock}" is not a date and time`);
         return;
       }
-      t.push(time);
       for (let c = 0; c < width; c++) {
-        if (c === dateCol || c === timeCol) continue;
+        if (!cells(c)) continue;
         const from = bounds[c] + 1;
         const to = bounds[c + 1];
         if (!numeric[c]) {
-          values[c].push(intern(recent[c], s, from, to));
+          rowCodes[c] = code(c, intern(recent[c], s, from, to));
           continue;
         }
         let n = wholeNumber(s, from, to);
@@ -433,57 +528,71 @@
           n = cellNumber(text);
           if (n === undefined) errors.add('text', `line ${no}: "${text}" in column "${header[c]}" is not a number`);
         }
-        values[c].push(n === undefined ? null : n);
+        rowNumbers[c] = n == null ? NaN : n;
       }
+      keepRow(time);
     }
     // add() over a line's bytes: a line of whole numbers, plain decimals
     // and texts seen in the rows just before is read in place, without
     // decoding it; any other line (damage, a fault to report, new or
     // non-ASCII text) is decoded and left to add(), so that both read alike.
-    const read = new Array(width);
     const recentBytes = header.map(() => []);
     function addBytes(b, a, e, no) {
       if (e > a && b[e - 1] === 13) e--;
       if (a === e) return;
-      let cells = 0;
+      let count = 0;
       bounds[0] = a - 1;
       // The short cells' commas are found by a loop (a call per comma cost
       // more than the scan); the rest of the line, often a long command,
       // by one indexOf that only has to find none.
       let at = a;
-      for (; at < e && cells < width - 1; at++) {
-        if (b[at] === 44) bounds[++cells] = at;
+      for (; at < e && count < width - 1; at++) {
+        if (b[at] === 44) bounds[++count] = at;
       }
-      if (cells !== width - 1) return slowLine(b, a, e, no);
+      if (count !== width - 1) return slowLine(b, a, e, no);
       const extra = b.indexOf(44, at);
       if (extra >= 0 && extra < e) return slowLine(b, a, e, no);
       bounds[width] = e;
       const time = timeAtBytes(b, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
       if (Number.isNaN(time)) return slowLine(b, a, e, no);
       for (let c = 0; c < width; c++) {
-        if (c === dateCol || c === timeCol) continue;
+        if (!cells(c)) continue;
         let from = bounds[c] + 1;
         let to = bounds[c + 1];
         while (from < to && isBlank(b[from])) from++;
         while (to > from && isBlank(b[to - 1])) to--;
-        const x = numeric[c] ? numberAtBytes(b, from, to) : internBytes(recentBytes[c], b, from, to);
-        if (x === undefined) return slowLine(b, a, e, no);
-        read[c] = x;
+        if (numeric[c]) {
+          const x = numberAtBytes(b, from, to);
+          if (x === undefined) return slowLine(b, a, e, no);
+          rowNumbers[c] = x;
+        } else {
+          const k = internBytes(recentBytes[c], b, from, to, c, code);
+          if (k < 0) return slowLine(b, a, e, no);
+          rowCodes[c] = k;
+        }
       }
-      t.push(time);
-      for (let c = 0; c < width; c++) if (c !== dateCol && c !== timeCol) values[c].push(read[c]);
+      keepRow(time);
     }
     function slowLine(b, a, e, no) {
       const line = lineDecoder.decode(b.subarray(a, e));
       add(line, 0, line.length, no, true);
     }
-    return { add, addBytes, t, values };
+    // The rows read: { t, columns } over arrays cut to the rows.
+    function table() {
+      const columns = [];
+      for (let c = 0; c < width; c++) {
+        if (numbers[c]) columns.push(numberColumn(header[c], numbers[c].slice(0, size)));
+        else if (codes[c]) columns.push(textColumn(header[c], codes[c].slice(0, size), texts[c]));
+      }
+      return { t: plainArray(t, size), columns };
+    }
+    return { add, addBytes, size: () => size, table };
   }
 
-  // A numeric cell's bytes (blanks trimmed): null when empty, a whole
+  // A numeric cell's bytes (blanks trimmed): NaN when empty, a whole
   // number or a plain decimal, else undefined (left to the text reading).
   function numberAtBytes(b, a, e) {
-    if (a === e) return null;
+    if (a === e) return NaN;
     let i = a;
     const negative = b[i] === 45;
     if (negative) i++;
@@ -505,10 +614,10 @@
     return negative ? -v : v;
   }
 
-  // intern() over bytes: the text of one of the last few values when the
-  // bytes are the same, else the cell decoded (undefined when it is not
-  // valid UTF-8, which add() reports).
-  function internBytes(recent, b, a, e) {
+  // intern() over bytes, to a code: that of one of the last few texts of
+  // column c when the bytes are the same, else that of the cell decoded
+  // (-1 when it is not valid UTF-8, which add() reports).
+  function internBytes(recent, b, a, e, c, code) {
     const n = recent.length;
     const len = e - a;
     const last = recent.last || 0;
@@ -520,13 +629,14 @@
       while (i < len - 1 && r[i] === b[a + i]) i++;
       if (i >= len - 1) {
         recent.last = at;
-        return recent[at].text;
+        return recent[at].code;
       }
     }
     const text = lineDecoder.decode(b.subarray(a, e));
-    if (damaged(text)) return undefined;
-    remember(recent, { bytes: b.slice(a, e), text });
-    return text;
+    if (damaged(text)) return -1;
+    const k = code(c, text);
+    remember(recent, { bytes: b.slice(a, e), code: k });
+    return k;
   }
 
   const latin1 = new TextDecoder('latin1');
@@ -663,36 +773,31 @@
     }
     if (open) events.push(open);
     if (kept === t.length) return { table, events };
-    const pick = (values) => values.filter((_, i) => keep[i]);
     return {
-      table: { ...table, t: pick(t), columns: table.columns.map((c) => ({ ...c, values: pick(c.values) })) },
+      table: {
+        ...table,
+        t: t.filter((_, i) => keep[i]),
+        columns: table.columns.map((c) => keptColumn(c, keep, kept)),
+      },
       events,
     };
   }
 
-  // A table as a message between threads: times and numbers as typed
-  // arrays (NaN for an empty cell: a cell never reads as NaN), each text
-  // column as codes into its distinct texts, so that a file of a million
-  // rows crosses without a copy of every cell. { message, transfer }.
+  // A table as a message between threads: its times as a Float64Array and
+  // its columns' own typed arrays, handed over rather than copied.
+  // { message, transfer }.
   function packTable(table) {
-    const transfer = [];
-    const typed = (values, of) => {
-      const out = new Float64Array(values.length);
-      for (let i = 0; i < values.length; i++) out[i] = of(values[i]);
-      transfer.push(out.buffer);
-      return out;
-    };
+    const t = Float64Array.from(table.t);
+    const transfer = [t.buffer];
     const columns = table.columns.map((c) => {
-      if (c.numeric) return { name: c.name, numeric: true, values: typed(c.values, (x) => (x == null ? NaN : x)) };
-      const index = new Map();
-      const codes = typed(c.values, (x) => {
-        if (!index.has(x)) index.set(x, index.size);
-        return index.get(x);
-      });
-      return { name: c.name, numeric: false, codes, texts: [...index.keys()] };
+      const typed = c.numeric ? c.numbers : c.codes;
+      transfer.push(typed.buffer);
+      return c.numeric
+        ? { name: c.name, numeric: true, numbers: typed }
+        : { name: c.name, numeric: false, codes: typed, texts: c.texts };
     });
     const errors = { listed: [...table.errors], total: table.errors.total, counts: table.errors.counts };
-    return { message: { ...table, t: typed(table.t, (x) => x), columns, errors }, transfer };
+    return { message: { ...table, t, columns, errors }, transfer };
   }
 
   // The table packTable() sent, as the reader makes it.
@@ -701,19 +806,10 @@
     errors.push(...packed.errors.listed);
     errors.total = packed.errors.total;
     errors.counts = packed.errors.counts;
-    // Plain loops: Array.from with a mapping function took a quarter of a
-    // second over the largest file of a week.
-    const plain = (from, of) => {
-      const out = new Array(from.length);
-      for (let i = 0; i < from.length; i++) out[i] = of(from[i]);
-      return out;
-    };
-    const columns = packed.columns.map((c) => ({
-      name: c.name,
-      numeric: c.numeric,
-      values: c.numeric ? plain(c.values, (x) => (x === x ? x : null)) : plain(c.codes, (k) => c.texts[k]),
-    }));
-    return { ...packed, t: plain(packed.t, (x) => x), columns, errors };
+    const columns = packed.columns.map((c) =>
+      c.numeric ? numberColumn(c.name, c.numbers) : textColumn(c.name, c.codes, c.texts),
+    );
+    return { ...packed, t: plainArray(packed.t, packed.t.length), columns, errors };
   }
 
   // A CSV file without a time axis (the radar software's statistics): its

@@ -215,21 +215,24 @@
     return true;
   }
 
-  // Splits rows by the text of key columns: { key -> row indices }. Cells
-  // of a text column are shared strings (the reader interns them), so rows
-  // are sorted by identity first and the key text is made once per group.
+  // Splits rows by the text of key columns: { key -> row indices }. Rows
+  // are sorted by a text column's codes (or by the identity of its cells,
+  // which the reader interns) first, and the key text is made once per
+  // group.
   function groupRows(table, keyNames) {
     const keyCols = keyNames.map((k) => table.columns.find((c) => c.name === k)).filter(Boolean);
+    const cellsOf = keyCols.map((c) => c.codes || c.values);
+    const textOf = keyCols.map((c) => (c.codes ? (x) => c.texts[x] : (x) => x));
     const byCell = new Map();
     for (let i = 0; i < table.t.length; i++) {
       let level = byCell;
       for (let k = 0; k < keyCols.length - 1; k++) {
-        const cell = keyCols[k].values[i];
+        const cell = cellsOf[k][i];
         let next = level.get(cell);
         if (!next) level.set(cell, (next = new Map()));
         level = next;
       }
-      const last = keyCols.length ? keyCols[keyCols.length - 1].values[i] : '';
+      const last = keyCols.length ? cellsOf[keyCols.length - 1][i] : '';
       let rows = level.get(last);
       if (!rows) level.set(last, (rows = []));
       rows.push(i);
@@ -237,7 +240,8 @@
     const groups = new Map();
     const walk = (level, prefix, depth) => {
       for (const [cell, next] of level) {
-        const key = depth === 0 ? String(cell) : `${prefix} · ${cell}`;
+        const text = keyCols.length ? textOf[depth](cell) : cell;
+        const key = depth === 0 ? String(text) : `${prefix} · ${text}`;
         if (depth === keyCols.length - 1 || !keyCols.length) {
           const rows = groups.get(key);
           groups.set(key, rows ? rows.concat(next).sort((x, y) => x - y) : next);
@@ -261,7 +265,8 @@
   function pickColumns(table, columns, rows, lowest) {
     const t = [];
     const vs = columns.map(() => []);
-    const values = columns.map((c) => c.values);
+    // A reader's column is picked from its numbers (NaN where empty).
+    const values = columns.map((c) => c.numbers || c.values);
     const n = columns.length;
     for (const i of rows) {
       const x = table.t[i];
@@ -270,15 +275,19 @@
         for (let k = 0; k < n; k++) {
           const v = vs[k];
           const y = values[k][i];
+          if (y == null || y !== y) continue;
           // Of processes sharing a command line, the lowest PID, whatever
           // order a sample lists them in.
           if (lowest[k]) {
-            if (y != null && (v[last] == null || y < v[last])) v[last] = y;
-          } else if (y != null) v[last] = (v[last] ?? 0) + y;
+            if (v[last] == null || y < v[last]) v[last] = y;
+          } else v[last] = (v[last] ?? 0) + y;
         }
       } else {
         t.push(x);
-        for (let k = 0; k < n; k++) vs[k].push(values[k][i]);
+        for (let k = 0; k < n; k++) {
+          const y = values[k][i];
+          vs[k].push(y == null || y !== y ? null : y);
+        }
       }
     }
     return { t, vs };

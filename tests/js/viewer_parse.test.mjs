@@ -257,6 +257,42 @@ test('series of one chart share one time axis; missing rounds break the line', (
   );
 });
 
+test("a process's series: rows of one command line added, the lowest PID kept, an empty cell left out", () => {
+  const table = Csv.readTableBytes(
+    new TextEncoder().encode(
+      [
+        'Date,Time,Package,PID,VSZ_kB,RSS_kB,Command',
+        '2026-12-06,18:48:54,Acme,900,100,10,/usr/bin/acme_worker -n 1',
+        '2026-12-06,18:48:54,Acme,700,100,5,/usr/bin/acme_worker -n 1',
+        '2026-12-06,18:48:54,Acme,800,50,,/usr/bin/acme_web',
+        '2026-12-06,18:50:54,Acme,701,100,,/usr/bin/acme_worker -n 1',
+        '2026-12-06,18:50:54,Acme,800,50,7,/usr/bin/acme_web',
+        '',
+      ].join('\n'),
+    ),
+  );
+  const series = Series.describeFile('system_monitoring/monitoring_zeda/zeda_processes.csv', table);
+  const rss = (key) => series.find((s) => s.chart === 'processes:rss' && s.key === key);
+  const worker = rss('Acme · /usr/bin/acme_worker -n 1');
+  assert.deepEqual(
+    [worker.t, worker.v, worker.pid],
+    [
+      [at('18:48:54'), at('18:50:54')],
+      [15, null],
+      [700, 701],
+    ],
+  );
+  assert.equal(worker.label, 'acme_worker (Acme)');
+  assert.deepEqual(rss('Acme · /usr/bin/acme_web').v, [null, 7]);
+  // A text column left after the time check keeps its texts.
+  const early = Csv.checkTimes(table, { from: at('18:50:00'), to: null }).table;
+  assert.deepEqual(early.columns.find((c) => c.name === 'Command').values, [
+    '/usr/bin/acme_worker -n 1',
+    '/usr/bin/acme_web',
+  ]);
+  assert.deepEqual(early.columns.find((c) => c.name === 'RSS_kB').values, [null, 7]);
+});
+
 test('archives: a cut-short archive gives what it holds, a member claiming 1 GiB or a corrupt one fails alone', async (t) => {
   const files = {
     's/a.csv': new TextEncoder().encode('Date,Time,A\n2026-12-06,18:48:53,1\n'.repeat(200)),
