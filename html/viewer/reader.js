@@ -1,5 +1,5 @@
 // The archive read off the page's thread: a worker, and a helper worker
-// beside it for the largest CSV file, both started from the page's own
+// beside it for the largest CSV file and top's snapshots, both started from the page's own
 // modules; the session they hand back gets its snapshots' readers again.
 // An archive chosen as a file is read by the workers out of the file
 // itself, so that the page never holds its bytes.
@@ -18,52 +18,87 @@
   // or null where no worker starts; an archive without members rejects
   // with an Error whose notZip is set.
   function openInWorker(source, progress) {
-    let worker;
-    let url;
-    try {
-      url = URL.createObjectURL(
-        new Blob([`${window.TrelvikWorkerSources.join('\n')}\n(${workerMain})();`], { type: 'text/javascript' }),
-      );
-      worker = new Worker(url);
-    } catch {
-      if (url) URL.revokeObjectURL(url);
+    const pair = ready || startWorkers();
+    ready = null;
+    if (!pair || pair.failed) {
+      if (pair) pair.end();
       return Promise.resolve(null);
     }
-    const helper = startHelper(url, source, worker);
+    const { worker, helper } = pair;
     return new Promise((resolve, reject) => {
-      let started = false;
-      const end = () => {
-        worker.terminate();
-        if (helper) helper.terminate();
-        URL.revokeObjectURL(url);
-      };
       worker.onmessage = ({ data }) => {
-        if (data.started) started = true;
+        if (data.started) pair.started = true;
         else if (data.progress) progress(...data.progress);
         else {
-          end();
+          pair.end();
           if (data.error != null) reject(Object.assign(new Error(data.error), { notZip: !!data.notZip }));
           else resolve(data.session);
         }
       };
       worker.onerror = (e) => {
         e.preventDefault();
-        end();
-        if (started) reject(new Error(e.message || 'the reading stopped'));
+        pair.end();
+        if (pair.started) reject(new Error(e.message || 'the reading stopped'));
         else resolve(null);
       };
-      if (source.file) worker.postMessage({ file: source.file });
-      else {
-        const copy = source.bytes.slice();
-        worker.postMessage({ bytes: copy }, [copy.buffer]);
-      }
+      if (helper) send(helper, source);
+      send(worker, source);
     });
   }
 
-  // The helper worker that reads the largest CSV file beside the worker,
-  // joined to it by a channel; null where none starts (the worker then
-  // reads that file itself, as it does when the helper stops).
-  function startHelper(url, source, worker) {
+  // The pair of workers started while the page waits for a file, so that
+  // reading begins as soon as one is chosen; taken by the first reading,
+  // the next one starts its own.
+  let ready = null;
+  function prepare() {
+    if (!ready) ready = startWorkers();
+  }
+
+  // A worker and its helper, joined by a channel, waiting for an archive;
+  // null where no worker starts. `failed` is set where the worker could
+  // not run after all, `started` once it runs.
+  function startWorkers() {
+    let url;
+    try {
+      url = URL.createObjectURL(
+        new Blob([`${window.TrelvikWorkerSources.join('\n')}\n(${workerMain})();`], { type: 'text/javascript' }),
+      );
+      const worker = new Worker(url);
+      const pair = { worker, helper: null, started: false, failed: false };
+      pair.helper = startHelper(url, worker);
+      pair.end = () => {
+        worker.terminate();
+        if (pair.helper) pair.helper.terminate();
+        URL.revokeObjectURL(url);
+      };
+      worker.onmessage = ({ data }) => {
+        if (data.started) pair.started = true;
+      };
+      worker.onerror = (e) => {
+        e.preventDefault();
+        pair.failed = true;
+      };
+      return pair;
+    } catch {
+      if (url) URL.revokeObjectURL(url);
+      return null;
+    }
+  }
+
+  // Hands a worker the archive: the file itself, or a copy of its bytes.
+  function send(worker, source) {
+    if (source.file) worker.postMessage({ file: source.file });
+    else {
+      const copy = source.bytes.slice();
+      worker.postMessage({ bytes: copy }, [copy.buffer]);
+    }
+  }
+
+  // The helper worker that reads the largest CSV file and scans top's
+  // snapshots beside the worker, joined to it by a channel; null where
+  // none starts (the worker then does both itself, as it does when the
+  // helper stops).
+  function startHelper(url, worker) {
     try {
       const helper = new Worker(url);
       const channel = new MessageChannel();
@@ -72,11 +107,7 @@
         helper.terminate();
         worker.postMessage({ helperLost: true });
       };
-      if (source.file) helper.postMessage({ helps: channel.port2, file: source.file }, [channel.port2]);
-      else {
-        const copy = source.bytes.slice();
-        helper.postMessage({ helps: channel.port2, bytes: copy }, [channel.port2, copy.buffer]);
-      }
+      helper.postMessage({ helps: channel.port2 }, [channel.port2]);
       worker.postMessage({ port: channel.port1 }, [channel.port1]);
       return helper;
     } catch {
@@ -102,17 +133,21 @@
     // Copied while every value is a number, else left as it is. Values
     // that are all whole and within 32 bits (sizes in kB, counts: most of
     // a session) take half the memory as Int32Array and read the same.
-    const asTyped = (a, narrow) => {
+    // A series' values (`values` set) may have breaks (null): those cross
+    // as NaN in a Float64Array, which the charts draw as breaks again.
+    const asTyped = (a, values) => {
       if (!Array.isArray(a) || a.length < 64) return a;
       if (typed.has(a)) return typed.get(a);
-      let whole = narrow;
+      let whole = values;
+      let breaks = false;
       for (let i = 0; i < a.length; i++) {
         const x = a[i];
-        if (typeof x !== 'number') return a;
-        if (whole && (x !== (x | 0) || Object.is(x, -0))) whole = false;
+        if (x === null && values) breaks = true;
+        else if (typeof x !== 'number') return a;
+        else if (whole && (x !== (x | 0) || Object.is(x, -0))) whole = false;
       }
-      const out = whole ? new Int32Array(a.length) : new Float64Array(a.length);
-      for (let i = 0; i < a.length; i++) out[i] = a[i];
+      const out = whole && !breaks ? new Int32Array(a.length) : new Float64Array(a.length);
+      for (let i = 0; i < a.length; i++) out[i] = a[i] === null ? NaN : a[i];
       typed.set(a, out);
       return out;
     };
@@ -126,40 +161,67 @@
       if (ArrayBuffer.isView(t)) byEnds.set(key, known.concat([t]));
       return t;
     };
-    // The largest CSV file is read by a helper, a second worker of the same
-    // code, meanwhile: a second core reads it while this one reads the rest.
-    // The page hands both ends of a channel out; this end asks for a path,
-    // the helper (which has the archive too) answers with the packed table.
+    // The largest CSV file is read, and top's snapshots scanned, by a
+    // helper, a second worker of the same code, meanwhile: a second core
+    // does them while this one reads the rest. The page hands both ends of
+    // a channel out; this end asks (a path to read, or to scan up to a
+    // time), the helper (which has the archive too) answers each request
+    // by its id: the packed table, or the scan.
     let helperPort = null;
-    let helperLost = () => {};
-    const readByHelper = (m) =>
+    let helperGone = false;
+    const asked = new Map(); // id -> { resolve, reject }
+    let nextId = 0;
+    const askHelper = (request) =>
       new Promise((resolve, reject) => {
-        helperLost = () => reject(new Error('the helper stopped'));
-        helperPort.onmessage = ({ data }) => {
-          if (data.table) resolve(self.TrelvikCsv.unpackTable(data.table));
-          else reject(new Error(data.error));
-        };
-        helperPort.postMessage({ path: m.path });
+        if (helperGone) return reject(new Error('the helper stopped'));
+        const id = nextId++;
+        asked.set(id, { resolve, reject });
+        helperPort.postMessage({ ...request, id });
       });
+    const helperLost = () => {
+      helperGone = true;
+      for (const { reject } of asked.values()) reject(new Error('the helper stopped'));
+      asked.clear();
+    };
+    const answered = ({ data }) => {
+      const request = asked.get(data.id);
+      asked.delete(data.id);
+      if (data.error != null) request.reject(new Error(data.error));
+      else request.resolve(data);
+    };
+    const readByHelper = (m) => askHelper({ path: m.path }).then((d) => self.TrelvikCsv.unpackTable(d.table));
+    const scanByHelper = (m, until) => askHelper({ path: m.path, scanUntil: until }).then((d) => d.scan);
     const archiveBytes = async (data) => data.bytes || new Uint8Array(await data.file.arrayBuffer());
-    const help = (port, source) => {
-      const bytes = archiveBytes(source);
+    // The helper gets its end of the channel first and the archive when
+    // one is chosen; requests wait for it.
+    let gotArchive;
+    let helping = false;
+    const helperArchive = new Promise((resolve) => (gotArchive = resolve));
+    const help = (port) => {
+      helping = true;
+      const bytes = helperArchive.then(archiveBytes);
       bytes.catch(() => {});
       port.onmessage = async ({ data }) => {
         try {
           const m = self.TrelvikArchive.readZip(await bytes).members.find((x) => x.path === data.path);
+          if ('scanUntil' in data) {
+            port.postMessage({ id: data.id, scan: await self.TrelvikSession.scanTop(m, data.scanUntil) });
+            return;
+          }
           const { message, transfer } = self.TrelvikCsv.packTable(await self.TrelvikSession.streamTable(m));
-          port.postMessage({ table: message }, transfer);
+          port.postMessage({ id: data.id, table: message }, transfer);
         } catch (e) {
-          port.postMessage({ error: String((e && e.message) || e) });
+          port.postMessage({ id: data.id, error: String((e && e.message) || e) });
         }
       };
     };
     postMessage({ started: true });
     self.onmessage = async ({ data }) => {
-      if (data.helps) return help(data.helps, data);
+      if (data.helps) return help(data.helps);
+      if (helping) return gotArchive(data);
       if (data.port) {
         helperPort = data.port;
+        helperPort.onmessage = answered;
         return;
       }
       if (data.helperLost) return helperLost();
@@ -172,6 +234,7 @@
         const session = await self.TrelvikSession.openSession(zip.members, {
           progress: (done, total) => postMessage({ progress: [done, total] }),
           readTableElsewhere: helperPort ? readByHelper : null,
+          scanTopElsewhere: helperPort ? scanByHelper : null,
         });
         session.snapshots = session.snapshots.map(({ read, stream, ...s }) => s);
         session.zipError = zip.error;
@@ -233,5 +296,5 @@
     }));
   }
 
-  return { openInWorker, attachReaders, membersOfFile };
+  return { openInWorker, prepare, attachReaders, membersOfFile };
 });

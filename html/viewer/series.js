@@ -74,7 +74,10 @@
 
   // Copies (t, v) with a null point in each interval longer than `limit`, so
   // that a line is broken where samples are missing instead of bridged.
+  // Values that crossed from the worker as NaN in a Float64Array are
+  // nulls again here.
   function breakAtGaps(t, v, limit) {
+    v = withNulls(v);
     if (!(limit > 0)) return { t, v };
     let gaps = false;
     for (let i = 1; i < t.length && !gaps; i++) gaps = t[i] - t[i - 1] > limit;
@@ -90,6 +93,18 @@
       nv.push(v[i]);
     }
     return { t: nt, v: nv };
+  }
+
+  // A Float64Array with NaN for breaks as an array with nulls; any other
+  // values as they are.
+  function withNulls(v) {
+    if (!(v instanceof Float64Array)) return v;
+    let breaks = false;
+    for (let i = 0; i < v.length && !breaks; i++) breaks = v[i] !== v[i];
+    if (!breaks) return v;
+    const out = new Array(v.length);
+    for (let i = 0; i < v.length; i++) out[i] = v[i] === v[i] ? v[i] : null;
+    return out;
   }
 
   // Strings to small integers, in order of first appearance.

@@ -155,9 +155,16 @@
     const elsewhere =
       largest >= 0 && csvSizes[largest] > 0 ? options.readTableElsewhere(files[largest]).catch(() => null) : null;
     // Top's snapshots (the largest file) are scanned only when the load
-    // may call for them, and then while the other files are read.
+    // may call for them, and then while the other files are read (on the
+    // other thread where one helps; here when it cannot).
+    const top = kinds.indexOf('top');
+    const scanTopAt = (until) => {
+      if (top < 0) return Promise.resolve(null);
+      if (!options.scanTopElsewhere) return scanTop(files[top], until);
+      return options.scanTopElsewhere(files[top], until).catch(() => scanTop(files[top], until));
+    };
     let topScan = null;
-    const startTopScan = (until) => topScan || (topScan = scanTop(files, kinds, until));
+    const startTopScan = (until) => topScan || (topScan = scanTopAt(until));
     let last = Date.now();
     for (let i = 0; i < files.length; i++) {
       const m = files[i];
@@ -242,7 +249,7 @@
     session.findings = result.findings;
     session.unjudged = result.unjudged;
     if (session.findings.some((f) => f.rule === 'load'))
-      await nameTopProcesses(session, startTopScan(Infinity), () => scanTop(files, kinds));
+      await nameTopProcesses(session, startTopScan(Infinity), () => scanTopAt(Infinity));
     session.missing = missingParts(session);
     return session;
   }
@@ -308,13 +315,10 @@
   // The load findings name the processes that topped the top snapshots
   // taken then. The snapshots file is the session's largest: it is read
   // only when there is a load finding, and only the blocks in its time.
-  // Scans top's snapshots as they are inflated, beside the reading of the
-  // CSV files, up to `until` (all of it without); resolves to the scan
+  // Scans top's snapshots (member m) as they are inflated, beside the
+  // reading of the CSV files, up to `until`; resolves to the scan
   // (TrelvikFindings.topScanner) or null.
-  function scanTop(members, kinds, until) {
-    const i = kinds.indexOf('top');
-    if (i < 0) return Promise.resolve(null);
-    const m = members[i];
+  function scanTop(m, until) {
     const scanner = Findings.topScanner(until);
     const done = m.stream
       ? m.stream((chunk) => scanner.push(chunk))
@@ -397,5 +401,5 @@
     return events.map((e) => ({ ...e, file: file.path }));
   }
 
-  return { openSession, streamTable, kindOf, snapshotTime, readFacts, readTimeZone, factTime, pause };
+  return { openSession, streamTable, scanTop, kindOf, snapshotTime, readFacts, readTimeZone, factTime, pause };
 });

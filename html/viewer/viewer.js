@@ -253,7 +253,10 @@
       $('open').hidden = true;
       openZip(embedded.bytes, embedded.label);
     } else if (url) openUrl(url);
-    else document.body.dataset.state = 'empty';
+    else {
+      document.body.dataset.state = 'empty';
+      Reader.prepare();
+    }
   }
 
   start();

@@ -78,11 +78,12 @@ after(async () => {
   rmSync(work, { recursive: true, force: true });
 });
 
-async function open(url, pick) {
+async function open(url, pick, before) {
   const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
   await page.setViewportSize({ width: 1100, height: 900 });
+  if (before) await page.addInitScript(before);
   await page.goto(url);
   if (pick) await pick(page);
   await page.waitForFunction(() => ['ready', 'error'].includes(document.body.dataset.state), null, { timeout: 60000 });
@@ -281,26 +282,32 @@ test('where no worker starts, a chosen archive file is read by the page itself',
 
 test('an archive chosen while another is still being read replaces it', async () => {
   const demo = join(repo, 'tests/fixtures/viewer/demo_session.zip');
-  const page = await open(`file://${html}/viewer.html`, async (p) => {
-    // The first session is held back until the second has been shown: its
-    // archive reaches the worker that reads it only when released.
-    await p.evaluate(() => {
-      const Real = window.Worker;
-      let first = true;
-      window.Worker = class extends Real {
-        postMessage(...args) {
-          if (!first) return super.postMessage(...args);
-          first = false;
-          new Promise((resolve) => {
-            window.releaseFirst = resolve;
-          }).then(() => super.postMessage(...args));
-        }
-      };
-    });
-    await p.setInputFiles('#zip-input', generated.archive);
-    await p.waitForFunction(() => window.releaseFirst);
-    await p.setInputFiles('#zip-input', demo);
-  });
+  // The first session is held back until the second has been shown: its
+  // archive reaches the workers that read it (started as the page loads)
+  // only when released.
+  const holdFirst = () => {
+    const Real = window.Worker;
+    let held = 0;
+    let release;
+    const released = new Promise((resolve) => (release = resolve));
+    window.Worker = class extends Real {
+      postMessage(...args) {
+        if (!args[0] || !args[0].file || held === 2) return super.postMessage(...args);
+        held++;
+        window.releaseFirst = release;
+        released.then(() => super.postMessage(...args));
+      }
+    };
+  };
+  const page = await open(
+    `file://${html}/viewer.html`,
+    async (p) => {
+      await p.setInputFiles('#zip-input', generated.archive);
+      await p.waitForFunction(() => window.releaseFirst);
+      await p.setInputFiles('#zip-input', demo);
+    },
+    holdFirst,
+  );
   await page.evaluate(() => window.releaseFirst());
   await page.waitForTimeout(2000);
   assert.match(await page.textContent('#banner'), /^demo_session\.zip: /);

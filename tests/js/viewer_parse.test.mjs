@@ -234,6 +234,8 @@ test('series of one chart share one time axis; missing rounds break the line', (
   assert.deepEqual(Array.from(b), [undefined, 5, null]);
   const broken = Series.breakAtGaps([0, 120, 1200], [1, 2, 3], 360);
   assert.deepEqual(broken.v, [1, 2, null, 3]);
+  // Breaks that crossed from the worker as NaN are breaks again.
+  assert.deepEqual(Series.breakAtGaps([0, 120, 1200], new Float64Array([1, NaN, 3]), 360).v, [1, null, null, 3]);
   // Drawn from each bucket's low and high, in their order; a break stays.
   const ten = [...Array(10).keys()];
   assert.deepEqual(Series.decimate([ten, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [
