@@ -297,8 +297,10 @@
   }
 
   // The hinge fit over points [0, j] of P turning at point k: level before
-  // it, a straight slope from it. { slope per hour, r2 }.
-  function hingeAt(P, k, j) {
+  // it, a straight slope from it, into `out`: { slope per hour, r2, end }.
+  // False where there is no fit. Tens of thousands are tried per series:
+  // none of them allocates.
+  function hingeAt(P, k, j, out) {
     const n = j + 1;
     const m = j + 1 - k; // points on the slope
     const xs = P.x[j + 1] - P.x[k];
@@ -311,12 +313,14 @@
     const syy = P.yy[j + 1];
     const vx = n * sxx - sx * sx;
     const vy = n * syy - sy * sy;
-    if (vx <= 0) return null;
+    if (vx <= 0) return false;
     const c = n * sxy - sx * sy;
     const slope = c / vx;
+    out.slope = slope;
+    out.r2 = vy <= 0 ? 0 : (c * c) / (vx * vy);
     // The fitted value at point j, where the slope ends.
-    const end = (sy - slope * sx) / n + slope * (P.x[j + 1] - P.x[j] - xk);
-    return { slope, r2: vy <= 0 ? 0 : (c * c) / (vx * vy), end };
+    out.end = (sy - slope * sx) / n + slope * (P.x[j + 1] - P.x[j] - xk);
+    return true;
   }
 
   // The longest stretch of [i0, i1] over which v changes steadily in the
@@ -329,10 +333,12 @@
     const points = P.idx.length;
     const at = (k) => t[P.idx[k]];
     const hours = minHours * 3600;
+    const fit = { slope: 0, r2: 0, end: 0 };
+    // The fit of the turn at k and the end at j (in `fit`, until the next
+    // try), or null.
     const good = (k, j) => {
       if (at(j) - at(k) < hours) return null;
-      const fit = hingeAt(P, k, j);
-      if (!fit || fit.r2 < THRESHOLDS.leakMinR2 || sign * fit.slope < rate) return null;
+      if (!hingeAt(P, k, j, fit) || fit.r2 < THRESHOLDS.leakMinR2 || sign * fit.slope < rate) return null;
       // A window that ends before the segment does must not be undone by
       // what follows it: a daily swing comes back, a leak that stopped
       // does not.
@@ -350,22 +356,20 @@
     // than a part of it (its signal grows with its length, the noise does
     // not), a change that stopped fits best up to where it stopped.
     let best = null;
+    const keep = (k, j) => (best = { k, j, fit: { ...fit } });
     for (let j = points - 1; j >= 2; j -= stride) {
       for (let k = 0; k < j - 1; k += stride) {
-        const fit = good(k, j);
-        if (fit && (!best || fit.r2 > best.fit.r2)) best = { k, j, fit };
+        if (good(k, j) && (!best || fit.r2 > best.fit.r2)) keep(k, j);
       }
     }
     if (!best) return null;
     for (let round = 0; round < 2; round++) {
       const { k: k0, j: j0 } = best;
       for (let j = Math.max(k0 + 2, j0 - stride); j <= Math.min(points - 1, j0 + stride); j++) {
-        const fit = good(k0, j);
-        if (fit && fit.r2 > best.fit.r2) best = { k: k0, j, fit };
+        if (good(k0, j) && fit.r2 > best.fit.r2) keep(k0, j);
       }
       for (let k = Math.max(0, k0 - stride); k <= Math.min(best.j - 2, k0 + stride); k++) {
-        const fit = good(k, best.j);
-        if (fit && fit.r2 > best.fit.r2) best = { k, j: best.j, fit };
+        if (good(k, best.j) && fit.r2 > best.fit.r2) keep(k, best.j);
       }
     }
     return { from: at(best.k), to: at(best.j), slope: best.fit.slope, r2: best.fit.r2 };
