@@ -208,12 +208,15 @@
       if (observer) observer.observe(figure);
     }
     // What is on screen now is drawn before the page says it is ready; the
-    // observer's first report would come a frame later.
-    const near = window.innerHeight * 2;
-    for (const [figure, draw] of [...waiting]) {
+    // observer draws the rest as it nears the screen, beginning a frame
+    // later. Every place is measured before any chart is drawn: a drawing
+    // changes the layout, and measuring after each would lay the page out
+    // again for every chart.
+    const onScreen = [...waiting].filter(([figure]) => {
       const r = figure.getBoundingClientRect();
-      if (!observer || (r.bottom > -near / 2 && r.top < near)) draw();
-    }
+      return !observer || (r.bottom > 0 && r.top < window.innerHeight);
+    });
+    for (const [, draw] of onScreen) draw();
     const plain = session.files.filter((x) => x.plain);
     if (plain.length && lastGroup !== 'other') {
       const title = Series.GROUPS.find((g) => g[0] === 'other')[1];
