@@ -196,9 +196,10 @@
   function makeChart(chart, target, options) {
     const { group, findings, width, range, gapLimit } = options;
     const state = chart.kind === 'state' ? stateUnion(chart.series) : null;
+    const sharedTimes = new Map();
     const shown = chart.series.map((s, k) => {
       const v = state ? state.values[k] : s.v;
-      return Series.breakAtGaps(s.t, v, gapLimit);
+      return Series.breakAtGaps(s.t, v, gapLimit, sharedTimes);
     });
     // Drawn from at most a few points per pixel: a week of samples every
     // ten seconds would cost the page its memory and its speed.

@@ -74,37 +74,42 @@
 
   // Copies (t, v) with a null point in each interval longer than `limit`, so
   // that a line is broken where samples are missing instead of bridged.
-  // Values that crossed from the worker as NaN in a Float64Array are
-  // nulls again here.
-  function breakAtGaps(t, v, limit) {
-    v = withNulls(v);
+  // Values that crossed from the worker as a Float64Array (NaN for a
+  // break) are copied into one, with NaN for the breaks added: a week of
+  // a chart's series stays off the page's heap. The times are the same
+  // for every series of a file: `shared` (a Map) keeps each broken copy
+  // once.
+  function breakAtGaps(t, v, limit, shared) {
     if (!(limit > 0)) return { t, v };
-    let gaps = false;
-    for (let i = 1; i < t.length && !gaps; i++) gaps = t[i] - t[i - 1] > limit;
+    let gaps = 0;
+    for (let i = 1; i < t.length; i++) if (t[i] - t[i - 1] > limit) gaps++;
     if (!gaps) return { t, v };
-    const nt = [];
-    const nv = [];
-    for (let i = 0; i < t.length; i++) {
+    const typed = v instanceof Float64Array || v instanceof Int32Array;
+    let nt = shared && shared.get(t);
+    const fresh = !nt;
+    if (fresh) nt = typed ? new Float64Array(t.length + gaps) : [];
+    const nv = typed ? new Float64Array(t.length + gaps) : [];
+    for (let i = 0, k = 0; i < t.length; i++) {
       if (i > 0 && t[i] - t[i - 1] > limit) {
-        nt.push(t[i - 1] + 1);
-        nv.push(null);
+        if (fresh) nt[k] = t[i - 1] + 1;
+        nv[k++] = typed ? NaN : null;
       }
-      nt.push(t[i]);
-      nv.push(v[i]);
+      if (fresh) nt[k] = t[i];
+      nv[k++] = v[i];
     }
+    if (fresh && shared && typed) shared.set(t, nt);
     return { t: nt, v: nv };
   }
 
-  // A Float64Array with NaN for breaks as an array with nulls; any other
-  // values as they are.
-  function withNulls(v) {
-    if (!(v instanceof Float64Array)) return v;
-    let breaks = false;
-    for (let i = 0; i < v.length && !breaks; i++) breaks = v[i] !== v[i];
-    if (!breaks) return v;
-    const out = new Array(v.length);
-    for (let i = 0; i < v.length; i++) out[i] = v[i] === v[i] ? v[i] : null;
-    return out;
+  // Chart data as uPlot takes it: arrays, with null for a break (NaN in a
+  // typed array).
+  function plainData(data) {
+    return data.map((a, k) => {
+      if (!ArrayBuffer.isView(a)) return a;
+      const out = new Array(a.length);
+      for (let i = 0; i < a.length; i++) out[i] = k > 0 && a[i] !== a[i] ? null : a[i];
+      return out;
+    });
   }
 
   // Strings to small integers, in order of first appearance.
@@ -143,7 +148,8 @@
       let j = 0;
       for (let i = 0; i < s.t.length; i++) {
         while (xs[j] < s.t[i]) j++;
-        y[j] = s.v[i];
+        const value = s.v[i];
+        y[j] = value !== value ? null : value;
       }
       data.push(y);
     }
@@ -157,7 +163,7 @@
   function decimate(data, buckets) {
     const x = data[0];
     const n = x.length;
-    if (n <= 2 * buckets) return data;
+    if (n <= 2 * buckets) return plainData(data);
     const out = data.map(() => []);
     for (let b = 0; b < buckets; b++) {
       const i0 = Math.floor((b * n) / buckets);
@@ -174,7 +180,7 @@
         for (let i = i0; i < i1; i++) {
           const v = y[i];
           if (v === undefined) continue;
-          if (v === null) {
+          if (v === null || v !== v) {
             broken = true;
             continue;
           }

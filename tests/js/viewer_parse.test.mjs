@@ -234,8 +234,19 @@ test('series of one chart share one time axis; missing rounds break the line', (
   assert.deepEqual(Array.from(b), [undefined, 5, null]);
   const broken = Series.breakAtGaps([0, 120, 1200], [1, 2, 3], 360);
   assert.deepEqual(broken.v, [1, 2, null, 3]);
-  // Breaks that crossed from the worker as NaN are breaks again.
-  assert.deepEqual(Series.breakAtGaps([0, 120, 1200], new Float64Array([1, NaN, 3]), 360).v, [1, null, null, 3]);
+  // Values that crossed from the worker as NaN in a Float64Array stay
+  // typed, one broken copy of the times for all series of a file, and
+  // reach the chart with their breaks as nulls.
+  const shared = new Map();
+  const t = [0, 120, 1200];
+  const typed = Series.breakAtGaps(t, new Float64Array([1, NaN, 3]), 360, shared);
+  assert.ok(
+    typed.v instanceof Float64Array && Series.breakAtGaps(t, new Int32Array([4, 5, 6]), 360, shared).t === typed.t,
+  );
+  assert.deepEqual(Series.decimate(Series.align([typed]), 100), [
+    [0, 120, 121, 1200],
+    [1, null, null, 3],
+  ]);
   // Drawn from each bucket's low and high, in their order; a break stays.
   const ten = [...Array(10).keys()];
   assert.deepEqual(Series.decimate([ten, [1, 5, 2, null, 3, 3, 9, 0, 4, 4]], 3), [
