@@ -11,7 +11,8 @@
 // to) and the findings are listed (median and every run) with the CPU time the
 // browser spent on it (the figure to compare on a busy machine), and the
 // tab's JS heap and resident memory afterwards (and before, the page
-// empty). Not a test: nothing is asserted.
+// empty), and once every chart has been scrolled to and drawn. Not a
+// test: nothing is asserted.
 //
 //     bench/viewer.mjs [--runs 3] [--days 7] [--archive SESSION.zip] [--screenshot out.png]
 //     (TRELVIK_BUILD_DIR selects the build, default build/)
@@ -84,6 +85,27 @@ async function screenshot(page, path) {
   await page.evaluate(() => window.scrollTo({ top: document.getElementById('findings').offsetTop - 8, behavior: 'instant' }));
   await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
   writeFileSync(path, paletted(await page.screenshot()));
+}
+
+// Scrolls the page to its end a screen at a time, so that every chart is
+// drawn as a reader would see it; the tab's memory then, and after a full
+// garbage collection.
+async function scrollThrough(page, profile) {
+  await page.evaluate(() => window.scrollTo({ top: 0, behavior: 'instant' }));
+  for (let i = 0; i < 200; i++) {
+    const atEnd = await page.evaluate(() => {
+      window.scrollBy({ top: window.innerHeight, behavior: 'instant' });
+      return window.scrollY + window.innerHeight >= document.documentElement.scrollHeight - 1;
+    });
+    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+    if (atEnd) break;
+  }
+  await page.waitForTimeout(500);
+  const seen = tabResident(profile);
+  const cdp = await page.context().newCDPSession(page);
+  await cdp.send('HeapProfiler.collectGarbage');
+  await page.waitForTimeout(500);
+  return { ...seen, collected: tabResident(profile) };
 }
 
 // Re-encodes an 8-bit RGB(A) PNG with at most 256 colours: the most frequent
@@ -226,6 +248,10 @@ async function timeArchive(label, archive) {
       `tab resident ${(tab.rss / MiB).toFixed(0)} MiB, ${(tab.anon / MiB).toFixed(0)} MiB of it anonymous ` +
       `(${(empty.rss / MiB).toFixed(0)} MiB and ${(empty.anon / MiB).toFixed(0)} MiB with the page empty)`);
     if (opt.screenshot && run === 0 && label !== 'small week (no top snapshots)') await screenshot(page, opt.screenshot);
+    const all = await scrollThrough(page, profile);
+    console.log(`    every chart scrolled to and drawn: tab resident ${(all.rss / MiB).toFixed(0)} MiB, ` +
+      `${(all.anon / MiB).toFixed(0)} MiB of it anonymous; after a full garbage collection ${(all.collected.rss / MiB).toFixed(0)} MiB, ` +
+      `${(all.collected.anon / MiB).toFixed(0)} MiB anonymous`);
     await browser.close();
   }
   const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];

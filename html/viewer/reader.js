@@ -1,6 +1,7 @@
 // The archive read off the page's thread: a worker, and a helper worker
-// beside it for the largest CSV file and top's snapshots, both started from the page's own
-// modules; the session they hand back gets its snapshots' readers again.
+// beside it for the largest CSV file and top's snapshots, both started
+// from the page's own modules while the page waits for a file; the
+// session they hand back gets its snapshots' readers again.
 // An archive chosen as a file is read by the workers out of the file
 // itself, so that the page never holds its bytes.
 //
