@@ -124,6 +124,9 @@
       add(u) {
         plots.push(u);
       },
+      remove(u) {
+        if (plots.includes(u)) plots.splice(plots.indexOf(u), 1);
+      },
       changed(u) {
         if (applying) return;
         applying = true;
@@ -236,6 +239,13 @@
             if (key !== 'x') return;
             redecimate(u);
             group.changed(u);
+          },
+        ],
+        // Kept with the series, so that a chart drawn again shows what its
+        // legend or search left shown.
+        setSeries: [
+          (u, k, change) => {
+            if (k > 0 && change && change.show != null) chart.series[k - 1].show = change.show;
           },
         ],
       },

@@ -49,6 +49,7 @@
   function clear() {
     if (current) for (const p of current.plots) p.destroy();
     if (current && current.observer) current.observer.disconnect();
+    if (current && current.farObserver) current.farObserver.disconnect();
     current = null;
     for (const id of ['facts-list', 'findings-list', 'charts', 'groups']) $(id).replaceChildren();
   }
@@ -159,14 +160,26 @@
     const period = Series.typicalInterval(session.series.find((s) => s.chart === 'load')?.t || []);
     const gapLimit = (period > 0 ? period : 120) * Findings.THRESHOLDS.gapFactor * 2;
     const waiting = new Map(); // figure -> its drawing, until drawn
+    const drawn = new Map(); // figure -> its release, while drawn
     const drawWhenNear = (entries) => {
       for (const e of entries) if (e.isIntersecting && waiting.has(e.target)) waiting.get(e.target)();
+    };
+    // A chart far from the screen gives its drawing back (a week's charts
+    // all drawn held hundreds of megabytes) and is drawn again, with its
+    // legend's choices, when it comes near.
+    const releaseWhenFar = (entries) => {
+      for (const e of entries) if (!e.isIntersecting && drawn.has(e.target)) drawn.get(e.target)();
     };
     const observer =
       typeof IntersectionObserver === 'function'
         ? new IntersectionObserver(drawWhenNear, { rootMargin: '100% 0px' })
         : null;
+    const farObserver =
+      typeof IntersectionObserver === 'function'
+        ? new IntersectionObserver(releaseWhenFar, { rootMargin: `${FAR_SCREENS * 100}% 0px` })
+        : null;
     current.observer = observer;
+    current.farObserver = farObserver;
     let lastGroup = null;
     for (const chart of charts) {
       if (chart.group !== lastGroup) {
@@ -200,12 +213,21 @@
       );
       box.append(figure);
       if (chart.id === 'streams') figure.append(changesTable(chart.series[0]));
-      waiting.set(figure, () => {
+      const draw = () => {
         waiting.delete(figure);
         if (observer) observer.unobserve(figure);
-        drawChart(session, chart, figure, plot, gapLimit);
-      });
+        const u = drawChart(session, chart, figure, plot, gapLimit);
+        if (!u || !farObserver) return;
+        drawn.set(figure, () => {
+          drawn.delete(figure);
+          releaseChart(u, plot);
+          waiting.set(figure, draw);
+          observer.observe(figure);
+        });
+      };
+      waiting.set(figure, draw);
       if (observer) observer.observe(figure);
+      if (farObserver) farObserver.observe(figure);
     }
     // What is on screen now is drawn before the page says it is ready; the
     // observer draws the rest as it nears the screen, beginning a frame
@@ -235,10 +257,15 @@
     }
   }
 
-  // One chart into its figure, at the range the others show now.
+  // Charts further than this many screens from the one shown are released.
+  const FAR_SCREENS = 3;
+
+  // One chart into its figure, at the range the others show now; the uPlot
+  // instance, or null.
   function drawChart(session, chart, figure, plot, gapLimit) {
-    if (!current || current.session !== session) return;
+    if (!current || current.session !== session) return null;
     plot.classList.remove('waiting');
+    plot.style.minHeight = '';
     const width = Math.max(300, $('charts').clientWidth || 800);
     try {
       const u = Charts.makeChart(chart, plot, {
@@ -249,36 +276,54 @@
         gapLimit,
       });
       current.plots.push(u);
-      if (chart.searchable) figure.insertBefore(processSearch(chart, u), plot);
+      if (chart.searchable) {
+        const search = figure.querySelector('.process-search') || figure.insertBefore(processSearch(chart), plot);
+        search.plot = u;
+      }
+      return u;
     } catch (e) {
       figure.insertBefore(
         el('p', { class: 'file-error', text: `This chart could not be drawn: ${e.message || e}` }),
         plot.nextSibling,
       );
+      return null;
     }
+  }
+
+  // A drawn chart back to a placeholder of its height.
+  function releaseChart(u, plot) {
+    plot.style.minHeight = `${plot.offsetHeight}px`;
+    current.plots.splice(current.plots.indexOf(u), 1);
+    current.group.remove(u);
+    u.destroy();
+    plot.replaceChildren();
+    plot.classList.add('waiting');
   }
 
   // The largest processes are drawn at first; the others are found by a
   // part of their name or command line, and drawn while they match.
-  function processSearch(chart, u) {
+  // The search stays when its chart is released; `plot` is the chart it
+  // acts on, set each time the chart is drawn.
+  function processSearch(chart) {
     const input = el('input', {
       type: 'search',
       placeholder: 'name or command line',
       'aria-label': `Show processes in "${chart.title}" by name`,
     });
-    input.addEventListener('input', () => {
-      const words = input.value.trim().toLowerCase();
-      chart.series.forEach((s, k) => {
-        const match = words ? `${s.label} ${s.title || ''}`.toLowerCase().includes(words) : s.show;
-        u.setSeries(k + 1, { show: match });
-      });
-    });
-    return el(
+    const label = el(
       'label',
       { class: 'process-search' },
       `${chart.series.length} processes, the largest shown; find others: `,
       input,
     );
+    input.addEventListener('input', () => {
+      const words = input.value.trim().toLowerCase();
+      chart.series.forEach((s, k) => {
+        const match = words ? `${s.label} ${s.title || ''}`.toLowerCase().includes(words) : s.largest;
+        label.plot.setSeries(k + 1, { show: match });
+      });
+    });
+    return label;
   }
 
   // The streams' configuration as a list of its changes.

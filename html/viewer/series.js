@@ -713,7 +713,7 @@
       const most = new Map(c.series.map((s) => [s, peak(s.v)]));
       c.series.sort((a, b) => most.get(b) - most.get(a));
       c.series.forEach((s, i) => {
-        s.show = i < PROCESSES_SHOWN;
+        s.show = s.largest = i < PROCESSES_SHOWN;
       });
       c.searchable = c.series.length > PROCESSES_SHOWN;
     }

@@ -119,12 +119,24 @@ test("the demo's real archive opens with every CSV file charted", async () => {
   await page.selectOption('#snapshot-select', snapshot);
   await page.waitForFunction(() => document.getElementById('snapshot-text').textContent !== '');
   assert.match(await page.textContent('#snapshot-text'), /^\s+CPU0/);
-  // Charts are drawn as they come near the screen, each at the range shown.
+  // Charts are drawn as they come near the screen, each at the range shown,
+  // and give their drawing back when far from it; one drawn again shows
+  // what its legend left shown.
   const drawnAtFirst = await page.locator('.u-wrap').count();
   assert.ok(drawnAtFirst < 30, `${drawnAtFirst} charts drawn before any was seen`);
-  for (const figure of await page.locator('figure.chart').all()) await figure.scrollIntoViewIfNeeded();
-  await page.waitForFunction(() => document.querySelectorAll('.plot.waiting').length === 0);
-  assert.ok((await page.locator('.u-wrap').count()) > 30);
+  const first = page.locator('figure.chart:has(.plot)').first();
+  await first.locator('.u-legend .u-series').nth(1).click();
+  assert.match(await first.locator('.u-legend .u-series').nth(1).getAttribute('class'), /u-off/);
+  const figures = await page.locator('figure.chart:has(.plot)').all();
+  assert.ok(figures.length > 30);
+  for (const figure of figures) {
+    await figure.scrollIntoViewIfNeeded();
+    await figure.locator('.u-wrap').waitFor();
+  }
+  await first.locator('.plot.waiting').waitFor();
+  assert.ok((await page.locator('.u-wrap').count()) < figures.length / 2, 'charts far from the screen are released');
+  await first.scrollIntoViewIfNeeded();
+  assert.match(await first.locator('.u-legend .u-series').nth(1).getAttribute('class'), /u-off/);
   assert.deepEqual(page.errors, []);
   await page.close();
 });
