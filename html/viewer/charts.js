@@ -125,7 +125,8 @@
         plots.push(u);
       },
       remove(u) {
-        if (plots.includes(u)) plots.splice(plots.indexOf(u), 1);
+        const at = plots.indexOf(u);
+        if (at >= 0) plots.splice(at, 1);
       },
       changed(u) {
         if (applying) return;

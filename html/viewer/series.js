@@ -104,12 +104,14 @@
   // Chart data as uPlot takes it: arrays, with null for a break (NaN in a
   // typed array).
   function plainData(data) {
-    return data.map((a, k) => {
-      if (!ArrayBuffer.isView(a)) return a;
-      const out = new Array(a.length);
-      for (let i = 0; i < a.length; i++) out[i] = k > 0 && a[i] !== a[i] ? null : a[i];
-      return out;
-    });
+    return data.map((a) => (ArrayBuffer.isView(a) ? withNulls(a, a.length) : a));
+  }
+
+  // The first n values of a typed array as an array, NaN as null.
+  function withNulls(typed, n) {
+    const out = new Array(n);
+    for (let i = 0; i < n; i++) out[i] = typed[i] === typed[i] ? typed[i] : null;
+    return out;
   }
 
   // Strings to small integers, in order of first appearance.
@@ -317,12 +319,7 @@
         size++;
       }
     }
-    const plain = (from) => {
-      const out = new Array(size);
-      for (let i = 0; i < size; i++) out[i] = from[i] === from[i] ? from[i] : null;
-      return out;
-    };
-    return { t: plain(times), vs: picked.map(plain) };
+    return { t: withNulls(times, size), vs: picked.map((v) => withNulls(v, size)) };
   }
 
   function column(table, name) {
