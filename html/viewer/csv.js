@@ -170,9 +170,10 @@
   }
 
   // Reads one CSV time series. Returns
-  //   { header, t: number[], columns: [{ name, numeric, values }], errors, fatal }
+  //   { header, t: Float64Array, columns: [{ name, numeric, values }], errors, fatal }
   // where values are numbers (null for an empty or unreadable cell) for a
-  // numeric column and strings otherwise. `fatal` is set (and nothing is
+  // numeric column and strings otherwise (see numberColumn and textColumn
+  // for what a column keeps). `fatal` is set (and nothing is
   // usable) when the text is not a CSV time series at all. A damaged line
   // (NUL bytes, invalid UTF-8), a half row at the end, a row with the wrong
   // number of cells or an impossible time costs that line only, wherever it
@@ -206,7 +207,7 @@
   // megabytes is never held as one text.
   function tableReader() {
     const errors = errorList();
-    const empty = (why) => ({ header: [], t: [], columns: [], errors, fatal: why });
+    const empty = (why) => ({ header: [], t: new Float64Array(0), columns: [], errors, fatal: why });
     let pending = '';
     let lineNo = 0;
     let layout = null; // the header's reading, once the first line is there
@@ -414,14 +415,6 @@
     return column;
   }
 
-  // The first n of a typed array as an array: a plain loop, several times
-  // quicker than Array.from over a million times.
-  function plainArray(typed, n) {
-    const out = new Array(n);
-    for (let i = 0; i < n; i++) out[i] = typed[i];
-    return out;
-  }
-
   // The same column over the rows whose `keep` is set.
   function keptColumn(c, keep, kept) {
     const pick = (from) => {
@@ -584,7 +577,7 @@
         if (numbers[c]) columns.push(numberColumn(header[c], numbers[c].slice(0, size)));
         else if (codes[c]) columns.push(textColumn(header[c], codes[c].slice(0, size), texts[c]));
       }
-      return { t: plainArray(t, size), columns };
+      return { t: t.slice(0, size), columns };
     }
     return { add, addBytes, size: () => size, table };
   }
@@ -800,7 +793,7 @@
   // its columns' own typed arrays, handed over rather than copied.
   // { message, transfer }.
   function packTable(table) {
-    const t = Float64Array.from(table.t);
+    const t = table.t instanceof Float64Array ? table.t : Float64Array.from(table.t);
     const transfer = [t.buffer];
     const columns = table.columns.map((c) => {
       const typed = c.numeric ? c.numbers : c.codes;
@@ -822,7 +815,7 @@
     const columns = packed.columns.map((c) =>
       c.numeric ? numberColumn(c.name, c.numbers) : textColumn(c.name, c.codes, c.texts),
     );
-    return { ...packed, t: plainArray(packed.t, packed.t.length), columns, errors };
+    return { ...packed, columns, errors };
   }
 
   // A CSV file without a time axis (the radar software's statistics): its

@@ -125,7 +125,7 @@
       syy = 0;
     const t0 = from;
     for (let i = 0; i < t.length; i++) {
-      if (t[i] < from || t[i] > to || v[i] == null) continue;
+      if (t[i] < from || t[i] > to || absent(v[i])) continue;
       const x = (t[i] - t0) / 3600;
       const y = v[i];
       n++;
@@ -149,6 +149,9 @@
   }
 
   const byChart = (all, re) => all.filter((s) => re.test(s.chart));
+  // No value: null in an array, NaN in a Float64Array (as the reader
+  // gives them).
+  const absent = (x) => x == null || x !== x;
   const list = (words) =>
     words.length < 2 ? words.join('') : `${words.slice(0, -1).join(', ')} and ${words[words.length - 1]}`;
   const plural = (n, one, many) => `${n} ${n === 1 ? one : many}`;
@@ -280,7 +283,7 @@
     };
     let k = 0;
     for (let i = i0; i <= i1; i++) {
-      if (v[i] == null) continue;
+      if (absent(v[i])) continue;
       const x = (t[i] - origin) / 3600;
       const y = v[i];
       idx[k] = i;
@@ -405,9 +408,9 @@
     const out = [];
     let prev = -1;
     for (let i = 0; i < s.t.length; i++) {
-      if (s.v[i] == null) continue;
+      if (absent(s.v[i])) continue;
       if (prev >= 0) {
-        const pidChanged = s.pid && s.pid[i] != null && s.pid[prev] != null && s.pid[i] !== s.pid[prev];
+        const pidChanged = s.pid && !absent(s.pid[i]) && !absent(s.pid[prev]) && s.pid[i] !== s.pid[prev];
         const dropped = s.v[i] < (1 - THRESHOLDS.restartDropShare) * s.v[prev];
         if (pidChanged || dropped) out.push({ t: s.t[i], before: s.t[prev] });
       }
@@ -641,7 +644,7 @@
       peak = -Infinity,
       peakAt = from;
     for (let i = indexAt(s.t, from); i < s.t.length && s.t[i] <= to; i++) {
-      if (s.v[i] == null) continue;
+      if (absent(s.v[i])) continue;
       if (first == null) first = s.v[i];
       if (s.v[i] > peak) {
         peak = s.v[i];
@@ -760,7 +763,8 @@
     const one = table.columns.find((c) => /1 min/.test(c.name));
     if (!one) return null;
     let until = null;
-    for (const [a, b] of runs(one.values.length, (i) => one.values[i] > THRESHOLDS.topMinLoad, THRESHOLDS.loadMinRun)) {
+    const v = one.numbers || one.values;
+    for (const [a, b] of runs(v.length, (i) => v[i] > THRESHOLDS.topMinLoad, THRESHOLDS.loadMinRun)) {
       for (let i = a; i <= b; i++) until = Math.max(until ?? -Infinity, table.t[i]);
     }
     return until;
@@ -927,7 +931,7 @@
       for (let i = 1; i < s.raw.length; i++) {
         const a = s.raw[i - 1],
           b = s.raw[i];
-        if (a == null || b == null || b <= a) continue;
+        if (absent(a) || absent(b) || b <= a) continue;
         total += b - a;
         if (first == null) first = s.t[i - 1];
         last = s.t[i];

@@ -40,19 +40,29 @@
   // are found by name.
   const PROCESSES_SHOWN = 8;
 
+  // A series' values are a Float64Array with NaN where there is none (an
+  // empty cell, a break, no rate): a week of them stays off the heap of
+  // the thread that reads it. Values given as an array may hold null.
+  const absent = (x) => x == null || x !== x;
+
+  // A numeric column's cells as such values: the reader's own array.
+  function numbersOf(c) {
+    return c.numbers || Float64Array.from(c.values, (x) => (x == null ? NaN : x));
+  }
+
   // Per-second rates between two rows. A value lower than the one before is a
   // reset (reboot, wrap): no rate there, and its time is listed in `resets`.
   function rates(t, v) {
-    const out = new Array(v.length);
+    const out = new Float64Array(v.length);
     const resets = [];
-    out[0] = null;
+    if (v.length) out[0] = NaN;
     for (let i = 1; i < v.length; i++) {
       const a = v[i - 1];
       const b = v[i];
       const dt = t[i] - t[i - 1];
-      if (a == null || b == null || !(dt > 0)) out[i] = null;
+      if (absent(a) || absent(b) || !(dt > 0)) out[i] = NaN;
       else if (b < a) {
-        out[i] = null;
+        out[i] = NaN;
         resets.push(t[i]);
       } else out[i] = (b - a) / dt;
     }
@@ -292,7 +302,7 @@
     const times = new Float64Array(rows.length);
     const picked = columns.map(() => new Float64Array(rows.length));
     // A reader's column is picked from its numbers (NaN where empty).
-    const values = columns.map((c) => c.numbers || c.values);
+    const values = columns.map(numbersOf);
     const n = columns.length;
     let size = 0;
     for (let r = 0; r < rows.length; r++) {
@@ -303,7 +313,7 @@
         for (let k = 0; k < n; k++) {
           const v = picked[k];
           const y = values[k][i];
-          if (y == null || y !== y) continue;
+          if (y !== y) continue;
           // Of processes sharing a command line, the lowest PID, whatever
           // order a sample lists them in.
           if (lowest[k]) {
@@ -313,13 +323,12 @@
       } else {
         times[size] = x;
         for (let k = 0; k < n; k++) {
-          const y = values[k][i];
-          picked[k][size] = y == null ? NaN : y;
+          picked[k][size] = values[k][i];
         }
         size++;
       }
     }
-    return { t: withNulls(times, size), vs: picked.map((v) => withNulls(v, size)) };
+    return { t: times.slice(0, size), vs: picked.map((v) => v.slice(0, size)) };
   }
 
   function column(table, name) {
@@ -333,7 +342,7 @@
 
   function counterSeries(file, chart, label, t, raw, scale, extra) {
     const r = rates(t, raw);
-    const v = scale === 1 ? r.v : r.v.map((x) => (x == null ? null : x * scale));
+    const v = scale === 1 ? r.v : r.v.map((x) => x * scale);
     return series(file, chart, label, t, v, { kind: 'counter', resets: r.resets, raw, ...extra });
   }
 
@@ -378,7 +387,7 @@
       const metric = key.slice(3);
       if (metric === 'bytes') {
         out.push(
-          counterSeries(path, `net:${name}:bits`, `${dir}`, table.t, c.values, 8, {
+          counterSeries(path, `net:${name}:bits`, `${dir}`, table.t, numbersOf(c), 8, {
             unit: 'bit/s',
             iface: name,
             metric: key,
@@ -386,7 +395,7 @@
         );
       } else if (metric === 'packets') {
         out.push(
-          counterSeries(path, `net:${name}:packets`, `${dir}`, table.t, c.values, 1, {
+          counterSeries(path, `net:${name}:packets`, `${dir}`, table.t, numbersOf(c), 1, {
             unit: 'packets/s',
             iface: name,
             metric: key,
@@ -394,7 +403,7 @@
         );
       } else if (NET_ERROR_KEYS.includes(key)) {
         out.push(
-          counterSeries(path, `net:${name}:errors`, `${dir} ${metric}`, table.t, c.values, 1, {
+          counterSeries(path, `net:${name}:errors`, `${dir} ${metric}`, table.t, numbersOf(c), 1, {
             unit: '/s',
             iface: name,
             metric: key,
@@ -402,7 +411,7 @@
         );
       } else if (metric !== 'failed') {
         out.push(
-          counterSeries(path, `net:${name}:other`, `${dir} ${metric}`, table.t, c.values, 1, {
+          counterSeries(path, `net:${name}:other`, `${dir} ${metric}`, table.t, numbersOf(c), 1, {
             unit: '/s',
             iface: name,
             metric: key,
@@ -436,28 +445,27 @@
     for (const c of table.columns) {
       if (!c.numeric || CPU_FIELDS.includes(c.name)) continue;
       const [chart, kind] = VMSTAT_CHARTS[c.name] || ['vmstat:other', 'gauge'];
-      if (kind === 'counter') out.push(counterSeries(path, chart, c.name, table.t, c.values, 1, { unit: '/s' }));
-      else out.push(series(path, chart, c.name, table.t, c.values, { unit: c.name.endsWith('_kB') ? 'kB' : '' }));
+      const v = numbersOf(c);
+      if (kind === 'counter') out.push(counterSeries(path, chart, c.name, table.t, v, 1, { unit: '/s' }));
+      else out.push(series(path, chart, c.name, table.t, v, { unit: c.name.endsWith('_kB') ? 'kB' : '' }));
     }
     // CPU time as shares of all time spent between two rows.
     const cpu = CPU_FIELDS.map((n) => column(table, n)).filter((c) => c && c.numeric);
     if (cpu.length) {
-      const r = cpu.map((c) => rates(table.t, c.values));
+      const raw = cpu.map(numbersOf);
+      const r = raw.map((v) => rates(table.t, v));
       for (let k = 0; k < cpu.length; k++) {
         const v = r[k].v.map((x, i) => {
           let total = 0;
-          for (const q of r) {
-            if (q.v[i] == null) return null;
-            total += q.v[i];
-          }
-          return total > 0 && x != null ? (100 * x) / total : null;
+          for (const q of r) total += q.v[i];
+          return total > 0 && x === x ? (100 * x) / total : NaN;
         });
         out.push(
           series(path, 'vmstat:cpu', cpu[k].name.replace('cpu_', ''), table.t, v, {
             unit: '%',
             kind: 'counter',
             resets: r[k].resets,
-            raw: cpu[k].values,
+            raw: raw[k],
           }),
         );
       }
@@ -491,7 +499,11 @@
     const out = [];
     for (const [zone, rows] of groupRows(table, ['ZONE'])) {
       const cols = table.columns.filter((c) => c.numeric);
-      const sum = rows.reduce((a, i) => a + cols.reduce((b, c) => b + (c.values[i] || 0), 0), 0);
+      let sum = 0;
+      for (const c of cols) {
+        const v = numbersOf(c);
+        for (const i of rows) if (v[i] === v[i]) sum += v[i];
+      }
       if (sum === 0 && zone !== 'Normal') continue; // a zone the device does not have
       for (const c of cols) {
         const { t, v } = pick(table, c, rows);
@@ -506,7 +518,7 @@
   function genericSeries(path, table, chart) {
     const out = [];
     for (const c of table.columns) {
-      if (c.numeric) out.push(series(path, chart, c.name, table.t, c.values));
+      if (c.numeric) out.push(series(path, chart, c.name, table.t, numbersOf(c)));
       else {
         const s = stateCodes(c.values);
         out.push(
@@ -543,7 +555,7 @@
         tb.columns
           .filter((c) => c.numeric)
           .map((c) =>
-            series(p, 'memory:meminfo', stem(p), tb.t, c.values, {
+            series(p, 'memory:meminfo', stem(p), tb.t, numbersOf(c), {
               unit: 'kB',
               show: MEMINFO_SHOWN.has(stem(p)),
               meminfo: stem(p),
@@ -612,7 +624,7 @@
       (p, tb) =>
         tb.columns
           .filter((c) => c.numeric)
-          .map((c) => series(p, 'env:temperatures', stem(p), tb.t, c.values, { unit: '°C', sensor: stem(p) })),
+          .map((c) => series(p, 'env:temperatures', stem(p), tb.t, numbersOf(c), { unit: '°C', sensor: stem(p) })),
     ],
     [
       Layout.inFolder('kernel', String.raw`pagefaults\.csv`),
@@ -620,7 +632,7 @@
         tb.columns
           .filter((c) => c.numeric)
           .map((c) =>
-            counterSeries(p, 'kernel:pagefaults', c.name.toLowerCase().replace('_', ' '), tb.t, c.values, 1, {
+            counterSeries(p, 'kernel:pagefaults', c.name.toLowerCase().replace('_', ' '), tb.t, numbersOf(c), 1, {
               unit: '/s',
             }),
           ),

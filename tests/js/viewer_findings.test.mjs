@@ -182,6 +182,13 @@ test('the memory rule: a steady fall over six hours counts, a daily swing or a s
   // A fall that stops: its window ends where it stopped, not at the end.
   const [stopped] = run(series((h) => 600000 - 4 * fall * Math.min(h, 10), 30));
   assert.ok(Math.abs(stopped.to - 10 * HOUR) <= HOUR, `${stopped.to / HOUR} h`);
+  // Empty cells as the reader gives them (NaN in a Float64Array) count
+  // as the nulls of an array do.
+  const holes = series((h) => 600000 - 2 * fall * h, 8);
+  holes.v = holes.v.map((x, i) => (i % 10 === 3 ? null : x));
+  const typed = { ...holes, v: Float64Array.from(holes.v, (x) => (x === null ? NaN : x)) };
+  assert.equal(run(typed).length, 1);
+  assert.deepEqual(run(typed), run(holes));
 });
 
 test('low memory without a leak is its own finding', () => {
