@@ -206,147 +206,165 @@
   // decoded, then finish() gives the table. A file of hundreds of
   // megabytes is never held as one text.
   function tableReader() {
-    const errors = errorList();
-    const empty = (why) => ({ header: [], t: new Float64Array(0), columns: [], errors, fatal: why });
-    let pending = '';
-    let lineNo = 0;
-    let layout = null; // the header's reading, once the first line is there
-    let fatal = null;
-    let rows = null; // the row reader, once the column types are known
-    let sample = []; // rows held back until the types are known
-    let sawRow = false;
+    return new TableReader();
+  }
 
-    function start(first) {
-      if (looksBinary(first)) return (fatal = 'not a text file');
+  // The readers are classes rather than closures made for each file: every
+  // file then runs the same functions, which V8 optimizes once. With a
+  // closure per file, each new file was a new call target, and the
+  // optimized reading of the file before was thrown away and compiled again.
+  const NO_BYTES = new Uint8Array(0);
+  const BYTE_ORDER_MARK = [0xef, 0xbb, 0xbf];
+
+  class TableReader {
+    constructor() {
+      this.errors = errorList();
+      this.pending = '';
+      this.lineNo = 0;
+      this.layout = null; // the header's reading, once the first line is there
+      this.fatal = null;
+      this.rows = null; // the row reader, once the column types are known
+      this.sample = []; // rows held back until the types are known
+      this.sawRow = false;
+      this.carry = NO_BYTES; // the bytes of a line not yet ended
+      this.firstBytes = true;
+    }
+
+    empty(why) {
+      return { header: [], t: new Float64Array(0), columns: [], errors: this.errors, fatal: why };
+    }
+
+    start(first) {
+      if (looksBinary(first)) return (this.fatal = 'not a text file');
       const header = splitRow(first.replace(/\r$/, ''));
       const dateCol = header.findIndex((h) => /^date$/i.test(h));
       const timeCol = header.findIndex((h) => /^time$/i.test(h));
       if (header.length < 3 || dateCol < 0 || timeCol < 0) {
-        return (fatal = 'not a CSV time series (no Date and Time columns in the first line)');
+        return (this.fatal = 'not a CSV time series (no Date and Time columns in the first line)');
       }
-      layout = { header, dateCol, timeCol };
+      this.layout = { header, dateCol, timeCol };
       return null;
     }
 
-    function typesKnown() {
-      layout.numeric = sampleTypes([''].concat(sample.map((x) => x[0])), layout.header.length);
-      rows = rowReader(layout, errors);
-      for (const [line, no, check] of sample) rows.add(line, 0, line.length, no, check);
-      sample = null;
+    typesKnown() {
+      const layout = this.layout;
+      layout.numeric = sampleTypes([''].concat(this.sample.map((x) => x[0])), layout.header.length);
+      this.rows = new RowReader(layout, this.errors);
+      for (const [line, no, check] of this.sample) this.rows.add(line, 0, line.length, no, check);
+      this.sample = null;
     }
 
-    function lines(list, check, last) {
+    lines(list, check, last) {
       for (let k = 0; k < list.length; k++) {
         const line = list[k];
-        lineNo++;
-        if (lineNo === 1) {
-          if (start(line)) return;
+        this.lineNo++;
+        if (this.lineNo === 1) {
+          if (this.start(line)) return;
           continue;
         }
-        if (fatal) return;
-        if (line.trim() !== '') sawRow = true;
+        if (this.fatal) return;
+        if (line.trim() !== '') this.sawRow = true;
         const half = last && k === list.length - 1;
         if (half) {
           if (line.trim() === '') continue;
-          if (!rows) typesKnown(); // its rows before it, in line order
-          errors.add('half', `line ${lineNo}: cut short (no line end)`);
+          if (!this.rows) this.typesKnown(); // its rows before it, in line order
+          this.errors.add('half', `line ${this.lineNo}: cut short (no line end)`);
           continue;
         }
-        if (rows) rows.add(line, 0, line.length, lineNo, check);
+        if (this.rows) this.rows.add(line, 0, line.length, this.lineNo, check);
         else {
-          sample.push([line, lineNo, check]);
-          if (sample.length >= SAMPLE_ROWS) typesKnown();
+          this.sample.push([line, this.lineNo, check]);
+          if (this.sample.length >= SAMPLE_ROWS) this.typesKnown();
         }
       }
     }
 
     // The byte path: lines are cut at their line end in the inflated bytes
-    // and read there (rows.addBytes); only the header and the sampled rows
+    // and read there (addBytes); only the header and the sampled rows
     // before the column types are known are decoded, a line at a time.
-    let carry = new Uint8Array(0);
-    let firstBytes = true;
-    function lineBytes(b, a, e) {
+    lineBytes(b, a, e) {
+      const rows = this.rows;
       if (rows) {
-        lineNo++;
-        if (e > a + 1 || (e === a + 1 && b[a] !== 13)) sawRow = true;
-        rows.addBytes(b, a, e, lineNo);
+        const no = ++this.lineNo;
+        if (e > a + 1 || (e === a + 1 && b[a] !== 13)) this.sawRow = true;
+        rows.addBytes(b, a, e, no);
         return;
       }
       const line = lineDecoder.decode(b.subarray(a, e));
-      lines([line], damaged(line), false);
+      this.lines([line], damaged(line), false);
     }
 
-    return {
-      // push() for the file's bytes as they are inflated: read the same,
-      // without decoding the file into text.
-      pushBytes(chunk) {
-        if (fatal || !chunk.length) return;
-        if (firstBytes) {
-          // The text decoder drops a byte-order mark at the file's start,
-          // whatever pieces it comes in.
-          const head = carry.length ? concat(carry, chunk) : chunk;
-          const mark = [0xef, 0xbb, 0xbf];
-          if (head.length < 3 && head.every((x, i) => x === mark[i])) {
-            carry = head.slice();
-            return;
-          }
-          firstBytes = false;
-          carry = new Uint8Array(0);
-          chunk = head[0] === 0xef && head[1] === 0xbb && head[2] === 0xbf ? head.subarray(3) : head;
+    // push() for the file's bytes as they are inflated: read the same,
+    // without decoding the file into text.
+    pushBytes(chunk) {
+      if (this.fatal || !chunk.length) return;
+      if (this.firstBytes) {
+        // The text decoder drops a byte-order mark at the file's start,
+        // whatever pieces it comes in.
+        const head = this.carry.length ? concat(this.carry, chunk) : chunk;
+        if (head.length < 3 && head.every((x, i) => x === BYTE_ORDER_MARK[i])) {
+          this.carry = head.slice();
+          return;
         }
-        let a = 0;
-        let nl = chunk.indexOf(10);
-        if (carry.length && nl >= 0) {
-          const line = concat(carry, chunk.subarray(0, nl));
-          carry = new Uint8Array(0);
-          lineBytes(line, 0, line.length);
-          a = nl + 1;
-          nl = chunk.indexOf(10, a);
+        this.firstBytes = false;
+        this.carry = NO_BYTES;
+        chunk = head[0] === 0xef && head[1] === 0xbb && head[2] === 0xbf ? head.subarray(3) : head;
+      }
+      let a = 0;
+      let nl = chunk.indexOf(10);
+      if (this.carry.length && nl >= 0) {
+        const line = concat(this.carry, chunk.subarray(0, nl));
+        this.carry = NO_BYTES;
+        this.lineBytes(line, 0, line.length);
+        a = nl + 1;
+        nl = chunk.indexOf(10, a);
+      }
+      for (; nl >= 0 && !this.fatal; nl = chunk.indexOf(10, a)) {
+        this.lineBytes(chunk, a, nl);
+        a = nl + 1;
+      }
+      if (this.fatal) return;
+      this.carry = this.carry.length ? concat(this.carry, chunk) : chunk.slice(a);
+    }
+
+    push(text) {
+      if (this.fatal || !text) return;
+      const buf = this.pending + text;
+      const check = text.indexOf('\u0000') >= 0 || text.indexOf('\uFFFD') >= 0;
+      let a = 0;
+      for (let nl = buf.indexOf('\n'); nl >= 0; nl = buf.indexOf('\n', a)) {
+        // Once the columns are known, rows are read where they lie.
+        if (this.rows) {
+          this.lineNo++;
+          if (nl > a + 1 || (nl === a + 1 && buf.charCodeAt(a) !== 13)) this.sawRow = true;
+          this.rows.add(buf, a, nl, this.lineNo, check);
+        } else {
+          this.lines([buf.slice(a, nl)], check, false);
+          if (this.fatal) return;
         }
-        for (; nl >= 0 && !fatal; nl = chunk.indexOf(10, a)) {
-          lineBytes(chunk, a, nl);
-          a = nl + 1;
-        }
-        if (fatal) return;
-        carry = carry.length ? concat(carry, chunk) : chunk.slice(a);
-      },
-      push(text) {
-        if (fatal || !text) return;
-        const buf = pending + text;
-        const check = text.indexOf('\u0000') >= 0 || text.indexOf('\uFFFD') >= 0;
-        let a = 0;
-        for (let nl = buf.indexOf('\n'); nl >= 0; nl = buf.indexOf('\n', a)) {
-          // Once the columns are known, rows are read where they lie.
-          if (rows) {
-            lineNo++;
-            if (nl > a + 1 || (nl === a + 1 && buf.charCodeAt(a) !== 13)) sawRow = true;
-            rows.add(buf, a, nl, lineNo, check);
-          } else {
-            lines([buf.slice(a, nl)], check, false);
-            if (fatal) return;
-          }
-          a = nl + 1;
-        }
-        pending = buf.slice(a);
-      },
-      finish() {
-        if (carry.length) pending += lineDecoder.decode(carry);
-        carry = new Uint8Array(0);
-        // The collectors end every row with a line end: text after the last
-        // one is a row cut short (or, alone, a header without its line end).
-        if (!fatal && pending !== '') {
-          const check = pending.indexOf('\u0000') >= 0 || pending.indexOf('\uFFFD') >= 0;
-          lines([pending], check, lineNo > 0);
-        }
-        pending = '';
-        if (fatal) return empty(fatal);
-        if (!layout) return empty('empty file');
-        if (!sawRow) return empty('a header and no rows');
-        if (!rows) typesKnown();
-        if (!rows.size()) return { ...empty('no readable rows'), errors };
-        return { header: layout.header, ...rows.table(), errors, fatal: null };
-      },
-    };
+        a = nl + 1;
+      }
+      this.pending = buf.slice(a);
+    }
+
+    finish() {
+      if (this.carry.length) this.pending += lineDecoder.decode(this.carry);
+      this.carry = NO_BYTES;
+      // The collectors end every row with a line end: text after the last
+      // one is a row cut short (or, alone, a header without its line end).
+      const pending = this.pending;
+      if (!this.fatal && pending !== '') {
+        const check = pending.indexOf('\u0000') >= 0 || pending.indexOf('\uFFFD') >= 0;
+        this.lines([pending], check, this.lineNo > 0);
+      }
+      this.pending = '';
+      if (this.fatal) return this.empty(this.fatal);
+      if (!this.layout) return this.empty('empty file');
+      if (!this.sawRow) return this.empty('a header and no rows');
+      if (!this.rows) this.typesKnown();
+      if (!this.rows.size) return this.empty('no readable rows');
+      return { header: this.layout.header, ...this.rows.table(), errors: this.errors, fatal: null };
+    }
   }
 
   // A whole number of up to 15 digits read in place (the counters and sizes
@@ -429,61 +447,76 @@
   // a time, into arrays that double as they fill. Cells are found by their
   // commas and numbers read in place, without cutting each row into
   // strings: add() runs for every row of every file.
-  function rowReader(layout, errors) {
-    const { header, dateCol, timeCol, numeric } = layout;
-    const width = header.length;
-    const cells = (c) => c !== dateCol && c !== timeCol;
-    let size = 0;
-    let capacity = 1024;
-    let t = new Float64Array(capacity);
-    const numbers = header.map((_, c) => (cells(c) && numeric[c] ? new Float64Array(capacity) : null));
-    const codes = header.map((_, c) => (cells(c) && !numeric[c] ? new Int32Array(capacity) : null));
-    const texts = header.map(() => []);
-    const codeOf = header.map(() => new Map());
-    const recent = header.map(() => []);
-    const bounds = new Int32Array(width + 1);
-    // A row's cells, read before any is kept: a row with one bad cell
-    // costs the whole row (addBytes) or keeps an empty cell (add).
-    const rowNumbers = new Float64Array(width);
-    const rowCodes = new Int32Array(width);
+  class RowReader {
+    constructor(layout, errors) {
+      const { header, dateCol, timeCol, numeric } = layout;
+      const width = header.length;
+      const capacity = 1024;
+      this.header = header;
+      this.dateCol = dateCol;
+      this.timeCol = timeCol;
+      this.numeric = numeric;
+      this.width = width;
+      this.errors = errors;
+      this.size = 0;
+      this.capacity = capacity;
+      this.t = new Float64Array(capacity);
+      // Date and Time make the row's time; every other column is a cell.
+      this.cells = header.map((_, c) => c !== dateCol && c !== timeCol);
+      this.numbers = header.map((_, c) => (this.cells[c] && numeric[c] ? new Float64Array(capacity) : null));
+      this.codes = header.map((_, c) => (this.cells[c] && !numeric[c] ? new Int32Array(capacity) : null));
+      this.texts = header.map(() => []);
+      this.codeOf = header.map(() => new Map());
+      this.recent = header.map(() => []);
+      this.recentBytes = header.map(() => []);
+      this.bounds = new Int32Array(width + 1);
+      // A row's cells, read before any is kept: a row with one bad cell
+      // costs the whole row (addBytes) or keeps an empty cell (add).
+      this.rowNumbers = new Float64Array(width);
+      this.rowCodes = new Int32Array(width);
+    }
 
-    function grow() {
-      capacity *= 2;
+    grow() {
+      const capacity = (this.capacity *= 2);
       const larger = (a) => {
         if (!a) return a;
         const out = new a.constructor(capacity);
         out.set(a);
         return out;
       };
-      t = larger(t);
-      for (let c = 0; c < width; c++) {
-        numbers[c] = larger(numbers[c]);
-        codes[c] = larger(codes[c]);
+      this.t = larger(this.t);
+      for (let c = 0; c < this.width; c++) {
+        this.numbers[c] = larger(this.numbers[c]);
+        this.codes[c] = larger(this.codes[c]);
       }
     }
-    function keepRow(time) {
-      if (size === capacity) grow();
-      t[size] = time;
-      for (let c = 0; c < width; c++) {
+
+    keepRow(time) {
+      if (this.size === this.capacity) this.grow();
+      const { numbers, codes, rowNumbers, rowCodes, size } = this;
+      this.t[size] = time;
+      for (let c = 0; c < this.width; c++) {
         if (numbers[c]) numbers[c][size] = rowNumbers[c];
         else if (codes[c]) codes[c][size] = rowCodes[c];
       }
-      size++;
+      this.size = size + 1;
     }
+
     // The code of a column's text, a new one for a text not seen before.
-    function code(c, text) {
-      let k = codeOf[c].get(text);
+    code(c, text) {
+      let k = this.codeOf[c].get(text);
       if (k === undefined) {
-        k = texts[c].length;
-        texts[c].push(text);
-        codeOf[c].set(text, k);
+        k = this.texts[c].length;
+        this.texts[c].push(text);
+        this.codeOf[c].set(text, k);
       }
       return k;
     }
 
     // The line is s between offsets a and e: a chunk of a file is read in
     // place, never cut into one string per line.
-    function add(s, a, e, no, check) {
+    add(s, a, e, no, check) {
+      const { width, bounds, errors, header, dateCol, timeCol } = this;
       if (e > a && s.charCodeAt(e - 1) === 13) e--;
       if (a === e) return;
       if (check && damagedRange(s, a, e)) {
@@ -508,11 +541,11 @@
         return;
       }
       for (let c = 0; c < width; c++) {
-        if (!cells(c)) continue;
+        if (!this.cells[c]) continue;
         const from = bounds[c] + 1;
         const to = bounds[c + 1];
-        if (!numeric[c]) {
-          rowCodes[c] = code(c, intern(recent[c], s, from, to));
+        if (!this.numeric[c]) {
+          this.rowCodes[c] = this.code(c, intern(this.recent[c], s, from, to));
           continue;
         }
         let n = wholeNumber(s, from, to);
@@ -521,16 +554,17 @@
           n = cellNumber(text);
           if (n === undefined) errors.add('text', `line ${no}: "${text}" in column "${header[c]}" is not a number`);
         }
-        rowNumbers[c] = n == null ? NaN : n;
+        this.rowNumbers[c] = n == null ? NaN : n;
       }
-      keepRow(time);
+      this.keepRow(time);
     }
+
     // add() over a line's bytes: a line of whole numbers, plain decimals
     // and texts seen in the rows just before is read in place, without
     // decoding it; any other line (damage, a fault to report, new or
     // non-ASCII text) is decoded and left to add(), so that both read alike.
-    const recentBytes = header.map(() => []);
-    function addBytes(b, a, e, no) {
+    addBytes(b, a, e, no) {
+      const { width, bounds, numeric, cells, rowNumbers, rowCodes } = this;
       if (e > a && b[e - 1] === 13) e--;
       if (a === e) return;
       let count = 0;
@@ -542,44 +576,49 @@
       for (; at < e && count < width - 1; at++) {
         if (b[at] === 44) bounds[++count] = at;
       }
-      if (count !== width - 1) return slowLine(b, a, e, no);
+      if (count !== width - 1) return this.slowLine(b, a, e, no);
       const extra = b.indexOf(44, at);
-      if (extra >= 0 && extra < e) return slowLine(b, a, e, no);
+      if (extra >= 0 && extra < e) return this.slowLine(b, a, e, no);
       bounds[width] = e;
+      const dateCol = this.dateCol;
+      const timeCol = this.timeCol;
       const time = timeAtBytes(b, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
-      if (Number.isNaN(time)) return slowLine(b, a, e, no);
+      if (Number.isNaN(time)) return this.slowLine(b, a, e, no);
       for (let c = 0; c < width; c++) {
-        if (!cells(c)) continue;
+        if (!cells[c]) continue;
         let from = bounds[c] + 1;
         let to = bounds[c + 1];
         while (from < to && isBlank(b[from])) from++;
         while (to > from && isBlank(b[to - 1])) to--;
         if (numeric[c]) {
           const x = numberAtBytes(b, from, to);
-          if (x === undefined) return slowLine(b, a, e, no);
+          if (x === undefined) return this.slowLine(b, a, e, no);
           rowNumbers[c] = x;
         } else {
-          const k = internBytes(recentBytes[c], b, from, to, c, code);
-          if (k < 0) return slowLine(b, a, e, no);
+          const k = internBytes(this, c, b, from, to);
+          if (k < 0) return this.slowLine(b, a, e, no);
           rowCodes[c] = k;
         }
       }
-      keepRow(time);
+      this.keepRow(time);
     }
-    function slowLine(b, a, e, no) {
+
+    slowLine(b, a, e, no) {
       const line = lineDecoder.decode(b.subarray(a, e));
-      add(line, 0, line.length, no, true);
+      this.add(line, 0, line.length, no, true);
     }
+
     // The rows read: { t, columns } over arrays cut to the rows.
-    function table() {
+    table() {
       const columns = [];
-      for (let c = 0; c < width; c++) {
-        if (numbers[c]) columns.push(numberColumn(header[c], numbers[c].slice(0, size)));
-        else if (codes[c]) columns.push(textColumn(header[c], codes[c].slice(0, size), texts[c]));
+      const size = this.size;
+      for (let c = 0; c < this.width; c++) {
+        const name = this.header[c];
+        if (this.numbers[c]) columns.push(numberColumn(name, this.numbers[c].slice(0, size)));
+        else if (this.codes[c]) columns.push(textColumn(name, this.codes[c].slice(0, size), this.texts[c]));
       }
-      return { t: t.slice(0, size), columns };
+      return { t: this.t.slice(0, size), columns };
     }
-    return { add, addBytes, size: () => size, table };
   }
 
   // A numeric cell's bytes (blanks trimmed): NaN when empty, a whole
@@ -608,9 +647,10 @@
   }
 
   // intern() over bytes, to a code: that of one of the last few texts of
-  // column c when the bytes are the same, else that of the cell decoded
-  // (-1 when it is not valid UTF-8, which add() reports).
-  function internBytes(recent, b, a, e, c, code) {
+  // the row reader's column c when the bytes are the same, else that of
+  // the cell decoded (-1 when it is not valid UTF-8, which add() reports).
+  function internBytes(rows, c, b, a, e) {
+    const recent = rows.recentBytes[c];
     const n = recent.length;
     const len = e - a;
     const last = recent.last || 0;
@@ -627,7 +667,7 @@
     }
     const text = lineDecoder.decode(b.subarray(a, e));
     if (damaged(text)) return -1;
-    const k = code(c, text);
+    const k = rows.code(c, text);
     remember(recent, { bytes: b.slice(a, e), code: k });
     return k;
   }
