@@ -405,14 +405,17 @@
   // Times a package process was restarted: its PID changed, or its
   // resident memory dropped at once by a large share.
   function restartTimes(s) {
+    // Series come in many shapes: their arrays are taken once, not read
+    // off the series at every point.
+    const { t, v, pid } = s;
     const out = [];
     let prev = -1;
-    for (let i = 0; i < s.t.length; i++) {
-      if (absent(s.v[i])) continue;
+    for (let i = 0; i < t.length; i++) {
+      if (absent(v[i])) continue;
       if (prev >= 0) {
-        const pidChanged = s.pid && !absent(s.pid[i]) && !absent(s.pid[prev]) && s.pid[i] !== s.pid[prev];
-        const dropped = s.v[i] < (1 - THRESHOLDS.restartDropShare) * s.v[prev];
-        if (pidChanged || dropped) out.push({ t: s.t[i], before: s.t[prev] });
+        const pidChanged = pid && !absent(pid[i]) && !absent(pid[prev]) && pid[i] !== pid[prev];
+        const dropped = v[i] < (1 - THRESHOLDS.restartDropShare) * v[prev];
+        if (pidChanged || dropped) out.push({ t: t[i], before: t[prev] });
       }
       prev = i;
     }
@@ -928,13 +931,14 @@
       let total = 0,
         first = null,
         last = null;
-      for (let i = 1; i < s.raw.length; i++) {
-        const a = s.raw[i - 1],
-          b = s.raw[i];
+      const { t, raw } = s;
+      for (let i = 1; i < raw.length; i++) {
+        const a = raw[i - 1],
+          b = raw[i];
         if (absent(a) || absent(b) || b <= a) continue;
         total += b - a;
-        if (first == null) first = s.t[i - 1];
-        last = s.t[i];
+        if (first == null) first = t[i - 1];
+        last = t[i];
       }
       if (total < THRESHOLDS.netMinIncrease) continue;
       if (!byIface.has(s.iface)) byIface.set(s.iface, []);

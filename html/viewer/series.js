@@ -248,41 +248,92 @@
     return true;
   }
 
-  // Splits rows by the text of key columns: { key -> row indices }. Rows
-  // are sorted by a text column's codes (or by the identity of its cells,
-  // which the reader interns) first, and the key text is made once per
-  // group.
+  // Splits rows by the text of key columns: { key -> row indices (an
+  // Int32Array, in row order) }, keys in the order their texts first
+  // appear, level by level. Rows are told apart by their text codes: a
+  // group's number per row, then the rows of each group in one pass.
   function groupRows(table, keyNames) {
     const keyCols = keyNames.map((k) => table.columns.find((c) => c.name === k)).filter(Boolean);
-    const cellsOf = keyCols.map((c) => c.codes || c.values);
-    const textOf = keyCols.map((c) => (c.codes ? (x) => c.texts[x] : (x) => x));
-    const byCell = new Map();
-    for (let i = 0; i < table.t.length; i++) {
-      let level = byCell;
-      for (let k = 0; k < keyCols.length - 1; k++) {
-        const cell = cellsOf[k][i];
-        let next = level.get(cell);
-        if (!next) level.set(cell, (next = new Map()));
-        level = next;
-      }
-      const last = keyCols.length ? cellsOf[keyCols.length - 1][i] : '';
-      let rows = level.get(last);
-      if (!rows) level.set(last, (rows = []));
-      rows.push(i);
+    const n = table.t.length;
+    const keys = keyCols.map(codesOf);
+    // The group of each row, numbered in order of first appearance.
+    // A row's codes as one number, a column at a time.
+    const combined = new Float64Array(n);
+    let combinations = 1;
+    for (const { codes, count } of keys) {
+      for (let i = 0; i < n; i++) combined[i] = combined[i] * count + codes[i];
+      combinations *= count;
     }
+    const group = new Int32Array(n);
+    const firstRow = [];
+    // Few combinations (packages, commands, sensors) are looked up in an
+    // array; many, in a map.
+    const lookup = combinations <= 1 << 20 ? new Int32Array(combinations).fill(-1) : null;
+    const map = lookup ? null : new Map();
+    for (let i = 0; i < n; i++) {
+      const x = combined[i];
+      let g = lookup ? lookup[x] : map.get(x);
+      if (g === undefined || g < 0) {
+        g = firstRow.length;
+        if (lookup) lookup[x] = g;
+        else map.set(x, g);
+        firstRow.push(i);
+      }
+      group[i] = g;
+    }
+    const sizes = new Int32Array(firstRow.length);
+    for (let i = 0; i < n; i++) sizes[group[i]]++;
+    const rowsOf = Array.from(sizes, (size) => new Int32Array(size));
+    const filled = new Int32Array(firstRow.length);
+    for (let i = 0; i < n; i++) {
+      const g = group[i];
+      rowsOf[g][filled[g]++] = i;
+    }
+    // Groups in the order of their first text, then of their second among
+    // the rows of the first, and so on: nested maps filled in order of the
+    // groups' first rows give exactly that.
+    const byCode = new Map();
+    firstRow.forEach((row, g) => {
+      let level = byCode;
+      for (let k = 0; k < keys.length - 1; k++) {
+        const code = keys[k].codes[row];
+        if (!level.has(code)) level.set(code, new Map());
+        level = level.get(code);
+      }
+      level.set(keys.length ? keys[keys.length - 1].codes[row] : '', g);
+    });
     const groups = new Map();
     const walk = (level, prefix, depth) => {
-      for (const [cell, next] of level) {
-        const text = keyCols.length ? textOf[depth](cell) : cell;
+      for (const [code, next] of level) {
+        const text = keys.length ? keys[depth].texts[code] : code;
         const key = depth === 0 ? String(text) : `${prefix} · ${text}`;
-        if (depth === keyCols.length - 1 || !keyCols.length) {
-          const rows = groups.get(key);
-          groups.set(key, rows ? rows.concat(next).sort((x, y) => x - y) : next);
-        } else walk(next, key, depth + 1);
+        if (depth < keys.length - 1) {
+          walk(next, key, depth + 1);
+          continue;
+        }
+        // Two groups may read alike: their rows go together, in order.
+        const known = groups.get(key);
+        groups.set(key, known ? Int32Array.from([...known, ...rowsOf[next]]).sort() : rowsOf[next]);
       }
     };
-    walk(byCell, '', 0);
+    walk(byCode, '', 0);
     return groups;
+  }
+
+  // A text column as { codes, texts, count }: the reader's own codes, or
+  // codes made from its cells.
+  function codesOf(c) {
+    if (c.codes) return { codes: c.codes, texts: c.texts, count: c.texts.length };
+    const texts = [];
+    const index = new Map();
+    const codes = Int32Array.from(c.values, (x) => {
+      if (!index.has(x)) {
+        index.set(x, texts.length);
+        texts.push(x);
+      }
+      return index.get(x);
+    });
+    return { codes, texts, count: texts.length };
   }
 
   // (t, v) of one column over some rows; values at a repeated time are added
@@ -296,39 +347,37 @@
   // pick() of several columns over the same rows in one pass: their times
   // are the same, one array shared by their series.
   function pickColumns(table, columns, rows, lowest) {
-    // Picked into typed arrays of the rows' length (NaN for no value),
-    // then cut to the times found: pushing onto arrays of mixed numbers
-    // and nulls cost more than the picking.
-    const times = new Float64Array(rows.length);
-    const picked = columns.map(() => new Float64Array(rows.length));
-    // A reader's column is picked from its numbers (NaN where empty).
-    const values = columns.map(numbersOf);
-    const n = columns.length;
+    // Each row's place among the times found (rows at one time share it),
+    // then each column picked into its places in a loop of its own.
+    const t = table.t;
+    const place = new Int32Array(rows.length);
+    const found = new Float64Array(rows.length);
     let size = 0;
     for (let r = 0; r < rows.length; r++) {
-      const i = rows[r];
-      const x = table.t[i];
-      if (size > 0 && times[size - 1] === x) {
-        const last = size - 1;
-        for (let k = 0; k < n; k++) {
-          const v = picked[k];
-          const y = values[k][i];
-          if (y !== y) continue;
-          // Of processes sharing a command line, the lowest PID, whatever
-          // order a sample lists them in.
-          if (lowest[k]) {
-            if (!(v[last] <= y)) v[last] = y;
-          } else v[last] = (v[last] === v[last] ? v[last] : 0) + y;
-        }
-      } else {
-        times[size] = x;
-        for (let k = 0; k < n; k++) {
-          picked[k][size] = values[k][i];
-        }
-        size++;
-      }
+      const x = t[rows[r]];
+      if (size === 0 || found[size - 1] !== x) found[size++] = x;
+      place[r] = size - 1;
     }
-    return { t: times.slice(0, size), vs: picked.map((v) => v.slice(0, size)) };
+    const vs = columns.map((c, k) => pickInto(new Float64Array(size), numbersOf(c), rows, place, lowest[k]));
+    return { t: found.slice(0, size), vs };
+  }
+
+  // One column's values at their places: a place's first row gives its
+  // value (NaN where empty); the rows after it at the same time are added
+  // to it, or with `lowest` the lowest is kept.
+  function pickInto(out, values, rows, place, lowest) {
+    for (let r = 0; r < rows.length; r++) {
+      const p = place[r];
+      const y = values[rows[r]];
+      if (r === 0 || place[r - 1] !== p) out[p] = y;
+      else if (y !== y) continue;
+      // Of processes sharing a command line, the lowest PID, whatever
+      // order a sample lists them in.
+      else if (lowest) {
+        if (!(out[p] <= y)) out[p] = y;
+      } else out[p] = (out[p] === out[p] ? out[p] : 0) + y;
+    }
+    return out;
   }
 
   function column(table, name) {
