@@ -285,6 +285,7 @@ test("a process's series: rows of one command line added, the lowest PID kept, a
         'Date,Time,Package,PID,VSZ_kB,RSS_kB,Command',
         '2026-12-06,18:48:54,Acme,900,100,10,/usr/bin/acme_worker -n 1',
         '2026-12-06,18:48:54,Acme,700,100,5,/usr/bin/acme_worker -n 1',
+        '2026-12-06,18:48:54,Other,850,10,3,/usr/bin/other',
         '2026-12-06,18:48:54,Acme,800,50,,/usr/bin/acme_web',
         '2026-12-06,18:50:54,Acme,701,100,,/usr/bin/acme_worker -n 1',
         '2026-12-06,18:50:54,Acme,800,50,7,/usr/bin/acme_web',
@@ -302,6 +303,11 @@ test("a process's series: rows of one command line added, the lowest PID kept, a
   ]);
   assert.equal(worker.label, 'acme_worker (Acme)');
   assert.deepEqual(plain(rss('Acme · /usr/bin/acme_web').v), [null, 7]);
+  // A package's processes stay together, in the order they first appear.
+  assert.deepEqual(
+    series.filter((s) => s.chart === 'processes:rss').map((s) => s.key),
+    ['Acme · /usr/bin/acme_worker -n 1', 'Acme · /usr/bin/acme_web', 'Other · /usr/bin/other'],
+  );
   // A text column left after the time check keeps its texts.
   const early = Csv.checkTimes(table, { from: at('18:50:00'), to: null }).table;
   assert.deepEqual(early.columns.find((c) => c.name === 'Command').values, [
