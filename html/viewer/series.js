@@ -256,7 +256,6 @@
     const keyCols = keyNames.map((k) => table.columns.find((c) => c.name === k)).filter(Boolean);
     const n = table.t.length;
     const keys = keyCols.map(codesOf);
-    // The group of each row, numbered in order of first appearance.
     // A row's codes as one number, a column at a time.
     const combined = new Float64Array(n);
     let combinations = 1;
@@ -264,6 +263,7 @@
       for (let i = 0; i < n; i++) combined[i] = combined[i] * count + codes[i];
       combinations *= count;
     }
+    // The group of each row, numbered in order of first appearance.
     const group = new Int32Array(n);
     const firstRow = [];
     // Few combinations (packages, commands, sensors) are looked up in an
