@@ -210,9 +210,8 @@
   }
 
   // The readers are classes rather than closures made for each file: every
-  // file then runs the same functions, which V8 optimizes once. With a
-  // closure per file, each new file was a new call target, and the
-  // optimized reading of the file before was thrown away and compiled again.
+  // file then runs the same functions, one call target for the optimizing
+  // compiler, where a closure per file made a new one for each file.
   const NO_BYTES = new Uint8Array(0);
   const BYTE_ORDER_MARK = [0xef, 0xbb, 0xbf];
 
@@ -309,7 +308,7 @@
         }
         this.firstBytes = false;
         this.carry = NO_BYTES;
-        chunk = head[0] === 0xef && head[1] === 0xbb && head[2] === 0xbf ? head.subarray(3) : head;
+        chunk = BYTE_ORDER_MARK.every((x, i) => head[i] === x) ? head.subarray(3) : head;
       }
       let a = 0;
       let nl = chunk.indexOf(10);

@@ -149,9 +149,7 @@
   }
 
   const byChart = (all, re) => all.filter((s) => re.test(s.chart));
-  // No value: null in an array, NaN in a Float64Array (as the reader
-  // gives them).
-  const absent = (x) => x == null || x !== x;
+  const absent = Series.absent;
   const list = (words) =>
     words.length < 2 ? words.join('') : `${words.slice(0, -1).join(', ')} and ${words[words.length - 1]}`;
   const plural = (n, one, many) => `${n} ${n === 1 ? one : many}`;

@@ -791,6 +791,7 @@
     decimate,
     within,
     firstAtOrAfter,
+    absent,
     describeFile,
     buildCharts,
     median,
