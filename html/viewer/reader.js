@@ -1,5 +1,5 @@
 // The archive read off the page's thread: a worker, and a helper worker
-// beside it for the largest CSV file and top's snapshots, both started
+// beside it for the largest CSV files and top's snapshots, both started
 // from the page's own modules while the page waits for a file; the
 // session they hand back gets its snapshots' readers again.
 // An archive chosen as a file is read by the workers out of the file
@@ -95,7 +95,7 @@
     }
   }
 
-  // The helper worker that reads the largest CSV file and scans top's
+  // The helper worker that reads the largest CSV files and scans top's
   // snapshots beside the worker, joined to it by a channel; null where
   // none starts (the worker then does both itself, as it does when the
   // helper stops).
@@ -160,7 +160,7 @@
       typed.set(a, t);
       return t;
     };
-    // The largest CSV file is read, and top's snapshots scanned, by a
+    // The largest CSV files are read, and top's snapshots scanned, by a
     // helper, a second worker of the same code, meanwhile: a second core
     // does them while this one reads the rest. The page hands both ends of
     // a channel out; this end asks (a path to read, or to scan up to a
@@ -198,11 +198,17 @@
     const helperArchive = new Promise((resolve) => (gotArchive = resolve));
     const help = (port) => {
       helping = true;
-      const bytes = helperArchive.then(archiveBytes);
-      bytes.catch(() => {});
-      port.onmessage = async ({ data }) => {
+      const zip = helperArchive.then(archiveBytes).then((b) => self.TrelvikArchive.readZip(b));
+      zip.catch(() => {});
+      // Requests are served one at a time, in the order asked: the first
+      // table the worker waits for is not slowed by the ones after it.
+      let queue = Promise.resolve();
+      port.onmessage = ({ data }) => {
+        queue = queue.then(() => serve(data));
+      };
+      const serve = async (data) => {
         try {
-          const m = self.TrelvikArchive.readZip(await bytes).members.find((x) => x.path === data.path);
+          const m = (await zip).members.find((x) => x.path === data.path);
           if ('scanUntil' in data) {
             port.postMessage({ id: data.id, scan: await self.TrelvikSession.scanTop(m, data.scanUntil) });
             return;

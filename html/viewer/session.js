@@ -148,12 +148,18 @@
       return p;
     });
     const tables = [];
-    // The largest CSV file may be read elsewhere (another thread) meanwhile.
-    const csvSizes = files.map((m, i) => (streamed(i) ? m.size : 0));
-    const largest = options.readTableElsewhere ? csvSizes.indexOf(Math.max(...csvSizes)) : -1;
-    // Where it cannot be read there, it is read here after the others.
-    const elsewhere =
-      largest >= 0 && csvSizes[largest] > 0 ? options.readTableElsewhere(files[largest]).catch(() => null) : null;
+    // The largest CSV files may be read elsewhere (another thread)
+    // meanwhile; where one cannot be read there, it is read here after the
+    // others.
+    const elsewhere = new Map(
+      (options.readTableElsewhere
+        ? readElsewhere(
+            files.map((m, i) => (kinds[i] === 'csv' ? m.size : 0)),
+            streamed,
+          )
+        : []
+      ).map((i) => [i, options.readTableElsewhere(files[i]).catch(() => null)]),
+    );
     // Top's snapshots (the largest file) are scanned only when the load
     // may call for them, and then while the other files are read (on the
     // other thread where one helps; here when it cannot).
@@ -182,7 +188,7 @@
           stream: m.stream && ((f) => m.stream(f)),
         });
       }
-      if (elsewhere && i === largest) tables.push([file, null, '']);
+      if (elsewhere.has(i)) tables.push([file, null, '', i]);
       else if (streamed(i)) {
         try {
           tables.push([file, await streamTable(m), '']);
@@ -220,18 +226,28 @@
         last = Date.now();
       }
     }
-    if (elsewhere) {
-      const entry = tables.find(([file]) => file === session.files[largest]);
-      try {
-        entry[1] = (await elsewhere) || (await streamTable(files[largest]));
-      } catch (e) {
-        entry[0].error = `cannot be read: ${e.message || e}`;
-        tables.splice(tables.indexOf(entry), 1);
-      }
-    }
     session.window = timeWindow(session.facts);
+    // The tables read here become series while the ones read elsewhere
+    // are still coming; the series keep the files' order.
+    const eventsOf = new Map();
+    for (const [file, table, text] of tables) if (table) eventsOf.set(file, readCsv(file, table, text, session));
+    for (const [file, , , i] of tables) {
+      if (eventsOf.has(file)) continue;
+      let table;
+      try {
+        table = (await elsewhere.get(i)) || (await streamTable(files[i]));
+      } catch (e) {
+        file.error = `cannot be read: ${e.message || e}`;
+        continue;
+      }
+      eventsOf.set(file, readCsv(file, table, '', session));
+    }
     const events = [];
-    for (const [file, table, text] of tables) events.push(...readCsv(file, table, text, session));
+    for (const [file] of tables) {
+      if (!eventsOf.has(file)) continue;
+      events.push(...eventsOf.get(file));
+      session.series.push(...file.series);
+    }
     await unpackServerReports(session);
     session.snapshots.sort((a, b) => (a.time || 0) - (b.time || 0) || a.path.localeCompare(b.path));
     if (session.timeZone) session.zone = session.timeZone.zone;
@@ -252,6 +268,26 @@
       await nameTopProcesses(session, startTopScan(Infinity), () => scanTopAt(Infinity));
     session.missing = missingParts(session);
     return session;
+  }
+
+  // The CSV files (by their sizes, 0 for a file that is not one) read on
+  // another thread, among the streamed ones: the largest, and the next
+  // largest while that thread's share stays within HELPER_SHARE of the CSV
+  // bytes; the rest of the session (the small files, the series and rules)
+  // is this thread's.
+  const HELPER_SHARE = 0.8;
+  function readElsewhere(sizes, streamed) {
+    const total = sizes.reduce((a, b) => a + b, 0);
+    const order = sizes.map((_, i) => i).filter((i) => streamed(i));
+    order.sort((a, b) => sizes[b] - sizes[a]);
+    const chosen = [];
+    let share = 0;
+    for (const i of order) {
+      if (chosen.length && share + sizes[i] > total * HELPER_SHARE) continue;
+      chosen.push(i);
+      share += sizes[i];
+    }
+    return chosen;
   }
 
   const LOAD_FILE = Layout.inFolder('load', String.raw`load\.csv`);
@@ -397,7 +433,6 @@
     }
     file.series = Series.describeFile(file.path, table);
     if (!file.series.length) file.error = 'nothing in it to plot';
-    for (const s of file.series) session.series.push(s);
     return events.map((e) => ({ ...e, file: file.path }));
   }
 

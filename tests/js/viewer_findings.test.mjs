@@ -139,6 +139,43 @@ test('clean sessions of several seeds give no finding at all', async (t) => {
   }
 });
 
+test('large CSV files read on another thread, answered in any order or not at all, give the session read here', async (t) => {
+  const manifest = generate(tempDir(t), [
+    '--days',
+    '1',
+    '--seed',
+    '4',
+    '--anomaly',
+    'oom',
+    '--anomaly',
+    'clockback',
+    '--zip',
+  ]);
+  const { members } = Archive.readZip(new Uint8Array(readFileSync(manifest.archive)));
+  const here = await Session.openSession(members);
+  const asked = [];
+  // The first file asked for is answered last, and with nothing: it is
+  // then read here after all.
+  const elsewhere = await Session.openSession(members, {
+    readTableElsewhere: (m) => {
+      asked.push(m.path.replace(/.*\//, ''));
+      const first = asked.length === 1;
+      return new Promise((resolve) => setTimeout(resolve, first ? 200 : 0)).then(() =>
+        first ? null : Session.streamTable(m),
+      );
+    },
+  });
+  assert.deepEqual(asked, ['zeda_processes.csv', 'zeda_memory.csv']);
+  const shape = (s) => ({
+    series: s.series.map((x) => [x.file, x.label, Array.from(x.t), Array.from(x.v)]),
+    files: s.files.map((f) => [f.path, f.error, f.rows]),
+    findings: s.findings,
+    clockEvents: s.clockEvents,
+  });
+  assert.deepEqual(shape(elsewhere), shape(here));
+  assert.ok(here.findings.some((f) => f.rule === 'memory') && here.clockEvents.length, summary(here.findings));
+});
+
 test('a cut archive: what is missing is named, the restart is still a restart', async (t) => {
   const manifest = generate(tempDir(t), [
     '--no-top',
