@@ -179,14 +179,14 @@
   // number of cells or an impossible time costs that line only, wherever it
   // is; each is counted in `errors.counts`.
   function readTable(text) {
-    const reader = tableReader();
+    const reader = tableReader(text.length);
     reader.push(text);
     return reader.finish();
   }
 
   // readTable of a file's bytes (UTF-8), read without decoding them whole.
   function readTableBytes(bytes) {
-    const reader = tableReader();
+    const reader = tableReader(bytes.length);
     reader.pushBytes(bytes);
     return reader.finish();
   }
@@ -204,9 +204,10 @@
 
   // readTable in pieces: push(text) the file's text as it is inflated and
   // decoded, then finish() gives the table. A file of hundreds of
-  // megabytes is never held as one text.
-  function tableReader() {
-    return new TableReader();
+  // megabytes is never held as one text. `size`, the file's length where
+  // it is known, sizes the columns once for the rows it will hold.
+  function tableReader(size = 0) {
+    return new TableReader(size);
   }
 
   // The readers are classes rather than closures made for each file: every
@@ -216,7 +217,8 @@
   const BYTE_ORDER_MARK = [0xef, 0xbb, 0xbf];
 
   class TableReader {
-    constructor() {
+    constructor(size) {
+      this.fileSize = size;
       this.errors = errorList();
       this.pending = '';
       this.lineNo = 0;
@@ -248,9 +250,22 @@
     typesKnown() {
       const layout = this.layout;
       layout.numeric = sampleTypes([''].concat(this.sample.map((x) => x[0])), layout.header.length);
-      this.rows = new RowReader(layout, this.errors);
+      this.rows = new RowReader(layout, this.errors, this.expectedRows());
       for (const [line, no, check] of this.sample) this.rows.add(line, 0, line.length, no, check);
       this.sample = null;
+    }
+
+    // The rows a file of its size holds, by the length of the sampled
+    // ones (and a little more: a row that does not fit doubles every
+    // column); never more than rows of the shortest a row can be, which
+    // damaged samples could otherwise make it.
+    expectedRows() {
+      const sampled = this.sample.length;
+      if (!this.fileSize || !sampled) return 0;
+      let length = 0;
+      for (const [line] of this.sample) length += line.length + 1;
+      const shortest = '2026-12-06,18:48:53\n'.length + this.layout.header.length - 2;
+      return Math.ceil(Math.min((this.fileSize / length) * sampled * 1.05, this.fileSize / shortest));
     }
 
     lines(list, check, last) {
@@ -448,10 +463,10 @@
   // commas and numbers read in place, without cutting each row into
   // strings: add() runs for every row of every file.
   class RowReader {
-    constructor(layout, errors) {
+    constructor(layout, errors, rows) {
       const { header, dateCol, timeCol, numeric } = layout;
       const width = header.length;
-      const capacity = 1024;
+      const capacity = Math.max(1024, rows || 0);
       this.header = header;
       this.dateCol = dateCol;
       this.timeCol = timeCol;
@@ -469,8 +484,8 @@
       this.codes = header.map((_, c) => (this.cells[c] && !numeric[c] ? new Int32Array(capacity) : null));
       this.texts = header.map(() => []);
       this.codeOf = header.map(() => new Map());
-      this.recent = header.map(() => []);
-      this.recentBytes = header.map(() => []);
+      this.recent = header.map(() => new Recent());
+      this.recentBytes = header.map(() => new Recent());
       this.bounds = new Int32Array(width + 1);
       // A row's cells, read before any is kept: a row with one bad cell
       // costs the whole row (addBytes) or keeps an empty cell (add).
@@ -714,24 +729,25 @@
   // the cell decoded (-1 when it is not valid UTF-8, which add() reports).
   function internBytes(rows, c, b, a, e) {
     const recent = rows.recentBytes[c];
-    const n = recent.length;
+    const entries = recent.entries;
+    const n = entries.length;
     const len = e - a;
-    const last = recent.last || 0;
+    const last = recent.last;
     for (let k = 0; k < n; k++) {
       const at = (last + k) % n;
-      const r = recent[at].bytes;
+      const r = entries[at].bytes;
       if (r.length !== len || (len && (r[0] !== b[a] || r[len - 1] !== b[e - 1]))) continue;
       let i = 1;
       while (i < len - 1 && r[i] === b[a + i]) i++;
       if (i >= len - 1) {
         recent.last = at;
-        return recent[at].code;
+        return entries[at].code;
       }
     }
     const text = lineDecoder.decode(b.subarray(a, e));
     if (damaged(text)) return -1;
     const k = rows.code(c, text);
-    remember(recent, { bytes: b.slice(a, e), code: k });
+    recent.remember({ bytes: b.slice(a, e), code: k });
     return k;
   }
 
@@ -774,32 +790,44 @@
     // cutting each out first would cost an allocation per cell. A text
     // repeats the row before's, or the rows of one sample repeat in the
     // same order: the last one found is tried first, then the one after it.
-    const n = recent.length;
-    const last = recent.last || 0;
+    const entries = recent.entries;
+    const n = entries.length;
+    const last = recent.last;
     for (let k = 0; k < n; k++) {
       const at = (last + k) % n;
-      const r = recent[at];
+      const r = entries[at];
       if (r.length === b - a && line.startsWith(r, a)) {
         recent.last = at;
         return r;
       }
     }
     const copy = JSON.parse(JSON.stringify(line.slice(a, b)));
-    remember(recent, copy);
+    recent.remember(copy);
     return copy;
   }
 
-  // Keeps a new text among a column's recent ones, in place of the oldest
-  // once there are RECENT_TEXTS.
-  function remember(recent, entry) {
-    const n = recent.length;
-    if (n < RECENT_TEXTS) {
-      recent.push(entry);
-      recent.last = n;
-    } else {
-      recent.oldest = ((recent.oldest || 0) + 1) % n;
-      recent[recent.oldest] = entry;
-      recent.last = recent.oldest;
+  // A column's recent texts (or their bytes and codes), and which was
+  // found last. An object of its own rather than an array given fields:
+  // those changed the array's shape as they were added, and the optimized
+  // reading with it.
+  class Recent {
+    constructor() {
+      this.entries = [];
+      this.last = 0;
+      this.oldest = 0;
+    }
+
+    // Keeps a new entry, in place of the oldest once there are RECENT_TEXTS.
+    remember(entry) {
+      const n = this.entries.length;
+      if (n < RECENT_TEXTS) {
+        this.entries.push(entry);
+        this.last = n;
+      } else {
+        this.oldest = (this.oldest + 1) % n;
+        this.entries[this.oldest] = entry;
+        this.last = this.oldest;
+      }
     }
   }
 

@@ -296,7 +296,7 @@
   const STREAM_FROM_BYTES = 1024 * 1024;
 
   async function streamTable(m) {
-    const reader = Csv.tableReader();
+    const reader = Csv.tableReader(m.size);
     await m.stream((chunk) => reader.pushBytes(chunk));
     return reader.finish();
   }
