@@ -200,11 +200,20 @@
       helping = true;
       const zip = helperArchive.then(archiveBytes).then((b) => self.TrelvikArchive.readZip(b));
       zip.catch(() => {});
-      // Requests are served one at a time, in the order asked: the first
-      // table the worker waits for is not slowed by the ones after it.
-      let queue = Promise.resolve();
-      port.onmessage = ({ data }) => {
-        queue = queue.then(() => serve(data));
+      // Requests are served one at a time, a table before a scan: the
+      // worker waits for a table before its rules, for top's snapshots
+      // after them.
+      const waiting = [];
+      let serving = false;
+      port.onmessage = async ({ data }) => {
+        waiting.push(data);
+        if (serving) return;
+        serving = true;
+        while (waiting.length) {
+          const table = waiting.findIndex((d) => !('scanUntil' in d));
+          await serve(waiting.splice(Math.max(table, 0), 1)[0]);
+        }
+        serving = false;
       };
       const serve = async (data) => {
         try {

@@ -148,21 +148,34 @@
       return p;
     });
     const tables = [];
-    // The largest CSV files may be read elsewhere (another thread)
-    // meanwhile; where one cannot be read there, it is read here after the
-    // others.
-    const elsewhere = new Map(
-      (options.readTableElsewhere
+    // The largest CSV files may be read elsewhere (another thread), one at
+    // a time: the next is asked for when the one before is answered while
+    // this thread still reads its own files. The ones not asked for by
+    // then, or not read there, are read here.
+    const helperFiles = new Set(
+      options.readTableElsewhere
         ? readElsewhere(
             files.map((m, i) => (kinds[i] === 'csv' ? m.size : 0)),
             streamed,
           )
-        : []
-      ).map((i) => [i, options.readTableElsewhere(files[i]).catch(() => null)]),
+        : [],
     );
+    const elsewhere = new Map();
+    const unasked = [...helperFiles];
+    let ownRead = false;
+    const askNext = () => {
+      if (ownRead || !unasked.length) return;
+      const i = unasked.shift();
+      const answer = options.readTableElsewhere(files[i]).catch(() => null);
+      elsewhere.set(i, answer);
+      answer.then(askNext);
+    };
+    askNext();
     // Top's snapshots (the largest file) are scanned only when the load
-    // may call for them, and then while the other files are read (on the
-    // other thread where one helps; here when it cannot).
+    // may call for them (its busy spells, once read), and then from when
+    // this thread has read its own files, beside the series and rules (on
+    // the other thread where one helps, after the tables it reads; here
+    // when it cannot).
     const top = kinds.indexOf('top');
     const scanTopAt = (until) => {
       if (top < 0) return Promise.resolve(null);
@@ -171,6 +184,7 @@
     };
     let topScan = null;
     const startTopScan = (until) => topScan || (topScan = scanTopAt(until));
+    let busyUntil = null;
     let last = Date.now();
     for (let i = 0; i < files.length; i++) {
       const m = files[i];
@@ -188,7 +202,7 @@
           stream: m.stream && ((f) => m.stream(f)),
         });
       }
-      if (elsewhere.has(i)) tables.push([file, null, '', i]);
+      if (helperFiles.has(i)) tables.push([file, null, '', i]);
       else if (streamed(i)) {
         try {
           tables.push([file, await streamTable(m), '']);
@@ -211,8 +225,7 @@
         if (kind === 'csv') {
           const table = Csv.readTableBytes(bytes);
           tables.push([file, table, table.fatal ? decode(bytes) : '']);
-          const busy = LOAD_FILE.test(path) ? Findings.busyUntil(table) : null;
-          if (busy != null) startTopScan(busy);
+          if (LOAD_FILE.test(path)) busyUntil = Findings.busyUntil(table);
         } else if (kind === 'information') session.facts = readFacts(text);
         else if (kind === 'signature') session.signature = readFacts(text);
         else if (kind === 'time zone') {
@@ -226,22 +239,28 @@
         last = Date.now();
       }
     }
+    ownRead = true;
+    if (busyUntil != null) startTopScan(busyUntil);
     session.window = timeWindow(session.facts);
     // The tables read here become series while the ones read elsewhere
-    // are still coming; the series keep the files' order.
+    // are still coming, and those not asked for are read here, each
+    // becoming series as it comes. The series keep the files' order.
     const eventsOf = new Map();
     for (const [file, table, text] of tables) if (table) eventsOf.set(file, readCsv(file, table, text, session));
-    for (const [file, , , i] of tables) {
-      if (eventsOf.has(file)) continue;
-      let table;
-      try {
-        table = (await elsewhere.get(i)) || (await streamTable(files[i]));
-      } catch (e) {
-        file.error = `cannot be read: ${e.message || e}`;
-        continue;
-      }
-      eventsOf.set(file, readCsv(file, table, '', session));
-    }
+    await Promise.all(
+      tables
+        .filter(([file]) => !eventsOf.has(file))
+        .map(async ([file, , , i]) => {
+          let table;
+          try {
+            table = (await elsewhere.get(i)) || (await streamTable(files[i]));
+          } catch (e) {
+            file.error = `cannot be read: ${e.message || e}`;
+            return;
+          }
+          eventsOf.set(file, readCsv(file, table, '', session));
+        }),
+    );
     const events = [];
     for (const [file] of tables) {
       if (!eventsOf.has(file)) continue;

@@ -139,7 +139,7 @@ test('clean sessions of several seeds give no finding at all', async (t) => {
   }
 });
 
-test('large CSV files read on another thread, answered in any order or not at all, give the session read here', async (t) => {
+test('large CSV files read on another thread, one at a time, or here, give the session read here', async (t) => {
   const manifest = generate(tempDir(t), [
     '--days',
     '1',
@@ -154,18 +154,16 @@ test('large CSV files read on another thread, answered in any order or not at al
   const { members } = Archive.readZip(new Uint8Array(readFileSync(manifest.archive)));
   const here = await Session.openSession(members);
   const asked = [];
-  // The first file asked for is answered last, and with nothing: it is
-  // then read here after all.
+  // The other thread answers the first file it is asked for late, and any
+  // other with nothing: those are read here after all.
   const elsewhere = await Session.openSession(members, {
     readTableElsewhere: (m) => {
       asked.push(m.path.replace(/.*\//, ''));
-      const first = asked.length === 1;
-      return new Promise((resolve) => setTimeout(resolve, first ? 200 : 0)).then(() =>
-        first ? null : Session.streamTable(m),
-      );
+      if (asked.length > 1) return Promise.resolve(null);
+      return new Promise((resolve) => setTimeout(resolve, 200)).then(() => Session.streamTable(m));
     },
   });
-  assert.deepEqual(asked, ['zeda_processes.csv', 'zeda_memory.csv']);
+  assert.equal(asked[0], 'zeda_processes.csv');
   const shape = (s) => ({
     series: s.series.map((x) => [x.file, x.label, Array.from(x.t), Array.from(x.v)]),
     files: s.files.map((f) => [f.path, f.error, f.rows]),
