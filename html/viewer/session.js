@@ -265,7 +265,7 @@
     for (const [file] of tables) {
       if (!eventsOf.has(file)) continue;
       events.push(...eventsOf.get(file));
-      session.series.push(...file.series);
+      for (const s of file.series) session.series.push(s);
     }
     await unpackServerReports(session);
     session.snapshots.sort((a, b) => (a.time || 0) - (b.time || 0) || a.path.localeCompare(b.path));
