@@ -628,7 +628,11 @@
     addTimeFirstBytes(b, a, e, no) {
       if (e > a && b[e - 1] === 13) e--;
       if (a === e) return;
-      const { width, numeric, rowNumbers, rowCodes } = this;
+      // The cells go straight into their columns, at the row after the
+      // last kept: a row left to addBytes is written there again, or is
+      // left past the end if it is not kept.
+      if (this.size === this.capacity) this.grow();
+      const { width, numeric, numbers, codes, size } = this;
       let date = a;
       while (date < e && b[date] !== 44) date++;
       let clock = date + 1;
@@ -655,11 +659,11 @@
             } else if (x === 46 && point < 0) point = i;
             else return this.addBytes(b, a, e, no);
           }
-          if (i === start) rowNumbers[c] = NaN;
+          if (i === start) numbers[c][size] = NaN;
           else if (!digits || i - start - sign > 15) return this.addBytes(b, a, e, no);
-          else if (point < 0) rowNumbers[c] = sign ? -v : v;
+          else if (point < 0) numbers[c][size] = sign ? -v : v;
           else if (point === i - 1 || point === start + sign) return this.addBytes(b, a, e, no);
-          else rowNumbers[c] = +latin1.decode(b.subarray(start, i));
+          else numbers[c][size] = (sign ? -v : v) / POW10[i - point - 1];
         } else {
           if (c < width - 1) while (i < e && b[i] !== 44) i++;
           else {
@@ -671,14 +675,15 @@
           if (i > start && (isBlank(b[start]) || isBlank(b[i - 1]))) return this.addBytes(b, a, e, no);
           const k = internBytes(this, c, b, start, i);
           if (k < 0) return this.addBytes(b, a, e, no);
-          rowCodes[c] = k;
+          codes[c][size] = k;
         }
         if (c === width - 1) {
           if (i !== e) return this.addBytes(b, a, e, no);
         } else if (i >= e) return this.addBytes(b, a, e, no);
         else i++;
       }
-      this.keepRow(time);
+      this.t[size] = time;
+      this.size = size + 1;
     }
 
     slowLine(b, a, e, no) {
@@ -686,16 +691,20 @@
       this.add(line, 0, line.length, no, true);
     }
 
-    // The rows read: { t, columns } over arrays cut to the rows.
+    // The rows read: { t, columns } over arrays cut to the rows. Columns
+    // sized to the file are nearly full: they are viewed, not copied (a
+    // week's process list is tens of megabytes of columns); one that grew
+    // by doubling is copied, so as not to keep up to half of it unused.
     table() {
       const columns = [];
       const size = this.size;
+      const cut = (a) => (size >= a.length * 0.875 ? a.subarray(0, size) : a.slice(0, size));
       for (let c = 0; c < this.width; c++) {
         const name = this.header[c];
-        if (this.numbers[c]) columns.push(numberColumn(name, this.numbers[c].slice(0, size)));
-        else if (this.codes[c]) columns.push(textColumn(name, this.codes[c].slice(0, size), this.texts[c]));
+        if (this.numbers[c]) columns.push(numberColumn(name, cut(this.numbers[c])));
+        else if (this.codes[c]) columns.push(textColumn(name, cut(this.codes[c]), this.texts[c]));
       }
-      return { t: this.t.slice(0, size), columns };
+      return { t: cut(this.t), columns };
     }
   }
 
@@ -719,10 +728,15 @@
       // "12." and "." are left to the text reading; a decimal is read as
       // the text reading reads it, exactly.
       if (point === e - 1 || point === (negative ? a + 1 : a)) return undefined;
-      return +latin1.decode(b.subarray(a, e));
+      return (negative ? -v : v) / POW10[e - point - 1];
     }
     return negative ? -v : v;
   }
+
+  // A decimal of at most 15 digits is its digits as a whole number over a
+  // power of ten: both are exact doubles and the division rounds once, so
+  // the result is the one the text reading gives, without decoding it.
+  const POW10 = Array.from({ length: 16 }, (_, k) => 10 ** k);
 
   // intern() over bytes, to a code: that of one of the last few texts of
   // the row reader's column c when the bytes are the same, else that of

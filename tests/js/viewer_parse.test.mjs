@@ -140,10 +140,11 @@ test('read from bytes, a CSV file reads exactly as its text does, however the by
         `\n2026-12-06,18:52:00,y,1,2\n2026-12-06,18:53:00,y,lots\n2026-13-45,18:54:00,y,3\n2026-12-06,18:55:00,y,-.5\n2026-12-06,18:56:00,y,12.\n${rows(5, (i) => `\ufffd,${i}`)}2026-12-06,18:5`,
       ),
     ),
-    // Plain and negative decimals, more digits than a double keeps whole,
-    // empty number and text cells, a cell too few, a cell too many, a blank.
+    // Plain and negative decimals (some that no double holds exactly),
+    // more digits than a double keeps whole, empty number and text cells,
+    // a cell too few, a cell too many, a blank.
     enc(
-      `Date,Time,A,Name,B\n${rows(220, (i) => `${i % 5 ? i / 8 : ''},${i % 4 ? `n${i % 3}` : ''},${i % 2 ? -i : '12345678901234567'}`)}` +
+      `Date,Time,A,Name,B\n${rows(220, (i) => `${i % 5 ? (i % 3 ? i / 8 : (-i * 7.13).toFixed(i % 7)) : ''},${i % 4 ? `n${i % 3}` : ''},${i % 2 ? -i : '12345678901234567'}`)}` +
         '2026-12-06,18:57:00,1,x\n2026-12-06,18:58:00,1,x,2,3\n2026-12-06,18:59:00, 7,x,-0.25\n',
     ),
     enc('Date,Time,A\n'),
