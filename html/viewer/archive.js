@@ -64,7 +64,7 @@
         }
         if (dataStart + compressedSize > bytes.length) throw new Error('cut short: the archive ends inside this file');
         const data = bytes.subarray(dataStart, dataStart + compressedSize);
-        const reader = new Blob([data]).stream().pipeThrough(new DecompressionStream('deflate-raw')).getReader();
+        const reader = inflating(data).getReader();
         let filled = 0;
         try {
           for (;;) {
@@ -103,12 +103,31 @@
     };
   }
 
+  // The browser's inflater over deflated bytes, fed a slice at a time as
+  // it asks, so that its output comes a little at a time too. Not through
+  // a Blob: a Blob's stream is read back from the browser's process,
+  // which took several times as long for the session's small files.
+  const FEED_BYTES = 65536;
+  function inflating(data) {
+    let at = 0;
+    const source = new ReadableStream(
+      {
+        pull(controller) {
+          if (at >= data.length) controller.close();
+          else controller.enqueue(data.subarray(at, (at += FEED_BYTES)));
+        },
+      },
+      { highWaterMark: 0 },
+    );
+    return source.pipeThrough(new DecompressionStream('deflate-raw'));
+  }
+
   // The browser's own inflater, several times faster than fflate. Output
   // past the claimed size is an error, so a lying member stays bounded.
   async function nativeInflate(data, size) {
     const out = new Uint8Array(size);
     let filled = 0;
-    const reader = new Blob([data]).stream().pipeThrough(new DecompressionStream('deflate-raw')).getReader();
+    const reader = inflating(data).getReader();
     try {
       for (;;) {
         const { done, value } = await reader.read();
