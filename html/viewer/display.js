@@ -161,8 +161,33 @@
     const gapLimit = (period > 0 ? period : 120) * Findings.THRESHOLDS.gapFactor * 2;
     const waiting = new Map(); // figure -> its drawing, until drawn
     const drawn = new Map(); // figure -> its release, while drawn
+    // Charts that come near the screen are drawn one per task, of the
+    // lowest priority where the browser has priorities, so that frames
+    // show the page between two of them: the first one once the session
+    // is read, with its findings, before the charts below it. One that is
+    // no longer near when its turn comes is not drawn: it would stay drawn
+    // while far, the release waiting for it to leave again.
+    const near = new Set();
+    let queued = false;
+    const drawNext = () => {
+      queued = false;
+      const [figure] = near;
+      near.delete(figure);
+      if (figure && waiting.has(figure)) waiting.get(figure)();
+      if (near.size) queueDrawing();
+    };
+    const queueDrawing = () => {
+      if (queued) return;
+      queued = true;
+      if (typeof scheduler === 'object' && scheduler.postTask) scheduler.postTask(drawNext, { priority: 'background' });
+      else setTimeout(drawNext, 0);
+    };
     const drawWhenNear = (entries) => {
-      for (const e of entries) if (e.isIntersecting && waiting.has(e.target)) waiting.get(e.target)();
+      for (const e of entries) {
+        if (e.isIntersecting && waiting.has(e.target)) near.add(e.target);
+        else if (!e.isIntersecting) near.delete(e.target);
+      }
+      if (near.size) queueDrawing();
     };
     // A chart far from the screen gives its drawing back (a week's charts
     // all drawn held hundreds of megabytes) and is drawn again, with its

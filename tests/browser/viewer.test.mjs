@@ -141,6 +141,27 @@ test("the demo's real archive opens with every CSV file charted", async () => {
   await page.close();
 });
 
+test('a chart near the screen at first but left before its turn came stays undrawn, so that it is never held while far', async () => {
+  const archive = join(repo, 'tests/fixtures/viewer/demo_session.zip');
+  // Each chart's turn comes late here, so that the page is left first.
+  const late = () =>
+    Object.defineProperty(window, 'scheduler', { value: { postTask: (f) => setTimeout(f, 400) }, configurable: true });
+  const page = await open(`file://${html}/viewer.html`, (p) => p.setInputFiles('#zip-input', archive), late);
+  const plots = page.locator('figure.chart:has(.plot)');
+  const below = await plots.evaluateAll((figures) =>
+    figures.findIndex(
+      (f) => f.getBoundingClientRect().top >= innerHeight && f.getBoundingClientRect().top < 2 * innerHeight,
+    ),
+  );
+  assert.ok(below >= 0, 'a chart within a screen below the first');
+  await plots.last().evaluate((f) => f.scrollIntoView({ behavior: 'instant' }));
+  await plots.last().locator('.u-wrap').waitFor();
+  await page.waitForTimeout(1000);
+  assert.equal(await plots.nth(below).locator('.plot.waiting').count(), 1, 'the chart left behind was drawn');
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
 test('a session fetched through ?archive= shows its findings, and a finding zooms every chart', async () => {
   const name = generated.archive.split('/').pop();
   const page = await open(`${origin}/viewer.html?archive=${encodeURIComponent(`/sessions/${name}`)}`);
