@@ -88,8 +88,8 @@ async function screenshot(page, path) {
 }
 
 // Scrolls the page to its end a screen at a time, so that every chart is
-// drawn as a reader would see it; the tab's memory then, and after a full
-// garbage collection.
+// drawn as a reader would see it (each screen's charts drawn before the
+// next); the tab's memory then, and after a full garbage collection.
 async function scrollThrough(page, profile) {
   await page.evaluate(() => window.scrollTo({ top: 0, behavior: 'instant' }));
   for (let i = 0; i < 200; i++) {
@@ -97,7 +97,10 @@ async function scrollThrough(page, profile) {
       window.scrollBy({ top: window.innerHeight, behavior: 'instant' });
       return window.scrollY + window.innerHeight >= document.documentElement.scrollHeight - 1;
     });
-    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+    await page.waitForFunction(() => [...document.querySelectorAll('.plot.waiting')].every((p) => {
+      const r = p.getBoundingClientRect();
+      return r.bottom <= 0 || r.top >= window.innerHeight;
+    }), null, { timeout: 10000, polling: 'raf' });
     if (atEnd) break;
   }
   await page.waitForTimeout(500);
