@@ -148,10 +148,11 @@
       return p;
     });
     const tables = [];
-    // The largest CSV files may be read elsewhere (another thread), one at
-    // a time: the next is asked for when the one before is answered while
-    // this thread still reads its own files. The ones not asked for by
-    // then, or not read there, are read here.
+    // The largest CSV files may be read elsewhere (another thread), the
+    // largest first, with one more always asked for, so that the other
+    // thread goes on to it while this one makes series. This thread takes
+    // the smallest one not yet asked for when it has nothing else to do,
+    // and reads those not read there.
     const helperFiles = new Set(
       options.readTableElsewhere
         ? readElsewhere(
@@ -160,16 +161,22 @@
           )
         : [],
     );
-    const elsewhere = new Map();
     const unasked = [...helperFiles];
-    let ownRead = false;
+    const answered = []; // [index, table or null], as they come
+    let wake = null;
     const askNext = () => {
-      if (ownRead || !unasked.length) return;
+      if (!unasked.length) return;
       const i = unasked.shift();
-      const answer = options.readTableElsewhere(files[i]).catch(() => null);
-      elsewhere.set(i, answer);
-      answer.then(askNext);
+      options
+        .readTableElsewhere(files[i])
+        .catch(() => null)
+        .then((table) => {
+          answered.push([i, table]);
+          if (wake) wake();
+          askNext();
+        });
     };
+    askNext();
     askNext();
     // Top's snapshots (the largest file) are scanned only when the load
     // may call for them (its busy spells, once read), and then from when
@@ -239,28 +246,35 @@
         last = Date.now();
       }
     }
-    ownRead = true;
     if (busyUntil != null) startTopScan(busyUntil);
     session.window = timeWindow(session.facts);
     // The tables read here become series while the ones read elsewhere
-    // are still coming, and those not asked for are read here, each
-    // becoming series as it comes. The series keep the files' order.
+    // are still coming; then each of those as it comes. The series keep
+    // the files' order.
     const eventsOf = new Map();
     for (const [file, table, text] of tables) if (table) eventsOf.set(file, readCsv(file, table, text, session));
-    await Promise.all(
-      tables
-        .filter(([file]) => !eventsOf.has(file))
-        .map(async ([file, , , i]) => {
-          let table;
-          try {
-            table = (await elsewhere.get(i)) || (await streamTable(files[i]));
-          } catch (e) {
-            file.error = `cannot be read: ${e.message || e}`;
-            return;
-          }
-          eventsOf.set(file, readCsv(file, table, '', session));
-        }),
-    );
+    const fileAt = new Map(tables.filter(([file]) => !eventsOf.has(file)).map(([file, , , i]) => [i, file]));
+    while (fileAt.size) {
+      let next;
+      if (answered.length) next = answered.shift();
+      else if (unasked.length) next = [unasked.pop(), null];
+      else {
+        await new Promise((resolve) => (wake = resolve));
+        wake = null;
+        continue;
+      }
+      const [i, read] = next;
+      const file = fileAt.get(i);
+      fileAt.delete(i);
+      let table;
+      try {
+        table = read || (await streamTable(files[i]));
+      } catch (e) {
+        file.error = `cannot be read: ${e.message || e}`;
+        continue;
+      }
+      eventsOf.set(file, readCsv(file, table, '', session));
+    }
     const events = [];
     for (const [file] of tables) {
       if (!eventsOf.has(file)) continue;
