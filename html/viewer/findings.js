@@ -266,34 +266,43 @@
   // ---- memory ----------------------------------------------------------
 
   // Prefix sums over the points of (t, v) between two indices, for hinge
-  // fits in constant time: x in hours from `origin`.
+  // fits in constant time: x in hours from `origin`; `points` of them, at
+  // the indices `idx`. Typed, and one set for every fit, grown to the
+  // longest stretch: a week of a process is tens of thousands of points,
+  // fitted for each process and stretch, and new arrays for each fit cost
+  // more than the fits. A fit is done before the next begins.
+  let sums = null;
   function prefixSums(t, v, i0, i1, origin) {
     const n = i1 - i0 + 1;
-    // Typed, of the most points there can be: a week of a process is tens
-    // of thousands, fitted again for each stretch.
-    const idx = new Int32Array(n);
-    const P = {
-      x: new Float64Array(n + 1),
-      xx: new Float64Array(n + 1),
-      y: new Float64Array(n + 1),
-      yy: new Float64Array(n + 1),
-      xy: new Float64Array(n + 1),
-    };
+    if (!sums || sums.x.length < n + 1) {
+      const size = n + 1;
+      sums = {
+        x: new Float64Array(size),
+        xx: new Float64Array(size),
+        y: new Float64Array(size),
+        yy: new Float64Array(size),
+        xy: new Float64Array(size),
+        idx: new Int32Array(size),
+        points: 0,
+      };
+    }
+    const P = sums;
+    const { x: px, xx: pxx, y: py, yy: pyy, xy: pxy, idx } = P;
+    px[0] = pxx[0] = py[0] = pyy[0] = pxy[0] = 0;
     let k = 0;
     for (let i = i0; i <= i1; i++) {
       if (absent(v[i])) continue;
       const x = (t[i] - origin) / 3600;
       const y = v[i];
       idx[k] = i;
-      P.x[k + 1] = P.x[k] + x;
-      P.xx[k + 1] = P.xx[k] + x * x;
-      P.y[k + 1] = P.y[k] + y;
-      P.yy[k + 1] = P.yy[k] + y * y;
-      P.xy[k + 1] = P.xy[k] + x * y;
+      px[k + 1] = px[k] + x;
+      pxx[k + 1] = pxx[k] + x * x;
+      py[k + 1] = py[k] + y;
+      pyy[k + 1] = pyy[k] + y * y;
+      pxy[k + 1] = pxy[k] + x * y;
       k++;
     }
-    P.idx = idx.subarray(0, k);
-    P.n = n;
+    P.points = k;
     return P;
   }
 
@@ -331,7 +340,7 @@
   // { from, to, slope, r2 } or null.
   function steadiestChange(t, v, i0, i1, sign, rate, minHours = THRESHOLDS.leakMinHours) {
     const P = prefixSums(t, v, i0, i1, t[i0]);
-    const points = P.idx.length;
+    const points = P.points;
     const at = (k) => t[P.idx[k]];
     const hours = minHours * 3600;
     const fit = { slope: 0, r2: 0, end: 0 };

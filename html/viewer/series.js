@@ -55,6 +55,14 @@
   function rates(t, v) {
     const out = new Float64Array(v.length);
     const resets = [];
+    rateInto(out, resets, t, v);
+    return { v: out, resets };
+  }
+
+  // The loop of rates(), a function of its own: entered mid-loop by the
+  // optimizing compiler, the code after a loop it had not yet seen run
+  // threw the optimized code away at every call.
+  function rateInto(out, resets, t, v) {
     if (v.length) out[0] = NaN;
     for (let i = 1; i < v.length; i++) {
       const a = v[i - 1];
@@ -66,7 +74,6 @@
         resets.push(t[i]);
       } else out[i] = (b - a) / dt;
     }
-    return { v: out, resets };
   }
 
   function median(values) {
@@ -250,19 +257,31 @@
 
   // Splits rows by the text of key columns: { key -> row indices (an
   // Int32Array, in row order) }, keys in the order their texts first
-  // appear, level by level. Rows are told apart by their text codes: a
-  // group's number per row, then the rows of each group in one pass.
+  // appear, level by level.
   function groupRows(table, keyNames) {
+    const { keys, groupOf, sizes } = groupIndex(table, keyNames);
+    const rowsOf = Array.from(sizes, (size) => new Int32Array(size));
+    const filled = new Int32Array(keys.length);
+    for (let i = 0; i < groupOf.length; i++) {
+      const g = groupOf[i];
+      rowsOf[g][filled[g]++] = i;
+    }
+    return new Map(keys.map((key, g) => [key, rowsOf[g]]));
+  }
+
+  // The groups of groupRows() as { keys, groupOf: each row's index into
+  // keys, sizes: each group's rows }. Rows are told apart by their text
+  // codes: a group's number per row, then each group's place in the order.
+  function groupIndex(table, keyNames) {
     const keyCols = keyNames.map((k) => table.columns.find((c) => c.name === k)).filter(Boolean);
     const n = table.t.length;
     const keys = keyCols.map(codesOf);
-    // A row's codes as one number, a column at a time.
-    const combined = new Float64Array(n);
-    let combinations = 1;
-    for (const { codes, count } of keys) {
-      for (let i = 0; i < n; i++) combined[i] = combined[i] * count + codes[i];
-      combinations *= count;
-    }
+    // A row's codes as one number, a column at a time: a small integer
+    // where they all fit in one (an array is indexed by it at once; a
+    // double index takes the slow way).
+    const combinations = keys.reduce((product, { count }) => product * count, 1);
+    const combined = combinations <= 2 ** 31 ? new Int32Array(n) : new Float64Array(n);
+    for (const { codes, count } of keys) combine(combined, codes, count);
     // The group of each row, numbered in order of first appearance.
     const group = new Int32Array(n);
     const firstRow = [];
@@ -281,14 +300,6 @@
       }
       group[i] = g;
     }
-    const sizes = new Int32Array(firstRow.length);
-    for (let i = 0; i < n; i++) sizes[group[i]]++;
-    const rowsOf = Array.from(sizes, (size) => new Int32Array(size));
-    const filled = new Int32Array(firstRow.length);
-    for (let i = 0; i < n; i++) {
-      const g = group[i];
-      rowsOf[g][filled[g]++] = i;
-    }
     // Groups in the order of their first text, then of their second among
     // the rows of the first, and so on: nested maps filled in order of the
     // groups' first rows give exactly that.
@@ -302,7 +313,10 @@
       }
       level.set(keys.length ? keys[keys.length - 1].codes[row] : '', g);
     });
-    const groups = new Map();
+    // Two groups may read alike: they become one.
+    const names = [];
+    const placeOf = new Map();
+    const orderOf = new Int32Array(firstRow.length);
     const walk = (level, prefix, depth) => {
       for (const [code, next] of level) {
         const text = keys.length ? keys[depth].texts[code] : code;
@@ -311,13 +325,30 @@
           walk(next, key, depth + 1);
           continue;
         }
-        // Two groups may read alike: their rows go together, in order.
-        const known = groups.get(key);
-        groups.set(key, known ? Int32Array.from([...known, ...rowsOf[next]]).sort() : rowsOf[next]);
+        if (!placeOf.has(key)) {
+          placeOf.set(key, names.length);
+          names.push(key);
+        }
+        orderOf[next] = placeOf.get(key);
       }
     };
     walk(byCode, '', 0);
-    return groups;
+    const sizes = new Int32Array(names.length);
+    renumber(group, orderOf, sizes);
+    return { keys: names, groupOf: group, sizes };
+  }
+
+  function combine(combined, codes, count) {
+    for (let i = 0; i < combined.length; i++) combined[i] = combined[i] * count + codes[i];
+  }
+
+  // Each row's group to its place in the order, counting each group's rows.
+  function renumber(group, orderOf, sizes) {
+    for (let i = 0; i < group.length; i++) {
+      const g = orderOf[group[i]];
+      group[i] = g;
+      sizes[g]++;
+    }
   }
 
   // A text column as { codes, texts, count }: the reader's own codes, or
@@ -348,18 +379,76 @@
   // are the same, one array shared by their series.
   function pickColumns(table, columns, rows, lowest) {
     // Each row's place among the times found (rows at one time share it),
-    // then each column picked into its places in a loop of its own.
-    const t = table.t;
+    // then each column picked into its places, each in a loop of its own
+    // (as rateInto's).
     const place = new Int32Array(rows.length);
     const found = new Float64Array(rows.length);
+    const size = placeRows(table.t, rows, place, found);
+    const vs = columns.map((c, k) => pickInto(new Float64Array(size), numbersOf(c), rows, place, lowest[k]));
+    return { t: found.slice(0, size), vs };
+  }
+
+  // pickColumns() of every group of rows at once (groupIndex's), in one
+  // pass over the table in row order: a week's process list picked group
+  // by group read its columns at rows far apart, each read a miss of the
+  // processor's cache. Each row of a group goes to its group's arrays, as
+  // pickColumns would place it. [{ t, vs }] in the groups' order.
+  function pickGroups(table, columns, { groupOf, sizes: rowCounts }, lowest) {
+    const n = table.t.length;
+    const found = Array.from(rowCounts, (count) => new Float64Array(count));
+    const outs = columns.map(() => Array.from(rowCounts, (count) => new Float64Array(count)));
+    const sizes = new Int32Array(rowCounts.length);
+    // Whether each row starts a place of its group (a time the group's
+    // row before did not have), then each column into the places.
+    const starts = new Uint8Array(n);
+    placeGroups(table.t, groupOf, found, sizes, starts);
+    columns.forEach((c, k) => pickGroupInto(outs[k], numbersOf(c), groupOf, starts, lowest[k]));
+    const fit = (a, size) => (size === a.length ? a : a.slice(0, size));
+    return found.map((f, g) => ({ t: fit(f, sizes[g]), vs: outs.map((o) => fit(o[g], sizes[g])) }));
+  }
+
+  function placeGroups(t, groupOf, found, sizes, starts) {
+    for (let i = 0; i < t.length; i++) {
+      const g = groupOf[i];
+      const size = sizes[g];
+      const f = found[g];
+      if (size === 0 || f[size - 1] !== t[i]) {
+        f[size] = t[i];
+        sizes[g] = size + 1;
+        starts[i] = 1;
+      }
+    }
+  }
+
+  // pickInto() for every group at once: `places` counts each group's
+  // places so far.
+  function pickGroupInto(outs, values, groupOf, starts, lowest) {
+    const places = new Int32Array(outs.length);
+    for (let i = 0; i < values.length; i++) {
+      const g = groupOf[i];
+      const out = outs[g];
+      const y = values[i];
+      if (starts[i]) out[places[g]++] = y;
+      else {
+        const p = places[g] - 1;
+        if (y !== y) continue;
+        if (lowest) {
+          if (!(out[p] <= y)) out[p] = y;
+        } else out[p] = (out[p] === out[p] ? out[p] : 0) + y;
+      }
+    }
+  }
+
+  // The distinct times of the rows into `found`, each row's index among
+  // them into `place`; returns how many there are.
+  function placeRows(t, rows, place, found) {
     let size = 0;
     for (let r = 0; r < rows.length; r++) {
       const x = t[rows[r]];
       if (size === 0 || found[size - 1] !== x) found[size++] = x;
       place[r] = size - 1;
     }
-    const vs = columns.map((c, k) => pickInto(new Float64Array(size), numbersOf(c), rows, place, lowest[k]));
-    return { t: found.slice(0, size), vs };
+    return size;
   }
 
   // One column's values at their places: a place's first row gives its
@@ -531,16 +620,18 @@
     const withPid = pid && pid.numeric;
     if (withPid) columns.push(pid);
     const lowest = columns.map((c) => c === pid);
-    for (const [key, rows] of groupRows(table, keys)) {
-      const { t, vs } = pickColumns(table, columns, rows, lowest);
+    const groups = groupIndex(table, keys);
+    const picked = pickGroups(table, columns, groups, lowest);
+    groups.keys.forEach((key, g) => {
+      const { t, vs } = picked[g];
       charted.forEach(([colName, chart, unit], k) => {
         const extra = { unit, key };
         if (withPid) extra.pid = vs[vs.length - 1];
         out.push(
-          series(path, typeof chart === 'function' ? chart(key, rows) : chart, labelOf(key, colName), t, vs[k], extra),
+          series(path, typeof chart === 'function' ? chart(key) : chart, labelOf(key, colName), t, vs[k], extra),
         );
       });
-    }
+    });
     return out;
   }
 
