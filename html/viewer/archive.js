@@ -154,27 +154,38 @@
     return offset + 30 + u16(bytes, offset + 26) + u16(bytes, offset + 28);
   }
 
-  function fromCentral(bytes, end) {
+  // The offsets of the central directory's entries, or null where it is
+  // not whole.
+  function centralEntries(bytes, end) {
     const count = u16(bytes, end + 10);
     let o = u32(bytes, end + 16);
-    const members = [];
+    const entries = [];
     for (let i = 0; i < count; i++) {
       if (o + 46 > bytes.length || u32(bytes, o) !== CENTRAL) return null;
-      const method = u16(bytes, o + 10);
-      const compressedSize = u32(bytes, o + 20);
-      const size = u32(bytes, o + 24);
-      const nameLen = u16(bytes, o + 28);
-      const path = nameOf(bytes, o + 46, nameLen);
-      const start = localDataStart(bytes, u32(bytes, o + 42));
-      const m = member(bytes, path, method, compressedSize, size, start < 0 ? bytes.length + 1 : start);
-      if (start < 0)
-        m.read = () => {
-          throw new Error('its local header is missing or damaged');
-        };
-      members.push(m);
-      o += 46 + nameLen + u16(bytes, o + 30) + u16(bytes, o + 32);
+      entries.push(o);
+      o += 46 + u16(bytes, o + 28) + u16(bytes, o + 30) + u16(bytes, o + 32);
     }
-    return members;
+    return entries;
+  }
+
+  const entryPath = (bytes, o) => nameOf(bytes, o + 46, u16(bytes, o + 28));
+
+  function centralMember(bytes, o) {
+    const method = u16(bytes, o + 10);
+    const compressedSize = u32(bytes, o + 20);
+    const size = u32(bytes, o + 24);
+    const start = localDataStart(bytes, u32(bytes, o + 42));
+    const m = member(bytes, entryPath(bytes, o), method, compressedSize, size, start < 0 ? bytes.length + 1 : start);
+    if (start < 0)
+      m.read = () => {
+        throw new Error('its local header is missing or damaged');
+      };
+    return m;
+  }
+
+  function fromCentral(bytes, end) {
+    const entries = centralEntries(bytes, end);
+    return entries && entries.map((o) => centralMember(bytes, o));
   }
 
   function fromLocalHeaders(bytes) {
@@ -212,5 +223,71 @@
     };
   }
 
-  return { readZip, MAX_MEMBER_BYTES, NATIVE_FROM_BYTES };
+  // readZip() over an archive chosen as a file (a Blob), without reading
+  // it whole first: its end, for the central directory, and then each
+  // member's own stretch of the file (from its local header to the next
+  // member's) when the member is first read. A thread that reads a few
+  // members of a large archive thus starts on them at once. An archive
+  // whose central directory is not whole at its end is read whole, as
+  // readZip() reads it. Resolves to what readZip() returns.
+  const FILE_BLOCK_BYTES = 1 << 20;
+  async function readZipFile(file) {
+    const bytes = new Uint8Array(file.size);
+    const fill = async (from, to) => {
+      if (to > from) bytes.set(new Uint8Array(await file.slice(from, to).arrayBuffer()), from);
+    };
+    // Members are read a block at a time, each block once, with the next
+    // one read ahead: a session's many small files then cost few reads of
+    // the file (each a round trip to the browser's process).
+    const blocks = new Map();
+    const block = (k) => {
+      const from = k * FILE_BLOCK_BYTES;
+      if (!blocks.has(k) && from < bytes.length)
+        blocks.set(k, fill(from, Math.min(from + FILE_BLOCK_BYTES, bytes.length)));
+      return blocks.get(k);
+    };
+    const fillBlocks = (from, to) => {
+      const waits = [];
+      const last = Math.floor((to - 1) / FILE_BLOCK_BYTES);
+      for (let k = Math.floor(from / FILE_BLOCK_BYTES); k <= last; k++) waits.push(block(k));
+      block(last + 1);
+      return Promise.all(waits);
+    };
+    const tail = Math.max(0, bytes.length - 65557);
+    await fill(tail, bytes.length);
+    const end = findEnd(bytes);
+    const directory = end >= 0 ? u32(bytes, end + 16) : -1;
+    if (directory < 0 || directory > end) {
+      await fill(0, tail);
+      return readZip(bytes);
+    }
+    await fill(directory, tail);
+    const entries = centralEntries(bytes, end);
+    if (!entries) {
+      await fill(0, directory);
+      return readZip(bytes);
+    }
+    const starts = entries.map((o) => u32(bytes, o + 42)).sort((a, b) => a - b);
+    const following = new Map();
+    for (let i = starts.length - 1, next = directory; i >= 0; i--) {
+      if (starts[i] < next) following.set(starts[i], next);
+      next = Math.min(next, starts[i]);
+    }
+    const members = entries.map((o) => {
+      const from = u32(bytes, o + 42);
+      const to = following.get(from) ?? from;
+      let whole = null;
+      const filled = () => whole || (whole = fillBlocks(from, to).then(() => centralMember(bytes, o)));
+      return {
+        path: entryPath(bytes, o),
+        size: u32(bytes, o + 24),
+        compressedSize: u32(bytes, o + 20),
+        read: async () => (await filled()).read(),
+        stream: async (onChunk) => (await filled()).stream(onChunk),
+      };
+    });
+    return { members, error: null };
+  }
+
+  return { readZip, readZipFile, MAX_MEMBER_BYTES, NATIVE_FROM_BYTES };
 });

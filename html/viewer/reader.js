@@ -190,7 +190,9 @@
     };
     const readByHelper = (m) => askHelper({ path: m.path }).then((d) => self.TrelvikCsv.unpackTable(d.table));
     const scanByHelper = (m, until) => askHelper({ path: m.path, scanUntil: until }).then((d) => d.scan);
-    const archiveBytes = async (data) => data.bytes || new Uint8Array(await data.file.arrayBuffer());
+    // An archive chosen as a file is read a member at a time out of it.
+    const readArchive = async (data) =>
+      data.file ? self.TrelvikArchive.readZipFile(data.file) : self.TrelvikArchive.readZip(data.bytes);
     // The helper gets its end of the channel first and the archive when
     // one is chosen; requests wait for it.
     let gotArchive;
@@ -198,7 +200,7 @@
     const helperArchive = new Promise((resolve) => (gotArchive = resolve));
     const help = (port) => {
       helping = true;
-      const zip = helperArchive.then(archiveBytes).then((b) => self.TrelvikArchive.readZip(b));
+      const zip = helperArchive.then(readArchive);
       zip.catch(() => {});
       // Requests are served one at a time, a table before a scan: the
       // worker waits for a table before its rules, for top's snapshots
@@ -240,7 +242,7 @@
       }
       if (data.helperLost) return helperLost();
       try {
-        const zip = self.TrelvikArchive.readZip(await archiveBytes(data));
+        const zip = await readArchive(data);
         if (!zip.members.length) {
           postMessage({ error: zip.error, notZip: true });
           return;
@@ -296,10 +298,10 @@
   }
 
   // The members of an archive chosen as a file, read out of the file
-  // again each time one is asked for (a snapshot opened): the page keeps
-  // the file, never the archive's bytes.
+  // again each time one is asked for (a snapshot opened), that member
+  // alone: the page keeps the file, never the archive's bytes.
   function membersOfFile(file, paths) {
-    const reopen = async () => Archive.readZip(new Uint8Array(await file.arrayBuffer())).members;
+    const reopen = async () => (await Archive.readZipFile(file)).members;
     return paths.map((path) => ({
       path,
       read: async () => {

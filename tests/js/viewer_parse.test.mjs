@@ -2,6 +2,7 @@
 // turned into rates, the archive read member by member.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import { createHash } from 'node:crypto';
 import { viewer, fflate, damagedArchive, claimSize } from '../support/viewer_session.mjs';
 
 const Csv = viewer('csv');
@@ -364,6 +365,62 @@ test('archives: a cut-short archive gives what it holds, a member claiming 1 GiB
       }
     });
   }
+});
+
+test('an archive read out of a file reads as from its bytes, whole or damaged, and only the members asked for are read', async () => {
+  // Many small members, then one of incompressible bytes over several
+  // blocks of the file, then one more.
+  let seed = 7;
+  const files = {};
+  for (let i = 0; i < 40; i++)
+    files[`s/m${i}.csv`] = new TextEncoder().encode(`Date,Time,A\n${'2026-12-06,18:48:53,1\n'.repeat(50 + i)}`);
+  files['s/big.bin'] = Uint8Array.from(
+    { length: 5_000_000 },
+    () => (seed = (Math.imul(seed, 1103515245) + 12345) >>> 0) >>> 24,
+  );
+  files['s/z.txt'] = new Uint8Array(3000).fill(66);
+  const zip = fflate.zipSync(files, { level: 1 });
+  const commented = Uint8Array.from([...zip.subarray(0, zip.length - 2), 5, 0, ...new TextEncoder().encode('hello')]);
+  const corrupt = Uint8Array.from(zip);
+  corrupt.fill(0xff, 30 + 's/m0.csv'.length + 10, 30 + 's/m0.csv'.length + 40);
+  const archives = {
+    whole: zip,
+    commented,
+    corrupt,
+    'claiming 1 GiB': claimSize(zip, 's/z.txt', 1 << 30),
+    'cut short': zip.subarray(0, zip.length - 40),
+    'cut inside a member': zip.subarray(0, 3_000_000),
+    'not a zip': new TextEncoder().encode('Date,Time\n'),
+    empty: new Uint8Array(0),
+  };
+  const outcome = async (m) => {
+    try {
+      const bytes = await m.read();
+      let streamed = 0;
+      if (m.stream) await m.stream((chunk) => void (streamed += chunk.length));
+      return [m.path, m.size, createHash('sha256').update(bytes).digest('hex'), streamed || bytes.length];
+    } catch (e) {
+      return [m.path, m.size, e.message];
+    }
+  };
+  for (const [name, bytes] of Object.entries(archives)) {
+    const fromBytes = Archive.readZip(bytes);
+    const fromFile = await Archive.readZipFile(new Blob([bytes]));
+    assert.equal(fromFile.error, fromBytes.error, name);
+    assert.deepEqual(
+      await Promise.all(fromFile.members.map(outcome)),
+      await Promise.all(fromBytes.members.map(outcome)),
+      name,
+    );
+  }
+  // One small member asked for out of the whole archive: its block, and
+  // the one after, not the whole file.
+  let read = 0;
+  const blob = new Blob([zip]);
+  const counting = { size: blob.size, slice: (a, b) => ((read += b - a), blob.slice(a, b)) };
+  const { members } = await Archive.readZipFile(counting);
+  assert.deepEqual(await members.find((m) => m.path === 's/m3.csv').read(), files['s/m3.csv']);
+  assert.ok(read < zip.length / 2, `${read} of ${zip.length} bytes read`);
 });
 
 test('a damaged session: each bad file carries its error, the good ones their series', async () => {
