@@ -98,9 +98,20 @@
   // once.
   function breakAtGaps(t, v, limit, shared) {
     if (!(limit > 0)) return { t, v };
+    const gaps = gapCount(t, limit);
+    return gaps ? withBreaks(t, v, limit, shared, gaps) : { t, v };
+  }
+
+  // Apart from withBreaks(), which most series never reach: compiled
+  // together, its code not yet run threw the counting's away each time a
+  // series with gaps came.
+  function gapCount(t, limit) {
     let gaps = 0;
     for (let i = 1; i < t.length; i++) if (t[i] - t[i - 1] > limit) gaps++;
-    if (!gaps) return { t, v };
+    return gaps;
+  }
+
+  function withBreaks(t, v, limit, shared, gaps) {
     const typed = v instanceof Float64Array || v instanceof Int32Array;
     let nt = shared && shared.get(t);
     const fresh = !nt;
