@@ -135,15 +135,19 @@
     // Values that are all whole and within 32 bits (sizes in kB, counts:
     // most of a session) cross as an Int32Array instead: half the memory,
     // and they read the same.
+    // The test is a loop of its own: inside narrowed(), the conversion
+    // not yet run threw its compiled code away.
+    const whole = (a) => {
+      for (let i = 0; i < a.length; i++) {
+        const x = a[i];
+        if (x !== (x | 0) || Object.is(x, -0)) return false;
+      }
+      return true;
+    };
     const narrowed = (a) => {
       if (!(a instanceof Float64Array) || a.length < 64) return a;
       if (typed.has(a)) return typed.get(a);
-      let whole = true;
-      for (let i = 0; whole && i < a.length; i++) {
-        const x = a[i];
-        whole = x === (x | 0) && !Object.is(x, -0);
-      }
-      const out = whole ? Int32Array.from(a) : a;
+      const out = whole(a) ? Int32Array.from(a) : a;
       typed.set(a, out);
       return out;
     };
