@@ -982,13 +982,14 @@
   // the reader is loaded: the optimizing compiler then has seen each path
   // when a week's rows make it compile the reading, where a kind first met
   // in the middle of a file (a decimal, a text among numbers, a padded
-  // cell) threw its compiled code away to be compiled again.
+  // cell, a count past 32 bits such as a byte total) threw its compiled
+  // code away to be compiled again.
   function warmUp() {
     const plain = [];
     for (let i = 0; i < SAMPLE_ROWS + 8; i++) {
       const s = String(i % 60).padStart(2, '0');
       plain.push(
-        `2026-01-0${1 + (i >> 7)},00:${String(Math.floor(i / 60) % 60).padStart(2, '0')}:${s},p${i & 3},${i},${i / 4},c${i & 1}`,
+        `2026-01-0${1 + (i >> 7)},00:${String(Math.floor(i / 60) % 60).padStart(2, '0')}:${s},p${i & 3},${i === 100 ? 123456789012 : i},${i / 4},c${i & 1}`,
       );
     }
     const odd = [
@@ -1000,6 +1001,7 @@
       '2026-01-03,25:00:00,p1,7,2,c0',
       '2026-01-03,00:00:05,p1,x,2,c0',
       '2026-01-03,00:00:06,p\u00e9,8,2.,c0',
+      '2026-01-03,00:00:07,p1,123456789012,2,c0',
     ];
     const bytes = new TextEncoder().encode(['Date,Time,Name,Count,Load,Last', ...plain, ...odd, ''].join('\n'));
     const reader = tableReader(bytes.length);
