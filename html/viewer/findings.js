@@ -524,6 +524,18 @@
     return out;
   }
 
+  // Whether a stretch of low memory led to the kill: the kill came within
+  // two rounds of its end, or available memory stayed near the floor from
+  // its end until the kill (hovering about the low line on the way).
+  function ledToKill(mc, l, k, period) {
+    if (k.t < l.from) return false;
+    if (k.t <= l.to + 2 * period) return true;
+    const { t, v } = mc.avail;
+    const floor = THRESHOLDS.oomFloorShare * mc.total;
+    for (let i = indexAt(t, l.to); i < t.length && t[i] < k.t; i++) if (v[i] >= floor) return false;
+    return true;
+  }
+
   const fmtWindows = (ws) =>
     list(ws.slice(0, 4).map((w) => `${fmtTime(w.from)} to ${fmtTime(w.to)}`)) +
     (ws.length > 4 ? ` and ${ws.length - 4} more stretches` : '');
@@ -553,13 +565,14 @@
       const span = { from, to: to + 2 * ctx.period };
       const restarts = p.restarts.filter((r) => r.t >= from && r.t <= span.to);
       const myKills = kills.filter((k) => k.g === p.g && k.t >= from && k.t <= span.to);
-      // Low memory is this leak's when the leak got it there: a kill of the
-      // process ends it, or a stretch of growth or fall ends in it.
-      const ends = p.windows
-        .concat(mine)
-        .map((w) => w.to)
-        .concat(myKills.map((k) => k.t));
-      const myLow = low.filter((l) => ends.some((x) => x >= l.from && x <= l.to + 2 * ctx.period));
+      // Low memory is this leak's when the leak got it there: a stretch of
+      // growth or fall ends in it, or it led to a kill of the process.
+      const ends = p.windows.concat(mine).map((w) => w.to);
+      const myLow = low.filter(
+        (l) =>
+          ends.some((x) => x >= l.from && x <= l.to + 2 * ctx.period) ||
+          myKills.some((k) => ledToKill(mc, l, k, ctx.period)),
+      );
       myLow.forEach((l) => lowUsed.add(l));
       const rate = Math.max(...p.windows.map((w) => w.slope));
       let text = `${shortName(p.g)[0].toUpperCase()}${shortName(p.g).slice(1)} leaked memory: its resident memory grew steadily by up to ${fmtKiB(rate)}/h (${fmtWindows(p.windows)})`;
@@ -596,7 +609,7 @@
       for (const l of low) if (rest.some((f) => f.to >= l.from && f.to <= l.to + 2 * ctx.period)) lowUsed.add(l);
     }
     for (const l of low.filter((x) => !lowUsed.has(x))) {
-      const killed = kills.filter((k) => k.t >= l.from && k.t <= l.to + 2 * ctx.period).map((k) => shortName(k.g));
+      const killed = kills.filter((k) => ledToKill(mc, l, k, ctx.period)).map((k) => shortName(k.g));
       const also = killed.length ? `; ${list([...new Set(killed)])} restarted then (out-of-memory kill)` : '';
       out.push(
         finding(
