@@ -93,7 +93,8 @@
     // ... for at least this many rounds in a row (one low round is a peak).
     lowMemoryMinRows: 2,
     // A process restarting while available memory was under this share of
-    // the total was most likely killed for lack of memory.
+    // the total was most likely killed for lack of memory; low memory that
+    // stayed under it until such a kill led to the kill.
     oomFloorShare: 0.1,
     // No session is from before this year: a row dated earlier was written
     // before the camera's clock was set (1970 after a cold start).

@@ -89,7 +89,8 @@ test('a burst of low memory during a slow leak is its own incident; a counter wr
 
 test('memory hovering about the low line before an out-of-memory kill is that leak, not a finding of its own', async (t) => {
   // Seed 11 over three days: available memory is under 5 % for two rounds
-  // eleven minutes before the second kill and just above it in between.
+  // eleven minutes before the second kill, and above 5 % but under the
+  // kill floor in between.
   const { findings } = await open(t, ['--no-top', '--days', '3', '--seed', '11', '--anomaly', 'oom']);
   assert.equal(findings.length, 1, summary(findings));
   assert.match(findings[0].text, /2 out-of-memory kills.*under 5 % of 1\.9 GiB 3 times/, summary(findings));
