@@ -822,14 +822,35 @@
         if (isMark(b, at)) out.push(at);
       return out;
     };
+    // A snapshot's head ("=== date time ===" up to its 400th byte) is read
+    // in its bytes, neither decoded nor matched as text: most of the
+    // thousands of snapshots a scan passes are neither busy nor among the
+    // first, and need no more than their time and load.
+    let markDate = new Uint8Array(0);
+    let markDay = NaN;
+    const markTime = (b, from, end) => {
+      const d = from + 4;
+      if (end - d < 19) {
+        const head = latin1.decode(b.subarray(d, end));
+        return Csv.parseTime(head.slice(0, 10), head.slice(11, 19));
+      }
+      let same = markDate.length === 10;
+      for (let i = 0; same && i < 10; i++) same = b[d + i] === markDate[i];
+      if (!same) {
+        markDate = b.slice(d, d + 10);
+        markDay = Csv.parseTime(latin1.decode(markDate), '00:00:00');
+      }
+      if (b[d + 13] !== 58 || b[d + 16] !== 58) return NaN;
+      return markDay + clockBytes(b, d + 11);
+    };
     const block = (b, from, to) => {
-      const head = latin1.decode(b.subarray(from + 4, Math.min(to, from + 400)));
-      const time = Csv.parseTime(head.slice(0, 10), head.slice(11, 19));
+      const end = Math.min(to, from + 400);
+      const time = markTime(b, from, end);
       times.push(time);
       if (times.length <= THRESHOLDS.topCpuBlocks)
         cpus = Math.max(cpus, cpuCountFromTop(latin1.decode(b.subarray(from, to))));
-      const load = /Load average: ([\d.]+)/.exec(head);
-      if (!load || +load[1] < THRESHOLDS.topMinLoad) return;
+      const load = loadAverage(b, from + 4, end);
+      if (load === null || load < THRESHOLDS.topMinLoad) return;
       const sums = new Map();
       addTopBlock(latin1.decode(b.subarray(from, to)), sums);
       busy.push({ time, sums });
@@ -873,6 +894,36 @@
         return { times, busy, cpus, reach: full ? until + THRESHOLDS.topSlackSeconds : Infinity };
       },
     };
+  }
+
+  // "HH:MM:SS" at byte i as seconds into the day, or NaN.
+  function clockBytes(b, i) {
+    const two = (k) => {
+      const x = b[k] - 48;
+      const y = b[k + 1] - 48;
+      return x >= 0 && x <= 9 && y >= 0 && y <= 9 ? x * 10 + y : NaN;
+    };
+    const h = two(i);
+    const m = two(i + 3);
+    const sec = two(i + 6);
+    return h < 24 && m < 60 && sec < 60 ? h * 3600 + m * 60 + sec : NaN;
+  }
+
+  // The number after the first "Load average: " in bytes [a, end) that has
+  // one (its digits and points, as text: "1.2.3" is NaN), or null.
+  const LOAD_AVERAGE = Array.from('Load average: ', (c) => c.charCodeAt(0));
+  function loadAverage(b, a, end) {
+    const n = LOAD_AVERAGE.length;
+    for (let i = b.indexOf(LOAD_AVERAGE[0], a); i >= 0 && i + n < end; i = b.indexOf(LOAD_AVERAGE[0], i + 1)) {
+      let k = 1;
+      while (k < n && b[i + k] === LOAD_AVERAGE[k]) k++;
+      if (k < n) continue;
+      let text = '';
+      for (let j = i + n; j < end && ((b[j] >= 48 && b[j] <= 57) || b[j] === 46); j++)
+        text += String.fromCharCode(b[j]);
+      if (text) return +text;
+    }
+    return null;
   }
 
   // The busiest processes of the snapshots taken within [from, to]:

@@ -490,6 +490,32 @@ test("top's snapshots read chunk by chunk, however the chunks fall: the busiest,
   }
 });
 
+test("a top snapshot's time and load are read from its head: a new day, the minimum load, an impossible time", () => {
+  const Findings = viewer('findings');
+  const block = (date, time, head) =>
+    `=== ${date} ${time} ===\n${head}\n  PID  PPID USER     STAT   VSZ %VSZ CPU %CPU COMMAND\n    9     1 root     S      100   0%   0  50% /sbin/init\n`;
+  const text = [
+    block('2026-12-06', '23:59:00', `Load average: ${Findings.THRESHOLDS.topMinLoad.toFixed(2)} 0.50 0.50 2/3 4`),
+    block('2026-12-07', '00:01:00', 'Load average: 0.99 0.50 0.50 2/3 4'),
+    block('2026-12-07', '00:03:00', 'Mem: 1K used'),
+    block('2026-12-07', '24:00:00', 'Load average: 2.00 0.50 0.50 2/3 4'),
+    // Only a snapshot's first 400 bytes are its head.
+    block('2026-12-08', '00:05:00', `Mem: ${'1'.repeat(380)}K used\nLoad average: 2.50 0.50 0.50 2/3 4`),
+  ].join('');
+  const scanner = Findings.topScanner();
+  scanner.push(new TextEncoder().encode(text));
+  const scan = scanner.result();
+  const day = (d) => Csv.parseTime(d, '00:00:00');
+  assert.deepEqual(plain(scan.times), [
+    day('2026-12-06') + 86340,
+    day('2026-12-07') + 60,
+    day('2026-12-07') + 180,
+    null,
+    day('2026-12-08') + 300,
+  ]);
+  assert.deepEqual(plain(scan.busy.map((b) => b.time)), [day('2026-12-06') + 86340, null]);
+});
+
 test("top's snapshots are scanned only as far as a load finding may look", () => {
   const Findings = viewer('findings');
   const block = (i) =>
