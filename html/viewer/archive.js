@@ -48,8 +48,10 @@
 
   // A member record; read() returns its bytes (or a promise of them, where
   // the browser inflates) or fails with an Error that says why (too large,
-  // unsupported method, cut short, corrupt).
-  function member(bytes, path, method, compressedSize, size, dataStart) {
+  // unsupported method, cut short, corrupt). `ready(end)`, where `bytes` is
+  // still being read from a file, resolves once they are there up to
+  // offset `end`: stream() then inflates each stretch as it arrives.
+  function member(bytes, path, method, compressedSize, size, dataStart, ready) {
     return {
       path,
       size,
@@ -59,12 +61,13 @@
       // The inflating stops where `onChunk` returns false.
       async stream(onChunk) {
         if (method !== 8 || typeof DecompressionStream !== 'function' || size > MAX_MEMBER_BYTES) {
+          if (ready) await ready(dataStart + compressedSize);
           onChunk(await this.read());
           return;
         }
         if (dataStart + compressedSize > bytes.length) throw new Error('cut short: the archive ends inside this file');
         const data = bytes.subarray(dataStart, dataStart + compressedSize);
-        const reader = inflating(data).getReader();
+        const reader = inflating(data, ready && ((end) => ready(dataStart + end))).getReader();
         let filled = 0;
         try {
           for (;;) {
@@ -107,14 +110,20 @@
   // it asks, so that its output comes a little at a time too. Not through
   // a Blob: a Blob's stream is read back from the browser's process,
   // which took several times as long for the session's small files.
+  // `ready(end)`, if given, resolves once data is there up to `end`.
   const FEED_BYTES = 65536;
-  function inflating(data) {
+  function inflating(data, ready) {
     let at = 0;
     const source = new ReadableStream(
       {
         pull(controller) {
-          if (at >= data.length) controller.close();
-          else controller.enqueue(data.subarray(at, (at += FEED_BYTES)));
+          if (at >= data.length) {
+            controller.close();
+            return undefined;
+          }
+          const end = Math.min(at + FEED_BYTES, data.length);
+          const feed = () => controller.enqueue(data.subarray(at, (at = end)));
+          return ready ? ready(end).then(feed) : feed();
         },
       },
       { highWaterMark: 0 },
@@ -170,12 +179,20 @@
 
   const entryPath = (bytes, o) => nameOf(bytes, o + 46, u16(bytes, o + 28));
 
-  function centralMember(bytes, o) {
+  function centralMember(bytes, o, ready) {
     const method = u16(bytes, o + 10);
     const compressedSize = u32(bytes, o + 20);
     const size = u32(bytes, o + 24);
     const start = localDataStart(bytes, u32(bytes, o + 42));
-    const m = member(bytes, entryPath(bytes, o), method, compressedSize, size, start < 0 ? bytes.length + 1 : start);
+    const m = member(
+      bytes,
+      entryPath(bytes, o),
+      method,
+      compressedSize,
+      size,
+      start < 0 ? bytes.length + 1 : start,
+      ready,
+    );
     if (start < 0)
       m.read = () => {
         throw new Error('its local header is missing or damaged');
@@ -278,12 +295,25 @@
       const to = following.get(from) ?? from;
       let whole = null;
       const filled = () => whole || (whole = fillBlocks(from, to).then(() => centralMember(bytes, o)));
+      // A member streamed is inflated as its stretch arrives, from its
+      // local header on, rather than once all of it is there: the largest
+      // files start sooner, and a scan that stops early reads little past
+      // where it stopped.
+      let headed = null;
+      const head = () =>
+        headed ||
+        (headed = (async () => {
+          await fillBlocks(from, Math.min(to, from + 30));
+          const start = localDataStart(bytes, from);
+          if (start > 0) await fillBlocks(from, Math.min(to, start));
+          return centralMember(bytes, o, (end) => fillBlocks(from, Math.min(to, end)));
+        })());
       return {
         path: entryPath(bytes, o),
         size: u32(bytes, o + 24),
         compressedSize: u32(bytes, o + 20),
         read: async () => (await filled()).read(),
-        stream: async (onChunk) => (await filled()).stream(onChunk),
+        stream: async (onChunk) => (await head()).stream(onChunk),
       };
     });
     return { members, error: null };
