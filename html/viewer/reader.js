@@ -235,6 +235,17 @@
         }
       };
     };
+    // The series as they cross, made while the load findings wait for the
+    // helper's scan of top's snapshots.
+    const slimmed = (session) => {
+      for (const s of session.series) {
+        delete s.raw;
+        delete s.pid;
+        delete s.resets;
+        s.t = asSharedTimes(s.t);
+        if (s.kind !== 'state') s.v = narrowed(s.v);
+      }
+    };
     postMessage({ started: true });
     self.onmessage = async ({ data }) => {
       if (data.helps) return help(data.helps);
@@ -255,17 +266,11 @@
           progress: (done, total) => postMessage({ progress: [done, total] }),
           readTableElsewhere: helperPort ? readByHelper : null,
           scanTopElsewhere: helperPort ? scanByHelper : null,
+          ruled: slimmed,
         });
         session.snapshots = session.snapshots.map(({ read, stream, ...s }) => s);
         session.zipError = zip.error;
         session.memberPaths = zip.members.map((m) => m.path);
-        for (const s of session.series) {
-          delete s.raw;
-          delete s.pid;
-          delete s.resets;
-          s.t = asSharedTimes(s.t);
-          if (s.kind !== 'state') s.v = narrowed(s.v);
-        }
         const crossing = new Set(
           session.series
             .flatMap((s) => [s.t, s.v])

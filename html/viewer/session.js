@@ -117,6 +117,9 @@
   // Opens a session from its members: [{ path, size, read() -> bytes | Promise }].
   // `progress(done, total)` is called as files are read; the work yields to
   // the page between files so that a large session never freezes the tab.
+  // `ruled(session)` is called once the rules have run, before the load
+  // findings wait for top's snapshots: what only the rules needed can be
+  // let go meanwhile.
   async function openSession(members, options = {}) {
     const progress = options.progress || (() => {});
     const files = members.filter((m) => !m.path.endsWith('/'));
@@ -297,6 +300,7 @@
     });
     session.findings = result.findings;
     session.unjudged = result.unjudged;
+    if (options.ruled) options.ruled(session);
     if (session.findings.some((f) => f.rule === 'load'))
       await nameTopProcesses(session, startTopScan(Infinity), () => scanTopAt(Infinity));
     session.missing = missingParts(session);
