@@ -228,6 +228,7 @@
       this.sample = []; // rows held back until the types are known
       this.sawRow = false;
       this.carry = NO_BYTES; // the bytes of a line not yet ended
+      this.carryBytes = NO_BYTES; // where they are kept (see carried)
       this.firstBytes = true;
     }
 
@@ -328,7 +329,7 @@
       let a = 0;
       let nl = chunk.indexOf(10);
       if (this.carry.length && nl >= 0) {
-        const line = concat(this.carry, chunk.subarray(0, nl));
+        const line = this.carried(chunk.subarray(0, nl));
         this.carry = NO_BYTES;
         this.lineBytes(line, 0, line.length);
         a = nl + 1;
@@ -339,7 +340,23 @@
         a = nl + 1;
       }
       if (this.fatal) return;
-      this.carry = this.carry.length ? concat(this.carry, chunk) : chunk.slice(a);
+      this.carry = this.carried(chunk.subarray(a));
+    }
+
+    // The line carried over with `part` after it, in the reader's own
+    // buffer, grown only for a longer line: a new array for each chunk's
+    // last line cost more, in a worker's week of chunks, than the reading
+    // of their rows. Nothing keeps the line's bytes once they are read.
+    carried(part) {
+      const n = this.carry.length;
+      let kept = this.carryBytes;
+      if (n + part.length > kept.length) {
+        kept = new Uint8Array(Math.max(2 * kept.length, n + part.length, 256));
+        kept.set(this.carry);
+        this.carryBytes = kept;
+      } else if (n && this.carry.buffer !== kept.buffer) kept.set(this.carry);
+      kept.set(part, n);
+      return kept.subarray(0, n + part.length);
     }
 
     push(text) {
