@@ -62,7 +62,9 @@
     let url;
     try {
       url = URL.createObjectURL(
-        new Blob([`${window.TrelvikWorkerSources.join('\n')}\n(${workerMain})();`], { type: 'text/javascript' }),
+        new Blob([`(${handOverOnce})();\n${window.TrelvikWorkerSources.join('\n')}\n(${workerMain})();`], {
+          type: 'text/javascript',
+        }),
       );
       const worker = new Worker(url);
       const pair = { worker, helper: null, started: false, failed: false };
@@ -114,6 +116,18 @@
     } catch {
       return null;
     }
+  }
+
+  // Run first in each worker, before any of its code is compiled. V8
+  // compiles loops over typed arrays on the promise that no buffer seen in
+  // part (a table's columns are views of the first rows of theirs) has
+  // been handed to another thread, and throws all of that code away the
+  // first time one is: in the helper, after its first table, in the middle
+  // of a week. Broken once here, the promise is never relied on.
+  function handOverOnce() {
+    if (typeof structuredClone !== 'function') return;
+    const part = new Uint8Array(1024).subarray(0, 100);
+    structuredClone(part, { transfer: [part.buffer] });
   }
 
   // The worker's own code. The session crosses to the page without what
