@@ -1038,6 +1038,7 @@
     readPlainTable,
     checkTimes,
     parseTime,
+    timeAtBytes,
     formatTime,
     cellNumber,
     describeFaults,

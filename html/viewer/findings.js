@@ -825,23 +825,13 @@
     // A snapshot's head ("=== date time ===" up to its 400th byte) is read
     // in its bytes, neither decoded nor matched as text: most of the
     // thousands of snapshots a scan passes are neither busy nor among the
-    // first, and need no more than their time and load.
-    let markDate = new Uint8Array(0);
-    let markDay = NaN;
+    // first, and need no more than their time and load. A date and time of
+    // their full widths read in place as parseTime() reads them as text.
     const markTime = (b, from, end) => {
       const d = from + 4;
-      if (end - d < 19) {
-        const head = latin1.decode(b.subarray(d, end));
-        return Csv.parseTime(head.slice(0, 10), head.slice(11, 19));
-      }
-      let same = markDate.length === 10;
-      for (let i = 0; same && i < 10; i++) same = b[d + i] === markDate[i];
-      if (!same) {
-        markDate = b.slice(d, d + 10);
-        markDay = Csv.parseTime(latin1.decode(markDate), '00:00:00');
-      }
-      if (b[d + 13] !== 58 || b[d + 16] !== 58) return NaN;
-      return markDay + clockBytes(b, d + 11);
+      if (end - d >= 19) return Csv.timeAtBytes(b, d, d + 10, d + 11, d + 19);
+      const head = latin1.decode(b.subarray(d, end));
+      return Csv.parseTime(head.slice(0, 10), head.slice(11, 19));
     };
     const block = (b, from, to) => {
       const end = Math.min(to, from + 400);
@@ -894,19 +884,6 @@
         return { times, busy, cpus, reach: full ? until + THRESHOLDS.topSlackSeconds : Infinity };
       },
     };
-  }
-
-  // "HH:MM:SS" at byte i as seconds into the day, or NaN.
-  function clockBytes(b, i) {
-    const two = (k) => {
-      const x = b[k] - 48;
-      const y = b[k + 1] - 48;
-      return x >= 0 && x <= 9 && y >= 0 && y <= 9 ? x * 10 + y : NaN;
-    };
-    const h = two(i);
-    const m = two(i + 3);
-    const sec = two(i + 6);
-    return h < 24 && m < 60 && sec < 60 ? h * 3600 + m * 60 + sec : NaN;
   }
 
   // The number after the first "Load average: " in bytes [a, end) that has
