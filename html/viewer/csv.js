@@ -251,8 +251,15 @@
     typesKnown() {
       const layout = this.layout;
       layout.numeric = sampleTypes([''].concat(this.sample.map((x) => x[0])), layout.header.length);
-      this.rows = new RowReader(layout, this.errors, this.expectedRows());
-      for (const [line, no, check] of this.sample) this.rows.add(line, 0, line.length, no, check);
+      const rows = (this.rows = new RowReader(layout, this.errors, this.expectedRows()));
+      // A sampled line that came as bytes is read as the lines after it
+      // are: the text reading then stays the rare path it is for them, where
+      // every file's first rows made it hot enough to be compiled again.
+      for (const [line, no, check, bytes] of this.sample) {
+        if (!bytes) rows.add(line, 0, line.length, no, check);
+        else if (rows.timeFirst) rows.addTimeFirstBytes(bytes, 0, bytes.length, no);
+        else rows.addBytes(bytes, 0, bytes.length, no);
+      }
       this.sample = null;
     }
 
@@ -269,7 +276,8 @@
       return Math.ceil(Math.min((this.fileSize / length) * sampled * 1.05, this.fileSize / shortest));
     }
 
-    lines(list, check, last) {
+    // `bytes`, where given, are those of the one line in `list`.
+    lines(list, check, last, bytes) {
       for (let k = 0; k < list.length; k++) {
         const line = list[k];
         this.lineNo++;
@@ -288,7 +296,7 @@
         }
         if (this.rows) this.rows.add(line, 0, line.length, this.lineNo, check);
         else {
-          this.sample.push([line, this.lineNo, check]);
+          this.sample.push([line, this.lineNo, check, bytes]);
           if (this.sample.length >= SAMPLE_ROWS) this.typesKnown();
         }
       }
@@ -307,7 +315,7 @@
         return;
       }
       const line = lineDecoder.decode(b.subarray(a, e));
-      this.lines([line], damaged(line), false);
+      this.lines([line], damaged(line), false, b.slice(a, e));
     }
 
     // push() for the file's bytes as they are inflated: read the same,
@@ -597,8 +605,12 @@
     // and texts seen in the rows just before is read in place, without
     // decoding it; any other line (damage, a fault to report, new or
     // non-ASCII text) is decoded and left to add(), so that both read alike.
-    addBytes(b, a, e, no) {
+    // A line handed on goes with its own end, of which the next reading
+    // drops one carriage return again: one is dropped, as the text reading
+    // drops one, however many the line ends in.
+    addBytes(b, a, end, no) {
       const { width, bounds, numeric, cells, rowNumbers, rowCodes } = this;
+      let e = end;
       if (e > a && b[e - 1] === 13) e--;
       if (a === e) return;
       let count = 0;
@@ -610,14 +622,14 @@
       for (; at < e && count < width - 1; at++) {
         if (b[at] === 44) bounds[++count] = at;
       }
-      if (count !== width - 1) return this.slowLine(b, a, e, no);
+      if (count !== width - 1) return this.slowLine(b, a, end, no);
       const extra = b.indexOf(44, at);
-      if (extra >= 0 && extra < e) return this.slowLine(b, a, e, no);
+      if (extra >= 0 && extra < e) return this.slowLine(b, a, end, no);
       bounds[width] = e;
       const dateCol = this.dateCol;
       const timeCol = this.timeCol;
       const time = timeAtBytes(b, bounds[dateCol] + 1, bounds[dateCol + 1], bounds[timeCol] + 1, bounds[timeCol + 1]);
-      if (Number.isNaN(time)) return this.slowLine(b, a, e, no);
+      if (Number.isNaN(time)) return this.slowLine(b, a, end, no);
       for (let c = 0; c < width; c++) {
         if (!cells[c]) continue;
         let from = bounds[c] + 1;
@@ -626,11 +638,11 @@
         while (to > from && isBlank(b[to - 1])) to--;
         if (numeric[c]) {
           const x = numberAtBytes(b, from, to);
-          if (x === undefined) return this.slowLine(b, a, e, no);
+          if (x === undefined) return this.slowLine(b, a, end, no);
           rowNumbers[c] = x;
         } else {
           const k = internBytes(this, c, b, from, to);
-          if (k < 0) return this.slowLine(b, a, e, no);
+          if (k < 0) return this.slowLine(b, a, end, no);
           rowCodes[c] = k;
         }
       }
@@ -642,7 +654,8 @@
     // go by. A row this pass does not read plainly (blanks, a decimal it
     // cannot take, a cell too many or too few, damage) is left to
     // addBytes, so that both read alike.
-    addTimeFirstBytes(b, a, e, no) {
+    addTimeFirstBytes(b, a, end, no) {
+      let e = end;
       if (e > a && b[e - 1] === 13) e--;
       if (a === e) return;
       // The cells go straight into their columns, at the row after the
@@ -654,9 +667,9 @@
       while (date < e && b[date] !== 44) date++;
       let clock = date + 1;
       while (clock < e && b[clock] !== 44) clock++;
-      if (clock >= e) return this.addBytes(b, a, e, no);
+      if (clock >= e) return this.addBytes(b, a, end, no);
       const time = timeAtBytes(b, a, date, date + 1, clock);
-      if (time !== time) return this.addBytes(b, a, e, no);
+      if (time !== time) return this.addBytes(b, a, end, no);
       let i = clock + 1;
       for (let c = 2; c < width; c++) {
         const start = i;
@@ -674,12 +687,12 @@
               v = v * 10 + d;
               digits++;
             } else if (x === 46 && point < 0) point = i;
-            else return this.addBytes(b, a, e, no);
+            else return this.addBytes(b, a, end, no);
           }
           if (i === start) numbers[c][size] = NaN;
-          else if (!digits || i - start - sign > 15) return this.addBytes(b, a, e, no);
+          else if (!digits || i - start - sign > 15) return this.addBytes(b, a, end, no);
           else if (point < 0) numbers[c][size] = sign ? -v : v;
-          else if (point === i - 1 || point === start + sign) return this.addBytes(b, a, e, no);
+          else if (point === i - 1 || point === start + sign) return this.addBytes(b, a, end, no);
           else numbers[c][size] = (sign ? -v : v) / POW10[i - point - 1];
         } else {
           if (c < width - 1) while (i < e && b[i] !== 44) i++;
@@ -689,14 +702,14 @@
             const comma = b.indexOf(44, i);
             i = comma >= 0 && comma < e ? comma : e;
           }
-          if (i > start && (isBlank(b[start]) || isBlank(b[i - 1]))) return this.addBytes(b, a, e, no);
+          if (i > start && (isBlank(b[start]) || isBlank(b[i - 1]))) return this.addBytes(b, a, end, no);
           const k = internBytes(this, c, b, start, i);
-          if (k < 0) return this.addBytes(b, a, e, no);
+          if (k < 0) return this.addBytes(b, a, end, no);
           codes[c][size] = k;
         }
         if (c === width - 1) {
-          if (i !== e) return this.addBytes(b, a, e, no);
-        } else if (i >= e) return this.addBytes(b, a, e, no);
+          if (i !== e) return this.addBytes(b, a, end, no);
+        } else if (i >= e) return this.addBytes(b, a, end, no);
         else i++;
       }
       this.t[size] = time;
@@ -726,28 +739,49 @@
   }
 
   // A numeric cell's bytes (blanks trimmed): NaN when empty, a whole
-  // number or a plain decimal, else undefined (left to the text reading).
+  // number or a plain decimal, with or without a unit after it ("6.0
+  // Mbit/s", a whole file of them), else undefined (left to the text
+  // reading).
   function numberAtBytes(b, a, e) {
     if (a === e) return NaN;
     let i = a;
     const negative = b[i] === 45;
     if (negative) i++;
-    if (i === e || e - i > 15) return undefined;
+    const from = i;
     let v = 0;
     let point = -1;
     for (; i < e; i++) {
       const d = b[i] - 48;
       if (d >= 0 && d <= 9) v = v * 10 + d;
       else if (b[i] === 46 && point < 0) point = i;
+      else if (i > from && unitOnly(b, i, e) && !radixPrefix(b, from, i)) break;
       else return undefined;
     }
+    const end = i;
+    if (end === from || end - from > 15) return undefined;
     if (point >= 0) {
       // "12." and "." are left to the text reading; a decimal is read as
       // the text reading reads it, exactly.
-      if (point === e - 1 || point === (negative ? a + 1 : a)) return undefined;
-      return (negative ? -v : v) / POW10[e - point - 1];
+      if (point === end - 1 || point === from) return undefined;
+      return (negative ? -v : v) / POW10[end - point - 1];
     }
     return negative ? -v : v;
+  }
+
+  // "0x1F", "0b", "0o": letters the text reading may take as a number's
+  // base, not its unit.
+  const radixPrefix = (b, from, i) => i === from + 1 && b[from] === 48 && !isBlank(b[i]);
+
+  // Whether b[a, e) is only a unit as the text reading takes one after a
+  // number: ASCII letters, "%" and "/", blanks between them. Anything else
+  // ("°", an exponent's digits) is left to the text reading.
+  function unitOnly(b, a, e) {
+    for (let i = a; i < e; i++) {
+      const x = b[i];
+      const letter = (x | 32) >= 97 && (x | 32) <= 122;
+      if (!(letter || x === 37 || x === 47 || isBlank(x))) return false;
+    }
+    return true;
   }
 
   // A decimal of at most 15 digits is its digits as a whole number over a

@@ -119,6 +119,24 @@ test('read from bytes, a CSV file reads exactly as its text does, however the by
       { length: n },
       (_, i) => `2026-12-06,18:${String(10 + (i % 50)).padStart(2, '0')}:00,${cell(i)}\r\n`,
     ).join('');
+  const odd = [
+    '0xE',
+    '0 xE',
+    '-0xE',
+    '0b',
+    '12e kB',
+    '1e3 kB',
+    '5 \u00b0C',
+    '7 %',
+    '3\t/s',
+    '4kB/s x',
+    'x\r',
+    '5\r',
+    '.5 kB',
+    '5. kB',
+  ]
+    .map((cell) => `2026-12-06,19:00:00,${cell},${cell}\r\n`)
+    .join('');
   const files = [
     // Text cells cycling through more values than the reader keeps at hand,
     // numbers with units and decimals, blanks, an empty cell, a byte-order mark.
@@ -147,6 +165,12 @@ test('read from bytes, a CSV file reads exactly as its text does, however the by
     enc(
       `Date,Time,A,Name,B\n${rows(220, (i) => `${i % 5 ? (i % 3 ? i / 8 : (-i * 7.13).toFixed(i % 7)) : ''},${i % 4 ? `n${i % 3}` : ''},${i % 2 ? -i : '12345678901234567'}`)}` +
         '2026-12-06,18:57:00,1,x\n2026-12-06,18:58:00,1,x,2,3\n2026-12-06,18:59:00, 7,x,-0.25\n',
+    ),
+    // A unit after a number, and cells the text reading takes otherwise
+    // (a base prefix, an exponent, a degree sign), among the first rows and
+    // after them; lines that end in more than one carriage return.
+    enc(
+      `Date,Time,A,B\n${odd}${rows(205, (i) => (i % 9 ? `${i / 4} Mbit/s,${i}` : `${i % 2 ? 0 : i}kB,${i} kB`))}${odd}`,
     ),
     enc('Date,Time,A\n'),
     enc(''),
