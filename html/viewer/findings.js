@@ -779,16 +779,20 @@
     });
   }
 
-  // The time where the last run of one-minute loads over the least any CPU
-  // count allows ends in load.csv's table (as read, before any check), or
+  // The time where the last run of one-minute loads over the CPU count
+  // (`cpus`, where the session has told it already; else the least any
+  // count allows) ends in load.csv's table (as read, before any check), or
   // null when there is none: only up to then can the load rule need top's
-  // snapshots.
-  function busyUntil(table) {
+  // snapshots. A dual-core camera's load passes one for hours of a normal
+  // week: measured against one, the scan would go on to the last such hour
+  // and inflate nearly all of top's snapshots for a finding days before.
+  function busyUntil(table, cpus = 0) {
     const one = table.columns.find((c) => /1 min/.test(c.name));
     if (!one) return null;
+    const least = Math.max(THRESHOLDS.topMinLoad, cpus > 0 ? cpus : 0);
     let until = null;
     const v = one.numbers || one.values;
-    for (const [a, b] of runs(v.length, (i) => v[i] > THRESHOLDS.topMinLoad, THRESHOLDS.loadMinRun)) {
+    for (const [a, b] of runs(v.length, (i) => v[i] > least, THRESHOLDS.loadMinRun)) {
       for (let i = a; i <= b; i++) until = Math.max(until ?? -Infinity, table.t[i]);
     }
     return until;

@@ -194,7 +194,7 @@
     };
     let topScan = null;
     const startTopScan = (until) => topScan || (topScan = scanTopAt(until));
-    let busyUntil = null;
+    let loadTable = null;
     let last = Date.now();
     for (let i = 0; i < files.length; i++) {
       const m = files[i];
@@ -235,7 +235,7 @@
         if (kind === 'csv') {
           const table = Csv.readTableBytes(bytes);
           tables.push([file, table, table.fatal ? decode(bytes) : '']);
-          if (LOAD_FILE.test(path)) busyUntil = Findings.busyUntil(table);
+          if (LOAD_FILE.test(path)) loadTable = table;
         } else if (kind === 'information') session.facts = readFacts(text);
         else if (kind === 'signature') session.signature = readFacts(text);
         else if (kind === 'time zone') {
@@ -249,6 +249,11 @@
         last = Date.now();
       }
     }
+    // The information file, read by now, may tell the CPU count where no
+    // interrupt snapshot did: the scan then looks only as far as the load
+    // rule will.
+    setCpuCount(session, cpuCountFromFacts(session.facts), 'the session information');
+    const busyUntil = loadTable && Findings.busyUntil(loadTable, session.cpuCount);
     if (busyUntil != null) startTopScan(busyUntil);
     session.window = timeWindow(session.facts);
     // The tables read here become series while the ones read elsewhere
@@ -287,7 +292,6 @@
     await unpackServerReports(session);
     session.snapshots.sort((a, b) => (a.time || 0) - (b.time || 0) || a.path.localeCompare(b.path));
     if (session.timeZone) session.zone = session.timeZone.zone;
-    setCpuCount(session, cpuCountFromFacts(session.facts), 'the session information');
     if (!session.cpuCount) {
       const scan = await startTopScan(-Infinity);
       setCpuCount(session, scan && scan.cpus, "top's processor column");

@@ -543,7 +543,7 @@ test("a top snapshot's time and load are read from its head: a new day, the mini
   assert.deepEqual(plain(scan.busy.map((b) => b.time)), [day('2026-12-06') + 86340, null]);
 });
 
-test("top's snapshots are scanned only as far as a load finding may look", () => {
+test("top's snapshots are scanned only as far as a load finding may look, by the CPU count where known", () => {
   const Findings = viewer('findings');
   const block = (i) =>
     `=== 2026-12-06 ${10 + Math.floor(i / 60)}:${String(i % 60).padStart(2, '0')}:00 ===\nCPU:  1% usr\nLoad average: 3.00 1.00 1.00 2/3 4\n` +
@@ -551,11 +551,16 @@ test("top's snapshots are scanned only as far as a load finding may look", () =>
     `   12     1 root     S      100   0%   1 ${i < 10 ? 90 : 10}% /usr/local/packages/Acme/bin/acme_encoder\n`;
   const bytes = new TextEncoder().encode(Array.from({ length: 120 }, (_, i) => block(i)).join(''));
   const from = Csv.parseTime('2026-12-06', '10:00:00');
+  // Over 2 CPUs, then over 1 only (busy for one CPU, not for two).
+  const loads = (i) => (i < 9 ? 3 : i < 12 ? 0.5 : 1.5);
   const load = Csv.readTable(
-    `Date,Time,Load average 1 min\n${Array.from({ length: 12 }, (_, i) => `2026-12-06,10:${String(i).padStart(2, '0')}:00,${i < 9 ? 3 : 0.5}\n`).join('')}`,
+    `Date,Time,Load average 1 min\n${Array.from({ length: 20 }, (_, i) => `2026-12-06,10:${String(i).padStart(2, '0')}:00,${loads(i)}\n`).join('')}`,
   );
-  const until = Findings.busyUntil(load);
+  assert.equal(Findings.busyUntil(load), from + 19 * 60);
+  assert.equal(Findings.busyUntil(load, 1), from + 19 * 60);
+  const until = Findings.busyUntil(load, 2);
   assert.equal(until, from + 8 * 60);
+  assert.equal(Findings.busyUntil(load, 4), null);
   assert.equal(Findings.busyUntil(Csv.readTable('Date,Time,Load average 1 min\n2026-12-06,10:00:00,0.5\n')), null);
   const scanner = Findings.topScanner(until);
   let pushed = 0;
