@@ -785,7 +785,7 @@
   // null when there is none: only up to then can the load rule need top's
   // snapshots. A dual-core camera's load passes one for hours of a normal
   // week: measured against one, the scan would go on to the last such hour
-  // and inflate nearly all of top's snapshots for a finding days before.
+  // and inflate most of top's snapshots for a finding days before.
   function busyUntil(table, cpus = 0) {
     const one = table.columns.find((c) => /1 min/.test(c.name));
     if (!one) return null;
